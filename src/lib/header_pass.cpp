@@ -1,0 +1,216 @@
+#include "src/lib/header_pass.hpp"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+#include "vcd/byte_source.hpp"
+#include "vcd/file.hpp"
+#include "vcd/unicode.hpp"
+
+namespace quarnel {
+
+namespace {
+
+constexpr std::string_view kMarker = "$enddefinitions";
+constexpr std::size_t kReadBlock = std::size_t{1} << 16;
+
+bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
+
+// Scope names that the reader takes as they are; anything else gets escaped.
+bool is_plain_scope_name(std::string_view name) {
+  if (name.empty() || !(is_ascii_letter(name.front()) || name.front() == '_')) return false;
+  return std::all_of(name.begin(), name.end(), [](char c) {
+    return is_ascii_letter(c) || (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '(' ||
+           c == ')' || c == '.';
+  });
+}
+
+// Splits `text` at runs of Unicode whitespace; each token keeps its offset.
+struct Token {
+  std::string_view text;
+  std::size_t end;  // offset just past the token
+};
+
+std::vector<Token> split_white_space(std::string_view text) {
+  std::vector<Token> tokens;
+  std::size_t pos = 0;
+  std::size_t start = std::string_view::npos;
+  while (pos < text.size()) {
+    std::size_t next = pos;
+    const bool space = vcd::unicode::is_white_space(vcd::unicode::decode_at(text, next));
+    if (space && start != std::string_view::npos) {
+      tokens.push_back({text.substr(start, pos - start), pos});
+      start = std::string_view::npos;
+    } else if (!space && start == std::string_view::npos) {
+      start = pos;
+    }
+    pos = next;
+  }
+  if (start != std::string_view::npos) tokens.push_back({text.substr(start), text.size()});
+  return tokens;
+}
+
+// Appends `line` (terminator included) to `out`, rebuilt when it declares a
+// scope on one line.
+void normalize_line(std::string_view line, std::string& out) {
+  const std::string_view stripped = vcd::unicode::trim_white_space(line);
+  if (!stripped.starts_with("$scope ")) {
+    out += line;
+    return;
+  }
+  // The stripped text starts where the leading whitespace ends.
+  const std::size_t lead = static_cast<std::size_t>(stripped.data() - line.data());
+  const std::string_view rest = line.substr(lead);
+  const auto tokens = split_white_space(rest);
+  if (tokens.size() < 4) {
+    out += line;
+    return;
+  }
+  const std::string_view name = tokens[2].text;
+  out += line.substr(0, lead);
+  out += "$scope ";
+  out += tokens[1].text;
+  out += ' ';
+  if (!name.starts_with('\\') && !is_plain_scope_name(name)) out += '\\';
+  out += name;
+  out += " $end";
+  // Declarations written after the scope's own $end on the same line are
+  // kept as written.
+  const auto end = std::find_if(tokens.begin() + 3, tokens.end(),
+                                [](const Token& t) { return t.text == "$end"; });
+  if (end != tokens.end() && end + 1 != tokens.end()) {
+    const auto last = tokens.back();
+    out += rest.substr(end->end, last.end - end->end);
+  }
+  if (line.ends_with('\n')) out += '\n';
+}
+
+}  // namespace
+
+Result<HeaderBytes> read_header_bytes(const std::string& path) {
+  auto file = vcd::File::open_read(path);
+  if (!file) return std::unexpected(VcdError::io(file.error()));
+  HeaderBytes header{{}, 0};
+  std::string& bytes = header.bytes;
+  std::size_t line_start = 0;
+  const auto marker_in = [&](std::size_t begin, std::size_t end) {
+    return end - begin >= kMarker.size() &&
+           std::string_view(bytes).substr(begin, end - begin).find(kMarker) != std::string_view::npos;
+  };
+  for (;;) {
+    const std::size_t old_size = bytes.size();
+    bytes.resize(old_size + kReadBlock);
+    auto got = file->read(reinterpret_cast<unsigned char*>(bytes.data() + old_size), kReadBlock);
+    if (!got) return std::unexpected(VcdError::io(got.error()));
+    bytes.resize(old_size + *got);
+    if (*got == 0) {
+      // The last line has no line feed.
+      if (line_start < bytes.size() && marker_in(line_start, bytes.size())) break;
+      return std::unexpected(VcdError{VcdError::Kind::MissingEndDefinitions, {}});
+    }
+    // Examine every line completed by this block.
+    bool found = false;
+    std::size_t pos = old_size;
+    while (true) {
+      const void* lf = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
+      if (lf == nullptr) break;
+      const std::size_t line_end = static_cast<const char*>(lf) - bytes.data() + 1;
+      if (marker_in(line_start, line_end)) {
+        bytes.resize(line_end);
+        found = true;
+        break;
+      }
+      line_start = pos = line_end;
+    }
+    if (found) break;
+  }
+  header.body_offset = bytes.size();
+  return header;
+}
+
+std::string normalize_scope_lines(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  std::size_t start = 0;
+  while (start < text.size()) {
+    const std::size_t stop = text.find_first_of("\r\n", start);
+    const std::size_t end = stop == std::string_view::npos ? text.size() : stop + 1;
+    normalize_line(text.substr(start, end - start), out);
+    start = end;
+  }
+  return out;
+}
+
+void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::string>& scope_stack,
+                     std::vector<Signal>& signals) {
+  // Walks the tree with an explicit stack, so any nesting depth is fine.
+  struct Frame {
+    const std::vector<vcd::ScopeItem>* items;
+    std::size_t next;
+    std::size_t prefix_size;
+  };
+  std::string prefix;
+  for (const auto& scope : scope_stack) {
+    prefix += scope;
+    prefix += '.';
+  }
+  std::vector<Frame> frames{{&items, 0, prefix.size()}};
+  while (!frames.empty()) {
+    Frame& frame = frames.back();
+    if (frame.next == frame.items->size()) {
+      frames.pop_back();
+      if (!frames.empty()) {
+        scope_stack.pop_back();
+        prefix.resize(frames.back().prefix_size);
+      }
+      continue;
+    }
+    const vcd::ScopeItem& item = (*frame.items)[frame.next++];
+    if (const auto* scope = std::get_if<vcd::Scope>(&item.item)) {
+      scope_stack.push_back(scope->identifier);
+      prefix += scope->identifier;
+      prefix += '.';
+      frames.push_back({&scope->children, 0, prefix.size()});
+    } else if (const auto* var = std::get_if<vcd::Var>(&item.item)) {
+      std::string name = prefix;
+      name += var->reference;
+      if (var->reference_index) name += vcd::to_text(*var->reference_index);
+      signals.push_back(Signal{std::move(name), var->id_code, var->width, var->var_type});
+    }
+  }
+}
+
+Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
+  const std::string text = normalize_scope_lines(vcd::unicode::to_utf8_lossy(bytes));
+  vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(text)};
+  auto header = vcd::parse_header(parser);
+  if (!header) return std::unexpected(VcdError::parse(header.error()));
+  ParsedHeader parsed{{}, header->timescale, {}};
+  std::vector<std::string> scope_stack;
+  collect_signals(header->items, scope_stack, parsed.signals);
+  parsed.trailing_text = text.substr(parser.source().offset_of(parser.cursor()));
+  return parsed;
+}
+
+Result<HeaderInfo> read_signals_with_offset(const std::string& path) {
+  auto header = read_header_bytes(path);
+  if (!header) return std::unexpected(std::move(header.error()));
+  auto parsed = parse_header_from_bytes(header->bytes);
+  if (!parsed) return std::unexpected(std::move(parsed.error()));
+  auto index = SignalIndex::build(parsed->signals);
+  if (!index) return std::unexpected(std::move(index.error()));
+
+  // Value changes written on the marker line after "$enddefinitions $end"
+  // are read from just after the whitespace byte that ends that $end.
+  std::uint64_t body_offset = header->body_offset;
+  const std::string_view trailing = parsed->trailing_text;
+  const bool only_whitespace = std::all_of(trailing.begin(), trailing.end(),
+                                           [](char c) { return vcd::is_whitespace(c); });
+  if (!only_whitespace && std::string_view(header->bytes).ends_with(trailing)) {
+    body_offset -= trailing.size();
+  }
+  return HeaderInfo{std::move(parsed->signals), parsed->timescale, std::move(*index), body_offset};
+}
+
+}  // namespace quarnel

@@ -1,0 +1,45 @@
+// The header pass shared by every operation: read the declaration section,
+// find where the value changes begin, and name every declared variable.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/lib/signal_index.hpp"
+#include "src/lib/vcd_error.hpp"
+#include "vcd/header.hpp"
+
+namespace quarnel {
+
+struct HeaderBytes {
+  std::string bytes;         // every line up to and including the marker line
+  std::uint64_t body_offset; // equals bytes.size()
+};
+
+// Copies the file's lines up to the first one that holds "$enddefinitions".
+Result<HeaderBytes> read_header_bytes(const std::string& path);
+
+// Rewrites "$scope" lines so that unusual scope names get a leading
+// backslash; every other line is copied unchanged.
+std::string normalize_scope_lines(std::string_view text);
+
+struct ParsedHeader {
+  std::vector<Signal> signals;
+  std::optional<vcd::Timescale> timescale;
+  // What follows the whitespace byte that ends the $end of $enddefinitions,
+  // in the normalised text.
+  std::string trailing_text;
+};
+
+Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes);
+
+// Appends one Signal per variable of `items`, depth first, in file order.
+void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::string>& scope_stack,
+                     std::vector<Signal>& signals);
+
+Result<HeaderInfo> read_signals_with_offset(const std::string& path);
+
+}  // namespace quarnel

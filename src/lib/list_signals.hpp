@@ -1,0 +1,17 @@
+// The core of the Python function list_signals.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "src/lib/vcd_error.hpp"
+
+namespace quarnel {
+
+// Full names of the declared signals, in declaration order, optionally only
+// those containing `filter` as a byte substring.
+Result<std::vector<std::string>> list_signals_from_file(const std::string& path,
+                                                         const std::optional<std::string>& filter);
+
+}  // namespace quarnel

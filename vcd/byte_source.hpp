@@ -1,0 +1,73 @@
+// The two byte sources a Parser reads from. A source hands out whole windows
+// of bytes, so the parser's inner loop is plain pointer arithmetic with one
+// refill call at the end of each window and no per-byte virtual call.
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <optional>
+#include <string_view>
+
+#include "vcd/error.hpp"
+#include "vcd/file.hpp"
+
+namespace vcd {
+
+// Text held in memory, as one window; the text must outlive the source.
+class MemorySource {
+ public:
+  explicit MemorySource(std::string_view text) : text_(text) {}
+
+  // Sets [cur, end) to the next window; false at end of input.
+  bool refill(const unsigned char*& cur, const unsigned char*& end) {
+    if (handed_out_ || text_.empty()) return false;
+    handed_out_ = true;
+    cur = reinterpret_cast<const unsigned char*>(text_.data());
+    end = cur + text_.size();
+    return true;
+  }
+  std::optional<ReaderError> take_error() { return std::nullopt; }
+
+  // Bytes consumed when the reader stands at `cur`.
+  std::size_t offset_of(const unsigned char* cur) const {
+    return handed_out_ ? static_cast<std::size_t>(cur - reinterpret_cast<const unsigned char*>(text_.data())) : 0;
+  }
+
+ private:
+  std::string_view text_;
+  bool handed_out_ = false;
+};
+
+// A file read forward through a buffer of fixed size.
+class FileSource {
+ public:
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
+
+  explicit FileSource(File file)
+      : file_(std::move(file)), buffer_(std::make_unique_for_overwrite<unsigned char[]>(kBufferSize)) {}
+
+  // Sets [cur, end) to the next window; false at end of file or on a read
+  // error, which take_error then reports.
+  bool refill(const unsigned char*& cur, const unsigned char*& end) {
+    auto got = file_.read(buffer_.get(), kBufferSize);
+    if (!got) {
+      error_ = std::move(got.error());
+      return false;
+    }
+    cur = buffer_.get();
+    end = cur + *got;
+    return *got != 0;
+  }
+  std::optional<ReaderError> take_error() {
+    auto error = std::move(error_);
+    error_.reset();
+    return error;
+  }
+
+ private:
+  File file_;
+  std::unique_ptr<unsigned char[]> buffer_;
+  std::optional<ReaderError> error_;
+};
+
+}  // namespace vcd

@@ -1,0 +1,50 @@
+#include "vcd/file.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+namespace vcd {
+
+Result<File> File::open_read(const std::string& path) {
+  // A NUL inside the path would silently name another file.
+  if (path.find('\0') != std::string::npos) return std::unexpected(ReaderError::from_os(EINVAL));
+  int fd = -1;
+  do {
+    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return std::unexpected(ReaderError::from_os(errno));
+  return File(fd);
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+File::~File() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+Result<void> File::seek(std::uint64_t offset) {
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
+    return std::unexpected(ReaderError::from_os(errno));
+  }
+  return {};
+}
+
+Result<std::size_t> File::read(unsigned char* buffer, std::size_t size) {
+  for (;;) {
+    const ssize_t got = ::read(fd_, buffer, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
+  }
+}
+
+}  // namespace vcd
