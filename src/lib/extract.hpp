@@ -1,0 +1,40 @@
+// Every change of the requested signals within a time window.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "src/lib/header_pass.hpp"
+#include "src/lib/value_stream.hpp"
+
+namespace quarnel {
+
+// Header pass, the missing-name check of extraction and toggle counting
+// ("signals not found in VCD: a, b") and the opened stream.
+struct RequestedStream {
+  HeaderInfo header;
+  TimeValueIter stream;
+};
+Result<RequestedStream> open_requested_stream(const std::string& path,
+                                              const std::vector<std::string>& signals,
+                                              std::optional<std::uint64_t> start,
+                                              std::optional<std::uint64_t> end);
+
+// Hands every record to `sink` (returning false stops early); all or
+// nothing: on an error the caller drops what the sink has collected.
+template <class Sink>
+Result<bool> extract_time_values(const std::string& path, const std::vector<std::string>& signals,
+                                 std::optional<std::uint64_t> start,
+                                 std::optional<std::uint64_t> end, Sink&& sink) {
+  auto opened = open_requested_stream(path, signals, start, end);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  return drain(opened->stream, std::forward<Sink>(sink));
+}
+
+Result<std::vector<TimeValue>> extract_time_values_from_file(
+    const std::string& path, const std::vector<std::string>& signals,
+    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end);
+
+}  // namespace quarnel

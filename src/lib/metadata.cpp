@@ -1,0 +1,40 @@
+#include "src/lib/metadata.hpp"
+
+#include "src/lib/header_pass.hpp"
+#include "vcd/byte_source.hpp"
+#include "vcd/file.hpp"
+#include "vcd/parser.hpp"
+
+namespace quarnel {
+
+Result<VcdMetadata> read_vcd_metadata(const std::string& path) {
+  auto header = read_signals_with_offset(path);
+  if (!header) return std::unexpected(std::move(header.error()));
+  auto file = vcd::File::open_read(path);
+  if (!file) return std::unexpected(VcdError::io(file.error()));
+  if (auto seek = file->seek(header->body_offset); !seek) {
+    return std::unexpected(VcdError::io(seek.error()));
+  }
+  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file))};
+  std::uint64_t current_time = 0;
+  std::optional<std::uint64_t> start_time;
+  for (;;) {
+    auto command = parser.next();
+    if (!command) return std::unexpected(VcdError::io(command.error()));
+    if (!*command) break;
+    const vcd::Command& c = **command;
+    if (const auto* stamp = std::get_if<vcd::cmd::Timestamp>(&c)) {
+      current_time = stamp->time;
+      if (!start_time) start_time = current_time;
+    } else if (!start_time && (std::holds_alternative<vcd::cmd::ScalarChange>(c) ||
+                               std::holds_alternative<vcd::cmd::VectorChange>(c) ||
+                               std::holds_alternative<vcd::cmd::RealChange>(c) ||
+                               std::holds_alternative<vcd::cmd::StringChange>(c))) {
+      start_time = current_time;
+    }
+  }
+  return VcdMetadata{header->signals.size(), start_time.value_or(0), current_time,
+                     header->timescale};
+}
+
+}  // namespace quarnel
