@@ -2,6 +2,10 @@
 
 namespace vcd {
 
+Scope::Scope(ScopeType type, std::string name) : scope_type(type), identifier(std::move(name)) {}
+Scope::Scope(Scope&&) noexcept = default;
+Scope& Scope::operator=(Scope&&) noexcept = default;
+
 Scope::~Scope() {
   // Move grandchildren up into one flat work list, so that every scope is
   // destroyed with no children of its own.

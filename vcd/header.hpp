@@ -17,9 +17,9 @@ struct Scope {
   std::string identifier;
   std::vector<ScopeItem> children;
 
-  Scope(ScopeType type, std::string name) : scope_type(type), identifier(std::move(name)) {}
-  Scope(Scope&&) noexcept = default;
-  Scope& operator=(Scope&&) noexcept = default;
+  Scope(ScopeType type, std::string name);
+  Scope(Scope&&) noexcept;
+  Scope& operator=(Scope&&) noexcept;
   Scope(const Scope&) = delete;
   Scope& operator=(const Scope&) = delete;
   // Tears nested scopes down without recursion, however deep they go.
