@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -24,6 +25,25 @@ inline constexpr std::size_t kShortTokenCapacity = 8;
 constexpr bool is_whitespace(int byte) {
   return byte == ' ' || byte == '\n' || byte == '\t' || byte == '\r';
 }
+
+namespace detail {
+
+// Byte classes for the window scans of the value section.
+enum ByteClass : std::uint8_t { kOther, kSpace, kLowerBit, kUpperBit };
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (const unsigned char c : {' ', '\n', '\t', '\r'}) classes[c] = kSpace;
+  for (const unsigned char c : {'0', '1', 'x', 'z'}) classes[c] = kLowerBit;
+  for (const unsigned char c : {'X', 'Z'}) classes[c] = kUpperBit;
+  return classes;
+}
+
+inline constexpr std::array<std::uint8_t, 256> kByteClass = make_byte_classes();
+
+inline bool is_space_byte(unsigned char byte) { return kByteClass[byte] == kSpace; }
+
+}  // namespace detail
 
 // Keyword commands; the lookup lives in the .cpp so that the table is not
 // instantiated with every byte source.
@@ -61,6 +81,22 @@ class Parser {
   // The next command; nullopt at the end of the commands. Texts inside the
   // command stay valid until the next call.
   Result<std::optional<Command>> next();
+
+  // Hands every command, up to the end of the commands, to `visitor` (a
+  // callable taking const Command& and returning false to stop early). The
+  // same commands as calling next() in a loop, with the hot path inlined.
+  template <class Visitor>
+  Result<void> for_each_command(Visitor&& visitor) {
+    for (;;) {
+      if (auto command = try_fast_next()) {
+        if (!visitor(*command)) return {};
+        continue;
+      }
+      auto command = next_slow();
+      if (!command) return std::unexpected(std::move(command.error()));
+      if (!*command || !visitor(**command)) return {};
+    }
+  }
 
   std::uint64_t line() const { return line_; }
   const Source& source() const { return source_; }
@@ -180,6 +216,20 @@ class Parser {
     return fail(ParseErrorKind::IdCodeInvalidChars);
   }
 
+  // Reads the next command straight from the current window when it lies
+  // there whole and is a well-formed change or timestamp. Anything else (a
+  // window edge, a keyword, any fault) is left to the byte-by-byte reader,
+  // which then starts from the same state, so both give the same result.
+  [[gnu::always_inline]] inline std::optional<Command> try_fast_next();
+  // The command reader byte by byte: every command, every error.
+  Result<std::optional<Command>> next_slow();
+  // Window-only token scans for try_fast_next: false where the slow path
+  // must decide. The token's terminating byte is consumed.
+  bool scan_token(const unsigned char*& p, std::uint64_t& line_feeds, std::size_t capacity,
+                  std::string_view& token) const;
+  [[gnu::always_inline]] inline bool scan_id_code(const unsigned char*& p,
+                                                  std::uint64_t& line_feeds, IdCode& code) const;
+
   Result<std::optional<Command>> read_keyword_command();
   Result<std::optional<Command>> read_timestamp();
   Result<std::optional<Command>> read_vector_change();
@@ -200,7 +250,144 @@ class Parser {
 };
 
 template <class Source>
+bool Parser<Source>::scan_token(const unsigned char*& p, std::uint64_t& line_feeds,
+                                std::size_t capacity, std::string_view& token) const {
+  while (p != end_ && detail::is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
+  const unsigned char* const start = p;
+  const unsigned char* const limit = end_ - p > static_cast<std::ptrdiff_t>(capacity)
+                                         ? p + capacity + 1
+                                         : end_;
+  while (p != limit && !detail::is_space_byte(*p)) ++p;
+  if (p == limit) return false;  // too long, or the window ends first
+  token = {reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)};
+  line_feeds += *p++ == '\n' ? 1 : 0;
+  return true;
+}
+
+template <class Source>
+inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t& line_feeds,
+                                  IdCode& code) const {
+  // Codes of up to nine characters, glued to what precedes them, cannot
+  // overflow: read them in one pass, first character least significant.
+  if (end_ - p > 10) {
+    const unsigned char* q = p;
+    const unsigned char* const longest = p + 9;
+    std::uint64_t value = 0;
+    std::uint64_t weight = 1;
+    for (unsigned digit = *q - 32u; digit - 1u < 94u && q != longest; digit = *++q - 32u) {
+      value += digit * weight;
+      weight *= 94;
+    }
+    if (q != p && detail::is_space_byte(*q)) {
+      code = IdCode{value - 1};
+      line_feeds += *q == '\n' ? 1 : 0;
+      p = q + 1;
+      return true;
+    }
+  }
+  std::string_view token;
+  if (!scan_token(p, line_feeds, kTokenCapacity, token)) return false;
+  const auto parsed = parse_id_code(token);
+  if (!parsed) return false;
+  code = *parsed;
+  return true;
+}
+
+template <class Source>
+inline std::optional<Command> Parser<Source>::try_fast_next() {
+  const unsigned char* p = cur_;
+  std::uint64_t line_feeds = 0;
+  while (p != end_ && detail::is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
+  if (p == end_) return std::nullopt;
+  Command command;
+  IdCode code{0};
+  std::string_view token;
+  switch (*p++) {
+    case '#': {
+      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return std::nullopt;
+      const auto time = parse_u64(token);
+      if (!time) return std::nullopt;
+      command = cmd::Timestamp{*time};
+      break;
+    }
+    case '0':
+    case '1':
+    case 'x':
+    case 'X':
+    case 'z':
+    case 'Z': {
+      const Value value = *value_from_char(static_cast<char>(p[-1]));
+      if (!scan_id_code(p, line_feeds, code)) return std::nullopt;
+      command = cmd::ScalarChange{code, value};
+      break;
+    }
+    case 'b':
+    case 'B': {
+      while (p != end_ && detail::is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
+      const unsigned char* const start = p;
+      // Eight bits at a time while they are all 0 or 1, the usual case.
+      while (end_ - p >= 8) {
+        std::uint64_t word = 0;
+        std::memcpy(&word, p, sizeof word);
+        if ((word & 0xFEFEFEFEFEFEFEFEULL) != 0x3030303030303030ULL) break;
+        p += 8;
+      }
+      bool lower_case = true;
+      std::uint8_t cls = detail::kOther;
+      for (; p != end_; ++p) {
+        cls = detail::kByteClass[*p];
+        if (cls < detail::kLowerBit) break;
+        lower_case &= cls == detail::kLowerBit;
+      }
+      if (p == end_ || cls != detail::kSpace || p == start) return std::nullopt;
+      std::string_view bits(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start));
+      line_feeds += *p++ == '\n' ? 1 : 0;
+      if (!scan_id_code(p, line_feeds, code)) return std::nullopt;
+      if (!lower_case) {
+        scratch_.assign(bits);
+        for (char& c : scratch_) c = to_char(*value_from_char(c));
+        bits = scratch_;
+      }
+      command = cmd::VectorChange{code, Vector{bits}};
+      break;
+    }
+    case 'r':
+    case 'R': {
+      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return std::nullopt;
+      const auto value = parse_real(token);
+      if (!value || !scan_id_code(p, line_feeds, code)) return std::nullopt;
+      command = cmd::RealChange{code, *value};
+      break;
+    }
+    case 's':
+    case 'S': {
+      if (!scan_token(p, line_feeds, static_cast<std::size_t>(end_ - p), token) ||
+          !is_utf8_token(token)) {
+        return std::nullopt;
+      }
+      const std::string_view text = token;
+      if (!scan_id_code(p, line_feeds, code)) return std::nullopt;
+      command = cmd::StringChange{code, text};
+      break;
+    }
+    default: return std::nullopt;
+  }
+  // Account for the consumed bytes as read_byte_or_eof would have, one by one.
+  const bool ends_line = p[-1] == '\n';
+  line_ += (end_of_line_ ? 1 : 0) + line_feeds - (ends_line ? 1 : 0);
+  end_of_line_ = ends_line;
+  cur_ = p;
+  return command;
+}
+
+template <class Source>
 Result<std::optional<Command>> Parser<Source>::next() {
+  if (auto command = try_fast_next()) return command;
+  return next_slow();
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::next_slow() {
   const int byte = skip_whitespace();
   switch (byte) {
     case kEnd:

@@ -18,11 +18,7 @@ Result<VcdMetadata> read_vcd_metadata(const std::string& path) {
   vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file))};
   std::uint64_t current_time = 0;
   std::optional<std::uint64_t> start_time;
-  for (;;) {
-    auto command = parser.next();
-    if (!command) return std::unexpected(VcdError::io(command.error()));
-    if (!*command) break;
-    const vcd::Command& c = **command;
+  auto read = parser.for_each_command([&](const vcd::Command& c) {
     if (const auto* stamp = std::get_if<vcd::cmd::Timestamp>(&c)) {
       current_time = stamp->time;
       if (!start_time) start_time = current_time;
@@ -32,7 +28,9 @@ Result<VcdMetadata> read_vcd_metadata(const std::string& path) {
                                std::holds_alternative<vcd::cmd::StringChange>(c))) {
       start_time = current_time;
     }
-  }
+    return true;
+  });
+  if (!read) return std::unexpected(VcdError::io(read.error()));
   return VcdMetadata{header->signals.size(), start_time.value_or(0), current_time,
                      header->timescale};
 }

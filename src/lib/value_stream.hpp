@@ -60,7 +60,10 @@ struct TimeValue {
 };
 
 // Hands out one TimeValue per requested name and change, in file order,
-// within the inclusive window [start, end]. The request list must outlive it.
+// within the inclusive window [start, end]: changes before `start` are
+// dropped, and reading stops at the first timestamp after `end`. The records
+// of one change come together, in request order. The request list must
+// outlive the stream.
 class TimeValueIter {
  public:
   TimeValueIter(vcd::File file, const std::vector<std::string>& names, TargetMap targets,
@@ -71,11 +74,19 @@ class TimeValueIter {
         start_(start),
         end_(end) {}
 
-  // A record, nullopt at the end of the stream, or the first error.
-  Result<std::optional<TimeValue>> next();
+  // Feeds every record to `sink` (a callable taking TimeValue&& and
+  // returning false to stop early). Returns whether the stream was read to
+  // its end, or the first error.
+  template <class Sink>
+  Result<bool> run(Sink&& sink);
 
  private:
-  TimeValue take_pending();
+  // The requests fed by a change of `code` at the current time, or nullptr
+  // when the change is not wanted.
+  const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
+    const auto* requests = targets_.find(code);
+    return requests != nullptr && start_ && current_time_ < *start_ ? nullptr : requests;
+  }
 
   vcd::Parser<vcd::FileSource> parser_;
   const std::vector<std::string>* names_;
@@ -83,11 +94,6 @@ class TimeValueIter {
   std::optional<std::uint64_t> start_;
   std::optional<std::uint64_t> end_;
   std::uint64_t current_time_ = 0;
-  bool done_ = false;
-  // The change being handed out: its value and the requests still to serve.
-  const std::vector<std::uint32_t>* pending_ = nullptr;
-  std::size_t pending_pos_ = 0;
-  ChangeValue pending_value_;
 };
 
 Result<TimeValueIter> open_value_stream(const std::string& path, std::uint64_t body_offset,
@@ -95,16 +101,54 @@ Result<TimeValueIter> open_value_stream(const std::string& path, std::uint64_t b
                                         std::optional<std::uint64_t> start,
                                         std::optional<std::uint64_t> end);
 
-// Drains `stream` into `sink` (a callable taking TimeValue&& and returning
-// false to stop early). Returns whether the stream was read to its end.
+template <class Sink>
+Result<bool> TimeValueIter::run(Sink&& sink) {
+  bool stopped = false;
+  // Hands `value` to every request of the change, copying it for all but
+  // the last.
+  const auto emit = [&](const std::vector<std::uint32_t>& requests, ChangeValue&& value) {
+    for (std::size_t i = 0; i < requests.size(); ++i) {
+      const std::uint32_t request = requests[i];
+      TimeValue record{(*names_)[request], request, current_time_,
+                       i + 1 == requests.size() ? std::move(value) : value};
+      if (!sink(std::move(record))) return !(stopped = true);
+    }
+    return true;
+  };
+  bool past_end = false;
+  auto read = parser_.for_each_command([&](const vcd::Command& command) {
+    if (const auto* scalar = std::get_if<vcd::cmd::ScalarChange>(&command)) {
+      const auto* requests = wanted(scalar->id_code);
+      return requests == nullptr || emit(*requests, scalar_change_value(scalar->value));
+    }
+    if (const auto* vector = std::get_if<vcd::cmd::VectorChange>(&command)) {
+      const auto* requests = wanted(vector->id_code);
+      return requests == nullptr || emit(*requests, vector_change_value(vector->vector));
+    }
+    if (const auto* stamp = std::get_if<vcd::cmd::Timestamp>(&command)) {
+      current_time_ = stamp->time;
+      past_end = end_ && current_time_ > *end_;
+      return !past_end;
+    }
+    if (const auto* real = std::get_if<vcd::cmd::RealChange>(&command)) {
+      const auto* requests = wanted(real->id_code);
+      return requests == nullptr || emit(*requests, ChangeValue{real->value});
+    }
+    if (const auto* text = std::get_if<vcd::cmd::StringChange>(&command)) {
+      const auto* requests = wanted(text->id_code);
+      return requests == nullptr || emit(*requests, ChangeValue{std::string(text->text)});
+    }
+    // Simulation sections and declarations met in the body carry no value.
+    return true;
+  });
+  if (!read) return std::unexpected(VcdError::io(read.error()));
+  return !stopped;
+}
+
+// Reads `stream` into `sink`; see TimeValueIter::run.
 template <class Sink>
 Result<bool> drain(TimeValueIter& stream, Sink&& sink) {
-  for (;;) {
-    auto record = stream.next();
-    if (!record) return std::unexpected(std::move(record.error()));
-    if (!*record) return true;
-    if (!sink(std::move(**record))) return false;
-  }
+  return stream.run(std::forward<Sink>(sink));
 }
 
 }  // namespace quarnel
