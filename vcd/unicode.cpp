@@ -177,6 +177,17 @@ std::string to_utf8_lossy(std::string_view bytes) {
   return out;
 }
 
+std::size_t lossy_source_offset(std::string_view bytes, std::size_t decoded_offset) {
+  std::size_t decoded = 0;
+  std::size_t pos = 0;
+  while (pos < bytes.size() && decoded < decoded_offset) {
+    const Scan scan = scan_sequence(bytes, pos);
+    decoded += scan.complete ? scan.length : 3;  // U+FFFD takes three bytes
+    pos += scan.length;
+  }
+  return pos;
+}
+
 char32_t decode_at(std::string_view utf8, std::size_t& pos) {
   if (pos >= utf8.size()) return kReplacement;
   const Scan scan = scan_sequence(utf8, pos);

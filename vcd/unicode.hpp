@@ -16,6 +16,9 @@ bool is_valid_utf8(std::string_view bytes);
 // Decodes `bytes` as UTF-8, replacing every invalid sequence by U+FFFD
 // (maximal-subpart rule, one replacement per maximal invalid subpart).
 std::string to_utf8_lossy(std::string_view bytes);
+// The offset in `bytes` from which to_utf8_lossy(bytes) has produced
+// `decoded_offset` bytes (a character boundary of its result).
+std::size_t lossy_source_offset(std::string_view bytes, std::size_t decoded_offset);
 
 // Decodes the code point at `pos` of valid UTF-8 text and advances `pos`.
 char32_t decode_at(std::string_view utf8, std::size_t& pos);

@@ -60,11 +60,17 @@ std::optional<ReferenceIndex> parse_reference_index(std::string_view text) {
 }
 
 std::string to_text(const ReferenceIndex& index) {
+  std::string text = "[";
   if (const auto* bit = std::get_if<BitSelect>(&index)) {
-    return "[" + std::to_string(bit->index) + "]";
+    text += std::to_string(bit->index);
+  } else {
+    const auto& range = std::get<Range>(index);
+    text += std::to_string(range.msb);
+    text += ':';
+    text += std::to_string(range.lsb);
   }
-  const auto& range = std::get<Range>(index);
-  return "[" + std::to_string(range.msb) + ":" + std::to_string(range.lsb) + "]";
+  text += ']';
+  return text;
 }
 
 }  // namespace vcd

@@ -36,11 +36,43 @@ std::string to_decimal(u128 value) {
 std::string real_display_text(double value) {
   if (std::isnan(value)) return "NaN";
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
-  // The longest fixed form is a subnormal: "-0." and 1074 digits.
-  std::array<char, 1100> buffer{};
-  const auto result =
-      std::to_chars(buffer.data(), buffer.data() + buffer.size(), value, std::chars_format::fixed);
-  return {buffer.data(), result.ptr};
+  // The shortest digits that read back as `value`, as d.ddde±x, then laid
+  // out without the exponent.
+  std::array<char, 32> buffer{};
+  const auto result = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
+                                    std::chars_format::scientific);
+  const std::string_view scientific(buffer.data(), result.ptr);
+  const std::size_t e = scientific.find('e');
+  std::string_view mantissa = scientific.substr(0, e);
+  int exponent = 0;
+  std::from_chars(scientific.data() + e + 1 + (scientific[e + 1] == '+' ? 1 : 0), result.ptr,
+                  exponent);
+
+  std::string text;
+  if (mantissa.front() == '-') {
+    text += '-';
+    mantissa.remove_prefix(1);
+  }
+  std::string digits;
+  for (const char c : mantissa) {
+    if (c != '.') digits += c;
+  }
+  if (exponent < 0) {
+    text += "0.";
+    text.append(static_cast<std::size_t>(-exponent - 1), '0');
+    text += digits;
+    return text;
+  }
+  const auto whole = static_cast<std::size_t>(exponent) + 1;
+  if (digits.size() <= whole) {
+    text += digits;
+    text.append(whole - digits.size(), '0');
+  } else {
+    text.append(digits, 0, whole);
+    text += '.';
+    text.append(digits, whole);
+  }
+  return text;
 }
 
 std::string display_text(const ChangeValue& value) {

@@ -80,10 +80,13 @@ void normalize_line(std::string_view line, std::string& out) {
   const auto end = std::find_if(tokens.begin() + 3, tokens.end(),
                                 [](const Token& t) { return t.text == "$end"; });
   if (end != tokens.end() && end + 1 != tokens.end()) {
-    const auto last = tokens.back();
-    out += rest.substr(end->end, last.end - end->end);
+    std::string_view after = rest.substr(end->end);
+    if (after.ends_with('\n') || after.ends_with('\r')) after.remove_suffix(1);
+    out += after;
   }
-  if (line.ends_with('\n')) out += '\n';
+  // The line's own terminator is kept: dropping a bare CR would glue the next
+  // line's first token onto this $end.
+  if (line.ends_with('\n') || line.ends_with('\r')) out += line.back();
 }
 
 }  // namespace
@@ -182,14 +185,25 @@ void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::
 }
 
 Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
-  const std::string text = normalize_scope_lines(vcd::unicode::to_utf8_lossy(bytes));
+  const std::string decoded = vcd::unicode::to_utf8_lossy(bytes);
+  const std::string text = normalize_scope_lines(decoded);
   vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(text)};
   auto header = vcd::parse_header(parser);
   if (!header) return std::unexpected(VcdError::parse(header.error()));
-  ParsedHeader parsed{{}, header->timescale, {}};
+  ParsedHeader parsed{{}, header->timescale, 0};
   std::vector<std::string> scope_stack;
   collect_signals(header->items, scope_stack, parsed.signals);
-  parsed.trailing_text = text.substr(parser.source().offset_of(parser.cursor()));
+
+  // Locate in the file bytes what the parser left unread. That text was
+  // copied unchanged by the normalisation, so it ends the decoded text too.
+  const std::string_view unread =
+      std::string_view(text).substr(parser.source().offset_of(parser.cursor()));
+  const bool only_whitespace =
+      std::all_of(unread.begin(), unread.end(), [](char c) { return vcd::is_whitespace(c); });
+  if (!only_whitespace && std::string_view(decoded).ends_with(unread)) {
+    parsed.unread_bytes =
+        bytes.size() - vcd::unicode::lossy_source_offset(bytes, decoded.size() - unread.size());
+  }
   return parsed;
 }
 
@@ -203,13 +217,7 @@ Result<HeaderInfo> read_signals_with_offset(const std::string& path) {
 
   // Value changes written on the marker line after "$enddefinitions $end"
   // are read from just after the whitespace byte that ends that $end.
-  std::uint64_t body_offset = header->body_offset;
-  const std::string_view trailing = parsed->trailing_text;
-  const bool only_whitespace = std::all_of(trailing.begin(), trailing.end(),
-                                           [](char c) { return vcd::is_whitespace(c); });
-  if (!only_whitespace && std::string_view(header->bytes).ends_with(trailing)) {
-    body_offset -= trailing.size();
-  }
+  const std::uint64_t body_offset = header->body_offset - parsed->unread_bytes;
   return HeaderInfo{std::move(parsed->signals), parsed->timescale, std::move(*index), body_offset};
 }
 

@@ -29,9 +29,10 @@ std::string normalize_scope_lines(std::string_view text);
 struct ParsedHeader {
   std::vector<Signal> signals;
   std::optional<vcd::Timescale> timescale;
-  // What follows the whitespace byte that ends the $end of $enddefinitions,
-  // in the normalised text.
-  std::string trailing_text;
+  // How many bytes at the end of the header bytes the parser did not read:
+  // what follows the whitespace byte that ends the $end of $enddefinitions
+  // on the marker line, when that holds more than whitespace; else 0.
+  std::size_t unread_bytes;
 };
 
 Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes);
