@@ -34,7 +34,7 @@ def vcd(tmp_path):
 
 
 def test_module_exposes_exactly_the_registered_functions():
-    assert quarnel.__all__ == ["list_signals", "metadata", "extract", "toggles"]
+    assert quarnel.__all__ == ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
     public = sorted(name for name in dir(quarnel) if not name.startswith("_"))
     assert public == sorted(quarnel.__all__)
     assert quarnel.__doc__ == ""

@@ -5,12 +5,13 @@ namespace quarnel {
 Result<RequestedStream> open_requested_stream(const std::string& path,
                                               const std::vector<std::string>& signals,
                                               std::optional<std::uint64_t> start,
-                                              std::optional<std::uint64_t> end) {
+                                              std::optional<std::uint64_t> end,
+                                              VcdError::Kind missing_error) {
   auto header = read_signals_with_offset(path);
   if (!header) return std::unexpected(std::move(header.error()));
   auto request = build_target_map(*header, signals);
   if (!request.missing.empty()) {
-    return std::unexpected(VcdError{VcdError::Kind::SignalsNotFound, join_names(request.missing)});
+    return std::unexpected(VcdError{missing_error, join_names(request.missing)});
   }
   auto stream =
       open_value_stream(path, header->body_offset, signals, std::move(request.targets), start, end);

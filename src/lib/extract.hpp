@@ -11,16 +11,18 @@
 
 namespace quarnel {
 
-// Header pass, the missing-name check of extraction and toggle counting
-// ("signals not found in VCD: a, b") and the opened stream.
+// Header pass, the missing-name check and the opened stream. Undeclared
+// names fail with `missing_error`, its payload the names joined by ", ":
+// SignalsNotFound for extraction and toggle counting ("signals not found in
+// VCD: a, b"), SignalNotFound for the one-name search.
 struct RequestedStream {
   HeaderInfo header;
   TimeValueIter stream;
 };
-Result<RequestedStream> open_requested_stream(const std::string& path,
-                                              const std::vector<std::string>& signals,
-                                              std::optional<std::uint64_t> start,
-                                              std::optional<std::uint64_t> end);
+Result<RequestedStream> open_requested_stream(
+    const std::string& path, const std::vector<std::string>& signals,
+    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+    VcdError::Kind missing_error = VcdError::Kind::SignalsNotFound);
 
 // Hands every record to `sink` (returning false stops early); all or
 // nothing: on an error the caller drops what the sink has collected.

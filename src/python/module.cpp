@@ -11,6 +11,8 @@ extern PyMethodDef list_signals_method;
 extern PyMethodDef metadata_method;
 extern PyMethodDef extract_method;
 extern PyMethodDef toggles_method;
+extern PyMethodDef find_method;
+extern PyMethodDef compare_method;
 
 namespace {
 
@@ -20,6 +22,8 @@ PyMethodDef* const kFunctions[] = {
     &metadata_method,
     &extract_method,
     &toggles_method,
+    &find_method,
+    &compare_method,
 };
 
 // The API version of the stable ABI.

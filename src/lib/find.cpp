@@ -1,0 +1,32 @@
+#include "src/lib/find.hpp"
+
+#include <utility>
+#include <vector>
+
+#include "src/lib/extract.hpp"
+
+namespace quarnel {
+
+Result<std::optional<TimeValue>> find_nth_occurrence(
+    const std::string& path, const std::string& signal, const TargetValue& target,
+    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end) {
+  if (occurrence == 0) return std::unexpected(VcdError{VcdError::Kind::InvalidOccurrence, {}});
+  const std::vector<std::string> request{signal};
+  auto opened = open_requested_stream(path, request, start, end, VcdError::Kind::SignalNotFound);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+
+  const std::string wanted = target_text(target);
+  std::size_t matches = 0;
+  std::optional<TimeValue> found;
+  auto read = drain(opened->stream, [&](TimeValue&& record) {
+    if (normalize_value(record.value) != wanted || ++matches < occurrence) return true;
+    found = std::move(record);
+    return false;
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
+  // The record views the local request list; point it at the caller's name.
+  if (found) found->signal = signal;
+  return found;
+}
+
+}  // namespace quarnel

@@ -1,0 +1,124 @@
+// compare(file1, file2, *, ...): where two dumps disagree.
+#include "src/lib/compare.hpp"
+
+#include <Python.h>
+
+#include "src/python/convert.hpp"
+#include "src/python/errors.hpp"
+#include "src/python/params.hpp"
+#include "src/python/value_text.hpp"
+
+namespace quarnel::python {
+
+namespace {
+
+constexpr const char* kPositional[] = {"file1", "file2"};
+constexpr KeywordOnlyParam kKeywordOnly[] = {
+    {"max_mismatches", false}, {"signals", false}, {"ignore_unknown", false},
+    {"start", false},          {"end", false},
+};
+
+constexpr ParamTable kParams{
+    .function = "compare",
+    .positional = kPositional,
+    .positional_only = 0,
+    .required_positional = 2,
+    .keyword_only = kKeywordOnly,
+    .class_name = std::nullopt,
+};
+
+constexpr char kDoc[] =
+    "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
+    "start=None, end=None)\n"
+    "--\n"
+    "\n"
+    "Compare two VCD files and report signal mismatches.\n"
+    "\n"
+    "Args:\n"
+    "    file1:           Path to the first VCD file.\n"
+    "    file2:           Path to the second VCD file.\n"
+    "    max_mismatches:  Optional per-signal mismatch limit.\n"
+    "    signals:         Optional list of signal names to restrict comparison to.\n"
+    "    ignore_unknown:  If True, treat x/z differences as matches.\n"
+    "    start:           Optional start time (inclusive).\n"
+    "    end:             Optional end time (inclusive).\n"
+    "\n"
+    "Returns:\n"
+    "    Dict with keys:\n"
+    "        passed (bool), file1 (str), file2 (str),\n"
+    "        common_signals (list[str]),\n"
+    "        signals_only_in_file1 (list[str]),\n"
+    "        signals_only_in_file2 (list[str]),\n"
+    "        total_mismatches (int), signals_with_mismatches (int),\n"
+    "        mismatches (list[dict]) each with:\n"
+    "            signal (str), time (int), value1 (str), value2 (str),\n"
+    "            is_unknown (bool)";
+
+// {"signal", "time", "value1", "value2", "is_unknown"}
+PyRef mismatch_dict(const SignalMismatch& mismatch, ValueTexts& texts) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict || !set_item(dict.get(), "signal", to_py_str(mismatch.signal)) ||
+      !set_item(dict.get(), "time", to_py_int(mismatch.time)) ||
+      !set_item(dict.get(), "value1", texts.text_of(mismatch.value1)) ||
+      !set_item(dict.get(), "value2", texts.text_of(mismatch.value2)) ||
+      !set_item(dict.get(), "is_unknown", to_py_bool(mismatch.is_unknown))) {
+    return {};
+  }
+  return dict;
+}
+
+PyRef mismatch_list(const std::vector<SignalMismatch>& mismatches) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(mismatches.size())));
+  if (!list) return {};
+  ValueTexts texts;
+  for (std::size_t i = 0; i < mismatches.size(); ++i) {
+    PyRef item = mismatch_dict(mismatches[i], texts);
+    // PyList_SetItem takes over the reference, also when it fails.
+    if (!item || PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release()) < 0) {
+      return {};
+    }
+  }
+  return list;
+}
+
+PyObject* compare(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+  return run_guarded([&]() -> PyObject* {
+    auto arguments = convert_arguments<kParams>(
+        args, kwargs, as_text, as_text, or_none(as_size), or_none(as_text_list),
+        with_default(as_bool, false), or_none(as_u64), or_none(as_u64));
+    if (!arguments) return nullptr;
+    auto& [file1, file2, max_mismatches, signals, ignore_unknown, start, end] = *arguments;
+
+    const ComparisonOptions options{max_mismatches, std::move(signals).value_or(std::vector<std::string>{}),
+                                    ignore_unknown, start, end};
+    const auto result = compare_vcd_files(file1, file2, options);
+    if (!result) return raise_vcd_error(result.error());
+    PyRef dict = PyRef::steal(PyDict_New());
+    if (!dict || !set_item(dict.get(), "passed", to_py_bool(result->passed)) ||
+        !set_item(dict.get(), "file1", to_py_str(result->file1)) ||
+        !set_item(dict.get(), "file2", to_py_str(result->file2)) ||
+        !set_item(dict.get(), "common_signals", to_py_str_list(result->common_signals)) ||
+        !set_item(dict.get(), "signals_only_in_file1",
+                  to_py_str_list(result->signals_only_in_file1)) ||
+        !set_item(dict.get(), "signals_only_in_file2",
+                  to_py_str_list(result->signals_only_in_file2)) ||
+        !set_item(dict.get(), "total_mismatches", to_py_int(result->total_mismatches)) ||
+        !set_item(dict.get(), "signals_with_mismatches",
+                  to_py_int(result->signals_with_mismatches)) ||
+        !set_item(dict.get(), "mismatches", mismatch_list(result->mismatches))) {
+      return nullptr;
+    }
+    return dict.release();
+  });
+}
+
+}  // namespace
+
+PyMethodDef compare_method = {
+    "compare",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compare)),
+    METH_VARARGS | METH_KEYWORDS,
+    kDoc,
+};
+
+}  // namespace quarnel::python

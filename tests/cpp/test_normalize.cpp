@@ -1,0 +1,530 @@
+// Values compared: normalised texts, search targets, the agreement of two values, the merge
+// of one signal, and the search and the comparison over files.
+#include <unistd.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <limits>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "check.hpp"
+#include "src/lib/compare.hpp"
+#include "src/lib/find.hpp"
+#include "src/lib/header_pass.hpp"
+#include "src/lib/normalize.hpp"
+
+using namespace quarnel;
+using namespace std::string_view_literals;
+
+namespace {
+
+constexpr u128 kMax128 = ~u128{0};
+constexpr std::string_view kMax128Digits = "340282366920938463463374607431768211455";
+constexpr std::uint64_t kMaxTime = std::numeric_limits<std::uint64_t>::max();
+
+ChangeValue integer(u128 v) { return ChangeValue{v}; }
+ChangeValue real(double v) { return ChangeValue{v}; }
+ChangeValue text(std::string_view v) { return ChangeValue{std::string(v)}; }
+
+// "int 31" or "text x": the kind, then the target text.
+std::string describe(const TargetValue& target) {
+  return (std::holds_alternative<u128>(target.value) ? "int " : "text ") + target_text(target);
+}
+
+// "kind:display", so that 1 and "1" or 1.0 read differently.
+std::string describe(const ChangeValue& value) {
+  constexpr std::string_view kKinds[] = {"int:", "real:", "text:"};
+  return std::string(kKinds[value.value.index()]) + display_text(value);
+}
+
+// One mismatch as "time value1/value2", with "?" when is_unknown is set.
+std::string describe(const std::vector<SignalMismatch>& mismatches) {
+  std::string out;
+  for (const SignalMismatch& m : mismatches) {
+    if (!out.empty()) out += "; ";
+    out += std::to_string(m.time) + " " + describe(m.value1) + "/" + describe(m.value2) +
+           (m.is_unknown ? "?" : "");
+  }
+  return out;
+}
+
+std::string merge(const ChangeList& first, const ChangeList& second,
+                  const ComparisonOptions& options = {}) {
+  std::vector<SignalMismatch> out;
+  const std::size_t count = compare_signal("top.s", first, second, options, out);
+  CHECK_EQ(count, out.size());
+  for (const SignalMismatch& m : out) CHECK_EQ(m.signal, "top.s");
+  return describe(out);
+}
+
+// A file holding `content`, removed again at the end of the scope.
+class TempFile {
+ public:
+  explicit TempFile(std::string_view content) {
+    char name[] = "/tmp/quarnel-unit-XXXXXX";
+    const int fd = mkstemp(name);
+    CHECK(fd >= 0);
+    path_ = name;
+    CHECK_EQ(write(fd, content.data(), content.size()), static_cast<ssize_t>(content.size()));
+    close(fd);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+template <class T>
+std::string error_text(const Result<T>& result) {
+  return result ? std::string("(no error)") : result.error().text();
+}
+
+}  // namespace
+
+TEST_CASE("parse_target_value") {
+  const std::string f32(32, 'f');
+  struct Row {
+    std::string input;
+    std::string expected;
+  };
+  const Row rows[] = {
+      {"  0X1F  ", "int 31"},
+      {"31", "int 31"},
+      {"+31", "int 31"},
+      {"0x001f", "int 31"},
+      {"0x+1f", "int 31"},
+      {"0XABCDEF", "int 11259375"},
+      {"0x", "text 0x"},
+      {"0x+", "text 0x+"},
+      {"0x-", "text 0x-"},
+      {"0x-1", "text 0x-1"},
+      {"0x++1", "text 0x++1"},
+      {"0xg", "text 0xg"},
+      {"0x 1", "text 0x 1"},
+      {"0x" + f32, "int 340282366920938463463374607431768211455"},
+      {"0x1" + std::string(32, '0'), "text 0x1" + std::string(32, '0')},
+      {"0x" + std::string(40, '0') + "1", "int 1"},
+      {"0x" + std::string(40, '0') + f32, "int 340282366920938463463374607431768211455"},
+      {"+42", "int 42"},
+      {"007", "int 7"},
+      {"1010", "int 1010"},
+      {"0", "int 0"},
+      {"-1", "text -1"},
+      {"-0", "text -0"},
+      {"+", "text +"},
+      {"++1", "text ++1"},
+      {"", "text "},
+      {"   ", "text "},
+      {"340282366920938463463374607431768211455", "int 340282366920938463463374607431768211455"},
+      {"000340282366920938463463374607431768211455", "int 340282366920938463463374607431768211455"},
+      {"340282366920938463463374607431768211456", "text 340282366920938463463374607431768211456"},
+      {"99999999999999999999999999999999999999999",
+       "text 99999999999999999999999999999999999999999"},
+      {"X", "text x"},
+      {" Z\t", "text z"},
+      {"1 0", "text 1 0"},
+      {"1.5", "text 1.5"},
+      {"1e3", "text 1e3"},
+      {"b1010", "text b1010"},
+      {"0b1010", "text 0b1010"},
+      // White_Space beyond ASCII is trimmed; a zero-width space is not white space.
+      {"\u3000\u00A042\u2029\u0085", "int 42"},
+      {"\u200B42", "text \u200B42"},
+      // Digits must be ASCII, also after lowercasing.
+      {"\uFF14\uFF12", "text \uFF14\uFF12"},
+      {"0x\uFF21", "text 0x\uFF41"},
+      // Full lowercase mapping: U+0130 grows, and a sigma at the end of a word is final
+      // once the trailing blank is gone.
+      {"\u0130X", "text i\u0307x"},
+      {" \u039F\u0394\u039F\u03A3 ", "text \u03BF\u03B4\u03BF\u03C2"},
+      {"\u03A3\u0391", "text \u03C3\u03B1"},
+      {"\u212A", "text k"},
+  };
+  for (const Row& row : rows) {
+    const std::string got = describe(parse_target_value(row.input));
+    if (got != row.expected) {
+      CHECK_EQ(got, row.expected);
+      std::fprintf(stderr, "  input: %s\n", check::show_text(row.input).c_str());
+    }
+  }
+  CHECK(std::get<u128>(parse_target_value("0x" + f32).value) == kMax128);
+}
+
+TEST_CASE("normalize_value and display text") {
+  struct Row {
+    ChangeValue value;
+    std::string_view normalised;
+    std::string_view display;
+  };
+  const Row rows[] = {
+      {integer(0), "0", "0"},
+      {integer(kMax128), kMax128Digits, kMax128Digits},
+      {real(1.0), "1", "1"},
+      {real(0.1), "0.1", "0.1"},
+      {real(-0.0), "-0", "-0"},
+      {real(1e21), "1000000000000000000000", "1000000000000000000000"},
+      {real(1.5e-7), "0.00000015", "0.00000015"},
+      {real(-2.5), "-2.5", "-2.5"},
+      {real(std::nan("")), "NaN", "NaN"},
+      {real(-INFINITY), "-inf", "-inf"},
+      {real(INFINITY), "inf", "inf"},
+      {text("ABC"), "abc", "ABC"},
+      {text("b0X1"), "b0x1", "b0X1"},
+      {text("\u0130"), "i\u0307", "\u0130"},
+      {text("\u039F\u0394\u039F\u03A3"), "\u03BF\u03B4\u03BF\u03C2", "\u039F\u0394\u039F\u03A3"},
+  };
+  for (const Row& row : rows) {
+    CHECK_EQ(normalize_value(row.value), row.normalised);
+    CHECK_EQ(display_text(row.value), row.display);
+  }
+}
+
+TEST_CASE("unknown values") {
+  for (std::string_view v : {"x"sv, "X"sv, "z"sv, "Z"sv}) CHECK_EQ(is_unknown(text(v)), true);
+  for (std::string_view v : {""sv, "xx"sv, "x1"sv, "0"sv, "u"sv, "-"sv})
+    CHECK_EQ(is_unknown(text(v)), false);
+  CHECK(!is_unknown(integer(0)));
+  CHECK(!is_unknown(real(0.0)));
+}
+
+TEST_CASE("agreement of two values") {
+  const double nan = std::bit_cast<double>(std::uint64_t{0x7FF8000000000000});
+  const double other_nan = std::bit_cast<double>(std::uint64_t{0x7FF8000000000001});
+  struct Row {
+    ChangeValue a;
+    ChangeValue b;
+    bool agree;
+  };
+  const Row rows[] = {
+      {integer(5), integer(5), true},
+      {integer(5), integer(6), false},
+      {integer(kMax128), integer(kMax128), true},
+      // Reals by bit pattern.
+      {real(1.0), real(1.0), true},
+      {real(0.0), real(-0.0), false},
+      {real(nan), real(nan), true},
+      {real(nan), real(other_nan), false},
+      // Texts up to ASCII case only.
+      {text("ABC"), text("abc"), true},
+      {text("x"), text("X"), true},
+      {text("\u00C4"), text("\u00E4"), false},
+      {text("ab"), text("abc"), false},
+      {text("x1"), text("X1"), true},
+      // Different kinds by normalised text.
+      {integer(1), text("1"), true},
+      {integer(1), text("01"), false},
+      {integer(1), text("x1"), false},
+      {integer(1), text("x"), false},
+      {real(1.0), integer(1), true},
+      {real(-0.0), integer(0), false},
+      {real(2.5), text("2.5"), true},
+      {real(INFINITY), text("INF"), true},
+      {text("\u00C4"), real(1.0), false},
+  };
+  for (const Row& row : rows) {
+    if (values_agree(row.a, row.b) != row.agree || values_agree(row.b, row.a) != row.agree) {
+      check::fail(__FILE__, __LINE__,
+                  "values_agree(" + describe(row.a) + ", " + describe(row.b) + ") should be " +
+                      (row.agree ? "true" : "false"));
+    }
+  }
+}
+
+TEST_CASE("merge of one signal") {
+  const ChangeList none;
+  struct Row {
+    ChangeList first;
+    ChangeList second;
+    std::string_view expected;
+  };
+  const Row rows[] = {
+      {none, none, ""},
+      {{{0, text("0")}, {5, text("1")}}, {{0, text("0")}, {5, text("1")}}, ""},
+      // Both sides start unknown.
+      {{{5, text("1")}}, {{10, text("1")}}, "5 text:1/text:x?"},
+      {{{5, text("1")}}, none, "5 text:1/text:x?"},
+      // Values hold until the next change.
+      {{{0, text("0")}, {10, text("1")}},
+       {{0, text("0")}, {5, text("1")}, {10, text("1")}},
+       "5 text:0/text:1"},
+      // Same-time changes collapse into the last one.
+      {{{10, text("1")}, {10, text("0")}}, {{10, text("0")}}, ""},
+      {{{10, text("1")}, {10, text("0")}}, {{10, text("1")}}, "10 text:0/text:1"},
+      // A change at the largest time is never applied.
+      {{{0, text("1")}, {kMaxTime, text("0")}}, {{0, text("1")}, {kMaxTime, text("1")}}, ""},
+      {{{kMaxTime, text("1")}}, none, ""},
+      {{{kMaxTime, text("1")}}, {{3, text("1")}}, "3 text:x/text:1?"},
+      // Different spellings of one value agree.
+      {{{0, text("1")}, {1, real(0.0)}}, {{0, integer(1)}, {1, text("0")}}, ""},
+      {{{0, integer(1)}}, {{0, text("1")}, {2, real(-0.0)}}, "2 int:1/real:-0"},
+      // 'bx1' against 'b01': not unknown; 'bx' against 'b1': unknown.
+      {{{0, text("x1")}}, {{0, integer(1)}}, "0 text:x1/int:1"},
+      {{{0, text("x")}}, {{0, integer(1)}}, "0 text:x/int:1?"},
+      // Mismatches come out in time order; values are copied.
+      {{{1, text("Busy")}, {4, text("Done")}},
+       {{2, text("busy")}, {3, text("Idle")}},
+       "1 text:Busy/text:x?; 3 text:Busy/text:Idle; 4 text:Done/text:Idle"},
+  };
+  for (const Row& row : rows) CHECK_EQ(merge(row.first, row.second), row.expected);
+}
+
+TEST_CASE("merge options: ignore_unknown and max_mismatches") {
+  const ChangeList first = {{1, text("0")}, {2, text("0")}, {3, text("0")}, {4, text("x1")}};
+  const ChangeList second = {{0, text("1")}, {2, text("1")}, {3, text("1")}, {4, integer(1)}};
+  const std::string all =
+      "0 text:x/text:1?; 1 text:0/text:1; 2 text:0/text:1; "
+      "3 text:0/text:1; 4 text:x1/int:1";
+  CHECK_EQ(merge(first, second), all);
+
+  ComparisonOptions options;
+  options.ignore_unknown = true;
+  CHECK_EQ(merge(first, second, options),
+           "1 text:0/text:1; 2 text:0/text:1; 3 text:0/text:1; 4 text:x1/int:1");
+  CHECK_EQ(merge({{5, text("1")}}, {{10, text("1")}}, options), "");
+  CHECK_EQ(merge({{0, text("Z")}}, {{0, real(1.5)}}, options), "");
+
+  options.ignore_unknown = false;
+  struct Limit {
+    std::size_t max;
+    std::string_view expected;
+  };
+  for (const Limit& limit :
+       {Limit{0, "0 text:x/text:1?"}, Limit{1, "0 text:x/text:1?"},
+        Limit{2, "0 text:x/text:1?; 1 text:0/text:1"}, Limit{5, all}, Limit{100, all}}) {
+    options.max_mismatches = limit.max;
+    CHECK_EQ(merge(first, second, options), limit.expected);
+  }
+  // The limit counts recorded mismatches, after ignore_unknown has skipped some.
+  options.ignore_unknown = true;
+  options.max_mismatches = 1;
+  CHECK_EQ(merge(first, second, options), "1 text:0/text:1");
+}
+
+namespace {
+
+constexpr std::string_view kSearchFile =
+    "$timescale 1ns $end\n"
+    "$scope module top $end\n"
+    "$var wire 1 ! clk $end\n"
+    "$var wire 8 \" bus $end\n"
+    "$var real 1 # r $end\n"
+    "$var string 1 $ state $end\n"
+    "$upscope $end\n"
+    "$enddefinitions $end\n"
+    "#0\n$dumpvars\n0!\nb0 \"\nr0 #\nsIdle $\n$end\n"
+    "#5\n1!\nb11111111 \"\nr2.5 #\nsBUSY $\n"
+    "#10\n0!\nbx1 \"\n"
+    "#15\n1!\nb1111 \"\nr2 #\n"
+    "#20\n0!\nb0x1 \"\n"
+    "#25\n1!\n"
+    "#30\n";
+
+// "time value" of the search result, "none" when not found, or the error text.
+std::string search(const std::string& path, const std::string& signal, std::string_view target,
+                   std::size_t occurrence = 1, std::optional<std::uint64_t> start = std::nullopt,
+                   std::optional<std::uint64_t> end = std::nullopt) {
+  const auto found =
+      find_nth_occurrence(path, signal, parse_target_value(target), occurrence, start, end);
+  if (!found) return "! " + found.error().text();
+  if (!*found) return "none";
+  CHECK_EQ((*found)->signal, signal);
+  CHECK((*found)->signal.data() == signal.data());
+  return std::to_string((*found)->time) + " " + display_text((*found)->value);
+}
+
+}  // namespace
+
+TEST_CASE("find_nth_occurrence") {
+  const TempFile file(kSearchFile);
+  const std::string& path = file.path();
+  CHECK_EQ(search(path, "top.clk", "1"), "5 1");
+  CHECK_EQ(search(path, "top.clk", "1", 3), "25 1");
+  CHECK_EQ(search(path, "top.clk", "1", 4), "none");
+  CHECK_EQ(search(path, "top.clk", "1", 1, 10), "15 1");
+  CHECK_EQ(search(path, "top.clk", "1", 2, std::nullopt, 15), "15 1");
+  CHECK_EQ(search(path, "top.clk", "1", 2, std::nullopt, 14), "none");
+  CHECK_EQ(search(path, "top.clk", "1", 1, 30, 10), "none");
+  CHECK_EQ(search(path, "top.clk", " X "), "none");
+  // Integers by decimal text, whatever the spelling of the target.
+  CHECK_EQ(search(path, "top.bus", "0xFF"), "5 255");
+  CHECK_EQ(search(path, "top.bus", " 255 "), "5 255");
+  CHECK_EQ(search(path, "top.bus", "11111111"), "none");
+  CHECK_EQ(search(path, "top.bus", "0X0f"), "15 15");
+  CHECK_EQ(search(path, "top.bus", "0", 2), "none");
+  // Vectors with x bits by their exact characters; "0x1" reads as a number.
+  CHECK_EQ(search(path, "top.bus", "X1"), "10 x1");
+  CHECK_EQ(search(path, "top.bus", "0x1"), "none");
+  // Reals by display text, strings regardless of case, reported as written.
+  CHECK_EQ(search(path, "top.r", "2.5"), "5 2.5");
+  CHECK_EQ(search(path, "top.r", "2"), "15 2");
+  CHECK_EQ(search(path, "top.r", "2.0"), "none");
+  CHECK_EQ(search(path, "top.state", "busy"), "5 BUSY");
+  CHECK_EQ(search(path, "top.state", "IDLE"), "0 Idle");
+
+  CHECK_EQ(search(path, "top.nope", "1"), "! signal not found in VCD: top.nope");
+  CHECK_EQ(search(path, "top.clk", "1", 0), "! occurrence must be >= 1");
+  CHECK_EQ(search("/nonexistent/quarnel.vcd", "top.clk", "1", 0), "! occurrence must be >= 1");
+  CHECK(search("/nonexistent/quarnel.vcd", "top.clk", "1").starts_with("! I/O error: "));
+}
+
+TEST_CASE("find_nth_occurrence stops reading at the match") {
+  const TempFile file(std::string(kSearchFile) + "1!\n#35\n#oops\n");
+  CHECK_EQ(search(file.path(), "top.clk", "1", 3), "25 1");
+  CHECK_EQ(search(file.path(), "top.clk", "1", 4), "30 1");
+  CHECK(search(file.path(), "top.clk", "1", 5).starts_with("! I/O error: "));
+  CHECK_EQ(search(file.path(), "top.clk", "1", 5, std::nullopt, 34), "none");
+}
+
+TEST_CASE("collect_signal_values") {
+  const TempFile file(kSearchFile);
+  const auto header = read_signals_with_offset(file.path());
+  CHECK(header.has_value());
+  const auto values = collect_signal_values(file.path(), *header,
+                                            {"top.r", "no.such", "top.r", "top.state"}, 5, 15);
+  CHECK(values.has_value());
+  CHECK_EQ(values->size(), std::size_t{3});
+  // A name given twice collects each change once; an undeclared one collects nothing.
+  const auto changes = [&](const std::string& name) {
+    std::string out;
+    for (const Change& c : values->at(name))
+      out += (out.empty() ? "" : "; ") + std::to_string(c.time) + " " + describe(c.value);
+    return out;
+  };
+  CHECK_EQ(changes("top.r"), "5 real:2.5; 15 real:2");
+  CHECK_EQ(changes("top.state"), "5 text:BUSY");
+  CHECK_EQ(changes("no.such"), "");
+}
+
+namespace {
+
+std::string vcd_file(std::string_view declarations, std::string_view body) {
+  return "$timescale 1ns $end\n$scope module top $end\n" + std::string(declarations) +
+         "$upscope $end\n$enddefinitions $end\n" + std::string(body);
+}
+
+std::string names(const std::vector<std::string>& list) {
+  std::string out;
+  for (const std::string& name : list) out += (out.empty() ? "" : " ") + name;
+  return out;
+}
+
+// Every field of the result on one line each.
+std::string describe(const ComparisonResult& r) {
+  std::string out =
+      std::string(r.passed ? "passed" : "failed") + "\ncommon: " + names(r.common_signals) +
+      "\nonly1: " + names(r.signals_only_in_file1) + "\nonly2: " + names(r.signals_only_in_file2) +
+      "\n" + std::to_string(r.total_mismatches) + " in " +
+      std::to_string(r.signals_with_mismatches) + "\n";
+  for (const SignalMismatch& m : r.mismatches) out += m.signal + " " + describe({m}) + "\n";
+  return out;
+}
+
+std::string compare(const TempFile& a, const TempFile& b, const ComparisonOptions& options = {}) {
+  const auto result = compare_vcd_files(a.path(), b.path(), options);
+  if (!result) return "! " + result.error().text();
+  CHECK_EQ(result->file1, a.path());
+  CHECK_EQ(result->file2, b.path());
+  CHECK_EQ(result->total_mismatches, result->mismatches.size());
+  CHECK_EQ(result->passed, result->mismatches.empty());
+  return describe(*result);
+}
+
+}  // namespace
+
+TEST_CASE("compare_vcd_files: signal lists and selection") {
+  const TempFile a(
+      vcd_file("$var wire 1 ! b $end\n$var wire 1 \" a_b $end\n$var wire 1 # only_a $end\n"
+               "$var wire 1 $ \u00E9 $end\n$var wire 1 % a $end\n$var wire 1 & Z $end\n"
+               "$var wire 1 ' first $end\n",
+               "#0\n1!\n1\"\n1$\n1%\n1&\n"));
+  const TempFile b(
+      vcd_file("$var wire 1 ! second $end\n$var wire 1 \" Z $end\n$var wire 1 # a $end\n"
+               "$var wire 1 $ \u00E9 $end\n$var wire 1 % a_b $end\n$var wire 1 & b $end\n"
+               "$var wire 1 ' another $end\n",
+               "#0\n0\"\n0#\n0$\n1%\n1&\n"));
+  CHECK_EQ(compare(a, a),
+           "passed\ncommon: top.Z top.a top.a_b top.b top.first top.only_a top.\u00E9\n"
+           "only1: \nonly2: \n0 in 0\n");
+  CHECK_EQ(compare(a, b),
+           "failed\ncommon: top.Z top.a top.a_b top.b top.\u00E9\n"
+           "only1: top.only_a top.first\nonly2: top.second top.another\n3 in 3\n"
+           "top.Z 0 text:1/text:0\ntop.a 0 text:1/text:0\ntop.\u00E9 0 text:1/text:0\n");
+
+  ComparisonOptions options;
+  options.signals = {"top.\u00E9", "top.only_a", "no.such", "top.a", "top.\u00E9"};
+  CHECK_EQ(compare(a, b, options),
+           "failed\ncommon: top.Z top.a top.a_b top.b top.\u00E9\n"
+           "only1: top.only_a top.first\nonly2: top.second top.another\n2 in 2\n"
+           "top.a 0 text:1/text:0\ntop.\u00E9 0 text:1/text:0\n");
+  options.signals = {"no.such"};
+  CHECK(compare(a, b, options).starts_with("passed\ncommon: top.Z top.a top.a_b"));
+  options.signals = {};
+  options.max_mismatches = 0;
+  CHECK(compare(a, b, options).find("3 in 3\n") != std::string::npos);
+}
+
+TEST_CASE("compare_vcd_files: values over time") {
+  const std::string declarations =
+      "$var wire 4 ! v $end\n$var wire 1 \" s $end\n$var real 1 # r $end\n"
+      "$var string 1 $ t $end\n";
+  const TempFile a(vcd_file(declarations,
+                            "#0\nb0001 !\n1\"\nr1 #\nsABC $\n#5\nb1010 !\n#10\n0\"\n1\"\n"
+                            "#18446744073709551615\n0\"\n"));
+  const TempFile b(vcd_file(declarations,
+                            "#0\nb1 !\nb1 \"\nb1 #\nsabc $\n#5\nb1011 !\n#10\n1\"\n#12\nr-0 #\n"
+                            "#18446744073709551615\n1\"\n"));
+  CHECK_EQ(compare(a, b),
+           "failed\ncommon: top.r top.s top.t top.v\nonly1: \nonly2: \n2 in 2\n"
+           "top.r 12 real:1/real:-0\ntop.v 5 int:10/int:11\n");
+
+  // A window: nothing is carried into it, so both sides begin unknown.
+  ComparisonOptions options;
+  options.start = 5;
+  CHECK_EQ(compare(a, b, options),
+           "failed\ncommon: top.r top.s top.t top.v\nonly1: \nonly2: \n2 in 2\n"
+           "top.r 12 text:x/real:-0?\ntop.v 5 int:10/int:11\n");
+  options.ignore_unknown = true;
+  CHECK(compare(a, b, options).find("1 in 1\ntop.v 5 int:10/int:11\n") != std::string::npos);
+  // A window holding no change at all.
+  options.start = 20;
+  options.end = 30;
+  CHECK(compare(a, b, options).starts_with("passed\n"));
+}
+
+TEST_CASE("compare_vcd_files: errors, first file first") {
+  const TempFile good(vcd_file("$var wire 1 ! s $end\n", "#0\n1!\n"));
+  const TempFile no_end("$scope module top $end\n$var wire 1 ! s $end\n");
+  const TempFile bad1(vcd_file("$var wire 1 ! s $end\n", "#0\n1!\n#5\n#x\n"));
+  const TempFile bad2(vcd_file("$var wire 1 ! other $end\n", "#0\n#5\n\n\n#y\n"));
+  const std::string missing = "! missing $enddefinitions marker in VCD file";
+  const std::string body1 = compare(bad1, good);
+  const std::string body2 = compare(good, bad2);
+  CHECK(body1.starts_with("! I/O error: ") && body1.ends_with(" at line 4"));
+  CHECK(body2.starts_with("! I/O error: ") && body2.ends_with(" at line 5"));
+
+  CHECK_EQ(compare(no_end, bad1), missing);
+  CHECK_EQ(compare(bad1, no_end), missing);
+  CHECK_EQ(compare(bad1, bad2), body1);
+  CHECK_EQ(compare(bad2, bad1), compare(bad2, good));
+  // No common signal: the second body is read and its damage reported all the same.
+  CHECK_EQ(compare(good, bad2), body2);
+  ComparisonOptions options;
+  options.signals = {"top.s"};
+  CHECK_EQ(compare(bad1, bad2, options), body1);
+  // Reading stops at the first timestamp past `end`.
+  options.end = 0;
+  CHECK(compare(bad1, bad2, options).starts_with("passed\n"));
+
+  const auto absent = compare_vcd_files("/nonexistent/one.vcd", no_end.path(), {});
+  CHECK(error_text(absent).starts_with("I/O error: "));
+  CHECK_EQ(error_text(compare_vcd_files(no_end.path(), "/nonexistent/two.vcd", {})),
+           missing.substr(2));
+}
