@@ -24,3 +24,19 @@ def unit_tests_binary(tmp_path_factory):
         if result.returncode != 0:
             pytest.fail(f"{' '.join(cmd)} failed:\n{result.stdout}", pytrace=False)
     return build / "unit_tests"
+
+
+@pytest.fixture
+def vcd(tmp_path):
+    """Returns a writer: vcd(text) stores VCD text (str as UTF-8, bytes unchanged) in a
+    new file under tmp_path and returns its path as str."""
+    count = 0
+
+    def write(text, name=None):
+        nonlocal count
+        count += 1
+        path = tmp_path / (name or f"dump{count}.vcd")
+        path.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
+        return str(path)
+
+    return write
