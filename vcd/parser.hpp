@@ -82,19 +82,26 @@ class Parser {
   // command stay valid until the next call.
   Result<std::optional<Command>> next();
 
-  // Hands every command, up to the end of the commands, to `visitor` (a
-  // callable taking const Command& and returning false to stop early). The
-  // same commands as calling next() in a loop, with the hot path inlined.
+  // The command reader byte by byte: every command, every error. next() and
+  // for_each_command take a faster road where they can and must always give
+  // what this gives.
+  Result<std::optional<Command>> next_slow();
+
+  // Hands every command, up to the end of the commands, to `visitor`, a
+  // callable taking each cmd:: record (const&) and returning false to stop
+  // early. The same commands as calling next() in a loop, without building a
+  // Command on the hot path.
   template <class Visitor>
   Result<void> for_each_command(Visitor&& visitor) {
     for (;;) {
-      if (auto command = try_fast_next()) {
-        if (!visitor(*command)) return {};
+      bool keep_going = true;
+      if (try_fast(visitor, keep_going)) {
+        if (!keep_going) return {};
         continue;
       }
       auto command = next_slow();
       if (!command) return std::unexpected(std::move(command.error()));
-      if (!*command || !visitor(**command)) return {};
+      if (!*command || !std::visit(visitor, **command)) return {};
     }
   }
 
@@ -220,10 +227,10 @@ class Parser {
   // there whole and is a well-formed change or timestamp. Anything else (a
   // window edge, a keyword, any fault) is left to the byte-by-byte reader,
   // which then starts from the same state, so both give the same result.
-  [[gnu::always_inline]] inline std::optional<Command> try_fast_next();
-  // The command reader byte by byte: every command, every error.
-  Result<std::optional<Command>> next_slow();
-  // Window-only token scans for try_fast_next: false where the slow path
+  // Sets keep_going to what `handler` returned for the command.
+  template <class Handler>
+  [[gnu::always_inline]] inline bool try_fast(Handler& handler, bool& keep_going);
+  // Window-only token scans for try_fast: false where the slow path
   // must decide. The token's terminating byte is consumed.
   bool scan_token(const unsigned char*& p, std::uint64_t& line_feeds, std::size_t capacity,
                   std::string_view& token) const;
@@ -270,6 +277,23 @@ inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t&
   // Codes of up to nine characters, glued to what precedes them, cannot
   // overflow: read them in one pass, first character least significant.
   if (end_ - p > 10) {
+    // One and two characters, the codes of most dumps, first.
+    const unsigned first = p[0] - 33u;
+    if (first < 94u) {
+      if (detail::is_space_byte(p[1])) {
+        code = IdCode{first};
+        line_feeds += p[1] == '\n' ? 1 : 0;
+        p += 2;
+        return true;
+      }
+      const unsigned second = p[1] - 33u;
+      if (second < 94u && detail::is_space_byte(p[2])) {
+        code = IdCode{first + (second + 1) * std::uint64_t{94}};
+        line_feeds += p[2] == '\n' ? 1 : 0;
+        p += 3;
+        return true;
+      }
+    }
     const unsigned char* q = p;
     const unsigned char* const longest = p + 9;
     std::uint64_t value = 0;
@@ -294,21 +318,30 @@ inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t&
 }
 
 template <class Source>
-inline std::optional<Command> Parser<Source>::try_fast_next() {
+template <class Handler>
+inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
   const unsigned char* p = cur_;
   std::uint64_t line_feeds = 0;
   while (p != end_ && detail::is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
-  if (p == end_) return std::nullopt;
-  Command command;
+  if (p == end_) return false;
   IdCode code{0};
+  // Takes the consumed bytes into account as read_byte_or_eof would have,
+  // one by one, then hands the command over.
+  const auto finish = [&](const auto& command) {
+    const bool ends_line = p[-1] == '\n';
+    line_ += (end_of_line_ ? 1 : 0) + line_feeds - (ends_line ? 1 : 0);
+    end_of_line_ = ends_line;
+    cur_ = p;
+    keep_going = handler(command);
+    return true;
+  };
   std::string_view token;
   switch (*p++) {
     case '#': {
-      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return std::nullopt;
+      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return false;
       const auto time = parse_u64(token);
-      if (!time) return std::nullopt;
-      command = cmd::Timestamp{*time};
-      break;
+      if (!time) return false;
+      return finish(cmd::Timestamp{*time});
     }
     case '0':
     case '1':
@@ -317,9 +350,8 @@ inline std::optional<Command> Parser<Source>::try_fast_next() {
     case 'z':
     case 'Z': {
       const Value value = *value_from_char(static_cast<char>(p[-1]));
-      if (!scan_id_code(p, line_feeds, code)) return std::nullopt;
-      command = cmd::ScalarChange{code, value};
-      break;
+      if (!scan_id_code(p, line_feeds, code)) return false;
+      return finish(cmd::ScalarChange{code, value});
     }
     case 'b':
     case 'B': {
@@ -339,50 +371,47 @@ inline std::optional<Command> Parser<Source>::try_fast_next() {
         if (cls < detail::kLowerBit) break;
         lower_case &= cls == detail::kLowerBit;
       }
-      if (p == end_ || cls != detail::kSpace || p == start) return std::nullopt;
+      if (p == end_ || cls != detail::kSpace || p == start) return false;
       std::string_view bits(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start));
       line_feeds += *p++ == '\n' ? 1 : 0;
-      if (!scan_id_code(p, line_feeds, code)) return std::nullopt;
+      if (!scan_id_code(p, line_feeds, code)) return false;
       if (!lower_case) {
         scratch_.assign(bits);
         for (char& c : scratch_) c = to_char(*value_from_char(c));
         bits = scratch_;
       }
-      command = cmd::VectorChange{code, Vector{bits}};
-      break;
+      return finish(cmd::VectorChange{code, Vector{bits}});
     }
     case 'r':
     case 'R': {
-      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return std::nullopt;
+      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return false;
       const auto value = parse_real(token);
-      if (!value || !scan_id_code(p, line_feeds, code)) return std::nullopt;
-      command = cmd::RealChange{code, *value};
-      break;
+      if (!value || !scan_id_code(p, line_feeds, code)) return false;
+      return finish(cmd::RealChange{code, *value});
     }
     case 's':
     case 'S': {
       if (!scan_token(p, line_feeds, static_cast<std::size_t>(end_ - p), token) ||
           !is_utf8_token(token)) {
-        return std::nullopt;
+        return false;
       }
       const std::string_view text = token;
-      if (!scan_id_code(p, line_feeds, code)) return std::nullopt;
-      command = cmd::StringChange{code, text};
-      break;
+      if (!scan_id_code(p, line_feeds, code)) return false;
+      return finish(cmd::StringChange{code, text});
     }
-    default: return std::nullopt;
+    default: return false;
   }
-  // Account for the consumed bytes as read_byte_or_eof would have, one by one.
-  const bool ends_line = p[-1] == '\n';
-  line_ += (end_of_line_ ? 1 : 0) + line_feeds - (ends_line ? 1 : 0);
-  end_of_line_ = ends_line;
-  cur_ = p;
-  return command;
 }
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::next() {
-  if (auto command = try_fast_next()) return command;
+  std::optional<Command> fast;
+  bool keep_going = true;
+  const auto keep = [&fast](const auto& command) {
+    fast = command;
+    return true;
+  };
+  if (try_fast(keep, keep_going)) return fast;
   return next_slow();
 }
 

@@ -1,5 +1,7 @@
 #include "src/lib/metadata.hpp"
 
+#include <type_traits>
+
 #include "src/lib/header_pass.hpp"
 #include "vcd/byte_source.hpp"
 #include "vcd/file.hpp"
@@ -18,15 +20,16 @@ Result<VcdMetadata> read_vcd_metadata(const std::string& path) {
   vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file))};
   std::uint64_t current_time = 0;
   std::optional<std::uint64_t> start_time;
-  auto read = parser.for_each_command([&](const vcd::Command& c) {
-    if (const auto* stamp = std::get_if<vcd::cmd::Timestamp>(&c)) {
-      current_time = stamp->time;
+  auto read = parser.for_each_command([&](const auto& command) {
+    using C = std::decay_t<decltype(command)>;
+    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+      current_time = command.time;
       if (!start_time) start_time = current_time;
-    } else if (!start_time && (std::holds_alternative<vcd::cmd::ScalarChange>(c) ||
-                               std::holds_alternative<vcd::cmd::VectorChange>(c) ||
-                               std::holds_alternative<vcd::cmd::RealChange>(c) ||
-                               std::holds_alternative<vcd::cmd::StringChange>(c))) {
-      start_time = current_time;
+    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange> ||
+                         std::is_same_v<C, vcd::cmd::VectorChange> ||
+                         std::is_same_v<C, vcd::cmd::RealChange> ||
+                         std::is_same_v<C, vcd::cmd::StringChange>) {
+      if (!start_time) start_time = current_time;
     }
     return true;
   });

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -115,31 +116,27 @@ Result<bool> TimeValueIter::run(Sink&& sink) {
     }
     return true;
   };
-  bool past_end = false;
-  auto read = parser_.for_each_command([&](const vcd::Command& command) {
-    if (const auto* scalar = std::get_if<vcd::cmd::ScalarChange>(&command)) {
-      const auto* requests = wanted(scalar->id_code);
-      return requests == nullptr || emit(*requests, scalar_change_value(scalar->value));
+  auto read = parser_.for_each_command([&](const auto& command) {
+    using C = std::decay_t<decltype(command)>;
+    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+      current_time_ = command.time;
+      return !(end_ && current_time_ > *end_);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
+      const auto* requests = wanted(command.id_code);
+      return requests == nullptr || emit(*requests, scalar_change_value(command.value));
+    } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
+      const auto* requests = wanted(command.id_code);
+      return requests == nullptr || emit(*requests, vector_change_value(command.vector));
+    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
+      const auto* requests = wanted(command.id_code);
+      return requests == nullptr || emit(*requests, ChangeValue{command.value});
+    } else if constexpr (std::is_same_v<C, vcd::cmd::StringChange>) {
+      const auto* requests = wanted(command.id_code);
+      return requests == nullptr || emit(*requests, ChangeValue{std::string(command.text)});
+    } else {
+      // Simulation sections and declarations met in the body carry no value.
+      return true;
     }
-    if (const auto* vector = std::get_if<vcd::cmd::VectorChange>(&command)) {
-      const auto* requests = wanted(vector->id_code);
-      return requests == nullptr || emit(*requests, vector_change_value(vector->vector));
-    }
-    if (const auto* stamp = std::get_if<vcd::cmd::Timestamp>(&command)) {
-      current_time_ = stamp->time;
-      past_end = end_ && current_time_ > *end_;
-      return !past_end;
-    }
-    if (const auto* real = std::get_if<vcd::cmd::RealChange>(&command)) {
-      const auto* requests = wanted(real->id_code);
-      return requests == nullptr || emit(*requests, ChangeValue{real->value});
-    }
-    if (const auto* text = std::get_if<vcd::cmd::StringChange>(&command)) {
-      const auto* requests = wanted(text->id_code);
-      return requests == nullptr || emit(*requests, ChangeValue{std::string(text->text)});
-    }
-    // Simulation sections and declarations met in the body carry no value.
-    return true;
   });
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return !stopped;
