@@ -1,5 +1,6 @@
 #include "src/lib/find.hpp"
 
+#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -19,7 +20,11 @@ Result<std::optional<TimeValue>> find_nth_occurrence(
   std::size_t matches = 0;
   std::optional<TimeValue> found;
   auto read = drain(opened->stream, [&](TimeValue&& record) {
-    if (normalize_value(record.value) != wanted || ++matches < occurrence) return true;
+    // Targets are lowercase, so a NaN is matched by "nan" rather than by
+    // nothing at all.
+    const bool nan = record.value.is_real() && std::isnan(std::get<double>(record.value.value));
+    const std::string text = nan ? "nan" : normalize_value(record.value);
+    if (text != wanted || ++matches < occurrence) return true;
     found = std::move(record);
     return false;
   });
