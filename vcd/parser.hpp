@@ -133,6 +133,12 @@ class Parser {
 
   // A whitespace-delimited token of any length, valid UTF-8.
   Result<std::string_view> read_token_string() {
+    std::string_view token;
+    if (take_window_token(static_cast<std::size_t>(end_ - cur_), token)) {
+      scratch_.assign(token);
+      if (!is_utf8_token(scratch_)) return fail(ParseErrorKind::InvalidUtf8);
+      return std::string_view(scratch_);
+    }
     scratch_.clear();
     int byte = skip_whitespace();
     while (byte != kEnd && !is_whitespace(byte)) {
@@ -188,6 +194,12 @@ class Parser {
   }
 
   Result<std::string_view> read_raw_token(char* buffer, std::size_t capacity) {
+    // A token that lies whole in the window is copied in one go.
+    std::string_view token;
+    if (take_window_token(capacity, token)) {
+      std::memcpy(buffer, token.data(), token.size());
+      return std::string_view(buffer, token.size());
+    }
     int byte = skip_whitespace();
     std::size_t size = 0;
     while (byte != kEnd && !is_whitespace(byte)) {
@@ -197,6 +209,28 @@ class Parser {
     }
     if (byte == kEnd) return eof_error(kEofInCommand);
     return std::string_view(buffer, size);
+  }
+
+  // Consumes a token of at most `capacity` bytes and its terminating byte
+  // when they lie whole in the current window, accounting for lines as
+  // read_byte_or_eof would; false, with nothing consumed, otherwise. The
+  // token views the window.
+  bool take_window_token(std::size_t capacity, std::string_view& token) {
+    const unsigned char* p = cur_;
+    std::uint64_t line_feeds = 0;
+    if (!scan_token(p, line_feeds, capacity, token)) return false;
+    commit(p, line_feeds);
+    return true;
+  }
+
+  // Moves the read position to `p` after the bytes before it held
+  // `line_feeds` line feeds, leaving line and end_of_line as reading them one
+  // by one would.
+  void commit(const unsigned char* p, std::uint64_t line_feeds) {
+    const bool ends_line = p[-1] == '\n';
+    line_ += (end_of_line_ ? 1 : 0) + line_feeds - (ends_line ? 1 : 0);
+    end_of_line_ = ends_line;
+    cur_ = p;
   }
 
   template <class T>
@@ -320,6 +354,30 @@ inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t&
 template <class Source>
 template <class Handler>
 inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
+  // The commonest command of all: a scalar change with a one- or two-character
+  // code, alone on its line.
+  if (end_ - cur_ >= 4) {
+    const std::uint8_t cls = detail::kByteClass[cur_[0]];
+    const unsigned first = cur_[1] - 33u;
+    if (cls >= detail::kLowerBit && first < 94u) {
+      std::size_t length = 0;
+      std::uint64_t code = first;
+      if (cur_[2] == '\n') {
+        length = 3;
+      } else if (cur_[3] == '\n' && cur_[2] - 33u < 94u) {
+        length = 4;
+        code += (cur_[2] - 32u) * std::uint64_t{94};
+      }
+      if (length != 0) {
+        const Value value = *value_from_char(static_cast<char>(cur_[0]));
+        line_ += end_of_line_ ? 1 : 0;
+        end_of_line_ = true;
+        cur_ += length;
+        keep_going = handler(cmd::ScalarChange{IdCode{code}, value});
+        return true;
+      }
+    }
+  }
   const unsigned char* p = cur_;
   std::uint64_t line_feeds = 0;
   while (p != end_ && detail::is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
@@ -328,10 +386,7 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
   // Takes the consumed bytes into account as read_byte_or_eof would have,
   // one by one, then hands the command over.
   const auto finish = [&](const auto& command) {
-    const bool ends_line = p[-1] == '\n';
-    line_ += (end_of_line_ ? 1 : 0) + line_feeds - (ends_line ? 1 : 0);
-    end_of_line_ = ends_line;
-    cur_ = p;
+    commit(p, line_feeds);
     keep_going = handler(command);
     return true;
   };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace vcd::unicode {
@@ -151,6 +152,15 @@ bool is_numeric(char32_t c) { return in_ranges(kNumeric, c); }
 
 bool is_valid_utf8(std::string_view bytes) {
   for (std::size_t pos = 0; pos < bytes.size();) {
+    // Eight ASCII bytes at a time.
+    if (bytes.size() - pos >= 8) {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data() + pos, sizeof word);
+      if ((word & 0x8080808080808080ULL) == 0) {
+        pos += 8;
+        continue;
+      }
+    }
     if (static_cast<unsigned char>(bytes[pos]) < 0x80) {
       ++pos;
       continue;
@@ -163,6 +173,7 @@ bool is_valid_utf8(std::string_view bytes) {
 }
 
 std::string to_utf8_lossy(std::string_view bytes) {
+  if (is_valid_utf8(bytes)) return std::string(bytes);
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t pos = 0; pos < bytes.size();) {

@@ -28,6 +28,11 @@ PyRef ValueTexts::text_of(const ChangeValue& value) {
     if (!cached) cached = to_py_str(*text);
     return PyRef::borrow(cached.get());
   }
+  if (const auto* number = std::get_if<u128>(&value.value); number && *number < kSmallIntegers) {
+    PyRef& cached = small_integers_[static_cast<std::size_t>(*number)];
+    if (!cached) cached = to_py_str(to_decimal(*number));
+    return PyRef::borrow(cached.get());
+  }
   return to_py_str(display_text(value));
 }
 
