@@ -10,6 +10,7 @@
 
 #include "vcd/error.hpp"
 #include "vcd/file.hpp"
+#include "vcd/interrupt.hpp"
 
 namespace vcd {
 
@@ -38,18 +39,26 @@ class MemorySource {
   bool handed_out_ = false;
 };
 
-// A file read forward through a buffer of fixed size.
+// A file read forward through a buffer of fixed size. `interrupt` (may be
+// null; must outlive the source) is asked before every refill: when it asks
+// to stop, reading ends with an error of kind Interrupted.
 class FileSource {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
 
-  explicit FileSource(File file)
-      : file_(std::move(file)), buffer_(std::make_unique_for_overwrite<unsigned char[]>(kBufferSize)) {}
+  explicit FileSource(File file, const Interrupt* interrupt = nullptr)
+      : file_(std::move(file)),
+        buffer_(std::make_unique_for_overwrite<unsigned char[]>(kBufferSize)),
+        interrupt_(interrupt) {}
 
   // Sets [cur, end) to the next window; false at end of file or on a read
   // error, which take_error then reports.
   bool refill(const unsigned char*& cur, const unsigned char*& end) {
-    auto got = file_.read(buffer_.get(), kBufferSize);
+    if (interrupt_requested(interrupt_)) {
+      error_ = ReaderError::interrupted();
+      return false;
+    }
+    auto got = file_.read(buffer_.get(), kBufferSize, interrupt_);
     if (!got) {
       error_ = std::move(got.error());
       return false;
@@ -67,6 +76,7 @@ class FileSource {
  private:
   File file_;
   std::unique_ptr<unsigned char[]> buffer_;
+  const Interrupt* interrupt_;
   std::optional<ReaderError> error_;
 };
 

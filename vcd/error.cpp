@@ -53,4 +53,6 @@ ReaderError ReaderError::from_parse(const ParseError& error) {
   return {Kind::InvalidData, 0, to_string(error)};
 }
 
+ReaderError ReaderError::interrupted() { return {Kind::Interrupted, 0, "interrupted"}; }
+
 }  // namespace vcd

@@ -48,7 +48,8 @@ std::string to_string(const ParseError& error);
 // The I/O-class error shared by the reader and the file operations of the
 // analysis core: a kind and the text that is shown to the user.
 struct ReaderError {
-  enum class Kind : std::uint8_t { Os, UnexpectedEof, InvalidData };
+  // Interrupted: the caller's interrupt hook asked to stop (see interrupt.hpp).
+  enum class Kind : std::uint8_t { Os, UnexpectedEof, InvalidData, Interrupted };
   Kind kind;
   int os_error;  // errno for Kind::Os, 0 otherwise
   std::string text;
@@ -56,6 +57,7 @@ struct ReaderError {
   static ReaderError from_os(int errnum);  // "<description> (os error N)"
   static ReaderError eof(std::string_view message);
   static ReaderError from_parse(const ParseError& error);
+  static ReaderError interrupted();
 };
 
 inline constexpr std::string_view kEofInCommand = "unexpected end of VCD file";

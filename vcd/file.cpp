@@ -8,15 +8,15 @@
 
 namespace vcd {
 
-Result<File> File::open_read(const std::string& path) {
+Result<File> File::open_read(const std::string& path, const Interrupt* interrupt) {
   // A NUL inside the path would silently name another file.
   if (path.find('\0') != std::string::npos) return std::unexpected(ReaderError::from_os(EINVAL));
-  int fd = -1;
-  do {
-    fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  } while (fd < 0 && errno == EINTR);
-  if (fd < 0) return std::unexpected(ReaderError::from_os(errno));
-  return File(fd);
+  for (;;) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd >= 0) return File(fd);
+    if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
+    if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
+  }
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -39,11 +39,13 @@ Result<void> File::seek(std::uint64_t offset) {
   return {};
 }
 
-Result<std::size_t> File::read(unsigned char* buffer, std::size_t size) {
+Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
+                               const Interrupt* interrupt) {
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, size);
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
+    if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
   }
 }
 

@@ -6,12 +6,16 @@
 #include <string>
 
 #include "vcd/error.hpp"
+#include "vcd/interrupt.hpp"
 
 namespace vcd {
 
 class File {
  public:
-  static Result<File> open_read(const std::string& path);
+  // Opening and reading retry system calls interrupted by a signal, unless
+  // `interrupt` (may be null) then asks to stop: that ends them with an
+  // error of kind Interrupted. A FIFO without a writer blocks in open.
+  static Result<File> open_read(const std::string& path, const Interrupt* interrupt = nullptr);
 
   File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
   File& operator=(File&& other) noexcept;
@@ -20,8 +24,9 @@ class File {
   ~File();
 
   Result<void> seek(std::uint64_t offset);
-  // Reads up to `size` bytes, retrying interrupted reads; 0 is end of file.
-  Result<std::size_t> read(unsigned char* buffer, std::size_t size);
+  // Reads up to `size` bytes; 0 is end of file.
+  Result<std::size_t> read(unsigned char* buffer, std::size_t size,
+                           const Interrupt* interrupt = nullptr);
 
  private:
   explicit File(int fd) : fd_(fd) {}

@@ -33,6 +33,27 @@ const ChangeList& changes_of(const ValueMap& values, const std::string& name) {
 
 }  // namespace
 
+void ChangeList::add(std::uint64_t time, ChangeValue&& value) {
+  // Identical to the bit: same kind, same number, same bit pattern, same text.
+  const auto same = [&value](const ChangeValue& kept) {
+    if (kept.value.index() != value.value.index()) return false;
+    if (const auto* real = std::get_if<double>(&kept.value)) {
+      return std::bit_cast<std::uint64_t>(*real) ==
+             std::bit_cast<std::uint64_t>(std::get<double>(value.value));
+    }
+    return kept.value == value.value;
+  };
+  const auto shared = values_.begin() + static_cast<std::ptrdiff_t>(std::min(values_.size(), kShared));
+  const auto found = std::find_if(values_.begin(), shared, same);
+  if (found != shared) {
+    value_of_.push_back(static_cast<std::uint32_t>(found - values_.begin()));
+  } else {
+    value_of_.push_back(static_cast<std::uint32_t>(values_.size()));
+    values_.push_back(std::move(value));
+  }
+  times_.push_back(time);
+}
+
 bool is_unknown(const ChangeValue& value) {
   const auto* text = std::get_if<std::string>(&value.value);
   if (text == nullptr || text->size() != 1) return false;
@@ -60,12 +81,12 @@ std::size_t compare_signal(std::string_view signal, const ChangeList& first,
   std::size_t i2 = 0;
   std::size_t count = 0;
   while (i1 < first.size() || i2 < second.size()) {
-    const std::uint64_t time = std::min(i1 < first.size() ? first[i1].time : kNoTime,
-                                        i2 < second.size() ? second[i2].time : kNoTime);
+    const std::uint64_t time = std::min(i1 < first.size() ? first.time(i1) : kNoTime,
+                                        i2 < second.size() ? second.time(i2) : kNoTime);
     if (time == kNoTime) break;
     // Changes at one time collapse into the last of them.
-    for (; i1 < first.size() && first[i1].time == time; ++i1) current1 = &first[i1].value;
-    for (; i2 < second.size() && second[i2].time == time; ++i2) current2 = &second[i2].value;
+    for (; i1 < first.size() && first.time(i1) == time; ++i1) current1 = &first.value(i1);
+    for (; i2 < second.size() && second.time(i2) == time; ++i2) current2 = &second.value(i2);
 
     const bool unknown = is_unknown(*current1) || is_unknown(*current2);
     if (unknown && options.ignore_unknown) continue;
@@ -80,7 +101,8 @@ std::size_t compare_signal(std::string_view signal, const ChangeList& first,
 Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo& header,
                                        const std::vector<std::string>& names,
                                        std::optional<std::uint64_t> start,
-                                       std::optional<std::uint64_t> end) {
+                                       std::optional<std::uint64_t> end,
+                                       const vcd::Interrupt* interrupt) {
   // Each distinct name is requested once, so every change lands in its list once.
   std::vector<std::string> distinct;
   std::unordered_set<std::string_view> seen;
@@ -89,13 +111,13 @@ Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo
   }
   // Undeclared names are no error here; they just collect nothing.
   auto request = build_target_map(header, distinct);
-  auto stream =
-      open_value_stream(path, header.body_offset, distinct, std::move(request.targets), start, end);
+  auto stream = open_value_stream(path, header.body_offset, distinct, std::move(request.targets),
+                                  start, end, interrupt);
   if (!stream) return std::unexpected(std::move(stream.error()));
 
   std::vector<ChangeList> lists(distinct.size());
   auto read = drain(*stream, [&](TimeValue&& record) {
-    lists[record.request].push_back(Change{record.time, std::move(record.value)});
+    lists[record.request].add(record.time, std::move(record.value));
     return true;
   });
   if (!read) return std::unexpected(std::move(read.error()));
@@ -108,10 +130,11 @@ Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo
 }
 
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
-                                           const ComparisonOptions& options) {
-  auto header1 = read_signals_with_offset(file1);
+                                           const ComparisonOptions& options,
+                                           const vcd::Interrupt* interrupt) {
+  auto header1 = read_signals_with_offset(file1, interrupt);
   if (!header1) return std::unexpected(std::move(header1.error()));
-  auto header2 = read_signals_with_offset(file2);
+  auto header2 = read_signals_with_offset(file2, interrupt);
   if (!header2) return std::unexpected(std::move(header2.error()));
 
   ComparisonResult result{};
@@ -138,9 +161,11 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
     }
   }
 
-  auto values1 = collect_signal_values(file1, *header1, selected, options.start, options.end);
+  auto values1 =
+      collect_signal_values(file1, *header1, selected, options.start, options.end, interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));
-  auto values2 = collect_signal_values(file2, *header2, selected, options.start, options.end);
+  auto values2 =
+      collect_signal_values(file2, *header2, selected, options.start, options.end, interrupt);
   if (!values2) return std::unexpected(std::move(values2.error()));
 
   for (const std::string& name : selected) {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,6 +13,7 @@
 #include "src/lib/change_value.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
@@ -49,7 +51,30 @@ struct Change {
   std::uint64_t time;
   ChangeValue value;
 };
-using ChangeList = std::vector<Change>;                        // file order
+
+// The changes of one signal in one file, in file order. A signal mostly
+// repeats a few values (a clock has two), so each of its first few distinct
+// values is stored once and its changes refer to it by position.
+class ChangeList {
+ public:
+  ChangeList() = default;
+  ChangeList(std::initializer_list<Change> changes) {
+    for (const Change& change : changes) add(change.time, ChangeValue(change.value));
+  }
+
+  void add(std::uint64_t time, ChangeValue&& value);
+  std::size_t size() const { return times_.size(); }
+  std::uint64_t time(std::size_t i) const { return times_[i]; }
+  const ChangeValue& value(std::size_t i) const { return values_[value_of_[i]]; }
+
+ private:
+  // How many distinct values are looked up before new ones are simply kept.
+  static constexpr std::size_t kShared = 8;
+  std::vector<std::uint64_t> times_;
+  std::vector<std::uint32_t> value_of_;
+  std::vector<ChangeValue> values_;
+};
+
 using ValueMap = std::unordered_map<std::string, ChangeList>;  // by full name
 
 // A one-byte text "x", "X", "z" or "Z"; the start value of every signal.
@@ -71,10 +96,12 @@ std::size_t compare_signal(std::string_view signal, const ChangeList& first,
 Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo& header,
                                        const std::vector<std::string>& names,
                                        std::optional<std::uint64_t> start,
-                                       std::optional<std::uint64_t> end);
+                                       std::optional<std::uint64_t> end,
+                                       const vcd::Interrupt* interrupt = nullptr);
 
 // Errors in the order first header, second header, first body, second body.
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
-                                           const ComparisonOptions& options);
+                                           const ComparisonOptions& options,
+                                           const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

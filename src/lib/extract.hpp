@@ -22,21 +22,25 @@ struct RequestedStream {
 Result<RequestedStream> open_requested_stream(
     const std::string& path, const std::vector<std::string>& signals,
     std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    VcdError::Kind missing_error = VcdError::Kind::SignalsNotFound);
+    VcdError::Kind missing_error = VcdError::Kind::SignalsNotFound,
+    const vcd::Interrupt* interrupt = nullptr);
 
 // Hands every record to `sink` (returning false stops early); all or
 // nothing: on an error the caller drops what the sink has collected.
 template <class Sink>
 Result<bool> extract_time_values(const std::string& path, const std::vector<std::string>& signals,
                                  std::optional<std::uint64_t> start,
-                                 std::optional<std::uint64_t> end, Sink&& sink) {
-  auto opened = open_requested_stream(path, signals, start, end);
+                                 std::optional<std::uint64_t> end, Sink&& sink,
+                                 const vcd::Interrupt* interrupt = nullptr) {
+  auto opened =
+      open_requested_stream(path, signals, start, end, VcdError::Kind::SignalsNotFound, interrupt);
   if (!opened) return std::unexpected(std::move(opened.error()));
   return drain(opened->stream, std::forward<Sink>(sink));
 }
 
 Result<std::vector<TimeValue>> extract_time_values_from_file(
     const std::string& path, const std::vector<std::string>& signals,
-    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end);
+    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+    const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

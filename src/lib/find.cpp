@@ -10,10 +10,12 @@ namespace quarnel {
 
 Result<std::optional<TimeValue>> find_nth_occurrence(
     const std::string& path, const std::string& signal, const TargetValue& target,
-    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end) {
+    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+    const vcd::Interrupt* interrupt) {
   if (occurrence == 0) return std::unexpected(VcdError{VcdError::Kind::InvalidOccurrence, {}});
   const std::vector<std::string> request{signal};
-  auto opened = open_requested_stream(path, request, start, end, VcdError::Kind::SignalNotFound);
+  auto opened =
+      open_requested_stream(path, request, start, end, VcdError::Kind::SignalNotFound, interrupt);
   if (!opened) return std::unexpected(std::move(opened.error()));
 
   const std::string wanted = target_text(target);

@@ -18,6 +18,7 @@ namespace quarnel {
 // `signal` views the `signal` argument.
 Result<std::optional<TimeValue>> find_nth_occurrence(
     const std::string& path, const std::string& signal, const TargetValue& target,
-    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end);
+    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+    const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

@@ -54,6 +54,13 @@ std::vector<Token> split_white_space(std::string_view text) {
 // Appends `line` (terminator included) to `out`, rebuilt when it declares a
 // scope on one line.
 void normalize_line(std::string_view line, std::string& out) {
+  // Most lines start with a printable ASCII character other than "$" or with
+  // "$var": nothing to trim, and no scope.
+  const auto first = static_cast<unsigned char>(line.empty() ? ' ' : line.front());
+  if ((first > ' ' && first < 0x80 && first != '$') || line.starts_with("$var")) {
+    out += line;
+    return;
+  }
   const std::string_view stripped = vcd::unicode::trim_white_space(line);
   if (!stripped.starts_with("$scope ")) {
     out += line;
@@ -91,42 +98,43 @@ void normalize_line(std::string_view line, std::string& out) {
 
 }  // namespace
 
-Result<HeaderBytes> read_header_bytes(const std::string& path) {
-  auto file = vcd::File::open_read(path);
+Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interrupt* interrupt) {
+  auto file = vcd::File::open_read(path, interrupt);
   if (!file) return std::unexpected(VcdError::io(file.error()));
   HeaderBytes header{{}, 0};
   std::string& bytes = header.bytes;
-  std::size_t line_start = 0;
-  const auto marker_in = [&](std::size_t begin, std::size_t end) {
-    return end - begin >= kMarker.size() &&
-           std::string_view(bytes).substr(begin, end - begin).find(kMarker) != std::string_view::npos;
-  };
+  // The marker line is the line of the marker's first occurrence; once that
+  // is found, only its line feed is looked for.
+  std::size_t search_from = 0;
+  std::size_t marker = std::string::npos;
   for (;;) {
+    if (vcd::interrupt_requested(interrupt)) {
+      return std::unexpected(VcdError::io(vcd::ReaderError::interrupted()));
+    }
     const std::size_t old_size = bytes.size();
     bytes.resize(old_size + kReadBlock);
-    auto got = file->read(reinterpret_cast<unsigned char*>(bytes.data() + old_size), kReadBlock);
+    auto got = file->read(reinterpret_cast<unsigned char*>(bytes.data() + old_size), kReadBlock,
+                          interrupt);
     if (!got) return std::unexpected(VcdError::io(got.error()));
     bytes.resize(old_size + *got);
     if (*got == 0) {
-      // The last line has no line feed.
-      if (line_start < bytes.size() && marker_in(line_start, bytes.size())) break;
+      // The marker line has no line feed, or there is no marker at all.
+      if (marker != std::string::npos) break;
       return std::unexpected(VcdError{VcdError::Kind::MissingEndDefinitions, {}});
     }
-    // Examine every line completed by this block.
-    bool found = false;
-    std::size_t pos = old_size;
-    while (true) {
-      const void* lf = std::memchr(bytes.data() + pos, '\n', bytes.size() - pos);
-      if (lf == nullptr) break;
-      const std::size_t line_end = static_cast<const char*>(lf) - bytes.data() + 1;
-      if (marker_in(line_start, line_end)) {
-        bytes.resize(line_end);
-        found = true;
+    if (marker == std::string::npos) {
+      marker = std::string_view(bytes).find(kMarker, search_from);
+      // A marker may straddle this block and the next.
+      search_from = bytes.size() - std::min(bytes.size(), kMarker.size() - 1);
+    }
+    if (marker != std::string::npos) {
+      const std::size_t from = std::max(marker, old_size);
+      const void* lf = std::memchr(bytes.data() + from, '\n', bytes.size() - from);
+      if (lf != nullptr) {
+        bytes.resize(static_cast<std::size_t>(static_cast<const char*>(lf) - bytes.data()) + 1);
         break;
       }
-      line_start = pos = line_end;
     }
-    if (found) break;
   }
   header.body_offset = bytes.size();
   return header;
@@ -137,8 +145,11 @@ std::string normalize_scope_lines(std::string_view text) {
   out.reserve(text.size());
   std::size_t start = 0;
   while (start < text.size()) {
-    const std::size_t stop = text.find_first_of("\r\n", start);
-    const std::size_t end = stop == std::string_view::npos ? text.size() : stop + 1;
+    std::size_t end = text.find('\n', start);
+    end = end == std::string_view::npos ? text.size() : end + 1;
+    // A carriage return ends a line too.
+    const void* cr = std::memchr(text.data() + start, '\r', end - start);
+    if (cr != nullptr) end = static_cast<std::size_t>(static_cast<const char*>(cr) - text.data()) + 1;
     normalize_line(text.substr(start, end - start), out);
     start = end;
   }
@@ -207,8 +218,9 @@ Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
   return parsed;
 }
 
-Result<HeaderInfo> read_signals_with_offset(const std::string& path) {
-  auto header = read_header_bytes(path);
+Result<HeaderInfo> read_signals_with_offset(const std::string& path,
+                                            const vcd::Interrupt* interrupt) {
+  auto header = read_header_bytes(path, interrupt);
   if (!header) return std::unexpected(std::move(header.error()));
   auto parsed = parse_header_from_bytes(header->bytes);
   if (!parsed) return std::unexpected(std::move(parsed.error()));

@@ -11,6 +11,7 @@
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/header.hpp"
+#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
@@ -20,7 +21,10 @@ struct HeaderBytes {
 };
 
 // Copies the file's lines up to the first one that holds "$enddefinitions".
-Result<HeaderBytes> read_header_bytes(const std::string& path);
+// `interrupt` (may be null) is asked before every block read: a file without
+// the marker that never ends (a device, a pipe) can be stopped.
+Result<HeaderBytes> read_header_bytes(const std::string& path,
+                                      const vcd::Interrupt* interrupt = nullptr);
 
 // Rewrites "$scope" lines so that unusual scope names get a leading
 // backslash; every other line is copied unchanged.
@@ -41,6 +45,7 @@ Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes);
 void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::string>& scope_stack,
                      std::vector<Signal>& signals);
 
-Result<HeaderInfo> read_signals_with_offset(const std::string& path);
+Result<HeaderInfo> read_signals_with_offset(const std::string& path,
+                                            const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

@@ -5,8 +5,9 @@
 namespace quarnel {
 
 Result<std::vector<std::string>> list_signals_from_file(const std::string& path,
-                                                         const std::optional<std::string>& filter) {
-  auto header = read_signals_with_offset(path);
+                                                        const std::optional<std::string>& filter,
+                                                        const vcd::Interrupt* interrupt) {
+  auto header = read_signals_with_offset(path, interrupt);
   if (!header) return std::unexpected(std::move(header.error()));
   std::vector<std::string> names;
   names.reserve(header->signals.size());

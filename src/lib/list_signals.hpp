@@ -6,12 +6,14 @@
 #include <vector>
 
 #include "src/lib/vcd_error.hpp"
+#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
 // Full names of the declared signals, in declaration order, optionally only
 // those containing `filter` as a byte substring.
 Result<std::vector<std::string>> list_signals_from_file(const std::string& path,
-                                                         const std::optional<std::string>& filter);
+                                                        const std::optional<std::string>& filter,
+                                                        const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

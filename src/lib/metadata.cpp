@@ -9,15 +9,15 @@
 
 namespace quarnel {
 
-Result<VcdMetadata> read_vcd_metadata(const std::string& path) {
-  auto header = read_signals_with_offset(path);
+Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt) {
+  auto header = read_signals_with_offset(path, interrupt);
   if (!header) return std::unexpected(std::move(header.error()));
-  auto file = vcd::File::open_read(path);
+  auto file = vcd::File::open_read(path, interrupt);
   if (!file) return std::unexpected(VcdError::io(file.error()));
   if (auto seek = file->seek(header->body_offset); !seek) {
     return std::unexpected(VcdError::io(seek.error()));
   }
-  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file))};
+  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
   std::uint64_t current_time = 0;
   std::optional<std::uint64_t> start_time;
   auto read = parser.for_each_command([&](const auto& command) {

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "src/lib/vcd_error.hpp"
+#include "vcd/interrupt.hpp"
 #include "vcd/timescale.hpp"
 
 namespace quarnel {
@@ -18,6 +19,7 @@ struct VcdMetadata {
   std::optional<vcd::Timescale> timescale;
 };
 
-Result<VcdMetadata> read_vcd_metadata(const std::string& path);
+Result<VcdMetadata> read_vcd_metadata(const std::string& path,
+                                      const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

@@ -45,8 +45,10 @@ void comparison_text(const ChangeValue& value, std::uint32_t width, std::string&
 
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     const std::string& path, const std::vector<std::string>& signals,
-    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end) {
-  auto opened = open_requested_stream(path, signals, start, end);
+    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+    const vcd::Interrupt* interrupt) {
+  auto opened =
+      open_requested_stream(path, signals, start, end, VcdError::Kind::SignalsNotFound, interrupt);
   if (!opened) return std::unexpected(std::move(opened.error()));
 
   // One counter per distinct name; each request position points at its own.

@@ -9,6 +9,7 @@
 
 #include "src/lib/change_value.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
@@ -20,6 +21,7 @@ void comparison_text(const ChangeValue& value, std::uint32_t width, std::string&
 // One entry per distinct requested name, in order of first request.
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     const std::string& path, const std::vector<std::string>& signals,
-    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end);
+    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+    const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

@@ -47,11 +47,12 @@ std::string join_names(const std::vector<std::string_view>& names) {
 Result<TimeValueIter> open_value_stream(const std::string& path, std::uint64_t body_offset,
                                         const std::vector<std::string>& names, TargetMap targets,
                                         std::optional<std::uint64_t> start,
-                                        std::optional<std::uint64_t> end) {
-  auto file = vcd::File::open_read(path);
+                                        std::optional<std::uint64_t> end,
+                                        const vcd::Interrupt* interrupt) {
+  auto file = vcd::File::open_read(path, interrupt);
   if (!file) return std::unexpected(VcdError::io(file.error()));
   if (auto seek = file->seek(body_offset); !seek) return std::unexpected(VcdError::io(seek.error()));
-  return TimeValueIter(std::move(*file), names, std::move(targets), start, end);
+  return TimeValueIter(std::move(*file), names, std::move(targets), start, end, interrupt);
 }
 
 }  // namespace quarnel

@@ -68,8 +68,9 @@ struct TimeValue {
 class TimeValueIter {
  public:
   TimeValueIter(vcd::File file, const std::vector<std::string>& names, TargetMap targets,
-                std::optional<std::uint64_t> start, std::optional<std::uint64_t> end)
-      : parser_(vcd::FileSource(std::move(file))),
+                std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                const vcd::Interrupt* interrupt = nullptr)
+      : parser_(vcd::FileSource(std::move(file), interrupt)),
         names_(&names),
         targets_(std::move(targets)),
         start_(start),
@@ -100,7 +101,8 @@ class TimeValueIter {
 Result<TimeValueIter> open_value_stream(const std::string& path, std::uint64_t body_offset,
                                         const std::vector<std::string>& names, TargetMap targets,
                                         std::optional<std::uint64_t> start,
-                                        std::optional<std::uint64_t> end);
+                                        std::optional<std::uint64_t> end,
+                                        const vcd::Interrupt* interrupt = nullptr);
 
 template <class Sink>
 Result<bool> TimeValueIter::run(Sink&& sink) {

@@ -11,6 +11,7 @@ std::string VcdError::text() const {
     case Kind::SignalNotFound: return "signal not found in VCD: " + payload;
     case Kind::InvalidOccurrence: return "occurrence must be >= 1";
     case Kind::Parse: return "unexpected parse error: " + payload;
+    case Kind::Interrupted: return "interrupted";
   }
   return payload;
 }

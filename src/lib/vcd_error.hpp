@@ -18,14 +18,23 @@ struct VcdError {
     SignalNotFound,        // "signal not found in VCD: {}"
     InvalidOccurrence,     // "occurrence must be >= 1"
     Parse,                 // "unexpected parse error: {}"
+    // The caller's interrupt hook stopped a read. No payload; the caller
+    // that installed the hook knows why it asked to stop.
+    Interrupted,
   };
   Kind kind;
   std::string payload;
 
-  static VcdError io(const vcd::ReaderError& error) { return {Kind::Io, error.text}; }
-  static VcdError parse(const vcd::ReaderError& error) { return {Kind::Parse, error.text}; }
+  static VcdError io(const vcd::ReaderError& error) { return from_reader(Kind::Io, error); }
+  static VcdError parse(const vcd::ReaderError& error) { return from_reader(Kind::Parse, error); }
 
   std::string text() const;
+
+ private:
+  static VcdError from_reader(Kind kind, const vcd::ReaderError& error) {
+    if (error.kind == vcd::ReaderError::Kind::Interrupted) return {Kind::Interrupted, {}};
+    return {kind, error.text};
+  }
 };
 
 template <class T>

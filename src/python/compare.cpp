@@ -5,6 +5,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 #include "src/python/value_text.hpp"
 
@@ -91,7 +92,7 @@ PyObject* compare(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
 
     const ComparisonOptions options{max_mismatches, std::move(signals).value_or(std::vector<std::string>{}),
                                     ignore_unknown, start, end};
-    const auto result = compare_vcd_files(file1, file2, options);
+    const auto result = compare_vcd_files(file1, file2, options, signal_interrupt());
     if (!result) return raise_vcd_error(result.error());
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict || !set_item(dict.get(), "passed", to_py_bool(result->passed)) ||

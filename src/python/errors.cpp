@@ -25,6 +25,10 @@ PyObject* raise_with_text(PyObject* type, const char* text, std::size_t size) no
 }  // namespace
 
 PyObject* raise_vcd_error(const VcdError& error) noexcept {
+  if (error.kind == VcdError::Kind::Interrupted) {
+    if (PyErr_Occurred() == nullptr) PyErr_SetNone(PyExc_KeyboardInterrupt);
+    return nullptr;
+  }
   try {
     const std::string text = error.text();
     return raise_with_text(PyExc_RuntimeError, text.data(), text.size());

@@ -21,7 +21,8 @@ using PyResult = std::expected<T, Raised>;
 
 inline constexpr std::unexpected<Raised> kRaised{Raised{}};
 
-// Raises `error` as RuntimeError(text) and returns nullptr.
+// Raises `error` as RuntimeError(text) and returns nullptr. An interrupted
+// read keeps the exception that the signal handler raised.
 PyObject* raise_vcd_error(const VcdError& error) noexcept;
 
 // The class PanicException (a direct subclass of BaseException), created on

@@ -7,6 +7,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 #include "src/python/value_text.hpp"
 
@@ -54,11 +55,22 @@ class RecordBuilder {
     return list_ && key_signal_ && key_time_ && key_value_;
   }
 
-  // False with a Python exception set when an object cannot be built.
+  // False with a Python exception set when an object cannot be built or a
+  // signal handler raised.
   bool add(const TimeValue& record) {
+    // Every new dict can start a garbage collection, and any Python code that
+    // runs there (a gc callback, a finalizer) takes a pending signal and loses
+    // the exception its handler raises. Looking first keeps Ctrl-C working
+    // while records are built.
+    if (PyErr_CheckSignals() != 0) return false;
     PyRef& name = names_[record.request];
     if (!name) name = to_py_str(record.signal);
-    const PyRef time = to_py_int(record.time);
+    // The records of one timestamp share its int.
+    if (!time_ || record.time != last_time_) {
+      time_ = to_py_int(record.time);
+      last_time_ = record.time;
+    }
+    const PyRef& time = time_;
     const PyRef value = texts_.text_of(record.value);
     const PyRef dict = PyRef::steal(PyDict_New());
     return name && time && value && dict &&
@@ -76,6 +88,8 @@ class RecordBuilder {
   PyRef key_time_;
   PyRef key_value_;
   std::vector<PyRef> names_;
+  PyRef time_;
+  std::uint64_t last_time_ = 0;
   ValueTexts texts_;
 };
 
@@ -88,8 +102,9 @@ PyObject* extract(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
 
     RecordBuilder builder(signals.size());
     if (!builder.ready()) return nullptr;
-    const auto read = extract_time_values(path, signals, start, end,
-                                          [&](TimeValue&& record) { return builder.add(record); });
+    const auto read = extract_time_values(
+        path, signals, start, end, [&](TimeValue&& record) { return builder.add(record); },
+        signal_interrupt());
     if (!read) return raise_vcd_error(read.error());
     if (!*read) return nullptr;  // a Python object could not be built
     return builder.release();

@@ -7,6 +7,7 @@
 #include "src/lib/normalize.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 #include "src/python/value_text.hpp"
 
@@ -51,8 +52,8 @@ PyObject* find(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     if (!arguments) return nullptr;
     const auto& [path, signal, value, occurrence, start, end] = *arguments;
 
-    const auto found =
-        find_nth_occurrence(path, signal, parse_target_value(value), occurrence, start, end);
+    const auto found = find_nth_occurrence(path, signal, parse_target_value(value), occurrence,
+                                           start, end, signal_interrupt());
     if (!found) return raise_vcd_error(found.error());
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;

@@ -5,6 +5,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 
 namespace quarnel::python {
@@ -41,7 +42,7 @@ PyObject* list_signals(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     if (!arguments) return nullptr;
     const auto& [path, filter] = *arguments;
 
-    const auto names = list_signals_from_file(path, filter);
+    const auto names = list_signals_from_file(path, filter, signal_interrupt());
     if (!names) return raise_vcd_error(names.error());
     return to_py_str_list(*names).release();
   });

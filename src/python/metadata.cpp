@@ -7,6 +7,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 
 namespace quarnel::python {
@@ -40,7 +41,7 @@ PyObject* metadata(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     if (!arguments) return nullptr;
     const auto& [path] = *arguments;
 
-    const auto metadata = read_vcd_metadata(path);
+    const auto metadata = read_vcd_metadata(path, signal_interrupt());
     if (!metadata) return raise_vcd_error(metadata.error());
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;

@@ -5,6 +5,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 
 namespace quarnel::python {
@@ -44,7 +45,7 @@ PyObject* toggles(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
     if (!arguments) return nullptr;
     const auto& [path, signals, start, end] = *arguments;
 
-    const auto counts = count_toggles(path, signals, start, end);
+    const auto counts = count_toggles(path, signals, start, end, signal_interrupt());
     if (!counts) return raise_vcd_error(counts.error());
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return nullptr;

@@ -394,8 +394,9 @@ TEST_CASE("collect_signal_values") {
   // A name given twice collects each change once; an undeclared one collects nothing.
   const auto changes = [&](const std::string& name) {
     std::string out;
-    for (const Change& c : values->at(name))
-      out += (out.empty() ? "" : "; ") + std::to_string(c.time) + " " + describe(c.value);
+    const ChangeList& list = values->at(name);
+    for (std::size_t i = 0; i < list.size(); ++i)
+      out += (out.empty() ? "" : "; ") + std::to_string(list.time(i)) + " " + describe(list.value(i));
     return out;
   };
   CHECK_EQ(changes("top.r"), "5 real:2.5; 15 real:2");
@@ -527,4 +528,19 @@ TEST_CASE("compare_vcd_files: errors, first file first") {
   CHECK(error_text(absent).starts_with("I/O error: "));
   CHECK_EQ(error_text(compare_vcd_files(no_end.path(), "/nonexistent/two.vcd", {})),
            missing.substr(2));
+}
+
+TEST_CASE("change lists give back every value exactly") {
+  std::vector<ChangeValue> values = {text("0"), text("1"), real(0.0), real(-0.0), integer(0),
+                                     text("0"), real(-0.0), text("X"), text("x"), integer(0)};
+  // More distinct values than are shared, then the early ones again.
+  for (int i = 0; i < 20; ++i) values.push_back(integer(static_cast<u128>(i) << 70));
+  for (const char* again : {"0", "1", "X"}) values.push_back(text(again));
+  ChangeList list;
+  for (std::size_t i = 0; i < values.size(); ++i) list.add(i, ChangeValue(values[i]));
+  CHECK_EQ(list.size(), values.size());
+  for (std::size_t i = 0; i < values.size(); ++i) {
+    CHECK_EQ(list.time(i), std::uint64_t{i});
+    CHECK_EQ(describe(list.value(i)), describe(values[i]));
+  }
 }

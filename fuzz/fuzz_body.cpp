@@ -1,0 +1,265 @@
+// The value-change section behind a fixed, valid header, through every
+// analysis: metadata, extraction of every signal, toggle counting, the search
+// and the comparison of the dump with a mutated copy. Besides staying free of
+// crashes and undefined behaviour, the analyses must agree with each other.
+//
+// Input: five control bytes, then the body.
+//   0: how the copy is mutated (identical, 0 and 1 swapped, cut short, one
+//      byte replaced); 1: where; 2, 3: which record the search looks for;
+//   4: the time window of the windowed runs. Byte 1 also decides after how many
+//   questions an interrupt hook stops one metadata scan.
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "fuzz/fuzz_file.hpp"
+#include "src/lib/compare.hpp"
+#include "src/lib/extract.hpp"
+#include "src/lib/find.hpp"
+#include "src/lib/metadata.hpp"
+#include "src/lib/normalize.hpp"
+#include "src/lib/toggles.hpp"
+#include "vcd/interrupt.hpp"
+
+namespace {
+
+using quarnel::fuzz::InputReader;
+using quarnel::fuzz::MemoryFile;
+
+// Codes "!" to "@" with a mix of types and widths, one code shared by two
+// variables, and codes of two and four characters (the last beyond the flat code table).
+std::string make_header() {
+  static constexpr struct {
+    const char* type;
+    unsigned width;
+  } kKinds[] = {{"wire", 1},  {"reg", 4},    {"wire", 8},   {"integer", 32}, {"wire", 130},
+                {"real", 64}, {"string", 1}, {"wire", 2},   {"reg", 128},    {"event", 1},
+                {"wire", 64}, {"tri", 3},    {"wire", 129}, {"time", 64},    {"parameter", 16}};
+  std::string text = "$timescale 1 ns $end\n$scope module top $end\n";
+  for (unsigned i = 0; i < 32; ++i) {
+    if (i == 16) text += "$scope module sub $end\n";
+    const auto& kind = kKinds[i % std::size(kKinds)];
+    text += "$var " + std::string(kind.type) + ' ' + std::to_string(kind.width) + ' ' +
+            static_cast<char>('!' + i) + " s" + std::to_string(i);
+    if (kind.width > 1 && std::string_view(kind.type) != "real") {
+      text += " [" + std::to_string(kind.width - 1) + ":0]";
+    }
+    text += " $end\n";
+  }
+  text += "$upscope $end\n";
+  text += "$var wire 1 ! alias_of_s0 $end\n";
+  text += "$var wire 4 !! two [3:0] $end\n";
+  text += "$var wire 1 ~~~~ four $end\n";
+  text += "$upscope $end\n$enddefinitions $end\n";
+  return text;
+}
+
+const std::string& header_text() {
+  static const std::string header = make_header();
+  return header;
+}
+
+const std::vector<std::string>& signal_names() {
+  static const std::vector<std::string> names = [] {
+    const MemoryFile file(header_text() + "\n");
+    auto header = quarnel::read_signals_with_offset(file.path());
+    FUZZ_CHECK(header.has_value());
+    std::vector<std::string> all;
+    for (const auto& signal : header->signals) all.push_back(signal.name);
+    return all;
+  }();
+  return names;
+}
+
+std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
+  const std::size_t pos = body.size() * where / 256;
+  switch (kind % 4) {
+    case 0: break;
+    case 1:
+      for (char& c : body) c = c == '0' ? '1' : c == '1' ? '0' : c;
+      break;
+    case 2: body.resize(pos); break;
+    case 3:
+      if (!body.empty()) body[pos] = static_cast<char>(kind);
+      break;
+  }
+  return body;
+}
+
+bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
+  return quarnel::display_text(a) == quarnel::display_text(b) && a.value.index() == b.value.index();
+}
+
+// Toggle counts recomputed from extracted records.
+std::map<std::string_view, std::uint64_t> toggles_from(
+    const std::vector<quarnel::TimeValue>& records, const quarnel::HeaderInfo& header) {
+  std::map<std::string_view, std::uint64_t> counts;
+  std::map<std::string_view, std::string> last;
+  std::string text;
+  for (const auto& record : records) {
+    quarnel::comparison_text(record.value, header.find(record.signal)->width, text);
+    auto [it, first] = last.try_emplace(record.signal, text);
+    auto& count = counts[record.signal];
+    if (!first && it->second != text) ++count;
+    it->second = text;
+  }
+  return counts;
+}
+
+void check_toggles(const std::string& path, const std::vector<std::string>& names,
+                   const quarnel::HeaderInfo& header, std::optional<std::uint64_t> start,
+                   std::optional<std::uint64_t> end,
+                   const quarnel::Result<std::vector<quarnel::TimeValue>>& records) {
+  auto toggles = quarnel::count_toggles(path, names, start, end);
+  FUZZ_CHECK(toggles.has_value() == records.has_value());
+  if (!toggles) {
+    FUZZ_CHECK(toggles.error().text() == records.error().text());
+    return;
+  }
+  const auto expected = toggles_from(*records, header);
+  FUZZ_CHECK(toggles->size() == names.size());
+  for (const auto& [name, count] : *toggles) {
+    const auto it = expected.find(name);
+    FUZZ_CHECK(count == (it == expected.end() ? 0 : it->second));
+  }
+}
+
+void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& records,
+                const std::string& signal, std::uint8_t pick) {
+  std::vector<const quarnel::TimeValue*> own;
+  for (const auto& record : records) {
+    if (record.signal == signal) own.push_back(&record);
+  }
+  if (own.empty()) return;
+  const quarnel::TimeValue& chosen = *own[pick % own.size()];
+  const std::string wanted = quarnel::normalize_value(chosen.value);
+  const auto target = quarnel::parse_target_value(wanted);
+  // Texts that the target parser reads as another text (digits with leading
+  // zeros, surrounding blanks) cannot name this value.
+  if (quarnel::target_text(target) != wanted) return;
+  std::size_t occurrence = 0;
+  for (const auto* record : own) {
+    if (quarnel::normalize_value(record->value) == wanted) ++occurrence;
+    if (record == &chosen) break;
+  }
+  auto found =
+      quarnel::find_nth_occurrence(path, signal, target, occurrence, std::nullopt, std::nullopt);
+  FUZZ_CHECK(found.has_value() && found->has_value());
+  FUZZ_CHECK((*found)->time == chosen.time);
+  FUZZ_CHECK(same_value((*found)->value, chosen.value));
+  auto beyond = quarnel::find_nth_occurrence(path, signal, target, own.size() + 1, std::nullopt,
+                                             std::nullopt);
+  FUZZ_CHECK(beyond.has_value() && !beyond->has_value());
+}
+
+// Stopped by the interrupt hook after `allowed` questions, the scan either
+// finished first, with the same outcome, or reports the interruption.
+void check_interrupted(const std::string& path, int allowed,
+                       const quarnel::Result<quarnel::VcdMetadata>& uninterrupted) {
+  struct Countdown {
+    int left;
+    static bool requested(void* context) { return static_cast<Countdown*>(context)->left-- <= 0; }
+  } countdown{allowed};
+  const vcd::Interrupt hook{&Countdown::requested, &countdown};
+  auto metadata = quarnel::read_vcd_metadata(path, &hook);
+  if (metadata) {
+    FUZZ_CHECK(uninterrupted.has_value() && metadata->end_time == uninterrupted->end_time &&
+               metadata->start_time == uninterrupted->start_time);
+  } else if (metadata.error().kind != quarnel::VcdError::Kind::Interrupted) {
+    FUZZ_CHECK(!uninterrupted.has_value() &&
+               metadata.error().text() == uninterrupted.error().text());
+  }
+}
+
+void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
+                    const quarnel::Result<quarnel::ComparisonResult>& ba) {
+  FUZZ_CHECK(ab.has_value() == ba.has_value());
+  if (!ab) return;
+  FUZZ_CHECK(ab->passed == ba->passed);
+  FUZZ_CHECK(ab->common_signals == ba->common_signals);
+  FUZZ_CHECK(ab->signals_only_in_file1 == ba->signals_only_in_file2);
+  FUZZ_CHECK(ab->total_mismatches == ba->total_mismatches);
+  FUZZ_CHECK(ab->signals_with_mismatches == ba->signals_with_mismatches);
+  FUZZ_CHECK(ab->mismatches.size() == ba->mismatches.size());
+  for (std::size_t i = 0; i < ab->mismatches.size(); ++i) {
+    const auto& m = ab->mismatches[i];
+    const auto& n = ba->mismatches[i];
+    FUZZ_CHECK(m.signal == n.signal && m.time == n.time && m.is_unknown == n.is_unknown);
+    FUZZ_CHECK(same_value(m.value1, n.value2) && same_value(m.value2, n.value1));
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  InputReader input(data, size);
+  const std::uint8_t kind = input.byte();
+  const std::uint8_t where = input.byte();
+  const std::uint8_t pick_signal = input.byte();
+  const std::uint8_t pick_record = input.byte();
+  const std::uint8_t window = input.byte();
+  const std::string body(input.rest());
+  const MemoryFile a(header_text() + body);
+  const MemoryFile b(header_text() + mutate(body, kind, where));
+  const std::vector<std::string>& names = signal_names();
+
+  auto header = quarnel::read_signals_with_offset(a.path());
+  FUZZ_CHECK(header.has_value() && header->body_offset == header_text().size());
+
+  auto metadata = quarnel::read_vcd_metadata(a.path());
+  auto records =
+      quarnel::extract_time_values_from_file(a.path(), names, std::nullopt, std::nullopt);
+  // Both read the whole body with the same reader: the same outcome.
+  FUZZ_CHECK(metadata.has_value() == records.has_value());
+  if (!metadata) {
+    FUZZ_CHECK(metadata.error().kind == quarnel::VcdError::Kind::Io);
+    FUZZ_CHECK(metadata.error().text() == records.error().text());
+  } else {
+    FUZZ_CHECK(metadata->signal_count == names.size());
+    for (const auto& record : *records) {
+      FUZZ_CHECK(record.signal == names[record.request]);
+    }
+  }
+  check_interrupted(a.path(), where % 4, metadata);
+  check_toggles(a.path(), names, *header, std::nullopt, std::nullopt, records);
+  if (records) check_find(a.path(), *records, names[pick_signal % names.size()], pick_record);
+
+  // A window: records inside it only, and toggles that agree with them.
+  const std::optional<std::uint64_t> start =
+      window & 1 ? std::optional<std::uint64_t>(window >> 4) : std::nullopt;
+  const std::optional<std::uint64_t> end =
+      window & 2 ? std::optional<std::uint64_t>((window >> 2) * 3) : std::nullopt;
+  auto windowed = quarnel::extract_time_values_from_file(a.path(), names, start, end);
+  if (windowed) {
+    for (const auto& record : *windowed) {
+      FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));
+    }
+  }
+  check_toggles(a.path(), names, *header, start, end, windowed);
+
+  const quarnel::ComparisonOptions options;
+  auto same = quarnel::compare_vcd_files(a.path(), a.path(), options);
+  FUZZ_CHECK(same.has_value() == records.has_value());
+  if (same) {
+    FUZZ_CHECK(same->passed && same->mismatches.empty());
+  } else {
+    FUZZ_CHECK(same.error().text() == records.error().text());
+  }
+  check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), options),
+                 quarnel::compare_vcd_files(b.path(), a.path(), options));
+
+  quarnel::ComparisonOptions limited;
+  limited.max_mismatches = pick_record % 3;
+  limited.ignore_unknown = (pick_record & 4) != 0;
+  limited.start = start;
+  limited.end = end;
+  if (pick_record & 8) limited.signals = {names[pick_signal % names.size()], "no.such"};
+  check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), limited),
+                 quarnel::compare_vcd_files(b.path(), a.path(), limited));
+  return 0;
+}

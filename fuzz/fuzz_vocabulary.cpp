@@ -1,0 +1,112 @@
+// The reader's vocabularies on arbitrary tokens: identifier codes, variable
+// and scope types, time units, bit indices, the number readers, the
+// four-state value characters and the Unicode helpers. Whatever parses must
+// print back to a text that parses to the same thing.
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_file.hpp"
+#include "vcd/idcode.hpp"
+#include "vcd/number.hpp"
+#include "vcd/scope.hpp"
+#include "vcd/timescale.hpp"
+#include "vcd/unicode.hpp"
+#include "vcd/value.hpp"
+#include "vcd/var.hpp"
+
+namespace {
+
+namespace unicode = vcd::unicode;
+
+// The text of an identifier code: the inverse of parse_id_code.
+std::string id_code_text(vcd::IdCode code) {
+  std::string text;
+  unsigned __int128 rest = static_cast<unsigned __int128>(code.value) + 1;
+  while (rest != 0) {
+    const unsigned digit = static_cast<unsigned>((rest - 1) % 94);
+    text += static_cast<char>('!' + digit);
+    rest = (rest - 1) / 94;
+  }
+  return text;
+}
+
+void check_id_code(std::string_view text) {
+  const auto code = vcd::parse_id_code(text);
+  if (!code) {
+    FUZZ_CHECK(!vcd::to_text(code.error()).empty());
+    return;
+  }
+  FUZZ_CHECK(id_code_text(*code) == text);
+}
+
+void check_keywords(std::string_view text) {
+  if (const auto type = vcd::parse_var_type(text)) FUZZ_CHECK(vcd::to_text(*type) == text);
+  if (const auto type = vcd::parse_scope_type(text)) FUZZ_CHECK(vcd::to_text(*type) == text);
+  if (const auto unit = vcd::parse_timescale_unit(text)) FUZZ_CHECK(vcd::to_text(*unit) == text);
+}
+
+void check_index(std::string_view text) {
+  // The reader hands over only valid UTF-8 tokens.
+  if (!unicode::is_valid_utf8(text)) return;
+  const auto index = vcd::parse_reference_index(text);
+  if (!index) return;
+  const std::string printed = vcd::to_text(*index);
+  const auto again = vcd::parse_reference_index(printed);
+  FUZZ_CHECK(again.has_value() && *again == *index);
+}
+
+void check_numbers(std::string_view text) {
+  const auto u64 = vcd::parse_u64(text);
+  const auto u32 = vcd::parse_u32(text);
+  if (u32) FUZZ_CHECK(u64.has_value() && *u64 == *u32);
+  if (u64) {
+    FUZZ_CHECK(vcd::parse_u64(std::to_string(*u64)) == u64);
+    if (*u64 > UINT32_MAX) FUZZ_CHECK(!u32 && u32.error() == vcd::ParseErrorKind::IntTooLarge);
+  }
+  const auto real = vcd::parse_real(text);
+  if (real && u64 && *u64 < (std::uint64_t{1} << 53)) {
+    FUZZ_CHECK(*real == static_cast<double>(*u64));
+  }
+}
+
+void check_values(std::string_view text) {
+  for (const char c : text) {
+    const auto value = vcd::value_from_char(c);
+    if (!value) continue;
+    FUZZ_CHECK(vcd::to_text(*value).size() == 1 && vcd::to_text(*value)[0] == vcd::to_char(*value));
+    FUZZ_CHECK(vcd::value_from_char(vcd::to_char(*value)) == value);
+  }
+}
+
+void check_unicode(std::string_view bytes) {
+  const std::string lossy = unicode::to_utf8_lossy(bytes);
+  FUZZ_CHECK(unicode::is_valid_utf8(lossy));
+  if (unicode::is_valid_utf8(bytes)) FUZZ_CHECK(lossy == bytes);
+  FUZZ_CHECK(unicode::lossy_source_offset(bytes, lossy.size()) == bytes.size());
+  FUZZ_CHECK(unicode::lossy_source_offset(bytes, 0) == 0);
+  std::size_t pos = 0;
+  while (pos < lossy.size()) {
+    const std::size_t before = pos;
+    unicode::decode_at(lossy, pos);
+    FUZZ_CHECK(pos > before && pos <= lossy.size());
+  }
+  const std::string_view trimmed = unicode::trim_white_space(lossy);
+  FUZZ_CHECK(unicode::trim_white_space(trimmed) == trimmed);
+  FUZZ_CHECK(unicode::is_valid_utf8(unicode::to_lower(lossy)));
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  check_id_code(text);
+  check_keywords(text);
+  check_index(text);
+  check_numbers(text);
+  check_values(text);
+  check_unicode(text);
+  return 0;
+}
