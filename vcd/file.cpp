@@ -1,6 +1,7 @@
 #include "vcd/file.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -37,6 +38,12 @@ Result<void> File::seek(std::uint64_t offset) {
     return std::unexpected(ReaderError::from_os(errno));
   }
   return {};
+}
+
+std::optional<std::uint64_t> File::regular_size() const {
+  struct stat status {};
+  if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  return static_cast<std::uint64_t>(status.st_size);
 }
 
 Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,

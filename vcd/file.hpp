@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "vcd/error.hpp"
@@ -24,6 +25,8 @@ class File {
   ~File();
 
   Result<void> seek(std::uint64_t offset);
+  // The size of a regular file; nullopt for pipes, devices and the like.
+  std::optional<std::uint64_t> regular_size() const;
   // Reads up to `size` bytes; 0 is end of file.
   Result<std::size_t> read(unsigned char* buffer, std::size_t size,
                            const Interrupt* interrupt = nullptr);

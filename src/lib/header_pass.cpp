@@ -218,6 +218,18 @@ Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
   return parsed;
 }
 
+Result<vcd::File> open_body(const std::string& path, std::uint64_t body_offset,
+                            const vcd::Interrupt* interrupt) {
+  auto file = vcd::File::open_read(path, interrupt);
+  if (!file) return std::unexpected(VcdError::io(file.error()));
+  const auto size = file->regular_size();
+  if (size && *size < body_offset) {
+    return std::unexpected(VcdError::io(vcd::ReaderError::eof(vcd::kEofInCommand)));
+  }
+  if (auto seek = file->seek(body_offset); !seek) return std::unexpected(VcdError::io(seek.error()));
+  return std::move(*file);
+}
+
 Result<HeaderInfo> read_signals_with_offset(const std::string& path,
                                             const vcd::Interrupt* interrupt) {
   auto header = read_header_bytes(path, interrupt);

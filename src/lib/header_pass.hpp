@@ -10,6 +10,7 @@
 
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "vcd/file.hpp"
 #include "vcd/header.hpp"
 #include "vcd/interrupt.hpp"
 
@@ -44,6 +45,12 @@ Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes);
 // Appends one Signal per variable of `items`, depth first, in file order.
 void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::string>& scope_stack,
                      std::vector<Signal>& signals);
+
+// Opens `path` again at the body offset the header pass found. A regular
+// file that has become shorter than that offset since is cut short: it fails
+// with the reader's end-of-input error rather than reading as an empty body.
+Result<vcd::File> open_body(const std::string& path, std::uint64_t body_offset,
+                            const vcd::Interrupt* interrupt = nullptr);
 
 Result<HeaderInfo> read_signals_with_offset(const std::string& path,
                                             const vcd::Interrupt* interrupt = nullptr);

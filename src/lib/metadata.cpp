@@ -12,11 +12,8 @@ namespace quarnel {
 Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt) {
   auto header = read_signals_with_offset(path, interrupt);
   if (!header) return std::unexpected(std::move(header.error()));
-  auto file = vcd::File::open_read(path, interrupt);
-  if (!file) return std::unexpected(VcdError::io(file.error()));
-  if (auto seek = file->seek(header->body_offset); !seek) {
-    return std::unexpected(VcdError::io(seek.error()));
-  }
+  auto file = open_body(path, header->body_offset, interrupt);
+  if (!file) return std::unexpected(std::move(file.error()));
   vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
   std::uint64_t current_time = 0;
   std::optional<std::uint64_t> start_time;

@@ -1,5 +1,7 @@
 #include "src/lib/value_stream.hpp"
 
+#include "src/lib/header_pass.hpp"
+
 namespace quarnel {
 
 void TargetMap::add(vcd::IdCode code, std::uint32_t request) {
@@ -49,9 +51,8 @@ Result<TimeValueIter> open_value_stream(const std::string& path, std::uint64_t b
                                         std::optional<std::uint64_t> start,
                                         std::optional<std::uint64_t> end,
                                         const vcd::Interrupt* interrupt) {
-  auto file = vcd::File::open_read(path, interrupt);
-  if (!file) return std::unexpected(VcdError::io(file.error()));
-  if (auto seek = file->seek(body_offset); !seek) return std::unexpected(VcdError::io(seek.error()));
+  auto file = open_body(path, body_offset, interrupt);
+  if (!file) return std::unexpected(std::move(file.error()));
   return TimeValueIter(std::move(*file), names, std::move(targets), start, end, interrupt);
 }
 

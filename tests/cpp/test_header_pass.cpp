@@ -244,3 +244,15 @@ TEST_CASE("value changes on the marker line are read from just after its $end") 
     if (info) CHECK_EQ(c.file.substr(info->body_offset), c.body);
   }
 }
+
+TEST_CASE("a file cut shorter between the two passes is cut short, not empty") {
+  const std::string header = "$var wire 1 ! a $end\n$enddefinitions $end\n";
+  const TempFile file(header + "#0\n1!\n");
+  const auto info = read_signals_with_offset(file.path());
+  CHECK(info.has_value());
+  CHECK(open_body(file.path(), info->body_offset).has_value());
+  CHECK(::truncate(file.path().c_str(), static_cast<off_t>(header.size() - 5)) == 0);
+  const auto body = open_body(file.path(), info->body_offset);
+  CHECK(!body.has_value());
+  if (!body) CHECK_EQ(body.error().text(), std::string("I/O error: unexpected end of VCD file"));
+}
