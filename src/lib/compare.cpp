@@ -116,7 +116,7 @@ Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo
   if (!stream) return std::unexpected(std::move(stream.error()));
 
   std::vector<ChangeList> lists(distinct.size());
-  auto read = drain(*stream, [&](TimeValue&& record) {
+  auto read = stream->run([&](TimeValue&& record) {
     lists[record.request].add(record.time, std::move(record.value));
     return true;
   });

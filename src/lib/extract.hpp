@@ -35,7 +35,7 @@ Result<bool> extract_time_values(const std::string& path, const std::vector<std:
   auto opened =
       open_requested_stream(path, signals, start, end, VcdError::Kind::SignalsNotFound, interrupt);
   if (!opened) return std::unexpected(std::move(opened.error()));
-  return drain(opened->stream, std::forward<Sink>(sink));
+  return opened->stream.run(std::forward<Sink>(sink));
 }
 
 Result<std::vector<TimeValue>> extract_time_values_from_file(

@@ -21,7 +21,7 @@ Result<std::optional<TimeValue>> find_nth_occurrence(
   const std::string wanted = target_text(target);
   std::size_t matches = 0;
   std::optional<TimeValue> found;
-  auto read = drain(opened->stream, [&](TimeValue&& record) {
+  auto read = opened->stream.run([&](TimeValue&& record) {
     // Targets are lowercase, so a NaN is matched by "nan" rather than by
     // nothing at all.
     const bool nan = record.value.is_real() && std::isnan(std::get<double>(record.value.value));

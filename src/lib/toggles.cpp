@@ -67,7 +67,7 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
   }
 
   std::string text;
-  auto read = drain(opened->stream, [&](TimeValue&& record) {
+  auto read = opened->stream.run([&](TimeValue&& record) {
     Counter& counter = counters[counter_of[record.request]];
     comparison_text(record.value, counter.width, text);
     if (!counter.last.empty() && text != counter.last) ++counter.count;

@@ -144,10 +144,4 @@ Result<bool> TimeValueIter::run(Sink&& sink) {
   return !stopped;
 }
 
-// Reads `stream` into `sink`; see TimeValueIter::run.
-template <class Sink>
-Result<bool> drain(TimeValueIter& stream, Sink&& sink) {
-  return stream.run(std::forward<Sink>(sink));
-}
-
 }  // namespace quarnel
