@@ -3,8 +3,8 @@
 #pragma once
 
 #include <array>
-#include <cstring>
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -40,6 +40,17 @@ constexpr std::array<std::uint8_t, 256> make_byte_classes() {
 }
 
 inline constexpr std::array<std::uint8_t, 256> kByteClass = make_byte_classes();
+
+// The value of each scalar value character; Zero for every other byte.
+constexpr std::array<Value, 256> make_scalar_values() {
+  std::array<Value, 256> values{};
+  for (const char c : {'0', '1', 'x', 'X', 'z', 'Z'}) {
+    values[static_cast<unsigned char>(c)] = *value_from_char(c);
+  }
+  return values;
+}
+
+inline constexpr std::array<Value, 256> kScalarValue = make_scalar_values();
 
 inline bool is_space_byte(unsigned char byte) { return kByteClass[byte] == kSpace; }
 
@@ -95,7 +106,7 @@ class Parser {
   Result<void> for_each_command(Visitor&& visitor) {
     for (;;) {
       bool keep_going = true;
-      if (try_fast(visitor, keep_going)) {
+      if (try_fast_lines(visitor, keep_going) || try_fast(visitor, keep_going)) {
         if (!keep_going) return {};
         continue;
       }
@@ -264,6 +275,12 @@ class Parser {
   // Sets keep_going to what `handler` returned for the command.
   template <class Handler>
   [[gnu::always_inline]] inline bool try_fast(Handler& handler, bool& keep_going);
+  // Reads a run of commands in the form simulators write them, each alone on
+  // its line: "#<digits>", a scalar change with its code glued on, "b<bits>
+  // <code>". Stops before anything else, which try_fast and the byte-by-byte
+  // reader then take. False when not even one command was read.
+  template <class Handler>
+  [[gnu::always_inline]] inline bool try_fast_lines(Handler& handler, bool& keep_going);
   // Window-only token scans for try_fast: false where the slow path
   // must decide. The token's terminating byte is consumed.
   bool scan_token(const unsigned char*& p, std::uint64_t& line_feeds, std::size_t capacity,
@@ -295,9 +312,8 @@ bool Parser<Source>::scan_token(const unsigned char*& p, std::uint64_t& line_fee
                                 std::size_t capacity, std::string_view& token) const {
   while (p != end_ && detail::is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
   const unsigned char* const start = p;
-  const unsigned char* const limit = end_ - p > static_cast<std::ptrdiff_t>(capacity)
-                                         ? p + capacity + 1
-                                         : end_;
+  const unsigned char* const limit =
+      end_ - p > static_cast<std::ptrdiff_t>(capacity) ? p + capacity + 1 : end_;
   while (p != limit && !detail::is_space_byte(*p)) ++p;
   if (p == limit) return false;  // too long, or the window ends first
   token = {reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)};
@@ -307,7 +323,7 @@ bool Parser<Source>::scan_token(const unsigned char*& p, std::uint64_t& line_fee
 
 template <class Source>
 inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t& line_feeds,
-                                  IdCode& code) const {
+                                         IdCode& code) const {
   // Codes of up to nine characters, glued to what precedes them, cannot
   // overflow: read them in one pass, first character least significant.
   if (end_ - p > 10) {
@@ -348,6 +364,99 @@ inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t&
   const auto parsed = parse_id_code(token);
   if (!parsed) return false;
   code = *parsed;
+  return true;
+}
+
+namespace detail {
+
+inline std::uint64_t load_word(const unsigned char* p) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// Reads an identifier code of one to seven characters followed by a line
+// feed, from eight bytes that may be read at `p`. On success returns true
+// with `p` past the line feed; else leaves everything to the slower roads.
+[[gnu::always_inline]] inline bool take_code_line(const unsigned char*& p, IdCode& code) {
+  const std::uint64_t word = load_word(p);
+  // The lowest byte below '!' is found exactly; bytes above it may be
+  // flagged by the borrow, which does not matter.
+  const std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighBits;
+  if (low == 0) return false;  // eight or more code characters
+  const unsigned length = static_cast<unsigned>(__builtin_ctzll(low)) / 8;
+  // Code characters end at '~': no byte of 0x7f or above before the end.
+  const std::uint64_t code_bytes = (std::uint64_t{1} << (8 * length)) - 1;
+  if (length == 0 || p[length] != '\n' || (((word + kOnes) | word) & kHighBits & code_bytes) != 0) {
+    return false;
+  }
+  // Bijective base 94, first character least significant, summed in pairs
+  // of bytes, then of 16-bit and of 32-bit lanes, without a branch.
+  const std::uint64_t digits = (word - kOnes * 32) & code_bytes;
+  const std::uint64_t pairs =
+      (digits & 0x00FF00FF00FF00FFULL) + ((digits >> 8) & 0x00FF00FF00FF00FFULL) * 94;
+  const std::uint64_t quads =
+      (pairs & 0x0000FFFF0000FFFFULL) + ((pairs >> 16) & 0x0000FFFF0000FFFFULL) * (94 * 94);
+  code = IdCode{(quads & 0xFFFFFFFFULL) + (quads >> 32) * (94ULL * 94 * 94 * 94) - 1};
+  p += length + 1;
+  return true;
+}
+
+}  // namespace detail
+
+template <class Source>
+template <class Handler>
+inline bool Parser<Source>::try_fast_lines(Handler& handler, bool& keep_going) {
+  // Room for the widest look-ahead of one step: an eight-byte load after a
+  // value character (the bits of a vector are bounded separately).
+  constexpr std::ptrdiff_t kMargin = 32;
+  if (end_ - cur_ < kMargin) return false;
+  const unsigned char* const stop = end_ - kMargin;
+  const unsigned char* p = cur_;
+  std::uint64_t lines = 0;
+  while (p < stop) {
+    const unsigned char first = *p;
+    const unsigned char* q = p + 1;
+    if (first == '#') {
+      std::uint64_t time = 0;
+      // Nineteen digits cannot overflow.
+      const unsigned char* const longest = q + 19;
+      while (q != longest && *q - static_cast<unsigned>('0') < 10u) time = time * 10 + (*q++ - '0');
+      if (q == p + 1 || *q != '\n') break;
+      keep_going = handler(cmd::Timestamp{time});
+      p = q + 1;
+    } else if (detail::kByteClass[first] >= detail::kLowerBit) {
+      IdCode code{0};
+      if (!detail::take_code_line(q, code)) break;
+      keep_going = handler(cmd::ScalarChange{code, detail::kScalarValue[first]});
+      p = q;
+    } else if (first == 'b') {
+      while (end_ - q >= 8 &&
+             (detail::load_word(q) & 0xFEFEFEFEFEFEFEFEULL) == 0x3030303030303030ULL) {
+        q += 8;
+      }
+      while (q != end_ && detail::kByteClass[*q] == detail::kLowerBit) ++q;
+      if (q == p + 1 || end_ - q < 9 || *q != ' ') break;
+      const std::string_view bits(reinterpret_cast<const char*>(p + 1),
+                                  static_cast<std::size_t>(q - p - 1));
+      ++q;
+      IdCode code{0};
+      if (!detail::take_code_line(q, code)) break;
+      keep_going = handler(cmd::VectorChange{code, Vector{bits}});
+      p = q;
+    } else {
+      break;
+    }
+    ++lines;
+    if (!keep_going) break;
+  }
+  if (lines == 0) return false;
+  line_ += (end_of_line_ ? 1 : 0) + lines - 1;
+  end_of_line_ = true;
+  cur_ = p;
   return true;
 }
 
@@ -427,7 +536,8 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
         lower_case &= cls == detail::kLowerBit;
       }
       if (p == end_ || cls != detail::kSpace || p == start) return false;
-      std::string_view bits(reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start));
+      std::string_view bits(reinterpret_cast<const char*>(start),
+                            static_cast<std::size_t>(p - start));
       line_feeds += *p++ == '\n' ? 1 : 0;
       if (!scan_id_code(p, line_feeds, code)) return false;
       if (!lower_case) {

@@ -1,8 +1,15 @@
 #include "src/lib/value_stream.hpp"
 
+#include <algorithm>
+
 #include "src/lib/header_pass.hpp"
 
 namespace quarnel {
+
+void TargetMap::cover(vcd::IdCode code) {
+  const std::uint64_t size = std::min(code.value + 1, kFlatLimit);
+  if (size > flat_.size()) flat_.resize(size, -1);
+}
 
 void TargetMap::add(vcd::IdCode code, std::uint32_t request) {
   std::size_t slot = slots_.size();
@@ -27,6 +34,10 @@ void TargetMap::add(vcd::IdCode code, std::uint32_t request) {
 
 TargetRequest build_target_map(const HeaderInfo& header, const std::vector<std::string>& names) {
   TargetRequest request;
+  vcd::IdCode highest{0};
+  for (const Signal& signal : header.signals)
+    highest.value = std::max(highest.value, signal.id_code.value);
+  request.targets.cover(highest);
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (const Signal* signal = header.find(names[i])) {
       request.targets.add(signal->id_code, static_cast<std::uint32_t>(i));

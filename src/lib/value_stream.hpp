@@ -22,6 +22,9 @@ namespace quarnel {
 // request list adds its position under the code of its signal, in order.
 class TargetMap {
  public:
+  // Makes the flat table cover every code up to `code`, so that looking up
+  // any declared code takes the same road.
+  void cover(vcd::IdCode code);
   void add(vcd::IdCode code, std::uint32_t request);
   // Request positions fed by `code`, or nullptr when nobody asked for it.
   const std::vector<std::uint32_t>* find(vcd::IdCode code) const {
