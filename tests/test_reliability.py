@@ -274,6 +274,16 @@ def test_the_handlers_own_exception_comes_through(long_dump, name):
     assert type(error) is Stop and late < 0.5
 
 
+@pytest.mark.parametrize("handler", [signal.default_int_handler, raise_stop])
+def test_compare_stops_while_only_the_longer_file_is_still_read(long_dump, vcd, handler):
+    # The two files are read at once; the short one is done long before the signal.
+    short = vcd(HEAD + "#1\n")
+    for first, second in [(short, long_dump), (long_dump, short)]:
+        error, late = interrupted_after(0.05, lambda: quarnel.compare(first, second), handler)
+        assert type(error) is (Stop if handler is raise_stop else KeyboardInterrupt)
+        assert late < 0.5
+
+
 def test_ctrl_c_is_not_lost_to_python_code_run_by_the_garbage_collector(tmp_path):
     """extract builds objects as it reads, so collections run during the call, and with
     them Python code (here a gc callback) that takes a pending signal and drops what its

@@ -8,6 +8,7 @@
 
 #include "src/lib/header_pass.hpp"
 #include "src/lib/normalize.hpp"
+#include "src/lib/side_by_side.hpp"
 #include "src/lib/value_stream.hpp"
 
 namespace quarnel {
@@ -43,7 +44,8 @@ void ChangeList::add(std::uint64_t time, ChangeValue&& value) {
     }
     return kept.value == value.value;
   };
-  const auto shared = values_.begin() + static_cast<std::ptrdiff_t>(std::min(values_.size(), kShared));
+  const auto shared =
+      values_.begin() + static_cast<std::ptrdiff_t>(std::min(values_.size(), kShared));
   const auto found = std::find_if(values_.begin(), shared, same);
   if (found != shared) {
     value_of_.push_back(static_cast<std::uint32_t>(found - values_.begin()));
@@ -161,11 +163,16 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
     }
   }
 
-  auto values1 =
-      collect_signal_values(file1, *header1, selected, options.start, options.end, interrupt);
+  // Both files are read at once.
+  auto [values1, values2] = side_by_side(
+      [&](const vcd::Interrupt* stop) {
+        return collect_signal_values(file1, *header1, selected, options.start, options.end, stop);
+      },
+      [&](const vcd::Interrupt* stop) {
+        return collect_signal_values(file2, *header2, selected, options.start, options.end, stop);
+      },
+      interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));
-  auto values2 =
-      collect_signal_values(file2, *header2, selected, options.start, options.end, interrupt);
   if (!values2) return std::unexpected(std::move(values2.error()));
 
   for (const std::string& name : selected) {
