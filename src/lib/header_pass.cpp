@@ -18,6 +18,15 @@ namespace {
 constexpr std::string_view kMarker = "$enddefinitions";
 constexpr std::size_t kReadBlock = std::size_t{1} << 16;
 
+// The offset of the first `needle` in `text` at or after `from`, or
+// text.size().
+std::size_t find_bytes(std::string_view text, std::size_t from, std::string_view needle) {
+  const void* found =
+      ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+  return found == nullptr ? text.size()
+                          : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
 // Scope names that the reader takes as they are; anything else gets escaped.
@@ -41,7 +50,10 @@ std::vector<Token> split_white_space(std::string_view text) {
   std::size_t start = std::string_view::npos;
   while (pos < text.size()) {
     std::size_t next = pos;
-    const bool space = vcd::unicode::is_white_space(vcd::unicode::decode_at(text, next));
+    const char32_t c = static_cast<unsigned char>(text[pos]) < 0x80
+                           ? static_cast<unsigned char>(text[next++])
+                           : vcd::unicode::decode_at(text, next);
+    const bool space = vcd::unicode::is_white_space(c);
     if (space && start != std::string_view::npos) {
       tokens.push_back({text.substr(start, pos - start), pos});
       start = std::string_view::npos;
@@ -166,7 +178,8 @@ Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interr
       return std::unexpected(VcdError{VcdError::Kind::MissingEndDefinitions, {}});
     }
     if (marker == std::string::npos) {
-      marker = std::string_view(bytes).find(kMarker, search_from);
+      marker = find_bytes(bytes, search_from, kMarker);
+      if (marker == bytes.size()) marker = std::string::npos;
       // A marker may straddle this block and the next.
       search_from = bytes.size() - std::min(bytes.size(), kMarker.size() - 1);
     }
@@ -184,31 +197,30 @@ Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interr
 }
 
 std::string_view normalize_scope_lines(std::string_view text, std::string& storage) {
+  // Only a line that holds "$scope " can change: find those and skip the
+  // others whole. A carriage return ends a line too.
+  const auto ends_line = [](char c) { return c == '\n' || c == '\r'; };
   storage.clear();
-  // A carriage return ends a line too; most headers have none.
-  const bool has_cr = text.find('\r') != std::string_view::npos;
   std::string rebuilt;
   std::size_t copied = 0;  // once `storage` is in use, text before this is in it
   bool rewritten = false;
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string_view::npos ? text.size() : end + 1;
-    if (has_cr) {
-      const void* cr = std::memchr(text.data() + start, '\r', end - start);
-      if (cr != nullptr)
-        end = static_cast<std::size_t>(static_cast<const char*>(cr) - text.data()) + 1;
-    }
+  for (std::size_t from = 0;;) {
+    const std::size_t found = find_bytes(text, from, "$scope ");
+    if (found == text.size()) break;
+    std::size_t start = found;
+    while (start != 0 && !ends_line(text[start - 1])) --start;
+    std::size_t end = found;
+    while (end != text.size() && !ends_line(text[end])) ++end;
+    if (end != text.size()) ++end;
+    from = end;
     const std::string_view line = text.substr(start, end - start);
     rebuilt.clear();
-    if (rebuild_scope_line(line, rebuilt) && rebuilt != line) {
-      if (!rewritten) storage.reserve(text.size() + text.size() / 8);
-      rewritten = true;
-      storage.append(text.substr(copied, start - copied));
-      storage += rebuilt;
-      copied = end;
-    }
-    start = end;
+    if (!rebuild_scope_line(line, rebuilt) || rebuilt == line) continue;
+    if (!rewritten) storage.reserve(text.size() + text.size() / 8);
+    rewritten = true;
+    storage.append(text.substr(copied, start - copied));
+    storage += rebuilt;
+    copied = end;
   }
   if (!rewritten) return text;
   storage.append(text.substr(copied));
