@@ -89,6 +89,11 @@ TEST_CASE("scope lines: plain names stay, others get a backslash, other lines ar
        "$scope module \\gen[0] $end\r\n$upscope $end\r\n"},
       {"$scope module gen[0] $end\r$var wire 1 ! q $end\r",
        "$scope module \\gen[0] $end\r$var wire 1 ! q $end\r"},
+      // Only the lines that change are rewritten; the text around them is kept.
+      {"$var wire 1 ! a $end\n$scope module a-b $end\n$var wire 1 ! b $end\n",
+       "$var wire 1 ! a $end\n$scope module \\a-b $end\n$var wire 1 ! b $end\n"},
+      {"$var wire 1 ! a $end $scope module a-b $end\n",
+       "$var wire 1 ! a $end $scope module a-b $end\n"},
       // Declarations after the scope's own $end on the same line are kept.
       {"$scope module top $end $var wire 1 ! clk $end\n",
        "$scope module top $end $var wire 1 ! clk $end\n"},
