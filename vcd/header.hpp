@@ -49,76 +49,80 @@ struct Header {
   std::optional<Timescale> timescale;
 };
 
-namespace detail {
-
-inline Var to_var(const cmd::VarDecl& decl) {
-  return Var{decl.var_type, decl.width, decl.id_code, std::string(decl.reference),
-             decl.reference_index};
-}
-
-}  // namespace detail
-
-// Reads the inside of a scope whose $scope command has just been read, up to
-// its $upscope. Nested scopes are kept on an explicit stack, so any depth
-// parses without deepening the call stack.
-template <class Source>
-Result<Scope> parse_scope(Parser<Source>& parser, ScopeType scope_type, std::string_view identifier) {
-  std::vector<Scope> open;
-  open.emplace_back(scope_type, std::string(identifier));
+// Reads commands up to and including $enddefinitions and hands the
+// declarations to `visitor` in file order: comment(text), date(text),
+// version(text), timescale(value), scope(const cmd::ScopeDecl&), upscope(),
+// var(const cmd::VarDecl&). Texts live until the next read. $date, $version
+// and $timescale are taken only outside every scope, $upscope only inside
+// one, $enddefinitions only outside. Nesting is counted, not recursed into,
+// so any depth is fine. Nothing behind the $end of $enddefinitions and the
+// whitespace byte after it is read.
+template <class Source, class Visitor>
+Result<void> read_declarations(Parser<Source>& parser, Visitor& visitor) {
+  std::size_t depth = 0;
   for (;;) {
-    auto command = parser.next();
+    auto command = parser.next_slow();
     if (!command) return std::unexpected(std::move(command.error()));
-    if (!*command) return std::unexpected(ReaderError::eof(kEofInScope));
-    auto& children = open.back().children;
-    if (const auto* comment = std::get_if<cmd::Comment>(&**command)) {
-      children.push_back(ScopeItem{Comment{std::string(comment->text)}});
-    } else if (const auto* scope = std::get_if<cmd::ScopeDecl>(&**command)) {
-      open.emplace_back(scope->scope_type, std::string(scope->name));
-    } else if (const auto* var = std::get_if<cmd::VarDecl>(&**command)) {
-      children.push_back(ScopeItem{detail::to_var(*var)});
-    } else if (std::holds_alternative<cmd::Upscope>(**command)) {
-      Scope done = std::move(open.back());
-      open.pop_back();
-      if (open.empty()) return done;
-      open.back().children.push_back(ScopeItem{std::move(done)});
+    if (!*command)
+      return std::unexpected(ReaderError::eof(depth == 0 ? kEofBeforeEndDefinitions : kEofInScope));
+    const Command& c = **command;
+    if (const auto* var = std::get_if<cmd::VarDecl>(&c)) {
+      visitor.var(*var);
+    } else if (const auto* scope = std::get_if<cmd::ScopeDecl>(&c)) {
+      ++depth;
+      visitor.scope(*scope);
+    } else if (std::holds_alternative<cmd::Upscope>(c) && depth != 0) {
+      --depth;
+      visitor.upscope();
+    } else if (const auto* comment = std::get_if<cmd::Comment>(&c)) {
+      visitor.comment(comment->text);
+    } else if (depth != 0) {
+      return parser.fail(ParseErrorKind::UnexpectedHeaderCommand);
+    } else if (const auto* date = std::get_if<cmd::Date>(&c)) {
+      visitor.date(date->text);
+    } else if (const auto* version = std::get_if<cmd::Version>(&c)) {
+      visitor.version(version->text);
+    } else if (const auto* timescale = std::get_if<cmd::Timescale>(&c)) {
+      visitor.timescale(timescale->value);
+    } else if (std::holds_alternative<cmd::EndDefinitions>(c)) {
+      return {};
     } else {
       return parser.fail(ParseErrorKind::UnexpectedHeaderCommand);
     }
   }
 }
 
-// Reads commands up to and including $enddefinitions. Nothing behind the
-// $end of $enddefinitions and the whitespace byte after it is read.
+// The declarations as a tree.
 template <class Source>
 Result<Header> parse_header(Parser<Source>& parser) {
-  Header header;
-  for (;;) {
-    auto command = parser.next();
-    if (!command) return std::unexpected(std::move(command.error()));
-    if (!*command) return std::unexpected(ReaderError::eof(kEofBeforeEndDefinitions));
-    Command& c = **command;
-    if (const auto* comment = std::get_if<cmd::Comment>(&c)) {
-      header.items.push_back(ScopeItem{Comment{std::string(comment->text)}});
-    } else if (const auto* date = std::get_if<cmd::Date>(&c)) {
-      header.date = std::string(date->text);
-    } else if (const auto* version = std::get_if<cmd::Version>(&c)) {
-      header.version = std::string(version->text);
-    } else if (const auto* timescale = std::get_if<cmd::Timescale>(&c)) {
-      header.timescale = timescale->value;
-    } else if (const auto* scope = std::get_if<cmd::ScopeDecl>(&c)) {
-      // The name lives in the parser's storage: copy it before reading on.
-      const std::string name(scope->name);
-      auto parsed = parse_scope(parser, scope->scope_type, name);
-      if (!parsed) return std::unexpected(std::move(parsed.error()));
-      header.items.push_back(ScopeItem{std::move(*parsed)});
-    } else if (const auto* var = std::get_if<cmd::VarDecl>(&c)) {
-      header.items.push_back(ScopeItem{detail::to_var(*var)});
-    } else if (std::holds_alternative<cmd::EndDefinitions>(c)) {
-      return header;
-    } else {
-      return parser.fail(ParseErrorKind::UnexpectedHeaderCommand);
+  struct TreeBuilder {
+    Header header;
+    std::vector<Scope> open;  // the scopes entered and not yet left, outermost first
+
+    std::vector<ScopeItem>& items() { return open.empty() ? header.items : open.back().children; }
+    void comment(std::string_view text) {
+      items().push_back(ScopeItem{Comment{std::string(text)}});
     }
-  }
+    void date(std::string_view text) { header.date = std::string(text); }
+    void version(std::string_view text) { header.version = std::string(text); }
+    void timescale(const Timescale& value) { header.timescale = value; }
+    void scope(const cmd::ScopeDecl& decl) {
+      open.emplace_back(decl.scope_type, std::string(decl.name));
+    }
+    void upscope() {
+      Scope done = std::move(open.back());
+      open.pop_back();
+      items().push_back(ScopeItem{std::move(done)});
+    }
+    void var(const cmd::VarDecl& decl) {
+      items().push_back(ScopeItem{Var{decl.var_type, decl.width, decl.id_code,
+                                      std::string(decl.reference), decl.reference_index}});
+    }
+  };
+  TreeBuilder builder;
+  auto done = read_declarations(parser, builder);
+  if (!done) return std::unexpected(std::move(done.error()));
+  return std::move(builder.header);
 }
 
 }  // namespace vcd

@@ -222,6 +222,21 @@ class Parser {
     return std::string_view(buffer, size);
   }
 
+  // A token as read_raw_token reads it, but viewing the window when it lies
+  // whole there, so nothing is copied: valid until the next read.
+  Result<std::string_view> read_window_token(char* buffer, std::size_t capacity) {
+    std::string_view token;
+    if (take_window_token(capacity, token)) return token;
+    return read_raw_token(buffer, capacity);
+  }
+
+  // A declaration token that does not parse: "invalid UTF-8" when it is not
+  // UTF-8, else `kind`. Tokens that parse are ASCII, so the declaration
+  // readers check UTF-8 only here.
+  std::unexpected<ReaderError> fail_token(std::string_view token, ParseErrorKind kind) const {
+    return fail(is_utf8_token(token) ? kind : ParseErrorKind::InvalidUtf8);
+  }
+
   // Consumes a token of at most `capacity` bytes and its terminating byte
   // when they lie whole in the current window, accounting for lines as
   // read_byte_or_eof would; false, with nothing consumed, otherwise. The
@@ -613,7 +628,7 @@ Result<std::optional<Command>> Parser<Source>::next_slow() {
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
   std::array<char, kKeywordCapacity> buffer{};
-  auto word = read_raw_token(buffer.data(), buffer.size());
+  auto word = read_window_token(buffer.data(), buffer.size());
   if (!word) return std::unexpected(std::move(word.error()));
   const auto keyword = find_keyword(*word);
   if (!keyword) return fail(ParseErrorKind::UnknownCommand);
@@ -736,10 +751,10 @@ Result<std::optional<Command>> Parser<Source>::read_timescale() {
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_scope_decl() {
   std::array<char, kTokenCapacity> buffer{};
-  auto type_token = read_token_str(buffer.data(), buffer.size());
+  auto type_token = read_window_token(buffer.data(), buffer.size());
   if (!type_token) return std::unexpected(std::move(type_token.error()));
   const auto scope_type = parse_scope_type(*type_token);
-  if (!scope_type) return fail(ParseErrorKind::InvalidScopeType);
+  if (!scope_type) return fail_token(*type_token, ParseErrorKind::InvalidScopeType);
   auto name = read_token_string();
   if (!name) return std::unexpected(std::move(name.error()));
   auto end = read_command_end();
@@ -749,33 +764,40 @@ Result<std::optional<Command>> Parser<Source>::read_scope_decl() {
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_var_decl() {
+  // Each token is parsed before the next is read, so it may view the window.
   std::array<char, kTokenCapacity> buffer{};
-  auto type_token = read_token_str(buffer.data(), buffer.size());
+  auto type_token = read_window_token(buffer.data(), buffer.size());
   if (!type_token) return std::unexpected(std::move(type_token.error()));
   const auto var_type = parse_var_type(*type_token);
-  if (!var_type) return fail(ParseErrorKind::InvalidVarType);
+  if (!var_type) return fail_token(*type_token, ParseErrorKind::InvalidVarType);
 
-  auto width_token = read_token_str(buffer.data(), buffer.size());
+  auto width_token = read_window_token(buffer.data(), buffer.size());
   if (!width_token) return std::unexpected(std::move(width_token.error()));
-  auto width = parse_or_fail(parse_u32(*width_token));
-  if (!width) return std::unexpected(std::move(width.error()));
+  const auto width = parse_u32(*width_token);
+  if (!width) return fail_token(*width_token, width.error());
 
-  auto code = read_id_code();
-  if (!code) return std::unexpected(std::move(code.error()));
+  auto code_token = read_window_token(buffer.data(), buffer.size());
+  if (!code_token) return std::unexpected(std::move(code_token.error()));
+  auto code = parse_id_code_token(*code_token);
+  if (!code) {
+    if (!is_utf8_token(*code_token)) return fail(ParseErrorKind::InvalidUtf8);
+    return std::unexpected(std::move(code.error()));
+  }
 
   auto reference = read_token_string();
   if (!reference) return std::unexpected(std::move(reference.error()));
 
   std::optional<ReferenceIndex> index;
-  auto last = read_token_str(buffer.data(), buffer.size());
+  auto last = read_window_token(buffer.data(), buffer.size());
   if (!last) return std::unexpected(std::move(last.error()));
   if (last->starts_with('[')) {
+    if (!is_utf8_token(*last)) return fail(ParseErrorKind::InvalidUtf8);
     index = parse_reference_index(*last);
     if (!index) return fail(ParseErrorKind::InvalidReferenceIndex);
-    last = read_token_str(buffer.data(), buffer.size());
+    last = read_window_token(buffer.data(), buffer.size());
     if (!last) return std::unexpected(std::move(last.error()));
   }
-  if (*last != "$end") return fail(ParseErrorKind::ExpectedEndCommand);
+  if (*last != "$end") return fail_token(*last, ParseErrorKind::ExpectedEndCommand);
   return Command{cmd::VarDecl{*var_type, *width, *code, scratch_, index}};
 }
 

@@ -144,9 +144,14 @@ bool is_final_sigma(std::string_view utf8, std::size_t start, std::size_t end) {
   return true;
 }
 
+// The White_Space characters of the ASCII range.
+bool is_ascii_white_space(unsigned char b) { return (b >= '\t' && b <= '\r') || b == ' '; }
+
 }  // namespace
 
-bool is_white_space(char32_t c) { return in_ranges(kWhiteSpace, c); }
+bool is_white_space(char32_t c) {
+  return c < 0x80 ? is_ascii_white_space(static_cast<unsigned char>(c)) : in_ranges(kWhiteSpace, c);
+}
 
 bool is_numeric(char32_t c) { return in_ranges(kNumeric, c); }
 
@@ -218,12 +223,24 @@ char32_t decode_at(std::string_view utf8, std::size_t& pos) {
 std::string_view trim_white_space(std::string_view utf8) {
   std::size_t begin = 0;
   while (begin < utf8.size()) {
+    const auto byte = static_cast<unsigned char>(utf8[begin]);
+    if (byte < 0x80) {
+      if (!is_ascii_white_space(byte)) break;
+      ++begin;
+      continue;
+    }
     std::size_t next = begin;
     if (!is_white_space(decode_at(utf8, next))) break;
     begin = next;
   }
   std::size_t end = utf8.size();
   while (end > begin) {
+    const auto byte = static_cast<unsigned char>(utf8[end - 1]);
+    if (byte < 0x80) {
+      if (!is_ascii_white_space(byte)) break;
+      --end;
+      continue;
+    }
     std::size_t start = previous_start(utf8, end);
     std::size_t next = start;
     if (!is_white_space(decode_at(utf8, next)) || next != end) break;

@@ -1,11 +1,14 @@
 #include "src/lib/header_pass.hpp"
 
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cstring>
 #include <memory>
 
 #include "vcd/byte_source.hpp"
 #include "vcd/file.hpp"
+#include "vcd/header.hpp"
 #include "vcd/unicode.hpp"
 
 namespace quarnel {
@@ -14,6 +17,15 @@ namespace {
 
 constexpr std::string_view kMarker = "$enddefinitions";
 constexpr std::size_t kReadBlock = std::size_t{1} << 16;
+
+// The offset of the first `needle` in `text` at or after `from`, or
+// text.size().
+std::size_t find_bytes(std::string_view text, std::size_t from, std::string_view needle) {
+  const void* found =
+      ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+  return found == nullptr ? text.size()
+                          : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
 
 bool is_ascii_letter(char c) { return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z'); }
 
@@ -38,7 +50,10 @@ std::vector<Token> split_white_space(std::string_view text) {
   std::size_t start = std::string_view::npos;
   while (pos < text.size()) {
     std::size_t next = pos;
-    const bool space = vcd::unicode::is_white_space(vcd::unicode::decode_at(text, next));
+    const char32_t c = static_cast<unsigned char>(text[pos]) < 0x80
+                           ? static_cast<unsigned char>(text[next++])
+                           : vcd::unicode::decode_at(text, next);
+    const bool space = vcd::unicode::is_white_space(c);
     if (space && start != std::string_view::npos) {
       tokens.push_back({text.substr(start, pos - start), pos});
       start = std::string_view::npos;
@@ -51,29 +66,20 @@ std::vector<Token> split_white_space(std::string_view text) {
   return tokens;
 }
 
-// Appends `line` (terminator included) to `out`, rebuilt when it declares a
-// scope on one line.
-void normalize_line(std::string_view line, std::string& out) {
+// Writes `line` (terminator included) rebuilt to `out` when it declares a
+// scope on one line; false, writing nothing, when the line stays as it is.
+bool rebuild_scope_line(std::string_view line, std::string& out) {
   // Most lines start with a printable ASCII character other than "$" or with
   // "$var": nothing to trim, and no scope.
   const auto first = static_cast<unsigned char>(line.empty() ? ' ' : line.front());
-  if ((first > ' ' && first < 0x80 && first != '$') || line.starts_with("$var")) {
-    out += line;
-    return;
-  }
+  if ((first > ' ' && first < 0x80 && first != '$') || line.starts_with("$var")) return false;
   const std::string_view stripped = vcd::unicode::trim_white_space(line);
-  if (!stripped.starts_with("$scope ")) {
-    out += line;
-    return;
-  }
+  if (!stripped.starts_with("$scope ")) return false;
   // The stripped text starts where the leading whitespace ends.
   const std::size_t lead = static_cast<std::size_t>(stripped.data() - line.data());
   const std::string_view rest = line.substr(lead);
   const auto tokens = split_white_space(rest);
-  if (tokens.size() < 4) {
-    out += line;
-    return;
-  }
+  if (tokens.size() < 4) return false;
   const std::string_view name = tokens[2].text;
   out += line.substr(0, lead);
   out += "$scope ";
@@ -94,7 +100,56 @@ void normalize_line(std::string_view line, std::string& out) {
   // The line's own terminator is kept: dropping a bare CR would glue the next
   // line's first token onto this $end.
   if (line.ends_with('\n') || line.ends_with('\r')) out += line.back();
+  return true;
 }
+
+// Appends "[{}]" or "[{}:{}]".
+void append_index(std::string& out, const vcd::ReferenceIndex& index) {
+  std::array<char, 12> digits{};  // any signed 32-bit number
+  const auto append_number = [&](std::int32_t number) {
+    out.append(digits.data(),
+               std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr);
+  };
+  out += '[';
+  if (const auto* bit = std::get_if<vcd::BitSelect>(&index)) {
+    append_number(bit->index);
+  } else {
+    const auto& range = std::get<vcd::Range>(index);
+    append_number(range.msb);
+    out += ':';
+    append_number(range.lsb);
+  }
+  out += ']';
+}
+
+// Builds the full name of every variable while the declarations are read.
+struct NameBuilder {
+  ParsedHeader& parsed;
+  std::string prefix;                     // the open scopes, each followed by "."
+  std::vector<std::size_t> prefix_sizes;  // the prefix's size before each open scope
+
+  void scope(const vcd::cmd::ScopeDecl& decl) {
+    prefix_sizes.push_back(prefix.size());
+    prefix += decl.name;
+    prefix += '.';
+  }
+  void upscope() {
+    prefix.resize(prefix_sizes.back());
+    prefix_sizes.pop_back();
+  }
+  void var(const vcd::cmd::VarDecl& decl) {
+    std::string& text = parsed.names.text;
+    text += prefix;
+    text += decl.reference;
+    if (decl.reference_index) append_index(text, *decl.reference_index);
+    parsed.names.ends.push_back(text.size());
+    parsed.declarations.push_back(Declaration{decl.id_code, decl.width, decl.var_type});
+  }
+  void timescale(const vcd::Timescale& value) { parsed.timescale = value; }
+  void comment(std::string_view /*text*/) {}
+  void date(std::string_view /*text*/) {}
+  void version(std::string_view /*text*/) {}
+};
 
 }  // namespace
 
@@ -123,7 +178,8 @@ Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interr
       return std::unexpected(VcdError{VcdError::Kind::MissingEndDefinitions, {}});
     }
     if (marker == std::string::npos) {
-      marker = std::string_view(bytes).find(kMarker, search_from);
+      marker = find_bytes(bytes, search_from, kMarker);
+      if (marker == bytes.size()) marker = std::string::npos;
       // A marker may straddle this block and the next.
       search_from = bytes.size() - std::min(bytes.size(), kMarker.size() - 1);
     }
@@ -140,80 +196,63 @@ Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interr
   return header;
 }
 
-std::string normalize_scope_lines(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    end = end == std::string_view::npos ? text.size() : end + 1;
-    // A carriage return ends a line too.
-    const void* cr = std::memchr(text.data() + start, '\r', end - start);
-    if (cr != nullptr) end = static_cast<std::size_t>(static_cast<const char*>(cr) - text.data()) + 1;
-    normalize_line(text.substr(start, end - start), out);
-    start = end;
+std::string_view normalize_scope_lines(std::string_view text, std::string& storage) {
+  // Only a line that holds "$scope " can change: find those and skip the
+  // others whole. A carriage return ends a line too.
+  const auto ends_line = [](char c) { return c == '\n' || c == '\r'; };
+  storage.clear();
+  std::string rebuilt;
+  std::size_t copied = 0;  // once `storage` is in use, text before this is in it
+  bool rewritten = false;
+  for (std::size_t from = 0;;) {
+    const std::size_t found = find_bytes(text, from, "$scope ");
+    if (found == text.size()) break;
+    std::size_t start = found;
+    while (start != 0 && !ends_line(text[start - 1])) --start;
+    std::size_t end = found;
+    while (end != text.size() && !ends_line(text[end])) ++end;
+    if (end != text.size()) ++end;
+    from = end;
+    const std::string_view line = text.substr(start, end - start);
+    rebuilt.clear();
+    if (!rebuild_scope_line(line, rebuilt) || rebuilt == line) continue;
+    if (!rewritten) storage.reserve(text.size() + text.size() / 8);
+    rewritten = true;
+    storage.append(text.substr(copied, start - copied));
+    storage += rebuilt;
+    copied = end;
   }
-  return out;
-}
-
-void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::string>& scope_stack,
-                     std::vector<Signal>& signals) {
-  // Walks the tree with an explicit stack, so any nesting depth is fine.
-  struct Frame {
-    const std::vector<vcd::ScopeItem>* items;
-    std::size_t next;
-    std::size_t prefix_size;
-  };
-  std::string prefix;
-  for (const auto& scope : scope_stack) {
-    prefix += scope;
-    prefix += '.';
-  }
-  std::vector<Frame> frames{{&items, 0, prefix.size()}};
-  while (!frames.empty()) {
-    Frame& frame = frames.back();
-    if (frame.next == frame.items->size()) {
-      frames.pop_back();
-      if (!frames.empty()) {
-        scope_stack.pop_back();
-        prefix.resize(frames.back().prefix_size);
-      }
-      continue;
-    }
-    const vcd::ScopeItem& item = (*frame.items)[frame.next++];
-    if (const auto* scope = std::get_if<vcd::Scope>(&item.item)) {
-      scope_stack.push_back(scope->identifier);
-      prefix += scope->identifier;
-      prefix += '.';
-      frames.push_back({&scope->children, 0, prefix.size()});
-    } else if (const auto* var = std::get_if<vcd::Var>(&item.item)) {
-      std::string name = prefix;
-      name += var->reference;
-      if (var->reference_index) name += vcd::to_text(*var->reference_index);
-      signals.push_back(Signal{std::move(name), var->id_code, var->width, var->var_type});
-    }
-  }
+  if (!rewritten) return text;
+  storage.append(text.substr(copied));
+  return storage;
 }
 
 Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
-  const std::string decoded = vcd::unicode::to_utf8_lossy(bytes);
-  const std::string text = normalize_scope_lines(decoded);
+  // Valid UTF-8, the usual case, is read where it lies.
+  const bool valid = vcd::unicode::is_valid_utf8(bytes);
+  const std::string decoded_storage = valid ? std::string() : vcd::unicode::to_utf8_lossy(bytes);
+  const std::string_view decoded = valid ? bytes : std::string_view(decoded_storage);
+  std::string normalized_storage;
+  const std::string_view text = normalize_scope_lines(decoded, normalized_storage);
+
   vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(text)};
-  auto header = vcd::parse_header(parser);
-  if (!header) return std::unexpected(VcdError::parse(header.error()));
-  ParsedHeader parsed{{}, header->timescale, 0};
-  std::vector<std::string> scope_stack;
-  collect_signals(header->items, scope_stack, parsed.signals);
+  ParsedHeader parsed{{}, {}, std::nullopt, 0};
+  // The names take about as many bytes as their declarations.
+  parsed.names.text.reserve(text.size());
+  NameBuilder builder{parsed, {}, {}};
+  if (auto read = vcd::read_declarations(parser, builder); !read) {
+    return std::unexpected(VcdError::parse(read.error()));
+  }
 
   // Locate in the file bytes what the parser left unread. That text was
   // copied unchanged by the normalisation, so it ends the decoded text too.
-  const std::string_view unread =
-      std::string_view(text).substr(parser.source().offset_of(parser.cursor()));
+  const std::string_view unread = text.substr(parser.source().offset_of(parser.cursor()));
   const bool only_whitespace =
       std::all_of(unread.begin(), unread.end(), [](char c) { return vcd::is_whitespace(c); });
-  if (!only_whitespace && std::string_view(decoded).ends_with(unread)) {
-    parsed.unread_bytes =
-        bytes.size() - vcd::unicode::lossy_source_offset(bytes, decoded.size() - unread.size());
+  if (!only_whitespace && decoded.ends_with(unread)) {
+    parsed.unread_bytes = valid ? unread.size()
+                                : bytes.size() - vcd::unicode::lossy_source_offset(
+                                                     bytes, decoded.size() - unread.size());
   }
   return parsed;
 }
@@ -226,7 +265,8 @@ Result<vcd::File> open_body(const std::string& path, std::uint64_t body_offset,
   if (size && *size < body_offset) {
     return std::unexpected(VcdError::io(vcd::ReaderError::eof(vcd::kEofInCommand)));
   }
-  if (auto seek = file->seek(body_offset); !seek) return std::unexpected(VcdError::io(seek.error()));
+  if (auto seek = file->seek(body_offset); !seek)
+    return std::unexpected(VcdError::io(seek.error()));
   return std::move(*file);
 }
 
@@ -236,13 +276,19 @@ Result<HeaderInfo> read_signals_with_offset(const std::string& path,
   if (!header) return std::unexpected(std::move(header.error()));
   auto parsed = parse_header_from_bytes(header->bytes);
   if (!parsed) return std::unexpected(std::move(parsed.error()));
-  auto index = SignalIndex::build(parsed->signals);
+  std::vector<Signal> signals;
+  signals.reserve(parsed->declarations.size());
+  for (std::size_t i = 0; i < parsed->declarations.size(); ++i) {
+    const Declaration& d = parsed->declarations[i];
+    signals.push_back(Signal{std::string(parsed->names[i]), d.id_code, d.width, d.var_type});
+  }
+  auto index = SignalIndex::build(signals);
   if (!index) return std::unexpected(std::move(index.error()));
 
   // Value changes written on the marker line after "$enddefinitions $end"
   // are read from just after the whitespace byte that ends that $end.
   const std::uint64_t body_offset = header->body_offset - parsed->unread_bytes;
-  return HeaderInfo{std::move(parsed->signals), parsed->timescale, std::move(*index), body_offset};
+  return HeaderInfo{std::move(signals), parsed->timescale, std::move(*index), body_offset};
 }
 
 }  // namespace quarnel

@@ -11,14 +11,13 @@
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/file.hpp"
-#include "vcd/header.hpp"
 #include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
 struct HeaderBytes {
-  std::string bytes;         // every line up to and including the marker line
-  std::uint64_t body_offset; // equals bytes.size()
+  std::string bytes;          // every line up to and including the marker line
+  std::uint64_t body_offset;  // equals bytes.size()
 };
 
 // Copies the file's lines up to the first one that holds "$enddefinitions".
@@ -28,11 +27,20 @@ Result<HeaderBytes> read_header_bytes(const std::string& path,
                                       const vcd::Interrupt* interrupt = nullptr);
 
 // Rewrites "$scope" lines so that unusual scope names get a leading
-// backslash; every other line is copied unchanged.
-std::string normalize_scope_lines(std::string_view text);
+// backslash; every other line is copied unchanged. Returns `text` itself
+// when no line changes, else the rewritten text, held in `storage`.
+std::string_view normalize_scope_lines(std::string_view text, std::string& storage);
+
+// What the header pass keeps of one $var command besides its name.
+struct Declaration {
+  vcd::IdCode id_code;
+  std::uint32_t width;
+  vcd::VarType var_type;
+};
 
 struct ParsedHeader {
-  std::vector<Signal> signals;
+  SignalNames names;                      // one per $var, in file order
+  std::vector<Declaration> declarations;  // alongside `names`
   std::optional<vcd::Timescale> timescale;
   // How many bytes at the end of the header bytes the parser did not read:
   // what follows the whitespace byte that ends the $end of $enddefinitions
@@ -41,10 +49,6 @@ struct ParsedHeader {
 };
 
 Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes);
-
-// Appends one Signal per variable of `items`, depth first, in file order.
-void collect_signals(const std::vector<vcd::ScopeItem>& items, std::vector<std::string>& scope_stack,
-                     std::vector<Signal>& signals);
 
 // Opens `path` again at the body offset the header pass found. A regular
 // file that has become shorter than that offset since is cut short: it fails

@@ -4,19 +4,26 @@
 
 namespace quarnel {
 
-Result<std::vector<std::string>> list_signals_from_file(const std::string& path,
-                                                        const std::optional<std::string>& filter,
-                                                        const vcd::Interrupt* interrupt) {
-  auto header = read_signals_with_offset(path, interrupt);
+Result<SignalNames> list_signals_from_file(const std::string& path,
+                                           const std::optional<std::string>& filter,
+                                           const vcd::Interrupt* interrupt) {
+  // The header pass without the signal records and their index: the names
+  // only need to be unique.
+  auto header = read_header_bytes(path, interrupt);
   if (!header) return std::unexpected(std::move(header.error()));
-  std::vector<std::string> names;
-  names.reserve(header->signals.size());
-  for (auto& signal : header->signals) {
-    if (!filter || signal.name.find(*filter) != std::string::npos) {
-      names.push_back(std::move(signal.name));
-    }
+  auto parsed = parse_header_from_bytes(header->bytes);
+  if (!parsed) return std::unexpected(std::move(parsed.error()));
+  SignalNames& names = parsed->names;
+  if (const auto repeated = find_repeated_name(names)) {
+    return std::unexpected(
+        VcdError{VcdError::Kind::DuplicateSignal, std::string(names[*repeated])});
   }
-  return names;
+  if (!filter || filter->empty()) return std::move(names);
+  SignalNames kept;
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    if (names[i].find(*filter) != std::string_view::npos) kept.push_back(names[i]);
+  }
+  return kept;
 }
 
 }  // namespace quarnel

@@ -3,8 +3,8 @@
 
 #include <optional>
 #include <string>
-#include <vector>
 
+#include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/interrupt.hpp"
 
@@ -12,8 +12,8 @@ namespace quarnel {
 
 // Full names of the declared signals, in declaration order, optionally only
 // those containing `filter` as a byte substring.
-Result<std::vector<std::string>> list_signals_from_file(const std::string& path,
-                                                        const std::optional<std::string>& filter,
-                                                        const vcd::Interrupt* interrupt = nullptr);
+Result<SignalNames> list_signals_from_file(const std::string& path,
+                                           const std::optional<std::string>& filter,
+                                           const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

@@ -157,18 +157,6 @@ PyRef to_py_str(std::string_view text) {
       PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
 }
 
-PyRef to_py_str_list(const std::vector<std::string>& texts) {
-  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
-  if (!list) return {};
-  for (std::size_t i = 0; i < texts.size(); ++i) {
-    PyRef item = to_py_str(texts[i]);
-    if (!item) return {};
-    // PyList_SetItem takes over the reference, also when it fails.
-    if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release()) < 0) return {};
-  }
-  return list;
-}
-
 PyRef to_py_int(std::uint64_t number) { return PyRef::steal(PyLong_FromUnsignedLongLong(number)); }
 
 PyRef to_py_bool(bool value) { return PyRef::steal(PyBool_FromLong(value ? 1 : 0)); }

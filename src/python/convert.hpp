@@ -139,8 +139,20 @@ PyResult<std::tuple<converted_t<Converters>...>> convert_arguments(
 
 // str from UTF-8 text.
 PyRef to_py_str(std::string_view text);
-// list of str, order kept.
-PyRef to_py_str_list(const std::vector<std::string>& texts);
+// list of str, order kept, from any list whose items convert to
+// std::string_view (a vector of strings, SignalNames).
+template <class Texts>
+PyRef to_py_str_list(const Texts& texts) {
+  PyRef list = PyRef::steal(PyList_New(static_cast<Py_ssize_t>(texts.size())));
+  if (!list) return {};
+  for (std::size_t i = 0; i < texts.size(); ++i) {
+    PyRef item = to_py_str(texts[i]);
+    if (!item) return {};
+    // PyList_SetItem takes over the reference, also when it fails.
+    if (PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release()) < 0) return {};
+  }
+  return list;
+}
 PyRef to_py_int(std::uint64_t number);
 PyRef to_py_bool(bool value);
 PyRef py_none();

@@ -173,6 +173,25 @@ TEST_CASE("every parse error kind with its text and line") {
       {"u!\n", "! unexpected character at start of command at line 1"},
       {"\f#1\n", "! unexpected character at start of command at line 1"},
       {"$var wire 1 ! \xC3 $end\n", "! invalid UTF-8 at line 1"},
+      // Every declaration token that is not UTF-8 fails as such, before its own parse;
+      // one that is UTF-8 but not ASCII fails its parse.
+      {"$var w\xFFre 1 ! a $end\n", "! invalid UTF-8 at line 1"},
+      {"$var wire \xFF ! a $end\n", "! invalid UTF-8 at line 1"},
+      {"$var wire 1 \xFF a $end\n", "! invalid UTF-8 at line 1"},
+      {"$var wire 1 ! a\n[\xFF] $end\n", "! invalid UTF-8 at line 2"},
+      {"$var wire 1 ! a [0] $e\xFF"
+       "d\n",
+       "! invalid UTF-8 at line 1"},
+      {"$var wire 1 ! a $e\xFF"
+       "d\n",
+       "! invalid UTF-8 at line 1"},
+      {"$scope m\xFF"
+       "dule top $end\n",
+       "! invalid UTF-8 at line 1"},
+      {"$var w\xC3\xA9re 1 ! a $end\n", "! invalid variable type at line 1"},
+      {"$var wire \xC3\xA9 ! a $end\n", "! invalid digit found in string at line 1"},
+      {"$var wire 1 \xC3\xA9 a $end\n", "! invalid characters in ID at line 1"},
+      {"$var wire 1 ! a $\xC3\xA9nd\n", "! expected `$end` at line 1"},
       {"#\xFF\n", "! invalid UTF-8 at line 1"},
       {"$\xFF\xFE\n", "! unknown command at line 1"},
       {"$comment \xC3\x28 $end\n", "! invalid UTF-8 at line 1"},
