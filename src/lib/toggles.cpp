@@ -79,7 +79,8 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
   std::vector<std::pair<std::string, std::uint64_t>> counts;
   counts.reserve(counters.size());
   for (std::size_t i = 0; i < signals.size(); ++i) {
-    if (counter_of[i] == counts.size()) counts.emplace_back(signals[i], counters[counter_of[i]].count);
+    if (counter_of[i] == counts.size())
+      counts.emplace_back(signals[i], counters[counter_of[i]].count);
   }
   return counts;
 }
