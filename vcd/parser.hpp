@@ -54,6 +54,21 @@ inline constexpr std::array<Value, 256> kScalarValue = make_scalar_values();
 
 inline bool is_space_byte(unsigned char byte) { return kByteClass[byte] == kSpace; }
 
+inline std::uint64_t load_word(const unsigned char* p) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// 0x80 in the first byte of `word` (in memory order) below '!', and
+// perhaps in bytes after it; zero when there is none.
+inline std::uint64_t low_bytes(std::uint64_t word) {
+  return (word - kOnes * 0x21) & ~word & kHighBits;
+}
+
 }  // namespace detail
 
 // Keyword commands; the lookup lives in the .cpp so that the table is not
@@ -329,6 +344,18 @@ bool Parser<Source>::scan_token(const unsigned char*& p, std::uint64_t& line_fee
   const unsigned char* const start = p;
   const unsigned char* const limit =
       end_ - p > static_cast<std::ptrdiff_t>(capacity) ? p + capacity + 1 : end_;
+  // Eight bytes at a time up to the first one below '!'; only a blank ends
+  // the token, so other such bytes are stepped over.
+  while (limit - p >= 8) {
+    const std::uint64_t low = detail::low_bytes(detail::load_word(p));
+    if (low == 0) {
+      p += 8;
+      continue;
+    }
+    p += __builtin_ctzll(low) / 8;
+    if (detail::is_space_byte(*p)) break;
+    ++p;
+  }
   while (p != limit && !detail::is_space_byte(*p)) ++p;
   if (p == limit) return false;  // too long, or the window ends first
   token = {reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)};
@@ -384,23 +411,12 @@ inline bool Parser<Source>::scan_id_code(const unsigned char*& p, std::uint64_t&
 
 namespace detail {
 
-inline std::uint64_t load_word(const unsigned char* p) {
-  std::uint64_t word = 0;
-  std::memcpy(&word, p, sizeof word);
-  return word;
-}
-
-inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-inline constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
-
 // Reads an identifier code of one to seven characters followed by a line
 // feed, from eight bytes that may be read at `p`. On success returns true
 // with `p` past the line feed; else leaves everything to the slower roads.
 [[gnu::always_inline]] inline bool take_code_line(const unsigned char*& p, IdCode& code) {
   const std::uint64_t word = load_word(p);
-  // The lowest byte below '!' is found exactly; bytes above it may be
-  // flagged by the borrow, which does not matter.
-  const std::uint64_t low = (word - kOnes * 0x21) & ~word & kHighBits;
+  const std::uint64_t low = low_bytes(word);
   if (low == 0) return false;  // eight or more code characters
   const unsigned length = static_cast<unsigned>(__builtin_ctzll(low)) / 8;
   // Code characters end at '~': no byte of 0x7f or above before the end.

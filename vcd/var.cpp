@@ -9,8 +9,8 @@ namespace vcd {
 namespace {
 
 constexpr std::array<std::string_view, 18> kVarTypes = {
-    "event", "integer", "parameter", "real",  "reg",   "supply0", "supply1", "time", "tri",
-    "triand", "trior",  "trireg",    "tri0",  "tri1",  "wand",    "wire",    "wor",  "string"};
+    "event",  "integer", "parameter", "real", "reg",  "supply0", "supply1", "time", "tri",
+    "triand", "trior",   "trireg",    "tri0", "tri1", "wand",    "wire",    "wor",  "string"};
 
 // Optional sign, then one or more decimal digits, within the signed 32-bit
 // range; surrounding Unicode whitespace is ignored.
@@ -36,6 +36,9 @@ std::optional<std::int32_t> parse_i32(std::string_view text) {
 }  // namespace
 
 std::optional<VarType> parse_var_type(std::string_view text) {
+  // The types nearly every declaration uses, before the full search.
+  if (text == "wire") return VarType::Wire;
+  if (text == "reg") return VarType::Reg;
   for (std::size_t i = 0; i < kVarTypes.size(); ++i) {
     if (kVarTypes[i] == text) return static_cast<VarType>(i);
   }
