@@ -1,5 +1,8 @@
 #include "src/lib/toggles.hpp"
 
+#include <bit>
+#include <cmath>
+#include <optional>
 #include <string_view>
 #include <unordered_map>
 
@@ -22,6 +25,28 @@ void append_hex(u128 value, std::size_t min_digits, std::string& out) {
   } while (value != 0);
   if (min_digits > count) out.append(min_digits - count, '0');
   while (count > 0) out += digits[--count];
+}
+
+// Whether two values of one signal have the same comparison text. Values of
+// one kind tell by themselves, without building the texts: distinct integers
+// and distinct texts differ, distinct doubles have distinct shortest texts,
+// and every NaN reads "NaN".
+bool same_comparison_text(const ChangeValue& a, const ChangeValue& b, std::uint32_t width,
+                          std::string& scratch) {
+  if (a.value.index() == b.value.index()) {
+    if (const auto* number = std::get_if<u128>(&a.value)) return *number == std::get<u128>(b.value);
+    if (const auto* text = std::get_if<std::string>(&a.value)) {
+      return *text == std::get<std::string>(b.value);
+    }
+    const double x = std::get<double>(a.value);
+    const double y = std::get<double>(b.value);
+    return (std::isnan(x) && std::isnan(y)) ||
+           std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
+  }
+  comparison_text(a, width, scratch);
+  std::string other;
+  comparison_text(b, width, other);
+  return scratch == other;
 }
 
 }  // namespace
@@ -55,7 +80,7 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
   struct Counter {
     std::uint32_t width;
     std::uint64_t count = 0;
-    std::string last;  // empty: no previous value
+    std::optional<ChangeValue> last;
   };
   std::vector<Counter> counters;
   std::vector<std::size_t> counter_of(signals.size());
@@ -66,12 +91,14 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     counter_of[i] = it->second;
   }
 
-  std::string text;
+  std::string scratch;
   auto read = opened->stream.run([&](TimeValue&& record) {
     Counter& counter = counters[counter_of[record.request]];
-    comparison_text(record.value, counter.width, text);
-    if (!counter.last.empty() && text != counter.last) ++counter.count;
-    counter.last.swap(text);
+    if (counter.last &&
+        !same_comparison_text(*counter.last, record.value, counter.width, scratch)) {
+      ++counter.count;
+    }
+    counter.last = std::move(record.value);
     return true;
   });
   if (!read) return std::unexpected(std::move(read.error()));
