@@ -101,7 +101,8 @@ std::expected<double, ParseErrorKind> parse_real(std::string_view text) {
     pos += 1 + frac;
   }
   if (mantissa_digits == 0) return std::unexpected(ParseErrorKind::FloatInvalid);
-  if (pos < body.size() && (body[pos] == 'e' || body[pos] == 'E')) {
+  const bool exponent = pos < body.size() && (body[pos] == 'e' || body[pos] == 'E');
+  if (exponent) {
     ++pos;
     if (pos < body.size() && (body[pos] == '+' || body[pos] == '-')) ++pos;
     const std::size_t exp_digits = count_digits(body, pos);
@@ -109,6 +110,26 @@ std::expected<double, ParseErrorKind> parse_real(std::string_view text) {
     pos += exp_digits;
   }
   if (pos != body.size()) return std::unexpected(ParseErrorKind::FloatInvalid);
+
+  // Up to fifteen digits and no exponent: the digits and the power of ten
+  // are exact doubles, so one division gives the nearest double.
+  if (mantissa_digits <= 15 && !exponent) {
+    constexpr double kPowers[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                  1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    std::uint64_t digits = 0;
+    std::size_t fraction = 0;
+    bool after_point = false;
+    for (const char c : body) {
+      if (c == '.') {
+        after_point = true;
+        continue;
+      }
+      digits = digits * 10 + static_cast<std::uint64_t>(c - '0');
+      fraction += after_point ? 1 : 0;
+    }
+    const double value = static_cast<double>(digits) / kPowers[fraction];
+    return negative ? -value : value;
+  }
 
   double value = 0.0;
   const auto [end, ec] = std::from_chars(body.data(), body.data() + body.size(), value);
