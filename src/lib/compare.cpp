@@ -2,13 +2,18 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <iterator>
 #include <limits>
+#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
 #include "src/lib/header_pass.hpp"
 #include "src/lib/normalize.hpp"
 #include "src/lib/value_stream.hpp"
+#include "vcd/byte_source.hpp"
+#include "vcd/parser.hpp"
 
 namespace quarnel {
 
@@ -16,6 +21,97 @@ namespace {
 
 // A change stamped with this time is never applied or compared.
 constexpr std::uint64_t kNoTime = std::numeric_limits<std::uint64_t>::max();
+
+// The first byte of a packed value. The scalar tags are the values of
+// vcd::Value, so a scalar packs to one byte.
+enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText };
+constexpr std::string_view kScalarTexts = "01xz";
+
+// Longest varint of a time: 64 bits, 7 per byte.
+constexpr std::size_t kMaxTimeBytes = 10;
+
+// The bytes of one packed value, tag first.
+struct PackedValue {
+  const unsigned char* data;
+  std::size_t size;
+};
+
+// Every value starts unknown.
+constexpr unsigned char kStartBytes[] = {kUnknown};
+constexpr PackedValue kStartValue{kStartBytes, 1};
+
+template <class T>
+unsigned char* put_varint(unsigned char* out, T value) {
+  while (value >= 0x80) {
+    *out++ = static_cast<unsigned char>(value) | 0x80;
+    value >>= 7;
+  }
+  *out++ = static_cast<unsigned char>(value);
+  return out;
+}
+
+template <class T>
+T read_varint(const unsigned char*& in) {
+  T value = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const unsigned char byte = *in++;
+    value |= static_cast<T>(byte & 0x7F) << shift;
+    if (byte < 0x80) return value;
+  }
+}
+
+// The number the bits spell, when they are all 0 or 1 and fit in T.
+template <class T>
+std::optional<T> binary_number(std::string_view bits) {
+  if (bits.size() > sizeof(T) * 8) return std::nullopt;
+  T number = 0;
+  for (const char bit : bits) {
+    if (bit != '0' && bit != '1') return std::nullopt;
+    number = (number << 1) | static_cast<T>(bit - '0');
+  }
+  return number;
+}
+
+std::size_t packed_size(const unsigned char* value) {
+  const unsigned char* end = value + 1;
+  switch (value[0]) {
+    case kInteger: read_varint<u128>(end); break;
+    case kReal: end += sizeof(double); break;
+    case kText: end += read_varint<std::size_t>(end); break;
+    default: break;
+  }
+  return static_cast<std::size_t>(end - value);
+}
+
+bool is_text(const PackedValue& value) {
+  return value.data[0] < kInteger || value.data[0] == kText;
+}
+
+// The text of a scalar or text value.
+std::string_view text_of(const PackedValue& value) {
+  if (value.data[0] < kInteger) return kScalarTexts.substr(value.data[0], 1);
+  const unsigned char* text = value.data + 1;
+  const auto size = read_varint<std::size_t>(text);
+  return {reinterpret_cast<const char*>(text), size};
+}
+
+ChangeValue unpack(const PackedValue& value) {
+  const unsigned char* payload = value.data + 1;
+  switch (value.data[0]) {
+    case kInteger: return ChangeValue{read_varint<u128>(payload)};
+    case kReal: {
+      double real = 0;
+      std::memcpy(&real, payload, sizeof real);
+      return ChangeValue{real};
+    }
+    default: return ChangeValue{std::string(text_of(value))};
+  }
+}
+
+bool is_unknown(const PackedValue& value) {
+  const std::string_view text = is_text(value) ? text_of(value) : std::string_view();
+  return text.size() == 1 && (text[0] == 'x' || text[0] == 'X' || text[0] == 'z' || text[0] == 'Z');
+}
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
@@ -25,33 +121,116 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
          });
 }
 
-const ChangeList& changes_of(const ValueMap& values, const std::string& name) {
-  static const ChangeList kNone;
-  const auto it = values.find(name);
-  return it == values.end() ? kNone : it->second;
+bool values_agree(const PackedValue& a, const PackedValue& b) {
+  if (a.size == b.size && std::memcmp(a.data, b.data, a.size) == 0) return true;
+  if (is_text(a) && is_text(b)) return equal_ignoring_ascii_case(text_of(a), text_of(b));
+  // Integers and reals pack one way only, so different bytes are different values.
+  if (a.data[0] == b.data[0]) return false;
+  return values_agree(unpack(a), unpack(b));
 }
+
+// Walks a change list, the current change unpacked as far as the merge needs.
+class ChangeReader {
+ public:
+  explicit ChangeReader(const ChangeList& list)
+      : next_(list.bytes().data()), end_(next_ + list.bytes().size()) {
+    advance();
+  }
+
+  bool at_end() const { return at_end_; }
+  // kNoTime once every change has been read.
+  std::uint64_t time() const { return at_end_ ? kNoTime : time_; }
+  bool at(std::uint64_t time) const { return !at_end_ && time_ == time; }
+  const PackedValue& value() const { return value_; }
+
+  void advance() {
+    if (next_ == end_) {
+      at_end_ = true;
+      return;
+    }
+    const auto zigzag = read_varint<std::uint64_t>(next_);
+    time_ += (zigzag >> 1) ^ (std::uint64_t{0} - (zigzag & 1));
+    value_ = {next_, packed_size(next_)};
+    next_ += value_.size;
+  }
+
+ private:
+  const unsigned char* next_;
+  const unsigned char* end_;
+  std::uint64_t time_ = 0;
+  PackedValue value_ = kStartValue;
+  bool at_end_ = false;
+};
 
 }  // namespace
 
-void ChangeList::add(std::uint64_t time, ChangeValue&& value) {
-  // Identical to the bit: same kind, same number, same bit pattern, same text.
-  const auto same = [&value](const ChangeValue& kept) {
-    if (kept.value.index() != value.value.index()) return false;
-    if (const auto* real = std::get_if<double>(&kept.value)) {
-      return std::bit_cast<std::uint64_t>(*real) ==
-             std::bit_cast<std::uint64_t>(std::get<double>(value.value));
-    }
-    return kept.value == value.value;
-  };
-  const auto shared = values_.begin() + static_cast<std::ptrdiff_t>(std::min(values_.size(), kShared));
-  const auto found = std::find_if(values_.begin(), shared, same);
-  if (found != shared) {
-    value_of_.push_back(static_cast<std::uint32_t>(found - values_.begin()));
+void ChangeList::add_time(std::uint64_t time) {
+  // The difference as a signed number, zigzagged so that small steps either
+  // way stay short.
+  const auto step = static_cast<std::int64_t>(time - last_time_);
+  const auto zigzag =
+      (static_cast<std::uint64_t>(step) << 1) ^ static_cast<std::uint64_t>(step >> 63);
+  last_time_ = time;
+  unsigned char buffer[kMaxTimeBytes];
+  bytes_.insert(bytes_.end(), buffer, put_varint(buffer, zigzag));
+}
+
+void ChangeList::add_scalar(std::uint64_t time, vcd::Value value) {
+  add_time(time);
+  bytes_.push_back(static_cast<unsigned char>(value));
+}
+
+void ChangeList::add_vector(std::uint64_t time, std::string_view bits) {
+  if (const auto number = binary_number<std::uint64_t>(bits)) {
+    add_integer(time, *number);
+  } else if (const auto wide = binary_number<u128>(bits)) {
+    add_integer(time, *wide);
   } else {
-    value_of_.push_back(static_cast<std::uint32_t>(values_.size()));
-    values_.push_back(std::move(value));
+    add_string(time, bits);
   }
-  times_.push_back(time);
+}
+
+void ChangeList::add_integer(std::uint64_t time, u128 value) {
+  add_time(time);
+  unsigned char buffer[1 + sizeof(u128) * 8 / 7 + 1] = {kInteger};
+  bytes_.insert(bytes_.end(), buffer, put_varint(buffer + 1, value));
+}
+
+void ChangeList::add_real(std::uint64_t time, double value) {
+  add_time(time);
+  unsigned char buffer[1 + sizeof value] = {kReal};
+  std::memcpy(buffer + 1, &value, sizeof value);
+  bytes_.insert(bytes_.end(), std::begin(buffer), std::end(buffer));
+}
+
+void ChangeList::add_string(std::uint64_t time, std::string_view text) {
+  // A one-character text of a scalar value is that scalar.
+  if (const std::size_t scalar = kScalarTexts.find(text);
+      text.size() == 1 && scalar != std::string_view::npos) {
+    add_scalar(time, static_cast<vcd::Value>(scalar));
+    return;
+  }
+  add_time(time);
+  unsigned char buffer[1 + kMaxTimeBytes] = {kText};
+  bytes_.insert(bytes_.end(), buffer, put_varint(buffer + 1, text.size()));
+  bytes_.insert(bytes_.end(), text.begin(), text.end());
+}
+
+void ChangeList::add(std::uint64_t time, const ChangeValue& value) {
+  if (const auto* number = std::get_if<u128>(&value.value)) {
+    add_integer(time, *number);
+  } else if (const auto* real = std::get_if<double>(&value.value)) {
+    add_real(time, *real);
+  } else {
+    add_string(time, std::get<std::string>(value.value));
+  }
+}
+
+std::vector<Change> ChangeList::changes() const {
+  std::vector<Change> changes;
+  for (ChangeReader reader(*this); !reader.at_end(); reader.advance())
+    changes.push_back(Change{reader.time(), unpack(reader.value())});
+  return changes;
 }
 
 bool is_unknown(const ChangeValue& value) {
@@ -74,58 +253,87 @@ bool values_agree(const ChangeValue& a, const ChangeValue& b) {
 std::size_t compare_signal(std::string_view signal, const ChangeList& first,
                            const ChangeList& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches) {
-  static const ChangeValue kStartValue{std::string("x")};
-  const ChangeValue* current1 = &kStartValue;
-  const ChangeValue* current2 = &kStartValue;
-  std::size_t i1 = 0;
-  std::size_t i2 = 0;
+  ChangeReader reader1(first);
+  ChangeReader reader2(second);
+  PackedValue current1 = kStartValue;
+  PackedValue current2 = kStartValue;
   std::size_t count = 0;
-  while (i1 < first.size() || i2 < second.size()) {
-    const std::uint64_t time = std::min(i1 < first.size() ? first.time(i1) : kNoTime,
-                                        i2 < second.size() ? second.time(i2) : kNoTime);
+  for (;;) {
+    const std::uint64_t time = std::min(reader1.time(), reader2.time());
+    // Both lists read, or only changes at the largest time left.
     if (time == kNoTime) break;
     // Changes at one time collapse into the last of them.
-    for (; i1 < first.size() && first.time(i1) == time; ++i1) current1 = &first.value(i1);
-    for (; i2 < second.size() && second.time(i2) == time; ++i2) current2 = &second.value(i2);
+    for (; reader1.at(time); reader1.advance()) current1 = reader1.value();
+    for (; reader2.at(time); reader2.advance()) current2 = reader2.value();
 
-    const bool unknown = is_unknown(*current1) || is_unknown(*current2);
+    if (values_agree(current1, current2)) continue;
+    const bool unknown = is_unknown(current1) || is_unknown(current2);
     if (unknown && options.ignore_unknown) continue;
-    if (values_agree(*current1, *current2)) continue;
-    mismatches.push_back(SignalMismatch{std::string(signal), time, *current1, *current2, unknown});
+    mismatches.push_back(
+        SignalMismatch{std::string(signal), time, unpack(current1), unpack(current2), unknown});
     ++count;
     if (options.max_mismatches && count >= *options.max_mismatches) break;
   }
   return count;
 }
 
-Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo& header,
-                                       const std::vector<std::string>& names,
-                                       std::optional<std::uint64_t> start,
-                                       std::optional<std::uint64_t> end,
-                                       const vcd::Interrupt* interrupt) {
-  // Each distinct name is requested once, so every change lands in its list once.
-  std::vector<std::string> distinct;
-  std::unordered_set<std::string_view> seen;
+Result<SignalValues> collect_signal_values(const std::string& path, const HeaderInfo& header,
+                                           const std::vector<std::string>& names,
+                                           std::optional<std::uint64_t> start,
+                                           std::optional<std::uint64_t> end,
+                                           const vcd::Interrupt* interrupt) {
+  // One list per identifier code, so that a change lands once however many
+  // names it feeds; undeclared names collect nothing.
+  SignalValues values;
+  TargetMap lists;  // identifier code -> its list
+  std::optional<std::size_t> none;
+  values.list_of.reserve(names.size());
   for (const std::string& name : names) {
-    if (seen.insert(name).second) distinct.push_back(name);
+    const Signal* signal = header.find(name);
+    const auto* known = signal != nullptr ? lists.find(signal->id_code) : nullptr;
+    if (known != nullptr) {
+      values.list_of.push_back((*known)[0]);
+      continue;
+    }
+    if (signal != nullptr) {
+      lists.add(signal->id_code, static_cast<std::uint32_t>(values.lists.size()));
+    } else if (none) {
+      values.list_of.push_back(*none);
+      continue;
+    } else {
+      none = values.lists.size();
+    }
+    values.list_of.push_back(values.lists.size());
+    values.lists.emplace_back();
   }
-  // Undeclared names are no error here; they just collect nothing.
-  auto request = build_target_map(header, distinct);
-  auto stream = open_value_stream(path, header.body_offset, distinct, std::move(request.targets),
-                                  start, end, interrupt);
-  if (!stream) return std::unexpected(std::move(stream.error()));
 
-  std::vector<ChangeList> lists(distinct.size());
-  auto read = stream->run([&](TimeValue&& record) {
-    lists[record.request].add(record.time, std::move(record.value));
+  auto file = open_body(path, header.body_offset, interrupt);
+  if (!file) return std::unexpected(std::move(file.error()));
+  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
+  std::uint64_t time = 0;
+  // The list that a change of `code` at the current time goes to, if any.
+  const auto list_for = [&](vcd::IdCode code) -> ChangeList* {
+    const auto* wanted = lists.find(code);
+    return wanted == nullptr || (start && time < *start) ? nullptr : &values.lists[(*wanted)[0]];
+  };
+  auto read = parser.for_each_command([&](const auto& command) {
+    using C = std::decay_t<decltype(command)>;
+    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+      time = command.time;
+      return !(end && time > *end);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_scalar(time, command.value);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_vector(time, command.vector.bits);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_real(time, command.value);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::StringChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_string(time, command.text);
+    }
+    // Simulation sections and declarations met in the body carry no value.
     return true;
   });
-  if (!read) return std::unexpected(std::move(read.error()));
-
-  ValueMap values;
-  values.reserve(distinct.size());
-  for (std::size_t i = 0; i < distinct.size(); ++i)
-    values.emplace(distinct[i], std::move(lists[i]));
+  if (!read) return std::unexpected(VcdError::io(read.error()));
   return values;
 }
 
@@ -168,9 +376,32 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
       collect_signal_values(file2, *header2, selected, options.start, options.end, interrupt);
   if (!values2) return std::unexpected(std::move(values2.error()));
 
-  for (const std::string& name : selected) {
-    const std::size_t count = compare_signal(
-        name, changes_of(*values1, name), changes_of(*values2, name), options, result.mismatches);
+  // Names that share their lists in both files (aliases) share their
+  // mismatches too: the first of them is merged, the others copy its records.
+  struct Merged {
+    std::size_t list2;
+    std::size_t begin;
+    std::size_t count;
+  };
+  std::vector<std::optional<Merged>> merged(values1->lists.size());
+  for (std::size_t i = 0; i < selected.size(); ++i) {
+    const std::size_t list1 = values1->list_of[i];
+    const std::size_t list2 = values2->list_of[i];
+    auto& earlier = merged[list1];
+    std::size_t count = 0;
+    if (earlier && earlier->list2 == list2) {
+      count = earlier->count;
+      for (std::size_t k = 0; k < count; ++k) {
+        SignalMismatch copy = result.mismatches[earlier->begin + k];
+        copy.signal = selected[i];
+        result.mismatches.push_back(std::move(copy));
+      }
+    } else {
+      const std::size_t begin = result.mismatches.size();
+      count = compare_signal(selected[i], values1->lists[list1], values2->lists[list2], options,
+                             result.mismatches);
+      if (!earlier) earlier = Merged{list2, begin, count};
+    }
     if (count > 0) ++result.signals_with_mismatches;
   }
   result.total_mismatches = result.mismatches.size();

@@ -7,13 +7,13 @@
 #include <optional>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "src/lib/change_value.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/interrupt.hpp"
+#include "vcd/value.hpp"
 
 namespace quarnel {
 
@@ -52,30 +52,45 @@ struct Change {
   ChangeValue value;
 };
 
-// The changes of one signal in one file, in file order. A signal mostly
-// repeats a few values (a clock has two), so each of its first few distinct
-// values is stored once and its changes refer to it by position.
+// The changes of one signal in one file, in file order, packed into bytes:
+// per change the difference to the previous time (zigzag varint, so times
+// may also go back), then the value as one tag byte and its payload. A
+// scalar is its tag alone, an integer a varint, a real its 8 bytes, a text
+// its length and bytes. Identical values pack to identical bytes.
 class ChangeList {
  public:
   ChangeList() = default;
   ChangeList(std::initializer_list<Change> changes) {
-    for (const Change& change : changes) add(change.time, ChangeValue(change.value));
+    for (const Change& change : changes) add(change.time, change.value);
   }
 
-  void add(std::uint64_t time, ChangeValue&& value);
-  std::size_t size() const { return times_.size(); }
-  std::uint64_t time(std::size_t i) const { return times_[i]; }
-  const ChangeValue& value(std::size_t i) const { return values_[value_of_[i]]; }
+  void add(std::uint64_t time, const ChangeValue& value);
+  void add_scalar(std::uint64_t time, vcd::Value value);
+  void add_vector(std::uint64_t time, std::string_view bits);  // "0", "1", "x", "z" per bit
+  void add_real(std::uint64_t time, double value);
+  void add_string(std::uint64_t time, std::string_view text);
+
+  bool empty() const { return bytes_.empty(); }
+  const std::vector<unsigned char>& bytes() const { return bytes_; }
+  // Every change unpacked, in order.
+  std::vector<Change> changes() const;
 
  private:
-  // How many distinct values are looked up before new ones are simply kept.
-  static constexpr std::size_t kShared = 8;
-  std::vector<std::uint64_t> times_;
-  std::vector<std::uint32_t> value_of_;
-  std::vector<ChangeValue> values_;
+  void add_time(std::uint64_t time);
+  void add_integer(std::uint64_t time, u128 value);
+
+  std::vector<unsigned char> bytes_;
+  std::uint64_t last_time_ = 0;
 };
 
-using ValueMap = std::unordered_map<std::string, ChangeList>;  // by full name
+// The changes of the requested names in one file, one list per identifier
+// code: names that share a code (aliases) share a list.
+struct SignalValues {
+  std::vector<ChangeList> lists;
+  std::vector<std::size_t> list_of;  // per requested name; undeclared names get an empty list
+
+  const ChangeList& changes_of(std::size_t name) const { return lists[list_of[name]]; }
+};
 
 // A one-byte text "x", "X", "z" or "Z"; the start value of every signal.
 bool is_unknown(const ChangeValue& value);
@@ -91,13 +106,12 @@ std::size_t compare_signal(std::string_view signal, const ChangeList& first,
                            const ChangeList& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches);
 
-// Every change of `names` within [start, end], one entry per distinct name;
-// names the file does not declare get an empty list.
-Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo& header,
-                                       const std::vector<std::string>& names,
-                                       std::optional<std::uint64_t> start,
-                                       std::optional<std::uint64_t> end,
-                                       const vcd::Interrupt* interrupt = nullptr);
+// Every change of `names` within [start, end].
+Result<SignalValues> collect_signal_values(const std::string& path, const HeaderInfo& header,
+                                           const std::vector<std::string>& names,
+                                           std::optional<std::uint64_t> start,
+                                           std::optional<std::uint64_t> end,
+                                           const vcd::Interrupt* interrupt = nullptr);
 
 // Errors in the order first header, second header, first body, second body.
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,

@@ -390,18 +390,18 @@ TEST_CASE("collect_signal_values") {
   const auto values = collect_signal_values(file.path(), *header,
                                             {"top.r", "no.such", "top.r", "top.state"}, 5, 15);
   CHECK(values.has_value());
-  CHECK_EQ(values->size(), std::size_t{3});
   // A name given twice collects each change once; an undeclared one collects nothing.
-  const auto changes = [&](const std::string& name) {
+  CHECK_EQ(values->lists.size(), std::size_t{3});
+  const auto changes = [&](std::size_t name) {
     std::string out;
-    const ChangeList& list = values->at(name);
-    for (std::size_t i = 0; i < list.size(); ++i)
-      out += (out.empty() ? "" : "; ") + std::to_string(list.time(i)) + " " + describe(list.value(i));
+    for (const Change& change : values->changes_of(name).changes())
+      out += (out.empty() ? "" : "; ") + std::to_string(change.time) + " " + describe(change.value);
     return out;
   };
-  CHECK_EQ(changes("top.r"), "5 real:2.5; 15 real:2");
-  CHECK_EQ(changes("top.state"), "5 text:BUSY");
-  CHECK_EQ(changes("no.such"), "");
+  CHECK_EQ(changes(0), "5 real:2.5; 15 real:2");
+  CHECK_EQ(changes(1), "");
+  CHECK_EQ(changes(2), "5 real:2.5; 15 real:2");
+  CHECK_EQ(changes(3), "5 text:BUSY");
 }
 
 namespace {
@@ -531,16 +531,52 @@ TEST_CASE("compare_vcd_files: errors, first file first") {
 }
 
 TEST_CASE("change lists give back every value exactly") {
-  std::vector<ChangeValue> values = {text("0"), text("1"), real(0.0), real(-0.0), integer(0),
-                                     text("0"), real(-0.0), text("X"), text("x"), integer(0)};
-  // More distinct values than are shared, then the early ones again.
-  for (int i = 0; i < 20; ++i) values.push_back(integer(static_cast<u128>(i) << 70));
-  for (const char* again : {"0", "1", "X"}) values.push_back(text(again));
+  const double nan = std::bit_cast<double>(std::uint64_t{0x7FF8000000000001});
+  const std::vector<ChangeValue> values = {text("0"),
+                                           text("1"),
+                                           text("x"),
+                                           text("z"),
+                                           text("X"),
+                                           text(""),
+                                           text("x1"),
+                                           text("\u00C4"),
+                                           text(std::string(300, 'a')),
+                                           integer(0),
+                                           integer(1),
+                                           integer(kMax128),
+                                           integer(u128{1} << 64),
+                                           real(0.0),
+                                           real(-0.0),
+                                           real(nan),
+                                           real(-INFINITY)};
+  // Times that go back and forth, by small and by the largest steps.
+  const std::uint64_t times[] = {0, 5, 5, 3, kMaxTime, 0, kMaxTime, 1, 1000000, 999999};
   ChangeList list;
-  for (std::size_t i = 0; i < values.size(); ++i) list.add(i, ChangeValue(values[i]));
-  CHECK_EQ(list.size(), values.size());
+  std::vector<Change> expected;
   for (std::size_t i = 0; i < values.size(); ++i) {
-    CHECK_EQ(list.time(i), std::uint64_t{i});
-    CHECK_EQ(describe(list.value(i)), describe(values[i]));
+    const std::uint64_t time = times[i % std::size(times)];
+    list.add(time, values[i]);
+    expected.push_back(Change{time, values[i]});
   }
+  const std::vector<Change> changes = list.changes();
+  CHECK_EQ(changes.size(), expected.size());
+  for (std::size_t i = 0; i < changes.size() && i < expected.size(); ++i) {
+    CHECK_EQ(changes[i].time, expected[i].time);
+    CHECK_EQ(describe(changes[i].value), describe(expected[i].value));
+    if (changes[i].value.is_real() && expected[i].value.is_real()) {
+      CHECK_EQ(std::bit_cast<std::uint64_t>(std::get<double>(changes[i].value.value)),
+               std::bit_cast<std::uint64_t>(std::get<double>(expected[i].value.value)));
+    }
+  }
+  // Vectors: numbers up to 128 bits, their bit characters otherwise.
+  ChangeList vectors;
+  vectors.add_vector(0, "0001");
+  vectors.add_vector(0, std::string(128, '1'));
+  vectors.add_vector(0, "1" + std::string(128, '0'));
+  vectors.add_vector(0, "0x1");
+  vectors.add_scalar(0, vcd::Value::HighImpedance);
+  std::string unpacked;
+  for (const Change& change : vectors.changes()) unpacked += describe(change.value) + " ";
+  CHECK_EQ(unpacked, "int:1 int:" + std::string(kMax128Digits) + " text:1" + std::string(128, '0') +
+                         " text:0x1 text:z ");
 }
