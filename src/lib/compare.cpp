@@ -3,16 +3,16 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
-#include <iterator>
 #include <limits>
 #include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "src/lib/header_pass.hpp"
 #include "src/lib/normalize.hpp"
-#include "src/lib/value_stream.hpp"
 #include "vcd/byte_source.hpp"
+#include "vcd/file.hpp"
 #include "vcd/parser.hpp"
 
 namespace quarnel {
@@ -27,8 +27,8 @@ constexpr std::uint64_t kNoTime = std::numeric_limits<std::uint64_t>::max();
 enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText };
 constexpr std::string_view kScalarTexts = "01xz";
 
-// Longest varint of a time: 64 bits, 7 per byte.
-constexpr std::size_t kMaxTimeBytes = 10;
+// Longest varint of 64 bits, 7 bits per byte.
+constexpr std::size_t kMaxVarintBytes = 10;
 
 // The bytes of one packed value, tag first.
 struct PackedValue {
@@ -60,14 +60,37 @@ T read_varint(const unsigned char*& in) {
   }
 }
 
+// The first 1 to 8 bytes at `bytes` as a little-endian number, read with two
+// loads that may overlap.
+std::uint64_t load_up_to_8(const char* bytes, std::size_t count) {
+  const auto load = [bytes](std::size_t offset, auto word) {
+    std::memcpy(&word, bytes + offset, sizeof word);
+    return static_cast<std::uint64_t>(word);
+  };
+  if (count >= 4)
+    return load(0, std::uint32_t{}) | load(count - 4, std::uint32_t{}) << 8 * (count - 4);
+  if (count >= 2)
+    return load(0, std::uint16_t{}) | load(count - 2, std::uint16_t{}) << 8 * (count - 2);
+  return load(0, std::uint8_t{});
+}
+
 // The number the bits spell, when they are all 0 or 1 and fit in T.
 template <class T>
 std::optional<T> binary_number(std::string_view bits) {
   if (bits.size() > sizeof(T) * 8) return std::nullopt;
   T number = 0;
-  for (const char bit : bits) {
-    if (bit != '0' && bit != '1') return std::nullopt;
-    number = (number << 1) | static_cast<T>(bit - '0');
+  // Up to eight at a time, the odd ones first: each byte 0x30 or 0x31, whose
+  // low bits the multiplication gathers into the top byte, the first
+  // character highest.
+  for (std::size_t i = 0, count = (bits.size() - 1) % 8 + 1; i < bits.size();
+       i += count, count = 8) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    const std::uint64_t word =
+        count == 8 ? load_up_to_8(bits.data() + i, 8) : load_up_to_8(bits.data() + i, count);
+    const std::uint64_t used = ~std::uint64_t{0} >> (64 - 8 * count);
+    if ((word & ~kOnes) != (0x30 * kOnes & used)) return std::nullopt;
+    number = (number << count) |
+             static_cast<T>(((word & kOnes) * 0x8040201008040201ULL) >> (64 - count));
   }
   return number;
 }
@@ -122,7 +145,10 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
 }
 
 bool values_agree(const PackedValue& a, const PackedValue& b) {
-  if (a.size == b.size && std::memcmp(a.data, b.data, a.size) == 0) return true;
+  if (a.data[0] == b.data[0] && a.size == b.size &&
+      std::memcmp(a.data + 1, b.data + 1, a.size - 1) == 0) {
+    return true;
+  }
   if (is_text(a) && is_text(b)) return equal_ignoring_ascii_case(text_of(a), text_of(b));
   // Integers and reals pack one way only, so different bytes are different values.
   if (a.data[0] == b.data[0]) return false;
@@ -132,24 +158,26 @@ bool values_agree(const PackedValue& a, const PackedValue& b) {
 // Walks a change list, the current change unpacked as far as the merge needs.
 class ChangeReader {
  public:
-  explicit ChangeReader(const ChangeList& list)
-      : next_(list.bytes().data()), end_(next_ + list.bytes().size()) {
+  explicit ChangeReader(const SignalChanges& changes)
+      : next_(changes.list.bytes().data()),
+        end_(next_ + changes.list.bytes().size()),
+        times_(changes.times.data()) {
     advance();
   }
 
-  bool at_end() const { return at_end_; }
+  bool at_end() const { return next_ == nullptr; }
   // kNoTime once every change has been read.
-  std::uint64_t time() const { return at_end_ ? kNoTime : time_; }
-  bool at(std::uint64_t time) const { return !at_end_ && time_ == time; }
+  std::uint64_t time() const { return time_; }
   const PackedValue& value() const { return value_; }
 
   void advance() {
     if (next_ == end_) {
-      at_end_ = true;
+      next_ = nullptr;
+      time_ = kNoTime;
       return;
     }
-    const auto zigzag = read_varint<std::uint64_t>(next_);
-    time_ += (zigzag >> 1) ^ (std::uint64_t{0} - (zigzag & 1));
+    stamp_ += read_varint<std::uint64_t>(next_);
+    time_ = times_[stamp_];
     value_ = {next_, packed_size(next_)};
     next_ += value_.size;
   }
@@ -157,78 +185,186 @@ class ChangeReader {
  private:
   const unsigned char* next_;
   const unsigned char* end_;
+  const std::uint64_t* times_;
+  std::uint64_t stamp_ = 0;
   std::uint64_t time_ = 0;
   PackedValue value_ = kStartValue;
-  bool at_end_ = false;
+};
+
+// Whether two lists hold the same changes at the same times, given that the
+// first `same_times` stamps of their timelines agree. They then agree at
+// every time.
+bool same_changes(const ChangeList& a, const ChangeList& b, std::size_t same_times) {
+  return std::ranges::equal(a.bytes(), b.bytes()) &&
+         (a.bytes().empty() || a.last_stamp() < same_times);
+}
+
+// The list of each wanted identifier code. Codes are mostly small dense
+// numbers, so those below a bound are looked up in a flat table.
+class CodeLists {
+ public:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+  std::uint32_t find(vcd::IdCode code) const {
+    if (code.value < flat_.size()) return flat_[code.value];
+    if (sparse_.empty()) return kNone;
+    const auto it = sparse_.find(code);
+    return it == sparse_.end() ? kNone : it->second;
+  }
+
+  void add(vcd::IdCode code, std::uint32_t list) {
+    if (code.value >= kFlatLimit) {
+      sparse_.emplace(code, list);
+      return;
+    }
+    if (code.value >= flat_.size()) flat_.resize(code.value + 1, kNone);
+    flat_[code.value] = list;
+  }
+
+ private:
+  static constexpr std::uint64_t kFlatLimit = std::uint64_t{1} << 20;
+  std::vector<std::uint32_t> flat_;
+  std::unordered_map<vcd::IdCode, std::uint32_t> sparse_;
+};
+
+// Hands each change of a wanted identifier code within the window to its
+// list; a command visitor for the parser.
+class Collector {
+ public:
+  Collector(SignalValues& values, const CodeLists& lists, std::optional<std::uint64_t> start,
+            std::optional<std::uint64_t> end)
+      : values_(values), lists_(lists), start_(start), end_(end) {}
+
+  // Whether to read on.
+  template <class C>
+  [[gnu::always_inline]] bool operator()(const C& command) {
+    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+      time_ = command.time;
+      stamped_ = false;
+      return !(end_ && time_ > *end_);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_scalar(stamp_, command.value);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
+      if (ChangeList* list = list_for(command.id_code))
+        list->add_vector(stamp_, command.vector.bits);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_real(stamp_, command.value);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::StringChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_string(stamp_, command.text);
+    }
+    // Simulation sections and declarations met in the body carry no value.
+    return true;
+  }
+
+ private:
+  // The list that a change of `code` at the current time goes to, if any;
+  // the current time is then on the timeline, at stamp_.
+  [[gnu::always_inline]] ChangeList* list_for(vcd::IdCode code) {
+    const std::uint32_t list = lists_.find(code);
+    if (list == CodeLists::kNone || (start_ && time_ < *start_)) return nullptr;
+    if (!stamped_) {
+      stamp_ = values_.times.size();
+      values_.times.push_back(time_);
+      stamped_ = true;
+    }
+    return &values_.lists[list];
+  }
+
+  SignalValues& values_;
+  const CodeLists& lists_;
+  std::optional<std::uint64_t> start_;
+  std::optional<std::uint64_t> end_;
+  std::uint64_t time_ = 0;
+  std::uint64_t stamp_ = 0;
+  bool stamped_ = false;  // whether time_ is on the timeline yet
 };
 
 }  // namespace
 
-void ChangeList::add_time(std::uint64_t time) {
-  // The difference as a signed number, zigzagged so that small steps either
-  // way stay short.
-  const auto step = static_cast<std::int64_t>(time - last_time_);
-  const auto zigzag =
-      (static_cast<std::uint64_t>(step) << 1) ^ static_cast<std::uint64_t>(step >> 63);
-  last_time_ = time;
-  unsigned char buffer[kMaxTimeBytes];
-  bytes_.insert(bytes_.end(), buffer, put_varint(buffer, zigzag));
-}
-
-void ChangeList::add_scalar(std::uint64_t time, vcd::Value value) {
-  add_time(time);
-  bytes_.push_back(static_cast<unsigned char>(value));
-}
-
-void ChangeList::add_vector(std::uint64_t time, std::string_view bits) {
-  if (const auto number = binary_number<std::uint64_t>(bits)) {
-    add_integer(time, *number);
-  } else if (const auto wide = binary_number<u128>(bits)) {
-    add_integer(time, *wide);
-  } else {
-    add_string(time, bits);
+ChangeList& ChangeList::operator=(const ChangeList& other) {
+  if (this != &other) {
+    bytes_ = std::make_unique_for_overwrite<unsigned char[]>(other.size_);
+    std::ranges::copy(other.bytes(), bytes_.get());
+    size_ = capacity_ = other.size_;
+    last_stamp_ = other.last_stamp_;
   }
+  return *this;
 }
 
-void ChangeList::add_integer(std::uint64_t time, u128 value) {
-  add_time(time);
-  unsigned char buffer[1 + sizeof(u128) * 8 / 7 + 1] = {kInteger};
-  bytes_.insert(bytes_.end(), buffer, put_varint(buffer + 1, value));
+void ChangeList::grow(std::size_t room) {
+  capacity_ = std::max({capacity_ * 2, size_ + room, std::size_t{64}});
+  auto larger = std::make_unique_for_overwrite<unsigned char[]>(capacity_);
+  std::ranges::copy(bytes(), larger.get());
+  bytes_ = std::move(larger);
 }
 
-void ChangeList::add_real(std::uint64_t time, double value) {
-  add_time(time);
-  unsigned char buffer[1 + sizeof value] = {kReal};
-  std::memcpy(buffer + 1, &value, sizeof value);
-  bytes_.insert(bytes_.end(), std::begin(buffer), std::end(buffer));
+template <class Write>
+[[gnu::always_inline]] inline void ChangeList::append(std::uint64_t stamp, std::size_t payload,
+                                                      Write write) {
+  if (capacity_ - size_ < kMaxVarintBytes + payload) grow(kMaxVarintBytes + payload);
+  unsigned char* const out = put_varint(bytes_.get() + size_, stamp - last_stamp_);
+  size_ = static_cast<std::size_t>(write(out) - bytes_.get());
+  last_stamp_ = stamp;
 }
 
-void ChangeList::add_string(std::uint64_t time, std::string_view text) {
+void ChangeList::add_scalar(std::uint64_t stamp, vcd::Value value) {
+  append(stamp, 1, [value](unsigned char* out) {
+    *out = static_cast<unsigned char>(value);
+    return out + 1;
+  });
+}
+
+void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
+  if (bits.size() <= 64) {
+    if (const auto number = binary_number<std::uint64_t>(bits)) return add_integer(stamp, *number);
+  } else if (const auto number = binary_number<u128>(bits)) {
+    return add_integer(stamp, *number);
+  }
+  add_string(stamp, bits);
+}
+
+template <class T>
+void ChangeList::add_integer(std::uint64_t stamp, T value) {
+  append(stamp, 1 + sizeof(T) * 8 / 7 + 1, [value](unsigned char* out) {
+    *out = kInteger;
+    return put_varint(out + 1, value);
+  });
+}
+
+void ChangeList::add_real(std::uint64_t stamp, double value) {
+  append(stamp, 1 + sizeof value, [value](unsigned char* out) {
+    *out++ = kReal;
+    std::memcpy(out, &value, sizeof value);
+    return out + sizeof value;
+  });
+}
+
+void ChangeList::add_string(std::uint64_t stamp, std::string_view text) {
   // A one-character text of a scalar value is that scalar.
   if (const std::size_t scalar = kScalarTexts.find(text);
       text.size() == 1 && scalar != std::string_view::npos) {
-    add_scalar(time, static_cast<vcd::Value>(scalar));
-    return;
+    return add_scalar(stamp, static_cast<vcd::Value>(scalar));
   }
-  add_time(time);
-  unsigned char buffer[1 + kMaxTimeBytes] = {kText};
-  bytes_.insert(bytes_.end(), buffer, put_varint(buffer + 1, text.size()));
-  bytes_.insert(bytes_.end(), text.begin(), text.end());
+  append(stamp, 1 + kMaxVarintBytes + text.size(), [text](unsigned char* out) {
+    *out++ = kText;
+    out = put_varint(out, text.size());
+    return std::copy(text.begin(), text.end(), out);
+  });
 }
 
-void ChangeList::add(std::uint64_t time, const ChangeValue& value) {
+void ChangeList::add(std::uint64_t stamp, const ChangeValue& value) {
   if (const auto* number = std::get_if<u128>(&value.value)) {
-    add_integer(time, *number);
+    add_integer(stamp, *number);
   } else if (const auto* real = std::get_if<double>(&value.value)) {
-    add_real(time, *real);
+    add_real(stamp, *real);
   } else {
-    add_string(time, std::get<std::string>(value.value));
+    add_string(stamp, std::get<std::string>(value.value));
   }
 }
 
-std::vector<Change> ChangeList::changes() const {
+std::vector<Change> ChangeList::changes(const Timeline& times) const {
   std::vector<Change> changes;
-  for (ChangeReader reader(*this); !reader.at_end(); reader.advance())
+  for (ChangeReader reader({*this, times}); !reader.at_end(); reader.advance())
     changes.push_back(Change{reader.time(), unpack(reader.value())});
   return changes;
 }
@@ -250,8 +386,8 @@ bool values_agree(const ChangeValue& a, const ChangeValue& b) {
   return equal_ignoring_ascii_case(std::get<std::string>(a.value), std::get<std::string>(b.value));
 }
 
-std::size_t compare_signal(std::string_view signal, const ChangeList& first,
-                           const ChangeList& second, const ComparisonOptions& options,
+std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
+                           const SignalChanges& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches) {
   ChangeReader reader1(first);
   ChangeReader reader2(second);
@@ -263,8 +399,8 @@ std::size_t compare_signal(std::string_view signal, const ChangeList& first,
     // Both lists read, or only changes at the largest time left.
     if (time == kNoTime) break;
     // Changes at one time collapse into the last of them.
-    for (; reader1.at(time); reader1.advance()) current1 = reader1.value();
-    for (; reader2.at(time); reader2.advance()) current2 = reader2.value();
+    for (; reader1.time() == time; reader1.advance()) current1 = reader1.value();
+    for (; reader2.time() == time; reader2.advance()) current2 = reader2.value();
 
     if (values_agree(current1, current2)) continue;
     const bool unknown = is_unknown(current1) || is_unknown(current2);
@@ -285,54 +421,29 @@ Result<SignalValues> collect_signal_values(const std::string& path, const Header
   // One list per identifier code, so that a change lands once however many
   // names it feeds; undeclared names collect nothing.
   SignalValues values;
-  TargetMap lists;  // identifier code -> its list
-  std::optional<std::size_t> none;
+  CodeLists lists;
+  std::optional<std::uint32_t> none;
   values.list_of.reserve(names.size());
   for (const std::string& name : names) {
     const Signal* signal = header.find(name);
-    const auto* known = signal != nullptr ? lists.find(signal->id_code) : nullptr;
-    if (known != nullptr) {
-      values.list_of.push_back((*known)[0]);
-      continue;
+    std::uint32_t list =
+        signal != nullptr ? lists.find(signal->id_code) : none.value_or(CodeLists::kNone);
+    if (list == CodeLists::kNone) {
+      list = static_cast<std::uint32_t>(values.lists.size());
+      values.lists.emplace_back();
+      if (signal != nullptr) {
+        lists.add(signal->id_code, list);
+      } else {
+        none = list;
+      }
     }
-    if (signal != nullptr) {
-      lists.add(signal->id_code, static_cast<std::uint32_t>(values.lists.size()));
-    } else if (none) {
-      values.list_of.push_back(*none);
-      continue;
-    } else {
-      none = values.lists.size();
-    }
-    values.list_of.push_back(values.lists.size());
-    values.lists.emplace_back();
+    values.list_of.push_back(list);
   }
 
   auto file = open_body(path, header.body_offset, interrupt);
   if (!file) return std::unexpected(std::move(file.error()));
   vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
-  std::uint64_t time = 0;
-  // The list that a change of `code` at the current time goes to, if any.
-  const auto list_for = [&](vcd::IdCode code) -> ChangeList* {
-    const auto* wanted = lists.find(code);
-    return wanted == nullptr || (start && time < *start) ? nullptr : &values.lists[(*wanted)[0]];
-  };
-  auto read = parser.for_each_command([&](const auto& command) {
-    using C = std::decay_t<decltype(command)>;
-    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
-      time = command.time;
-      return !(end && time > *end);
-    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
-      if (ChangeList* list = list_for(command.id_code)) list->add_scalar(time, command.value);
-    } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
-      if (ChangeList* list = list_for(command.id_code)) list->add_vector(time, command.vector.bits);
-    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
-      if (ChangeList* list = list_for(command.id_code)) list->add_real(time, command.value);
-    } else if constexpr (std::is_same_v<C, vcd::cmd::StringChange>) {
-      if (ChangeList* list = list_for(command.id_code)) list->add_string(time, command.text);
-    }
-    // Simulation sections and declarations met in the body carry no value.
-    return true;
-  });
+  auto read = parser.for_each_command(Collector(values, lists, start, end));
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return values;
 }
@@ -384,6 +495,8 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
     std::size_t count;
   };
   std::vector<std::optional<Merged>> merged(values1->lists.size());
+  const auto same_times = static_cast<std::size_t>(
+      std::ranges::mismatch(values1->times, values2->times).in1 - values1->times.begin());
   for (std::size_t i = 0; i < selected.size(); ++i) {
     const std::size_t list1 = values1->list_of[i];
     const std::size_t list2 = values2->list_of[i];
@@ -398,8 +511,10 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
       }
     } else {
       const std::size_t begin = result.mismatches.size();
-      count = compare_signal(selected[i], values1->lists[list1], values2->lists[list2], options,
-                             result.mismatches);
+      if (!same_changes(values1->lists[list1], values2->lists[list2], same_times)) {
+        count = compare_signal(selected[i], values1->changes_of(i), values2->changes_of(i), options,
+                               result.mismatches);
+      }
       if (!earlier) earlier = Merged{list2, begin, count};
     }
     if (count > 0) ++result.signals_with_mismatches;

@@ -3,8 +3,9 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <initializer_list>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -52,44 +53,66 @@ struct Change {
   ChangeValue value;
 };
 
+// The times of the timestamps at which a file's collected changes happened,
+// in file order; a change refers to its timestamp by position.
+using Timeline = std::vector<std::uint64_t>;
+
 // The changes of one signal in one file, in file order, packed into bytes:
-// per change the difference to the previous time (zigzag varint, so times
-// may also go back), then the value as one tag byte and its payload. A
-// scalar is its tag alone, an integer a varint, a real its 8 bytes, a text
-// its length and bytes. Identical values pack to identical bytes.
+// per change how many timestamps of the timeline on from the previous change
+// (a varint), then the value as one tag byte and its payload. A scalar is
+// its tag alone, an integer a varint, a real its 8 bytes, a text its length
+// and bytes. Identical values pack to identical bytes.
 class ChangeList {
  public:
   ChangeList() = default;
-  ChangeList(std::initializer_list<Change> changes) {
-    for (const Change& change : changes) add(change.time, change.value);
-  }
+  ChangeList(const ChangeList& other) { *this = other; }
+  ChangeList(ChangeList&&) noexcept = default;
+  ChangeList& operator=(const ChangeList& other);
+  ChangeList& operator=(ChangeList&&) noexcept = default;
+  ~ChangeList() = default;
 
-  void add(std::uint64_t time, const ChangeValue& value);
-  void add_scalar(std::uint64_t time, vcd::Value value);
-  void add_vector(std::uint64_t time, std::string_view bits);  // "0", "1", "x", "z" per bit
-  void add_real(std::uint64_t time, double value);
-  void add_string(std::uint64_t time, std::string_view text);
+  // `stamp` is the change's position in the timeline, never less than that
+  // of the change before.
+  void add(std::uint64_t stamp, const ChangeValue& value);
+  void add_scalar(std::uint64_t stamp, vcd::Value value);
+  void add_vector(std::uint64_t stamp, std::string_view bits);  // "0", "1", "x", "z" per bit
+  void add_real(std::uint64_t stamp, double value);
+  void add_string(std::uint64_t stamp, std::string_view text);
 
-  bool empty() const { return bytes_.empty(); }
-  const std::vector<unsigned char>& bytes() const { return bytes_; }
-  // Every change unpacked, in order.
-  std::vector<Change> changes() const;
+  std::span<const unsigned char> bytes() const { return {bytes_.get(), size_}; }
+  std::uint64_t last_stamp() const { return last_stamp_; }
+  // Every change unpacked, in order, with its time from `times`.
+  std::vector<Change> changes(const Timeline& times) const;
 
  private:
-  void add_time(std::uint64_t time);
-  void add_integer(std::uint64_t time, u128 value);
+  // Appends the step to `stamp`, then what `write` (unsigned char* -> end of
+  // what it wrote) puts after it, at most `payload` bytes.
+  template <class Write>
+  void append(std::uint64_t stamp, std::size_t payload, Write write);
+  void grow(std::size_t room);
+  template <class T>
+  void add_integer(std::uint64_t stamp, T value);
 
-  std::vector<unsigned char> bytes_;
-  std::uint64_t last_time_ = 0;
+  std::unique_ptr<unsigned char[]> bytes_;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+  std::uint64_t last_stamp_ = 0;
+};
+
+// One signal's changes in one file, with the timeline they refer to.
+struct SignalChanges {
+  const ChangeList& list;
+  const Timeline& times;
 };
 
 // The changes of the requested names in one file, one list per identifier
 // code: names that share a code (aliases) share a list.
 struct SignalValues {
+  Timeline times;
   std::vector<ChangeList> lists;
   std::vector<std::size_t> list_of;  // per requested name; undeclared names get an empty list
 
-  const ChangeList& changes_of(std::size_t name) const { return lists[list_of[name]]; }
+  SignalChanges changes_of(std::size_t name) const { return {lists[list_of[name]], times}; }
 };
 
 // A one-byte text "x", "X", "z" or "Z"; the start value of every signal.
@@ -102,8 +125,8 @@ bool values_agree(const ChangeValue& a, const ChangeValue& b);
 // Merges the change lists of one signal in time order, appending a mismatch
 // for every time at which the current values disagree. Returns how many
 // were appended.
-std::size_t compare_signal(std::string_view signal, const ChangeList& first,
-                           const ChangeList& second, const ComparisonOptions& options,
+std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
+                           const SignalChanges& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches);
 
 // Every change of `names` within [start, end].
