@@ -52,6 +52,7 @@ unsigned char* put_varint(unsigned char* out, T value) {
 
 template <class T>
 T read_varint(const unsigned char*& in) {
+  if (*in < 0x80) return *in++;
   T value = 0;
   for (unsigned shift = 0;; shift += 7) {
     const unsigned char byte = *in++;
@@ -96,6 +97,7 @@ std::optional<T> binary_number(std::string_view bits) {
 }
 
 std::size_t packed_size(const unsigned char* value) {
+  if (value[0] < kInteger) return 1;
   const unsigned char* end = value + 1;
   switch (value[0]) {
     case kInteger: read_varint<u128>(end); break;
@@ -146,7 +148,7 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
 
 bool values_agree(const PackedValue& a, const PackedValue& b) {
   if (a.data[0] == b.data[0] && a.size == b.size &&
-      std::memcmp(a.data + 1, b.data + 1, a.size - 1) == 0) {
+      (a.size == 1 || std::memcmp(a.data + 1, b.data + 1, a.size - 1) == 0)) {
     return true;
   }
   if (is_text(a) && is_text(b)) return equal_ignoring_ascii_case(text_of(a), text_of(b));
@@ -205,7 +207,7 @@ class CodeLists {
  public:
   static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
 
-  std::uint32_t find(vcd::IdCode code) const {
+  [[gnu::always_inline]] std::uint32_t find(vcd::IdCode code) const {
     if (code.value < flat_.size()) return flat_[code.value];
     if (sparse_.empty()) return kNone;
     const auto it = sparse_.find(code);
