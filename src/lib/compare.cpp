@@ -317,11 +317,14 @@ void ChangeList::add_scalar(std::uint64_t stamp, vcd::Value value) {
 }
 
 void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
-  if (bits.size() <= 64) {
-    if (const auto number = binary_number<std::uint64_t>(bits)) return add_integer(stamp, *number);
-  } else if (const auto number = binary_number<u128>(bits)) {
-    return add_integer(stamp, *number);
-  }
+  if (const auto number = binary_number<std::uint64_t>(bits)) return add_integer(stamp, *number);
+  add_wide_vector(stamp, bits);
+}
+
+// Apart from add_vector, whose common case stays lean without the 128-bit
+// arithmetic.
+void ChangeList::add_wide_vector(std::uint64_t stamp, std::string_view bits) {
+  if (const auto number = binary_number<u128>(bits)) return add_integer(stamp, *number);
   add_string(stamp, bits);
 }
 
