@@ -283,16 +283,6 @@ class Collector {
 
 }  // namespace
 
-ChangeList& ChangeList::operator=(const ChangeList& other) {
-  if (this != &other) {
-    bytes_ = std::make_unique_for_overwrite<unsigned char[]>(other.size_);
-    std::ranges::copy(other.bytes(), bytes_.get());
-    size_ = capacity_ = other.size_;
-    last_stamp_ = other.last_stamp_;
-  }
-  return *this;
-}
-
 void ChangeList::grow(std::size_t room) {
   capacity_ = std::max({capacity_ * 2, size_ + room, std::size_t{64}});
   auto larger = std::make_unique_for_overwrite<unsigned char[]>(capacity_);
@@ -321,8 +311,8 @@ void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
   add_wide_vector(stamp, bits);
 }
 
-// Apart from add_vector, whose common case stays lean without the 128-bit
-// arithmetic.
+// Kept apart from add_vector, whose common case then stays lean without the
+// 128-bit arithmetic.
 void ChangeList::add_wide_vector(std::uint64_t stamp, std::string_view bits) {
   if (const auto number = binary_number<u128>(bits)) return add_integer(stamp, *number);
   add_string(stamp, bits);
@@ -424,22 +414,19 @@ Result<SignalValues> collect_signal_values(const std::string& path, const Header
                                            std::optional<std::uint64_t> end,
                                            const vcd::Interrupt* interrupt) {
   // One list per identifier code, so that a change lands once however many
-  // names it feeds; undeclared names collect nothing.
+  // names it feeds; undeclared names share the first list, which stays empty.
   SignalValues values;
-  CodeLists lists;
-  std::optional<std::uint32_t> none;
+  values.lists.emplace_back();
   values.list_of.reserve(names.size());
+  CodeLists lists;
   for (const std::string& name : names) {
-    const Signal* signal = header.find(name);
-    std::uint32_t list =
-        signal != nullptr ? lists.find(signal->id_code) : none.value_or(CodeLists::kNone);
-    if (list == CodeLists::kNone) {
-      list = static_cast<std::uint32_t>(values.lists.size());
-      values.lists.emplace_back();
-      if (signal != nullptr) {
+    std::uint32_t list = 0;
+    if (const Signal* signal = header.find(name)) {
+      list = lists.find(signal->id_code);
+      if (list == CodeLists::kNone) {
+        list = static_cast<std::uint32_t>(values.lists.size());
         lists.add(signal->id_code, list);
-      } else {
-        none = list;
+        values.lists.emplace_back();
       }
     }
     values.list_of.push_back(list);

@@ -64,13 +64,6 @@ using Timeline = std::vector<std::uint64_t>;
 // and bytes. Identical values pack to identical bytes.
 class ChangeList {
  public:
-  ChangeList() = default;
-  ChangeList(const ChangeList& other) { *this = other; }
-  ChangeList(ChangeList&&) noexcept = default;
-  ChangeList& operator=(const ChangeList& other);
-  ChangeList& operator=(ChangeList&&) noexcept = default;
-  ~ChangeList() = default;
-
   // `stamp` is the change's position in the timeline, never less than that
   // of the change before.
   void add(std::uint64_t stamp, const ChangeValue& value);
