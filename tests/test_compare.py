@@ -159,6 +159,19 @@ def test_name_lists(vcd):
         report(a, b, [], common, ["only1"], ["zz", "only2"])
 
 
+def test_names_sharing_a_code_in_one_file_only(vcd):
+    # top.a and top.b share a code in the first file, top.b and top.c in the second.
+    head1 = ("$var wire 1 ! a $end $var wire 1 ! b $end $var wire 1 \" c $end "
+             "$enddefinitions $end\n")
+    head2 = ("$var wire 1 ! a $end $var wire 1 \" b $end $var wire 1 \" c $end "
+             "$enddefinitions $end\n")
+    a = dump(vcd, "#0", "1!", "#5", "0!", '1"', head=head1)
+    b = dump(vcd, "#0", "0!", '1"', "#5", '0"', head=head2)
+    expected = [mismatch(0, "1", "0", signal="a"),
+                mismatch(0, "x", "1", True, signal="c"), mismatch(5, "1", "0", signal="c")]
+    check_both_ways(a, b, expected, common=["a", "b", "c"])
+
+
 def test_result_layout(vcd, tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     dump(vcd, "#0", "1!", "0#")

@@ -2,14 +2,19 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <limits>
+#include <type_traits>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
 #include "src/lib/header_pass.hpp"
 #include "src/lib/normalize.hpp"
 #include "src/lib/side_by_side.hpp"
-#include "src/lib/value_stream.hpp"
+#include "vcd/byte_source.hpp"
+#include "vcd/file.hpp"
+#include "vcd/parser.hpp"
 
 namespace quarnel {
 
@@ -17,6 +22,122 @@ namespace {
 
 // A change stamped with this time is never applied or compared.
 constexpr std::uint64_t kNoTime = std::numeric_limits<std::uint64_t>::max();
+
+// The first byte of a packed value. The scalar tags are the values of
+// vcd::Value, so a scalar packs to one byte.
+enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText };
+constexpr std::string_view kScalarTexts = "01xz";
+
+// Longest varint of 64 bits, 7 bits per byte.
+constexpr std::size_t kMaxVarintBytes = 10;
+
+// The bytes of one packed value, tag first.
+struct PackedValue {
+  const unsigned char* data;
+  std::size_t size;
+};
+
+// Every value starts unknown.
+constexpr unsigned char kStartBytes[] = {kUnknown};
+constexpr PackedValue kStartValue{kStartBytes, 1};
+
+template <class T>
+unsigned char* put_varint(unsigned char* out, T value) {
+  while (value >= 0x80) {
+    *out++ = static_cast<unsigned char>(value) | 0x80;
+    value >>= 7;
+  }
+  *out++ = static_cast<unsigned char>(value);
+  return out;
+}
+
+template <class T>
+T read_varint(const unsigned char*& in) {
+  if (*in < 0x80) return *in++;
+  T value = 0;
+  for (unsigned shift = 0;; shift += 7) {
+    const unsigned char byte = *in++;
+    value |= static_cast<T>(byte & 0x7F) << shift;
+    if (byte < 0x80) return value;
+  }
+}
+
+// The first 1 to 8 bytes at `bytes` as a little-endian number, read with two
+// loads that may overlap.
+std::uint64_t load_up_to_8(const char* bytes, std::size_t count) {
+  const auto load = [bytes](std::size_t offset, auto word) {
+    std::memcpy(&word, bytes + offset, sizeof word);
+    return static_cast<std::uint64_t>(word);
+  };
+  if (count >= 4)
+    return load(0, std::uint32_t{}) | load(count - 4, std::uint32_t{}) << 8 * (count - 4);
+  if (count >= 2)
+    return load(0, std::uint16_t{}) | load(count - 2, std::uint16_t{}) << 8 * (count - 2);
+  return load(0, std::uint8_t{});
+}
+
+// The number the bits spell, when they are all 0 or 1 and fit in T.
+template <class T>
+std::optional<T> binary_number(std::string_view bits) {
+  if (bits.size() > sizeof(T) * 8) return std::nullopt;
+  T number = 0;
+  // Up to eight at a time, the odd ones first: each byte 0x30 or 0x31, whose
+  // low bits the multiplication gathers into the top byte, the first
+  // character highest.
+  for (std::size_t i = 0, count = (bits.size() - 1) % 8 + 1; i < bits.size();
+       i += count, count = 8) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+    const std::uint64_t word =
+        count == 8 ? load_up_to_8(bits.data() + i, 8) : load_up_to_8(bits.data() + i, count);
+    const std::uint64_t used = ~std::uint64_t{0} >> (64 - 8 * count);
+    if ((word & ~kOnes) != (0x30 * kOnes & used)) return std::nullopt;
+    number = (number << count) |
+             static_cast<T>(((word & kOnes) * 0x8040201008040201ULL) >> (64 - count));
+  }
+  return number;
+}
+
+std::size_t packed_size(const unsigned char* value) {
+  if (value[0] < kInteger) return 1;
+  const unsigned char* end = value + 1;
+  switch (value[0]) {
+    case kInteger: read_varint<u128>(end); break;
+    case kReal: end += sizeof(double); break;
+    case kText: end += read_varint<std::size_t>(end); break;
+    default: break;
+  }
+  return static_cast<std::size_t>(end - value);
+}
+
+bool is_text(const PackedValue& value) {
+  return value.data[0] < kInteger || value.data[0] == kText;
+}
+
+// The text of a scalar or text value.
+std::string_view text_of(const PackedValue& value) {
+  if (value.data[0] < kInteger) return kScalarTexts.substr(value.data[0], 1);
+  const unsigned char* text = value.data + 1;
+  const auto size = read_varint<std::size_t>(text);
+  return {reinterpret_cast<const char*>(text), size};
+}
+
+ChangeValue unpack(const PackedValue& value) {
+  const unsigned char* payload = value.data + 1;
+  switch (value.data[0]) {
+    case kInteger: return ChangeValue{read_varint<u128>(payload)};
+    case kReal: {
+      double real = 0;
+      std::memcpy(&real, payload, sizeof real);
+      return ChangeValue{real};
+    }
+    default: return ChangeValue{std::string(text_of(value))};
+  }
+}
+
+bool is_unknown(const PackedValue& value) {
+  const std::string_view text = is_text(value) ? text_of(value) : std::string_view();
+  return text.size() == 1 && (text[0] == 'x' || text[0] == 'X' || text[0] == 'z' || text[0] == 'Z');
+}
 
 char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
 
@@ -26,34 +147,222 @@ bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
          });
 }
 
-const ChangeList& changes_of(const ValueMap& values, const std::string& name) {
-  static const ChangeList kNone;
-  const auto it = values.find(name);
-  return it == values.end() ? kNone : it->second;
+bool values_agree(const PackedValue& a, const PackedValue& b) {
+  if (a.data[0] == b.data[0] && a.size == b.size &&
+      (a.size == 1 || std::memcmp(a.data + 1, b.data + 1, a.size - 1) == 0)) {
+    return true;
+  }
+  if (is_text(a) && is_text(b)) return equal_ignoring_ascii_case(text_of(a), text_of(b));
+  // Integers and reals pack one way only, so different bytes are different values.
+  if (a.data[0] == b.data[0]) return false;
+  return values_agree(unpack(a), unpack(b));
 }
+
+// Walks a change list, the current change unpacked as far as the merge needs.
+class ChangeReader {
+ public:
+  explicit ChangeReader(const SignalChanges& changes)
+      : next_(changes.list.bytes().data()),
+        end_(next_ + changes.list.bytes().size()),
+        times_(changes.times.data()) {
+    advance();
+  }
+
+  bool at_end() const { return next_ == nullptr; }
+  // kNoTime once every change has been read.
+  std::uint64_t time() const { return time_; }
+  const PackedValue& value() const { return value_; }
+
+  void advance() {
+    if (next_ == end_) {
+      next_ = nullptr;
+      time_ = kNoTime;
+      return;
+    }
+    stamp_ += read_varint<std::uint64_t>(next_);
+    time_ = times_[stamp_];
+    value_ = {next_, packed_size(next_)};
+    next_ += value_.size;
+  }
+
+ private:
+  const unsigned char* next_;
+  const unsigned char* end_;
+  const std::uint64_t* times_;
+  std::uint64_t stamp_ = 0;
+  std::uint64_t time_ = 0;
+  PackedValue value_ = kStartValue;
+};
+
+// Whether two lists hold the same changes at the same times, given that the
+// first `same_times` stamps of their timelines agree. They then agree at
+// every time.
+bool same_changes(const ChangeList& a, const ChangeList& b, std::size_t same_times) {
+  return std::ranges::equal(a.bytes(), b.bytes()) &&
+         (a.bytes().empty() || a.last_stamp() < same_times);
+}
+
+// The list of each wanted identifier code. Codes are mostly small dense
+// numbers, so those below a bound are looked up in a flat table.
+class CodeLists {
+ public:
+  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
+
+  [[gnu::always_inline]] std::uint32_t find(vcd::IdCode code) const {
+    if (code.value < flat_.size()) return flat_[code.value];
+    if (sparse_.empty()) return kNone;
+    const auto it = sparse_.find(code);
+    return it == sparse_.end() ? kNone : it->second;
+  }
+
+  void add(vcd::IdCode code, std::uint32_t list) {
+    if (code.value >= kFlatLimit) {
+      sparse_.emplace(code, list);
+      return;
+    }
+    if (code.value >= flat_.size()) flat_.resize(code.value + 1, kNone);
+    flat_[code.value] = list;
+  }
+
+ private:
+  static constexpr std::uint64_t kFlatLimit = std::uint64_t{1} << 20;
+  std::vector<std::uint32_t> flat_;
+  std::unordered_map<vcd::IdCode, std::uint32_t> sparse_;
+};
+
+// Hands each change of a wanted identifier code within the window to its
+// list; a command visitor for the parser.
+class Collector {
+ public:
+  Collector(SignalValues& values, const CodeLists& lists, std::optional<std::uint64_t> start,
+            std::optional<std::uint64_t> end)
+      : values_(values), lists_(lists), start_(start), end_(end) {}
+
+  // Whether to read on.
+  template <class C>
+  [[gnu::always_inline]] bool operator()(const C& command) {
+    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+      time_ = command.time;
+      stamped_ = false;
+      return !(end_ && time_ > *end_);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_scalar(stamp_, command.value);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
+      if (ChangeList* list = list_for(command.id_code))
+        list->add_vector(stamp_, command.vector.bits);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_real(stamp_, command.value);
+    } else if constexpr (std::is_same_v<C, vcd::cmd::StringChange>) {
+      if (ChangeList* list = list_for(command.id_code)) list->add_string(stamp_, command.text);
+    }
+    // Simulation sections and declarations met in the body carry no value.
+    return true;
+  }
+
+ private:
+  // The list that a change of `code` at the current time goes to, if any;
+  // the current time is then on the timeline, at stamp_.
+  [[gnu::always_inline]] ChangeList* list_for(vcd::IdCode code) {
+    const std::uint32_t list = lists_.find(code);
+    if (list == CodeLists::kNone || (start_ && time_ < *start_)) return nullptr;
+    if (!stamped_) {
+      stamp_ = values_.times.size();
+      values_.times.push_back(time_);
+      stamped_ = true;
+    }
+    return &values_.lists[list];
+  }
+
+  SignalValues& values_;
+  const CodeLists& lists_;
+  std::optional<std::uint64_t> start_;
+  std::optional<std::uint64_t> end_;
+  std::uint64_t time_ = 0;
+  std::uint64_t stamp_ = 0;
+  bool stamped_ = false;  // whether time_ is on the timeline yet
+};
 
 }  // namespace
 
-void ChangeList::add(std::uint64_t time, ChangeValue&& value) {
-  // Identical to the bit: same kind, same number, same bit pattern, same text.
-  const auto same = [&value](const ChangeValue& kept) {
-    if (kept.value.index() != value.value.index()) return false;
-    if (const auto* real = std::get_if<double>(&kept.value)) {
-      return std::bit_cast<std::uint64_t>(*real) ==
-             std::bit_cast<std::uint64_t>(std::get<double>(value.value));
-    }
-    return kept.value == value.value;
-  };
-  const auto shared =
-      values_.begin() + static_cast<std::ptrdiff_t>(std::min(values_.size(), kShared));
-  const auto found = std::find_if(values_.begin(), shared, same);
-  if (found != shared) {
-    value_of_.push_back(static_cast<std::uint32_t>(found - values_.begin()));
-  } else {
-    value_of_.push_back(static_cast<std::uint32_t>(values_.size()));
-    values_.push_back(std::move(value));
+void ChangeList::grow(std::size_t room) {
+  capacity_ = std::max({capacity_ * 2, size_ + room, std::size_t{64}});
+  auto larger = std::make_unique_for_overwrite<unsigned char[]>(capacity_);
+  std::ranges::copy(bytes(), larger.get());
+  bytes_ = std::move(larger);
+}
+
+template <class Write>
+[[gnu::always_inline]] inline void ChangeList::append(std::uint64_t stamp, std::size_t payload,
+                                                      Write write) {
+  if (capacity_ - size_ < kMaxVarintBytes + payload) grow(kMaxVarintBytes + payload);
+  unsigned char* const out = put_varint(bytes_.get() + size_, stamp - last_stamp_);
+  size_ = static_cast<std::size_t>(write(out) - bytes_.get());
+  last_stamp_ = stamp;
+}
+
+void ChangeList::add_scalar(std::uint64_t stamp, vcd::Value value) {
+  append(stamp, 1, [value](unsigned char* out) {
+    *out = static_cast<unsigned char>(value);
+    return out + 1;
+  });
+}
+
+void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
+  if (const auto number = binary_number<std::uint64_t>(bits)) return add_integer(stamp, *number);
+  add_wide_vector(stamp, bits);
+}
+
+// Kept apart from add_vector, whose common case then stays lean without the
+// 128-bit arithmetic.
+void ChangeList::add_wide_vector(std::uint64_t stamp, std::string_view bits) {
+  if (const auto number = binary_number<u128>(bits)) return add_integer(stamp, *number);
+  add_string(stamp, bits);
+}
+
+template <class T>
+void ChangeList::add_integer(std::uint64_t stamp, T value) {
+  append(stamp, 1 + sizeof(T) * 8 / 7 + 1, [value](unsigned char* out) {
+    *out = kInteger;
+    return put_varint(out + 1, value);
+  });
+}
+
+void ChangeList::add_real(std::uint64_t stamp, double value) {
+  append(stamp, 1 + sizeof value, [value](unsigned char* out) {
+    *out++ = kReal;
+    std::memcpy(out, &value, sizeof value);
+    return out + sizeof value;
+  });
+}
+
+void ChangeList::add_string(std::uint64_t stamp, std::string_view text) {
+  // A one-character text of a scalar value is that scalar.
+  if (const std::size_t scalar = kScalarTexts.find(text);
+      text.size() == 1 && scalar != std::string_view::npos) {
+    return add_scalar(stamp, static_cast<vcd::Value>(scalar));
   }
-  times_.push_back(time);
+  append(stamp, 1 + kMaxVarintBytes + text.size(), [text](unsigned char* out) {
+    *out++ = kText;
+    out = put_varint(out, text.size());
+    return std::copy(text.begin(), text.end(), out);
+  });
+}
+
+void ChangeList::add(std::uint64_t stamp, const ChangeValue& value) {
+  if (const auto* number = std::get_if<u128>(&value.value)) {
+    add_integer(stamp, *number);
+  } else if (const auto* real = std::get_if<double>(&value.value)) {
+    add_real(stamp, *real);
+  } else {
+    add_string(stamp, std::get<std::string>(value.value));
+  }
+}
+
+std::vector<Change> ChangeList::changes(const Timeline& times) const {
+  std::vector<Change> changes;
+  for (ChangeReader reader({*this, times}); !reader.at_end(); reader.advance())
+    changes.push_back(Change{reader.time(), unpack(reader.value())});
+  return changes;
 }
 
 bool is_unknown(const ChangeValue& value) {
@@ -73,61 +382,62 @@ bool values_agree(const ChangeValue& a, const ChangeValue& b) {
   return equal_ignoring_ascii_case(std::get<std::string>(a.value), std::get<std::string>(b.value));
 }
 
-std::size_t compare_signal(std::string_view signal, const ChangeList& first,
-                           const ChangeList& second, const ComparisonOptions& options,
+std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
+                           const SignalChanges& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches) {
-  static const ChangeValue kStartValue{std::string("x")};
-  const ChangeValue* current1 = &kStartValue;
-  const ChangeValue* current2 = &kStartValue;
-  std::size_t i1 = 0;
-  std::size_t i2 = 0;
+  ChangeReader reader1(first);
+  ChangeReader reader2(second);
+  PackedValue current1 = kStartValue;
+  PackedValue current2 = kStartValue;
   std::size_t count = 0;
-  while (i1 < first.size() || i2 < second.size()) {
-    const std::uint64_t time = std::min(i1 < first.size() ? first.time(i1) : kNoTime,
-                                        i2 < second.size() ? second.time(i2) : kNoTime);
+  for (;;) {
+    const std::uint64_t time = std::min(reader1.time(), reader2.time());
+    // Both lists read, or only changes at the largest time left.
     if (time == kNoTime) break;
     // Changes at one time collapse into the last of them.
-    for (; i1 < first.size() && first.time(i1) == time; ++i1) current1 = &first.value(i1);
-    for (; i2 < second.size() && second.time(i2) == time; ++i2) current2 = &second.value(i2);
+    for (; reader1.time() == time; reader1.advance()) current1 = reader1.value();
+    for (; reader2.time() == time; reader2.advance()) current2 = reader2.value();
 
-    const bool unknown = is_unknown(*current1) || is_unknown(*current2);
+    if (values_agree(current1, current2)) continue;
+    const bool unknown = is_unknown(current1) || is_unknown(current2);
     if (unknown && options.ignore_unknown) continue;
-    if (values_agree(*current1, *current2)) continue;
-    mismatches.push_back(SignalMismatch{std::string(signal), time, *current1, *current2, unknown});
+    mismatches.push_back(
+        SignalMismatch{std::string(signal), time, unpack(current1), unpack(current2), unknown});
     ++count;
     if (options.max_mismatches && count >= *options.max_mismatches) break;
   }
   return count;
 }
 
-Result<ValueMap> collect_signal_values(const std::string& path, const HeaderInfo& header,
-                                       const std::vector<std::string>& names,
-                                       std::optional<std::uint64_t> start,
-                                       std::optional<std::uint64_t> end,
-                                       const vcd::Interrupt* interrupt) {
-  // Each distinct name is requested once, so every change lands in its list once.
-  std::vector<std::string> distinct;
-  std::unordered_set<std::string_view> seen;
+Result<SignalValues> collect_signal_values(const std::string& path, const HeaderInfo& header,
+                                           const std::vector<std::string>& names,
+                                           std::optional<std::uint64_t> start,
+                                           std::optional<std::uint64_t> end,
+                                           const vcd::Interrupt* interrupt) {
+  // One list per identifier code, so that a change lands once however many
+  // names it feeds; undeclared names share the first list, which stays empty.
+  SignalValues values;
+  values.lists.emplace_back();
+  values.list_of.reserve(names.size());
+  CodeLists lists;
   for (const std::string& name : names) {
-    if (seen.insert(name).second) distinct.push_back(name);
+    std::uint32_t list = 0;
+    if (const Signal* signal = header.find(name)) {
+      list = lists.find(signal->id_code);
+      if (list == CodeLists::kNone) {
+        list = static_cast<std::uint32_t>(values.lists.size());
+        lists.add(signal->id_code, list);
+        values.lists.emplace_back();
+      }
+    }
+    values.list_of.push_back(list);
   }
-  // Undeclared names are no error here; they just collect nothing.
-  auto request = build_target_map(header, distinct);
-  auto stream = open_value_stream(path, header.body_offset, distinct, std::move(request.targets),
-                                  start, end, interrupt);
-  if (!stream) return std::unexpected(std::move(stream.error()));
 
-  std::vector<ChangeList> lists(distinct.size());
-  auto read = stream->run([&](TimeValue&& record) {
-    lists[record.request].add(record.time, std::move(record.value));
-    return true;
-  });
-  if (!read) return std::unexpected(std::move(read.error()));
-
-  ValueMap values;
-  values.reserve(distinct.size());
-  for (std::size_t i = 0; i < distinct.size(); ++i)
-    values.emplace(distinct[i], std::move(lists[i]));
+  auto file = open_body(path, header.body_offset, interrupt);
+  if (!file) return std::unexpected(std::move(file.error()));
+  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
+  auto read = parser.for_each_command(Collector(values, lists, start, end));
+  if (!read) return std::unexpected(VcdError::io(read.error()));
   return values;
 }
 
@@ -175,9 +485,36 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   if (!values1) return std::unexpected(std::move(values1.error()));
   if (!values2) return std::unexpected(std::move(values2.error()));
 
-  for (const std::string& name : selected) {
-    const std::size_t count = compare_signal(
-        name, changes_of(*values1, name), changes_of(*values2, name), options, result.mismatches);
+  // Names that share their lists in both files (aliases) share their
+  // mismatches too: the first of them is merged, the others copy its records.
+  struct Merged {
+    std::size_t list2;
+    std::size_t begin;
+    std::size_t count;
+  };
+  std::vector<std::optional<Merged>> merged(values1->lists.size());
+  const auto same_times = static_cast<std::size_t>(
+      std::ranges::mismatch(values1->times, values2->times).in1 - values1->times.begin());
+  for (std::size_t i = 0; i < selected.size(); ++i) {
+    const std::size_t list1 = values1->list_of[i];
+    const std::size_t list2 = values2->list_of[i];
+    auto& earlier = merged[list1];
+    std::size_t count = 0;
+    if (earlier && earlier->list2 == list2) {
+      count = earlier->count;
+      for (std::size_t k = 0; k < count; ++k) {
+        SignalMismatch copy = result.mismatches[earlier->begin + k];
+        copy.signal = selected[i];
+        result.mismatches.push_back(std::move(copy));
+      }
+    } else {
+      const std::size_t begin = result.mismatches.size();
+      if (!same_changes(values1->lists[list1], values2->lists[list2], same_times)) {
+        count = compare_signal(selected[i], values1->changes_of(i), values2->changes_of(i), options,
+                               result.mismatches);
+      }
+      if (!earlier) earlier = Merged{list2, begin, count};
+    }
     if (count > 0) ++result.signals_with_mismatches;
   }
   result.total_mismatches = result.mismatches.size();

@@ -53,10 +53,30 @@ std::string describe(const std::vector<SignalMismatch>& mismatches) {
   return out;
 }
 
-std::string merge(const ChangeList& first, const ChangeList& second,
+using Changes = std::vector<Change>;
+
+// A change list with a timeline of one timestamp per change.
+struct Packed {
+  Timeline times;
+  ChangeList list;
+};
+
+Packed pack(const Changes& changes) {
+  Packed packed;
+  for (const Change& change : changes) {
+    packed.list.add(packed.times.size(), change.value);
+    packed.times.push_back(change.time);
+  }
+  return packed;
+}
+
+std::string merge(const Changes& first, const Changes& second,
                   const ComparisonOptions& options = {}) {
+  const Packed a = pack(first);
+  const Packed b = pack(second);
   std::vector<SignalMismatch> out;
-  const std::size_t count = compare_signal("top.s", first, second, options, out);
+  const std::size_t count =
+      compare_signal("top.s", {a.list, a.times}, {b.list, b.times}, options, out);
   CHECK_EQ(count, out.size());
   for (const SignalMismatch& m : out) CHECK_EQ(m.signal, "top.s");
   return describe(out);
@@ -239,10 +259,10 @@ TEST_CASE("agreement of two values") {
 }
 
 TEST_CASE("merge of one signal") {
-  const ChangeList none;
+  const Changes none;
   struct Row {
-    ChangeList first;
-    ChangeList second;
+    Changes first;
+    Changes second;
     std::string_view expected;
   };
   const Row rows[] = {
@@ -277,8 +297,8 @@ TEST_CASE("merge of one signal") {
 }
 
 TEST_CASE("merge options: ignore_unknown and max_mismatches") {
-  const ChangeList first = {{1, text("0")}, {2, text("0")}, {3, text("0")}, {4, text("x1")}};
-  const ChangeList second = {{0, text("1")}, {2, text("1")}, {3, text("1")}, {4, integer(1)}};
+  const Changes first = {{1, text("0")}, {2, text("0")}, {3, text("0")}, {4, text("x1")}};
+  const Changes second = {{0, text("1")}, {2, text("1")}, {3, text("1")}, {4, integer(1)}};
   const std::string all =
       "0 text:x/text:1?; 1 text:0/text:1; 2 text:0/text:1; "
       "3 text:0/text:1; 4 text:x1/int:1";
@@ -390,18 +410,19 @@ TEST_CASE("collect_signal_values") {
   const auto values = collect_signal_values(file.path(), *header,
                                             {"top.r", "no.such", "top.r", "top.state"}, 5, 15);
   CHECK(values.has_value());
-  CHECK_EQ(values->size(), std::size_t{3});
   // A name given twice collects each change once; an undeclared one collects nothing.
-  const auto changes = [&](const std::string& name) {
+  CHECK_EQ(values->list_of[0], values->list_of[2]);
+  const auto changes = [&](std::size_t name) {
     std::string out;
-    const ChangeList& list = values->at(name);
-    for (std::size_t i = 0; i < list.size(); ++i)
-      out += (out.empty() ? "" : "; ") + std::to_string(list.time(i)) + " " + describe(list.value(i));
+    const SignalChanges changes = values->changes_of(name);
+    for (const Change& change : changes.list.changes(changes.times))
+      out += (out.empty() ? "" : "; ") + std::to_string(change.time) + " " + describe(change.value);
     return out;
   };
-  CHECK_EQ(changes("top.r"), "5 real:2.5; 15 real:2");
-  CHECK_EQ(changes("top.state"), "5 text:BUSY");
-  CHECK_EQ(changes("no.such"), "");
+  CHECK_EQ(changes(0), "5 real:2.5; 15 real:2");
+  CHECK_EQ(changes(1), "");
+  CHECK_EQ(changes(2), "5 real:2.5; 15 real:2");
+  CHECK_EQ(changes(3), "5 text:BUSY");
 }
 
 namespace {
@@ -531,16 +552,69 @@ TEST_CASE("compare_vcd_files: errors, first file first") {
 }
 
 TEST_CASE("change lists give back every value exactly") {
-  std::vector<ChangeValue> values = {text("0"), text("1"), real(0.0), real(-0.0), integer(0),
-                                     text("0"), real(-0.0), text("X"), text("x"), integer(0)};
-  // More distinct values than are shared, then the early ones again.
-  for (int i = 0; i < 20; ++i) values.push_back(integer(static_cast<u128>(i) << 70));
-  for (const char* again : {"0", "1", "X"}) values.push_back(text(again));
+  const double nan = std::bit_cast<double>(std::uint64_t{0x7FF8000000000001});
+  const std::vector<ChangeValue> values = {text("0"),
+                                           text("1"),
+                                           text("x"),
+                                           text("z"),
+                                           text("X"),
+                                           text(""),
+                                           text("x1"),
+                                           text("\u00C4"),
+                                           text(std::string(300, 'a')),
+                                           integer(0),
+                                           integer(1),
+                                           integer(kMax128),
+                                           integer(u128{1} << 64),
+                                           real(0.0),
+                                           real(-0.0),
+                                           real(nan),
+                                           real(-INFINITY)};
+  // Several changes at one stamp, stamps far apart, times that go back and forth.
+  const std::uint64_t stamps[] = {0,      0,      1,      2,      2,      200,
+                                  201,    100000, 100000, 100001, 100001, 100002,
+                                  300000, 300000, 300001, 300002, 300003};
+  CHECK_EQ(std::size(stamps), values.size());
+  Timeline timeline(300004);
+  for (std::size_t i = 0; i < timeline.size(); ++i)
+    timeline[i] = i % 2 == 0 ? i * 1000 : kMaxTime - i;
   ChangeList list;
-  for (std::size_t i = 0; i < values.size(); ++i) list.add(i, ChangeValue(values[i]));
-  CHECK_EQ(list.size(), values.size());
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    CHECK_EQ(list.time(i), std::uint64_t{i});
-    CHECK_EQ(describe(list.value(i)), describe(values[i]));
+  std::vector<Change> expected;
+  for (std::size_t i = 0; i < values.size() && i < std::size(stamps); ++i) {
+    list.add(stamps[i], values[i]);
+    expected.push_back(Change{timeline[stamps[i]], values[i]});
+  }
+  const std::vector<Change> changes = list.changes(timeline);
+  // Vectors: numbers up to 128 bits, their bit characters otherwise.
+  ChangeList vectors;
+  vectors.add_vector(0, "0001");
+  vectors.add_vector(0, std::string(128, '1'));
+  vectors.add_vector(0, "1" + std::string(128, '0'));
+  vectors.add_vector(0, "0x1");
+  vectors.add_scalar(0, vcd::Value::HighImpedance);
+  std::string unpacked;
+  for (const Change& change : vectors.changes({0})) unpacked += describe(change.value) + " ";
+  CHECK_EQ(unpacked, "int:1 int:" + std::string(kMax128Digits) + " text:1" + std::string(128, '0') +
+                         " text:0x1 text:z ");
+  // Every width, with an x at every place.
+  for (std::size_t width = 1; width <= 130; ++width) {
+    std::string bits;
+    u128 number = 0;
+    for (std::size_t i = 0; i < width; ++i) {
+      bits += (i * 7 + width) % 3 == 0 ? '1' : '0';
+      number = (number << 1) | static_cast<u128>(bits.back() == '1');
+    }
+    ChangeList list;
+    list.add_vector(0, bits);
+    const std::string expected =
+        width <= 128 ? "int:" + display_text(ChangeValue{number}) : "text:" + bits;
+    CHECK_EQ(describe(list.changes({0}).at(0).value), expected);
+    for (std::size_t x = 0; x < width; x += 5) {
+      std::string unknown = bits;
+      unknown[x] = 'x';
+      ChangeList with_x;
+      with_x.add_vector(0, unknown);
+      CHECK_EQ(describe(with_x.changes({0}).at(0).value), "text:" + unknown);
+    }
   }
 }
