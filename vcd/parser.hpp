@@ -509,7 +509,7 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
         code += (cur_[2] - 32u) * std::uint64_t{94};
       }
       if (length != 0) {
-        const Value value = *value_from_char(static_cast<char>(cur_[0]));
+        const Value value = detail::kScalarValue[cur_[0]];
         line_ += end_of_line_ ? 1 : 0;
         end_of_line_ = true;
         cur_ += length;
@@ -544,7 +544,7 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
     case 'X':
     case 'z':
     case 'Z': {
-      const Value value = *value_from_char(static_cast<char>(p[-1]));
+      const Value value = detail::kScalarValue[p[-1]];
       if (!scan_id_code(p, line_feeds, code)) return false;
       return finish(cmd::ScalarChange{code, value});
     }
