@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -141,7 +142,9 @@ class RecordBuilder {
       // The read looks for signals at every buffer; this bounds the wait
       // when one change feeds very many records.
       if (++built_ % kSignalCheckInterval == 0 && PyErr_CheckSignals() != 0) return false;
-      Template& form = requests_[request].templates[static_cast<std::size_t>(bit_index)];
+      std::unique_ptr<Request>& slot = requests_[request];
+      if (!slot) slot = std::make_unique<Request>();
+      Template& form = slot->templates[static_cast<std::size_t>(bit_index)];
       if (!form.record) {
         if (!start_template(form, request, value.get())) return false;
       } else {
@@ -176,7 +179,7 @@ class RecordBuilder {
   };
 
   bool start_template(Template& form, std::uint32_t request, PyObject* value) {
-    PyRef& name = requests_[request].name;
+    PyRef& name = requests_[request]->name;
     if (!name) name = to_py_str(names_[request]);
     if (!name) return false;
     PyRef record = PyRef::steal(PyDict_New());
@@ -196,7 +199,9 @@ class RecordBuilder {
   PyRef key_signal_;
   PyRef key_time_;
   PyRef key_value_;
-  std::vector<Request> requests_;
+  // Made on a request's first record, so that a long request list costs a
+  // pointer per name.
+  std::vector<std::unique_ptr<Request>> requests_;
   PyRef time_;
   std::uint64_t last_time_ = 0;
   std::uint64_t built_ = 0;
