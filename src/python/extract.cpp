@@ -144,7 +144,7 @@ class RecordBuilder {
       if (++built_ % kSignalCheckInterval == 0 && PyErr_CheckSignals() != 0) return false;
       std::unique_ptr<Request>& slot = requests_[request];
       if (!slot) slot = std::make_unique<Request>();
-      Template& form = slot->templates[static_cast<std::size_t>(bit_index)];
+      Template& form = slot->templates[template_index(bit_index, value.get())];
       if (!form.record) {
         if (!start_template(form, request, value.get())) return false;
       } else {
@@ -168,6 +168,13 @@ class RecordBuilder {
  private:
   static constexpr std::uint64_t kSignalCheckInterval = std::uint64_t{1} << 16;
 
+  // Templates per request: one for each one-bit text, then a few for other
+  // values, chosen by the value object. Recurring texts (those of small
+  // integers, recent numbers) are shared objects (ValueTexts), so a signal
+  // that moves between a few values finds each in a template of its own.
+  static constexpr std::size_t kBitTemplates = ValueTexts::kNotABit;
+  static constexpr std::size_t kOtherTemplates = 8;  // a power of two (template_index)
+
   struct Template {
     PyRef record;
     PyObject* time = nullptr;  // its "time" and "value", kept alive by it
@@ -175,8 +182,14 @@ class RecordBuilder {
   };
   struct Request {
     PyRef name;
-    std::array<Template, ValueTexts::kNotABit + 1> templates;
+    std::array<Template, kBitTemplates + kOtherTemplates> templates;
   };
+
+  static std::size_t template_index(int bit_index, PyObject* value) {
+    if (bit_index < ValueTexts::kNotABit) return static_cast<std::size_t>(bit_index);
+    const auto address = reinterpret_cast<std::uintptr_t>(value) >> 4;
+    return kBitTemplates + static_cast<std::size_t>((address * 0x9E3779B97F4A7C15ULL) >> 61);
+  }
 
   bool start_template(Template& form, std::uint32_t request, PyObject* value) {
     PyRef& name = requests_[request]->name;
