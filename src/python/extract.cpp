@@ -49,13 +49,14 @@ constexpr char kDoc[] =
 // Pauses the interpreter's automatic garbage collection while the records
 // are built, and restores the state it found on every way out.
 //
-// Millions of new objects would otherwise start collection after collection,
-// each walking the growing result list, and every collection can run Python
-// code (gc callbacks, finalizers) that takes a pending signal and loses the
-// exception its handler raises. With the collector paused, nothing but the
-// module's own code runs until the call returns, so pending signals wait for
-// the read's interrupt checks and for the builder's own periodic check.
-// Uses the gc module: PyGC_Disable is not in the stable ABI of 3.9.
+// Every 700 new dicts would otherwise start a collection (before 3.12, inside
+// the call), the rarer full ones walking the whole growing result list, and
+// any collection can run Python code (gc callbacks, finalizers) that takes a
+// pending signal and loses the exception its handler raises. With the
+// collector paused, nothing but the module's own code runs until the call
+// returns, so pending signals wait safely for the read's interrupt checks
+// and the builder's periodic one instead of being looked for before every
+// record. Uses the gc module: PyGC_Disable is not in the stable ABI of 3.9.
 class GcPause {
  public:
   GcPause() = default;
@@ -106,11 +107,11 @@ class GcPause {
 // name, time and value: copying a dict takes its hash table as it stands (one
 // block copied) where building one sets key after key, and the copy keeps
 // the template's key order, "signal", "time", "value". Each request position
-// has one template per one-bit text ("0", "1", "x", "z") and one for all
-// other values; a template's time and value are brought up to date before it
-// is copied, so a change of a one-bit signal usually costs the copy and the
-// new time only. The records of one time stamp share its int, and those of
-// one change their value text.
+// has one template per one-bit text ("0", "1", "x", "z") and a few for other
+// values; a template's time and value are brought up to date before it is
+// copied, so a change to a value a template holds costs the copy and the new
+// time only. The records of one time stamp share its int, and those of one
+// change their value text.
 class RecordBuilder {
  public:
   explicit RecordBuilder(const std::vector<std::string>& names)
