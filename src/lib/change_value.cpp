@@ -1,36 +1,113 @@
 #include "src/lib/change_value.hpp"
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 
 namespace quarnel {
 
-ChangeValue vector_change_value(vcd::Vector vector) {
-  const std::string_view bits = vector.bits;
-  if (bits.size() <= 128) {
-    u128 number = 0;
-    bool binary = true;
-    for (const char bit : bits) {
-      if (bit != '0' && bit != '1') {
-        binary = false;
-        break;
-      }
-      number = (number << 1) | static_cast<u128>(bit == '1');
+namespace {
+
+// The bits of up to 64 characters 0 and 1, first most significant; false if
+// any other character is among them.
+bool binary_word(std::string_view bits, std::uint64_t& word) {
+  const std::size_t count = bits.size();
+  std::uint64_t number = 0;
+  std::size_t i = 0;
+  // Eight characters at a time: each byte must be '0' (0x30) or '1' (0x31).
+  for (; i + 8 <= count; i += 8) {
+    std::uint64_t chunk = 0;
+    for (std::size_t k = 0; k < 8; ++k) {
+      chunk |= std::uint64_t{static_cast<unsigned char>(bits[i + k])} << (8 * (7 - k));
     }
-    if (binary) return ChangeValue{number};
+    chunk ^= 0x3030303030303030ULL;
+    if ((chunk & ~0x0101010101010101ULL) != 0) return false;
+    // Gather the low bit of every byte, first character highest.
+    const std::uint64_t packed = (chunk * 0x0102040810204080ULL) >> 56;
+    number = (number << 8) | packed;
   }
-  return ChangeValue{std::string(bits)};
+  for (; i < count; ++i) {
+    const char bit = bits[i];
+    if (bit != '0' && bit != '1') return false;
+    number = (number << 1) | static_cast<std::uint64_t>(bit == '1');
+  }
+  word = number;
+  return true;
+}
+
+}  // namespace
+
+bool binary_vector_value(std::string_view bits, u128& number) {
+  if (bits.size() > 128) return false;
+  if (bits.size() <= 64) {
+    std::uint64_t word = 0;
+    if (!binary_word(bits, word)) return false;
+    number = word;
+    return true;
+  }
+  const std::size_t high_count = bits.size() - 64;
+  std::uint64_t high = 0;
+  std::uint64_t low = 0;
+  if (!binary_word(bits.substr(0, high_count), high) ||
+      !binary_word(bits.substr(high_count), low)) {
+    return false;
+  }
+  number = (static_cast<u128>(high) << 64) | low;
+  return true;
+}
+
+ChangeValue vector_change_value(vcd::Vector vector) {
+  u128 number = 0;
+  if (binary_vector_value(vector.bits, number)) return ChangeValue{number};
+  return ChangeValue{std::string(vector.bits)};
+}
+
+ChangeValue change_value(const ChangeView& view) {
+  switch (view.kind) {
+    case ChangeView::Kind::Scalar: return scalar_change_value(view.scalar);
+    case ChangeView::Kind::Vector: return vector_change_value(vcd::Vector{view.text});
+    case ChangeView::Kind::Real: return ChangeValue{view.real};
+    case ChangeView::Kind::String: break;
+  }
+  return ChangeValue{std::string(view.text)};
+}
+
+std::size_t write_decimal(u128 value, char* out) {
+  // Up to 19 digits per 64-bit part, so the divisions by ten are 64-bit.
+  constexpr std::uint64_t kTen19 = 10000000000000000000ULL;
+  std::array<char, kMaxDecimalDigits> digits{};
+  std::size_t pos = digits.size();
+  const auto put_part = [&](std::uint64_t part, bool pad) {
+    const std::size_t stop = pos - 19;
+    do {
+      digits[--pos] = static_cast<char>('0' + part % 10);
+      part /= 10;
+    } while (part != 0);
+    if (pad) {
+      while (pos > stop) digits[--pos] = '0';
+    }
+  };
+  if (value >> 64 == 0) {
+    put_part(static_cast<std::uint64_t>(value), false);
+  } else {
+    put_part(static_cast<std::uint64_t>(value % kTen19), true);
+    value /= kTen19;
+    if (value >> 64 == 0) {
+      put_part(static_cast<std::uint64_t>(value), false);
+    } else {
+      put_part(static_cast<std::uint64_t>(value % kTen19), true);
+      put_part(static_cast<std::uint64_t>(value / kTen19), false);
+    }
+  }
+  const std::size_t count = digits.size() - pos;
+  std::copy(digits.data() + pos, digits.data() + digits.size(), out);
+  return count;
 }
 
 std::string to_decimal(u128 value) {
-  std::array<char, 40> digits{};
-  std::size_t pos = digits.size();
-  do {
-    digits[--pos] = static_cast<char>('0' + static_cast<int>(value % 10));
-    value /= 10;
-  } while (value != 0);
-  return {digits.data() + pos, digits.size() - pos};
+  std::array<char, kMaxDecimalDigits> digits{};
+  return {digits.data(), write_decimal(value, digits.data())};
 }
 
 std::string real_display_text(double value) {

@@ -1,6 +1,8 @@
 // The value carried by one change, and its display text.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -21,6 +23,26 @@ struct ChangeValue {
   bool is_text() const { return std::holds_alternative<std::string>(value); }
 };
 
+// The value of one change as the reader hands it out, before conversion.
+// `text` views the reader's window and is valid only while the change is
+// handed on; whoever keeps it converts it (change_value) or copies it.
+struct ChangeView {
+  enum class Kind : std::uint8_t { Scalar, Vector, Real, String };
+  Kind kind;
+  vcd::Value scalar = vcd::Value::Zero;  // Scalar
+  std::string_view text;                 // Vector: its text form; String: the string
+  double real = 0;                       // Real
+
+  static ChangeView of_scalar(vcd::Value value) { return {Kind::Scalar, value, {}, 0}; }
+  static ChangeView of_vector(vcd::Vector vector) {
+    return {Kind::Vector, vcd::Value::Zero, vector.bits, 0};
+  }
+  static ChangeView of_real(double value) { return {Kind::Real, vcd::Value::Zero, {}, value}; }
+  static ChangeView of_string(std::string_view text) {
+    return {Kind::String, vcd::Value::Zero, text, 0};
+  }
+};
+
 // The value of a vector change, given as its text form ("0", "1", "x", "z"
 // per bit, most significant first).
 ChangeValue vector_change_value(vcd::Vector vector);
@@ -29,8 +51,19 @@ inline ChangeValue scalar_change_value(vcd::Value value) {
   return ChangeValue{std::string(vcd::to_text(value))};
 }
 
+// The ChangeValue a change converts to (Part 2.3).
+ChangeValue change_value(const ChangeView& view);
+
+// The number that a vector's text form stands for when it has at most 128
+// bits, all 0 or 1; false otherwise (x or z bits, or longer).
+bool binary_vector_value(std::string_view bits, u128& number);
+
 // Decimal digits, no sign, no leading zeros.
 std::string to_decimal(u128 value);
+// The same digits written to `out`, which must hold kMaxDecimalDigits;
+// returns how many were written.
+inline constexpr std::size_t kMaxDecimalDigits = 39;
+std::size_t write_decimal(u128 value, char* out);
 // Shortest text that reads back as the same double, positional notation,
 // no exponent; "-0", "NaN", "inf", "-inf".
 std::string real_display_text(double value);

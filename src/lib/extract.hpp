@@ -38,6 +38,18 @@ Result<bool> extract_time_values(const std::string& path, const std::vector<std:
   return opened->stream.run(std::forward<Sink>(sink));
 }
 
+// The same, one change at a time (TimeValueIter::run_changes): for builders
+// that convert each value once for all the records of its change.
+template <class ChangeSink>
+Result<bool> extract_changes(const std::string& path, const std::vector<std::string>& signals,
+                             std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                             ChangeSink&& sink, const vcd::Interrupt* interrupt = nullptr) {
+  auto opened =
+      open_requested_stream(path, signals, start, end, VcdError::Kind::SignalsNotFound, interrupt);
+  if (!opened) return std::unexpected(std::move(opened.error()));
+  return opened->stream.run_changes(std::forward<ChangeSink>(sink));
+}
+
 Result<std::vector<TimeValue>> extract_time_values_from_file(
     const std::string& path, const std::vector<std::string>& signals,
     std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,

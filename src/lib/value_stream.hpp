@@ -85,6 +85,14 @@ class TimeValueIter {
   template <class Sink>
   Result<bool> run(Sink&& sink);
 
+  // The same stream one change at a time, before the value is converted:
+  // `sink` is called as sink(requests, time, view) with the request
+  // positions the change feeds (in request order, each standing for one
+  // record) and returns false to stop early. The view is valid only during
+  // the call. run() is this with one TimeValue per request.
+  template <class ChangeSink>
+  Result<bool> run_changes(ChangeSink&& sink);
+
  private:
   // The requests fed by a change of `code` at the current time, or nullptr
   // when the change is not wanted.
@@ -107,19 +115,13 @@ Result<TimeValueIter> open_value_stream(const std::string& path, std::uint64_t b
                                         std::optional<std::uint64_t> end,
                                         const vcd::Interrupt* interrupt = nullptr);
 
-template <class Sink>
-Result<bool> TimeValueIter::run(Sink&& sink) {
+template <class ChangeSink>
+Result<bool> TimeValueIter::run_changes(ChangeSink&& sink) {
   bool stopped = false;
-  // Hands `value` to every request of the change, copying it for all but
-  // the last.
-  const auto emit = [&](const std::vector<std::uint32_t>& requests, ChangeValue&& value) {
-    for (std::size_t i = 0; i < requests.size(); ++i) {
-      const std::uint32_t request = requests[i];
-      TimeValue record{(*names_)[request], request, current_time_,
-                       i + 1 == requests.size() ? std::move(value) : value};
-      if (!sink(std::move(record))) return !(stopped = true);
-    }
-    return true;
+  const auto emit = [&](const std::vector<std::uint32_t>& requests, const ChangeView& view) {
+    if (sink(requests, current_time_, view)) return true;
+    stopped = true;
+    return false;
   };
   auto read = parser_.for_each_command([&](const auto& command) {
     using C = std::decay_t<decltype(command)>;
@@ -128,16 +130,16 @@ Result<bool> TimeValueIter::run(Sink&& sink) {
       return !(end_ && current_time_ > *end_);
     } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
       const auto* requests = wanted(command.id_code);
-      return requests == nullptr || emit(*requests, scalar_change_value(command.value));
+      return requests == nullptr || emit(*requests, ChangeView::of_scalar(command.value));
     } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
       const auto* requests = wanted(command.id_code);
-      return requests == nullptr || emit(*requests, vector_change_value(command.vector));
+      return requests == nullptr || emit(*requests, ChangeView::of_vector(command.vector));
     } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
       const auto* requests = wanted(command.id_code);
-      return requests == nullptr || emit(*requests, ChangeValue{command.value});
+      return requests == nullptr || emit(*requests, ChangeView::of_real(command.value));
     } else if constexpr (std::is_same_v<C, vcd::cmd::StringChange>) {
       const auto* requests = wanted(command.id_code);
-      return requests == nullptr || emit(*requests, ChangeValue{std::string(command.text)});
+      return requests == nullptr || emit(*requests, ChangeView::of_string(command.text));
     } else {
       // Simulation sections and declarations met in the body carry no value.
       return true;
@@ -145,6 +147,23 @@ Result<bool> TimeValueIter::run(Sink&& sink) {
   });
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return !stopped;
+}
+
+template <class Sink>
+Result<bool> TimeValueIter::run(Sink&& sink) {
+  // Hands the converted value to every request of the change, copying it for
+  // all but the last.
+  return run_changes(
+      [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
+        ChangeValue value = change_value(view);
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+          const std::uint32_t request = requests[i];
+          TimeValue record{(*names_)[request], request, time,
+                           i + 1 == requests.size() ? std::move(value) : value};
+          if (!sink(std::move(record))) return false;
+        }
+        return true;
+      });
 }
 
 }  // namespace quarnel
