@@ -32,7 +32,7 @@ CODES = {"top.clk": ("!", 1), "top.clk_alias": ("!", 1), "top.byte[7:0]": ('"', 
 
 
 def real_text(value):
-    """The display text of a real (Part 2.3), from repr's shortest digits."""
+    """The display text of a real, from repr's shortest digits."""
     if value != value:
         return "NaN"
     if value in (float("inf"), float("-inf")):
@@ -63,7 +63,7 @@ def random_dump(seed, steps=3000):
             if rng.random() < 0.5:
                 bits = bits.lstrip("0") or "0"  # as simulators write them
         earlier.append(bits)
-        # Part 2.3: the vector as written decides, not the declared width.
+        # The vector as written decides, not the declared width.
         if set(bits) <= {"0", "1"} and len(bits) <= 128:
             return bits, str(int(bits, 2))
         return bits, bits.lower()

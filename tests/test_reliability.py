@@ -287,8 +287,8 @@ def test_compare_stops_while_only_the_longer_file_is_still_read(long_dump, vcd, 
 def test_ctrl_c_is_not_lost_to_python_code_run_by_the_garbage_collector(tmp_path):
     """extract builds objects as it reads, so collections run during the call, and with
     them Python code (here a gc callback) that takes a pending signal and drops what its
-    handler raises. The call looks for signals before each object it builds, so the
-    collector rarely gets one first, and a repeated Ctrl-C always stops the call."""
+    handler raises. The call pauses the collector while it builds and looks for signals
+    every 65,536 records, so a repeated Ctrl-C always stops the call."""
     path = tmp_path / "records.vcd"
     with open(path, "wb") as f:
         f.write(HEAD.encode())

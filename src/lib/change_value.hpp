@@ -51,7 +51,7 @@ inline ChangeValue scalar_change_value(vcd::Value value) {
   return ChangeValue{std::string(vcd::to_text(value))};
 }
 
-// The ChangeValue a change converts to (Part 2.3).
+// The ChangeValue a change converts to.
 ChangeValue change_value(const ChangeView& view);
 
 // The number that a vector's text form stands for when it has at most 128

@@ -13,7 +13,7 @@
 
 namespace quarnel::python {
 
-// Builds the str of a value's display text (Part 2.3). Texts are shared
+// Builds the str of a value's display text. Texts are shared
 // where it is cheap to find them again: the one-bit texts "0", "1", "x", "z"
 // and the decimal texts of small integers are made once per converter, and
 // the texts of recent larger numbers, reals and short texts are kept in

@@ -12,7 +12,7 @@ using namespace quarnel;
 
 namespace {
 
-// One bit at a time, as Part 2.3 states the rule.
+// One bit at a time, the plain way.
 bool reference_binary(std::string_view bits, u128& number) {
   if (bits.size() > 128) return false;
   u128 value = 0;
