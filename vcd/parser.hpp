@@ -429,8 +429,8 @@ namespace detail {
   const std::uint64_t digits = (word - kOnes * 32) & code_bytes;
   const std::uint64_t pairs =
       (digits & 0x00FF00FF00FF00FFULL) + ((digits >> 8) & 0x00FF00FF00FF00FFULL) * 94;
-  const std::uint64_t quads =
-      (pairs & 0x0000FFFF0000FFFFULL) + ((pairs >> 16) & 0x0000FFFF0000FFFFULL) * (94 * 94);
+  const std::uint64_t quads = (pairs & 0x0000FFFF0000FFFFULL) +
+                              ((pairs >> 16) & 0x0000FFFF0000FFFFULL) * (std::uint64_t{94} * 94);
   code = IdCode{(quads & 0xFFFFFFFFULL) + (quads >> 32) * (94ULL * 94 * 94 * 94) - 1};
   p += length + 1;
   return true;

@@ -308,15 +308,21 @@ void ChangeList::add_scalar(std::uint64_t stamp, vcd::Value value) {
 }
 
 void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
-  if (const auto number = binary_number<std::uint64_t>(bits)) return add_integer(stamp, *number);
-  add_wide_vector(stamp, bits);
+  if (const auto number = binary_number<std::uint64_t>(bits)) {
+    add_integer(stamp, *number);
+  } else {
+    add_wide_vector(stamp, bits);
+  }
 }
 
 // Kept apart from add_vector, whose common case then stays lean without the
 // 128-bit arithmetic.
 void ChangeList::add_wide_vector(std::uint64_t stamp, std::string_view bits) {
-  if (const auto number = binary_number<u128>(bits)) return add_integer(stamp, *number);
-  add_string(stamp, bits);
+  if (const auto number = binary_number<u128>(bits)) {
+    add_integer(stamp, *number);
+  } else {
+    add_string(stamp, bits);
+  }
 }
 
 template <class T>
@@ -339,7 +345,8 @@ void ChangeList::add_string(std::uint64_t stamp, std::string_view text) {
   // A one-character text of a scalar value is that scalar.
   if (const std::size_t scalar = kScalarTexts.find(text);
       text.size() == 1 && scalar != std::string_view::npos) {
-    return add_scalar(stamp, static_cast<vcd::Value>(scalar));
+    add_scalar(stamp, static_cast<vcd::Value>(scalar));
+    return;
   }
   append(stamp, 1 + kMaxVarintBytes + text.size(), [text](unsigned char* out) {
     *out++ = kText;

@@ -86,7 +86,8 @@ auto side_by_side(First first, Second second, const vcd::Interrupt* interrupt)
   }
   worker.join();
   if (failure) std::rethrow_exception(failure);
-  if (caller_stopped) second_result = interrupted();
+  // Without a failure the second read has left its result.
+  if (caller_stopped || !second_result) second_result = interrupted();
   return {std::move(first_result), std::move(*second_result)};
 }
 
