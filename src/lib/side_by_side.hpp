@@ -69,7 +69,18 @@ auto side_by_side(First first, Second second, const vcd::Interrupt* interrupt)
     return {std::move(first_result), second(interrupt)};
   }
 
-  auto first_result = first(&first_interrupt);
+  // Should the first read run out of memory, the second is stopped and
+  // joined before the failure goes on.
+  const auto first_read = [&] {
+    try {
+      return first(&first_interrupt);
+    } catch (...) {
+      stop.store(true);
+      worker.join();
+      throw;
+    }
+  };
+  auto first_result = first_read();
   if (!first_result) stop.store(true);
   // Wait for the second read while still answering the caller's interrupt.
   // Once it has fired it is not asked again, and the second result, even if
