@@ -10,6 +10,7 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import quarnel
+from idcodes import code_text
 
 # QUARNEL_EXAMPLES=N runs N random examples per property instead of a fixed set.
 EXAMPLES = os.environ.get("QUARNEL_EXAMPLES")
@@ -34,16 +35,6 @@ class Dump:
         self.changes = changes      # (name, time, kind, value) in file order
         self.start_time = start_time
         self.end_time = end_time
-
-
-def code_text(number):
-    text = ""
-    number += 1
-    while number:
-        number -= 1
-        text += chr(33 + number % 94)
-        number //= 94
-    return text
 
 
 def full_name(index, kind, width):

@@ -16,6 +16,7 @@ from pathlib import Path
 import pytest
 
 import quarnel
+from idcodes import code_text
 
 # Under AddressSanitizer memory is held back on purpose and everything runs slower.
 SANITIZED = os.environ.get("QUARNEL_SANITIZE", "OFF").upper() in ("1", "ON", "TRUE", "YES")
@@ -496,17 +497,6 @@ print(quarnel.compare(p, p, signals=["top.s0"])["passed"])
     assert out == ["1000000 top.s999999", "1000000", "[('top.s0', 1), ('top.s999999', 0)]", "True"]
     assert seconds < 60
     assert memory - baseline_memory(tmp_path) < 1500
-
-
-def code_text(number):
-    """The identifier code whose value is `number`."""
-    text = ""
-    number += 1
-    while number:
-        number -= 1
-        text += chr(33 + number % 94)
-        number //= 94
-    return text
 
 
 @pytest.mark.skipif(SANITIZED, reason="memory use and times of a sanitizer build say nothing")
