@@ -62,41 +62,6 @@ T read_varint(const unsigned char*& in) {
   }
 }
 
-// The first 1 to 8 bytes at `bytes` as a little-endian number, read with two
-// loads that may overlap.
-std::uint64_t load_up_to_8(const char* bytes, std::size_t count) {
-  const auto load = [bytes](std::size_t offset, auto word) {
-    std::memcpy(&word, bytes + offset, sizeof word);
-    return static_cast<std::uint64_t>(word);
-  };
-  if (count >= 4)
-    return load(0, std::uint32_t{}) | load(count - 4, std::uint32_t{}) << 8 * (count - 4);
-  if (count >= 2)
-    return load(0, std::uint16_t{}) | load(count - 2, std::uint16_t{}) << 8 * (count - 2);
-  return load(0, std::uint8_t{});
-}
-
-// The number the bits spell, when they are all 0 or 1 and fit in T.
-template <class T>
-std::optional<T> binary_number(std::string_view bits) {
-  if (bits.size() > sizeof(T) * 8) return std::nullopt;
-  T number = 0;
-  // Up to eight at a time, the odd ones first: each byte 0x30 or 0x31, whose
-  // low bits the multiplication gathers into the top byte, the first
-  // character highest.
-  for (std::size_t i = 0, count = (bits.size() - 1) % 8 + 1; i < bits.size();
-       i += count, count = 8) {
-    constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
-    const std::uint64_t word =
-        count == 8 ? load_up_to_8(bits.data() + i, 8) : load_up_to_8(bits.data() + i, count);
-    const std::uint64_t used = ~std::uint64_t{0} >> (64 - 8 * count);
-    if ((word & ~kOnes) != (0x30 * kOnes & used)) return std::nullopt;
-    number = (number << count) |
-             static_cast<T>(((word & kOnes) * 0x8040201008040201ULL) >> (64 - count));
-  }
-  return number;
-}
-
 std::size_t packed_size(const unsigned char* value) {
   if (value[0] < kInteger) return 1;
   const unsigned char* end = value + 1;
@@ -308,20 +273,14 @@ void ChangeList::add_scalar(std::uint64_t stamp, vcd::Value value) {
 }
 
 void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
-  if (const auto number = binary_number<std::uint64_t>(bits)) {
-    add_integer(stamp, *number);
-  } else {
-    add_wide_vector(stamp, bits);
-  }
-}
-
-// Kept apart from add_vector, whose common case then stays lean without the
-// 128-bit arithmetic.
-void ChangeList::add_wide_vector(std::uint64_t stamp, std::string_view bits) {
-  if (const auto number = binary_number<u128>(bits)) {
-    add_integer(stamp, *number);
-  } else {
+  u128 number = 0;
+  if (!binary_vector_value(bits, number)) {
     add_string(stamp, bits);
+  } else if (number >> 64 == 0) {
+    // Most vectors fit in 64 bits, whose varint is cheaper to write.
+    add_integer(stamp, static_cast<std::uint64_t>(number));
+  } else {
+    add_integer(stamp, number);
   }
 }
 

@@ -85,8 +85,6 @@ class ChangeList {
   void grow(std::size_t room);
   template <class T>
   void add_integer(std::uint64_t stamp, T value);
-  // Vectors of more than 64 bits, or with x or z bits.
-  void add_wide_vector(std::uint64_t stamp, std::string_view bits);
 
   std::unique_ptr<unsigned char[]> bytes_;
   std::size_t size_ = 0;
