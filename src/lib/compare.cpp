@@ -5,10 +5,10 @@
 #include <cstring>
 #include <limits>
 #include <type_traits>
-#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 
+#include "src/lib/code_index.hpp"
 #include "src/lib/header_pass.hpp"
 #include "src/lib/normalize.hpp"
 #include "src/lib/side_by_side.hpp"
@@ -167,39 +167,11 @@ bool same_changes(const ChangeList& a, const ChangeList& b, std::size_t same_tim
          (a.bytes().empty() || a.last_stamp() < same_times);
 }
 
-// The list of each wanted identifier code. Codes are mostly small dense
-// numbers, so those below a bound are looked up in a flat table.
-class CodeLists {
- public:
-  static constexpr std::uint32_t kNone = std::numeric_limits<std::uint32_t>::max();
-
-  [[gnu::always_inline]] std::uint32_t find(vcd::IdCode code) const {
-    if (code.value < flat_.size()) return flat_[code.value];
-    if (sparse_.empty()) return kNone;
-    const auto it = sparse_.find(code);
-    return it == sparse_.end() ? kNone : it->second;
-  }
-
-  void add(vcd::IdCode code, std::uint32_t list) {
-    if (code.value >= kFlatLimit) {
-      sparse_.emplace(code, list);
-      return;
-    }
-    if (code.value >= flat_.size()) flat_.resize(code.value + 1, kNone);
-    flat_[code.value] = list;
-  }
-
- private:
-  static constexpr std::uint64_t kFlatLimit = std::uint64_t{1} << 20;
-  std::vector<std::uint32_t> flat_;
-  std::unordered_map<vcd::IdCode, std::uint32_t> sparse_;
-};
-
 // Hands each change of a wanted identifier code within the window to its
 // list; a command visitor for the parser.
 class Collector {
  public:
-  Collector(SignalValues& values, const CodeLists& lists, std::optional<std::uint64_t> start,
+  Collector(SignalValues& values, const CodeIndex& lists, std::optional<std::uint64_t> start,
             std::optional<std::uint64_t> end)
       : values_(values), lists_(lists), start_(start), end_(end) {}
 
@@ -229,7 +201,7 @@ class Collector {
   // the current time is then on the timeline, at stamp_.
   [[gnu::always_inline]] ChangeList* list_for(vcd::IdCode code) {
     const std::uint32_t list = lists_.find(code);
-    if (list == CodeLists::kNone || (start_ && time_ < *start_)) return nullptr;
+    if (list == CodeIndex::kNone || (start_ && time_ < *start_)) return nullptr;
     if (!stamped_) {
       stamp_ = values_.times.size();
       values_.times.push_back(time_);
@@ -239,7 +211,7 @@ class Collector {
   }
 
   SignalValues& values_;
-  const CodeLists& lists_;
+  const CodeIndex& lists_;
   std::optional<std::uint64_t> start_;
   std::optional<std::uint64_t> end_;
   std::uint64_t time_ = 0;
@@ -385,16 +357,13 @@ Result<SignalValues> collect_signal_values(const std::string& path, const Header
   SignalValues values;
   values.lists.emplace_back();
   values.list_of.reserve(names.size());
-  CodeLists lists;
+  CodeIndex lists;
+  for (const Signal& signal : header.signals) lists.cover(signal.id_code);
   for (const std::string& name : names) {
     std::uint32_t list = 0;
     if (const Signal* signal = header.find(name)) {
-      list = lists.find(signal->id_code);
-      if (list == CodeLists::kNone) {
-        list = static_cast<std::uint32_t>(values.lists.size());
-        lists.add(signal->id_code, list);
-        values.lists.emplace_back();
-      }
+      list = lists.insert(signal->id_code, static_cast<std::uint32_t>(values.lists.size()));
+      if (list == values.lists.size()) values.lists.emplace_back();
     }
     values.list_of.push_back(list);
   }

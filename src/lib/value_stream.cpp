@@ -1,43 +1,18 @@
 #include "src/lib/value_stream.hpp"
 
-#include <algorithm>
-
 #include "src/lib/header_pass.hpp"
 
 namespace quarnel {
 
-void TargetMap::cover(vcd::IdCode code) {
-  const std::uint64_t size = std::min(code.value + 1, kFlatLimit);
-  if (size > flat_.size()) flat_.resize(size, -1);
-}
-
 void TargetMap::add(vcd::IdCode code, std::uint32_t request) {
-  std::size_t slot = slots_.size();
-  if (code.value < kFlatLimit) {
-    if (code.value >= flat_.size()) flat_.resize(code.value + 1, -1);
-    if (flat_[code.value] < 0) {
-      flat_[code.value] = static_cast<std::int32_t>(slot);
-      slots_.emplace_back();
-    } else {
-      slot = static_cast<std::size_t>(flat_[code.value]);
-    }
-  } else {
-    const auto [it, inserted] = sparse_.try_emplace(code, slot);
-    if (inserted) {
-      slots_.emplace_back();
-    } else {
-      slot = it->second;
-    }
-  }
+  const std::uint32_t slot = index_.insert(code, static_cast<std::uint32_t>(slots_.size()));
+  if (slot == slots_.size()) slots_.emplace_back();
   slots_[slot].push_back(request);
 }
 
 TargetRequest build_target_map(const HeaderInfo& header, const std::vector<std::string>& names) {
   TargetRequest request;
-  vcd::IdCode highest{0};
-  for (const Signal& signal : header.signals)
-    highest.value = std::max(highest.value, signal.id_code.value);
-  request.targets.cover(highest);
+  for (const Signal& signal : header.signals) request.targets.cover(signal.id_code);
   for (std::size_t i = 0; i < names.size(); ++i) {
     if (const Signal* signal = header.find(names[i])) {
       request.targets.add(signal->id_code, static_cast<std::uint32_t>(i));

@@ -7,10 +7,10 @@
 #include <string>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 #include "src/lib/change_value.hpp"
+#include "src/lib/code_index.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/byte_source.hpp"
@@ -22,28 +22,19 @@ namespace quarnel {
 // request list adds its position under the code of its signal, in order.
 class TargetMap {
  public:
-  // Makes the flat table cover every code up to `code`, so that looking up
-  // any declared code takes the same road.
-  void cover(vcd::IdCode code);
+  // Makes looking up any code up to `code` take the same road.
+  void cover(vcd::IdCode code) { index_.cover(code); }
   void add(vcd::IdCode code, std::uint32_t request);
   // Request positions fed by `code`, or nullptr when nobody asked for it.
   const std::vector<std::uint32_t>* find(vcd::IdCode code) const {
-    if (code.value < flat_.size()) {
-      const std::int32_t slot = flat_[code.value];
-      return slot < 0 ? nullptr : &slots_[static_cast<std::size_t>(slot)];
-    }
-    if (sparse_.empty()) return nullptr;
-    const auto it = sparse_.find(code);
-    return it == sparse_.end() ? nullptr : &slots_[it->second];
+    const std::uint32_t slot = index_.find(code);
+    return slot == CodeIndex::kNone ? nullptr : &slots_[slot];
   }
   bool empty() const { return slots_.empty(); }
 
  private:
-  // Codes below this bound are looked up in a flat table.
-  static constexpr std::uint64_t kFlatLimit = std::uint64_t{1} << 20;
+  CodeIndex index_;
   std::vector<std::vector<std::uint32_t>> slots_;
-  std::vector<std::int32_t> flat_;
-  std::unordered_map<vcd::IdCode, std::size_t> sparse_;
 };
 
 struct TargetRequest {
