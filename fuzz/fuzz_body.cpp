@@ -22,8 +22,9 @@
 #include "src/lib/extract.hpp"
 #include "src/lib/find.hpp"
 #include "src/lib/metadata.hpp"
-#include "src/lib/normalize.hpp"
+#include "src/lib/target.hpp"
 #include "src/lib/toggles.hpp"
+#include "src/lib/value_equality.hpp"
 #include "vcd/interrupt.hpp"
 
 namespace {
@@ -99,14 +100,15 @@ bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
 std::map<std::string_view, std::uint64_t> toggles_from(
     const std::vector<quarnel::TimeValue>& records, const quarnel::HeaderInfo& header) {
   std::map<std::string_view, std::uint64_t> counts;
-  std::map<std::string_view, std::string> last;
-  std::string text;
+  std::map<std::string_view, const quarnel::ChangeValue*> last;
   for (const auto& record : records) {
-    quarnel::comparison_text(record.value, header.find(record.signal)->width, text);
-    auto [it, first] = last.try_emplace(record.signal, text);
+    auto [it, first] = last.try_emplace(record.signal, &record.value);
     auto& count = counts[record.signal];
-    if (!first && it->second != text) ++count;
-    it->second = text;
+    if (!first &&
+        !quarnel::same_toggle_value(*it->second, record.value, header.find(record.signal)->width)) {
+      ++count;
+    }
+    it->second = &record.value;
   }
   return counts;
 }
@@ -142,9 +144,14 @@ void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& 
   // Texts that the target parser reads as another text (digits with leading
   // zeros, surrounding blanks) cannot name this value.
   if (quarnel::target_text(target) != wanted) return;
+  // Bits match a target of bits with x or z in it when both shorten alike.
+  const bool bit_like = wanted.find_first_not_of("01xz") == std::string::npos &&
+                        wanted.find_first_of("xz") != std::string::npos;
+  const std::string bits_wanted(bit_like ? quarnel::shorten_bits(wanted) : wanted);
   std::size_t occurrence = 0;
   for (const auto* record : own) {
-    if (quarnel::normalize_value(record->value) == wanted) ++occurrence;
+    const std::string& want = record->value.is_bits() ? bits_wanted : wanted;
+    if (quarnel::normalize_value(record->value) == want) ++occurrence;
     if (record == &chosen) break;
   }
   auto found =

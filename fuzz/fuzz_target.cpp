@@ -10,7 +10,8 @@
 
 #include "fuzz/fuzz_file.hpp"
 #include "src/lib/change_value.hpp"
-#include "src/lib/normalize.hpp"
+#include "src/lib/target.hpp"
+#include "src/lib/value_equality.hpp"
 #include "vcd/number.hpp"
 #include "vcd/unicode.hpp"
 
@@ -32,7 +33,7 @@ void check_target(std::string_view bytes) {
   } else {
     // A string change holding the trimmed text matches, whatever its case.
     const std::string_view trimmed = vcd::unicode::trim_white_space(bytes);
-    FUZZ_CHECK(quarnel::normalize_value(ChangeValue{std::string(trimmed)}) == text);
+    FUZZ_CHECK(quarnel::normalize_value(ChangeValue::of_string(std::string(trimmed))) == text);
   }
 }
 
@@ -61,10 +62,37 @@ void check_number_texts(const std::uint8_t* data, std::size_t size) {
   }
 }
 
+// `bits` left-extended to `width` as IEEE 1364 extends a vector value.
+std::string extend(std::string_view bits, std::size_t width) {
+  const char fill = bits.front() == '1' ? '0' : bits.front();
+  return std::string(width - bits.size(), fill) + std::string(bits);
+}
+
+// Two bit texts made from the input agree exactly when they are the same
+// bits at a common width, whether written as a vector or read as a number.
+void check_bits(const std::uint8_t* data, std::size_t size) {
+  if (size < 2) return;
+  std::string text;
+  for (std::size_t i = 0; i < size; ++i) text += "01xz"[data[i] & (data[0] & 0x80 ? 3 : 1)];
+  const std::size_t split = 1 + data[0] % (size - 1);
+  const std::string_view a = std::string_view(text).substr(0, split);
+  const std::string_view b = std::string_view(text).substr(split);
+  const std::size_t width = std::max(a.size(), b.size());
+  const bool same = extend(a, width) == extend(b, width);
+  const auto value_a = quarnel::vector_change_value(vcd::Vector{a});
+  const auto value_b = quarnel::vector_change_value(vcd::Vector{b});
+  FUZZ_CHECK(quarnel::values_agree(value_a, value_b) == same);
+  FUZZ_CHECK(quarnel::same_toggle_value(value_b, value_a, 8) == same);
+  FUZZ_CHECK((quarnel::normalize_value(value_a) == quarnel::normalize_value(value_b)) == same);
+  const bool unknown = extend("x", a.size()) == a || extend("z", a.size()) == a;
+  FUZZ_CHECK(quarnel::is_unknown(value_a) == unknown);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   check_target({reinterpret_cast<const char*>(data), size});
   check_number_texts(data, size);
+  check_bits(data, size);
   return 0;
 }

@@ -67,7 +67,11 @@ AGREEMENT = [
     ("sAB !", "sABC !", "AB", "ABC", False),
     ("sX !", "x!", None, None, False), ("sZ !", "bz !", None, None, False),
     ("b1x !", "b1X !", None, None, False), ("b0x1 !", "bx1 !", "0x1", "x1", False),
-    ("bx1 !", "b01 !", "x1", "1", False), ("bxx !", "b11 !", "xx", "3", False),
+    ("bx1 !", "b01 !", "x1", "1", False), ("bxx !", "b11 !", "xx", "3", True),
+    # Bits by value after left extension, however long the spelling.
+    ("b1x !", "b001x !", None, None, False), ("bx !", "bxxxx !", None, None, False),
+    ("bzz0 !", "bz0 !", None, None, False), ("b0zz !", "b0z !", "0zz", "0z", False),
+    ("b1 !", "b" + "0" * 129 + "1 !", None, None, False), ("b001x !", "s1X !", None, None, False),
     ("bx !", "b1 !", "x", "1", True), ("sZ !", "b0 !", "Z", "0", True),
     ("x!", "z!", "x", "z", True),
 ]

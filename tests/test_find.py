@@ -54,15 +54,19 @@ TARGETS = [
     ("b" + "1" * 128 + " &", "0x" + "F" * 32, str(U128)),
     ("b" + "1" * 128 + " &", str(U128), str(U128)),
     ("b1 &", "0x" + "0" * 40 + "1", "1"), ("b1 &", "0" * 50 + "1", "1"),
-    # 2^128 is text: it never equals a number, but may equal a 129-bit vector's text.
+    # 2^128 is text: it never equals a number, but equals a 129-bit vector in decimal.
     ("b1" + "0" * 128 + " '", "0x1" + "0" * 32, None),
-    ("b1" + "0" * 128 + " '", "1" + "0" * 128, "1" + "0" * 128),
+    ("b1" + "0" * 128 + " '", str(U128 + 1), "1" + "0" * 128),
+    ("b1" + "0" * 128 + " '", "1" + "0" * 128, None),
     ("s" + str(U128 + 1) + " %", str(U128 + 1), str(U128 + 1)),
     ("1!", "1", "1"), ("1!", "0x1", "1"), ("1!", "+1", "1"), ("1!", "01", "1"),
     ("1!", "1.0", None), ("0!", "x", None),
     ("X!", "x", "x"), ("x!", "X", "x"), ("z!", " Z ", "z"),
     ("bx #", "x", "x"), ("bZ #", "z", "z"), ("b10X1 #", "10x1", "10x1"),
     ("b0x1 #", "0x1", None), ("b00x1 #", "0x1", None), ("b0x1 #", "0X1", None),
+    # Bits with x or z by value after left extension; strings as written.
+    ("b0x1 #", "00x1", "0x1"), ("bxxxx #", "x", "xxxx"), ("b001z #", "1z", "001z"),
+    ("b1x #", "x1x", None), ("s00x1 %", "00x1", "00x1"), ("s0x1 %", "00x1", None),
     ("r2.5 $", "2.5", "2.5"), ("r2 $", "2", "2"), ("r2 $", "0x2", "2"), ("r2 $", "2.0", None),
     ("r-0 $", "-0", "-0"), ("r0 $", "-0", None), ("r-inf $", " -INF", "-inf"),
     ("r1e21 $", "1" + "0" * 21, "1" + "0" * 21),
@@ -195,7 +199,7 @@ def data(name):
 @pytest.mark.parametrize("signal, target, occurrence, time, value", [
     ("top.clk", "1", 1, 5000000, "1"), ("top.clk", "1", 3, 25000000, "1"),
     ("top.gen(1).g", "X", 1, 15000000, "x"), ("top.data[3:0]", "10X1", 1, 7000000, "10x1"),
-    ("top.zbus[1:0]", "ZZ", 1, 0, "zz"), ("top.zbus[1:0]", "z", 1, None, None),
+    ("top.zbus[1:0]", "ZZ", 1, 0, "zz"), ("top.zbus[1:0]", "z", 1, 0, "zz"),
     ("top.u8[7:0]", "0xFF", 1, 17000000, "255"), ("top.r", "-0.00225", 1, 17000000, "-0.00225"),
 ])
 def test_simulator_dump(signal, target, occurrence, time, value):

@@ -32,6 +32,7 @@ class Dump:
         self.text = text
         self.signals = signals      # (kind, width) in declaration order
         self.names = [full_name(i, kind, width) for i, (kind, width) in enumerate(signals)]
+        self.kinds = {name: kind for name, (kind, _) in zip(self.names, signals)}
         self.changes = changes      # (name, time, kind, value) in file order
         self.start_time = start_time
         self.end_time = end_time
@@ -44,6 +45,7 @@ def full_name(index, kind, width):
 
 SECTIONS = ("$dumpvars", "$dumpall", "$dumpoff", "$dumpon")
 VAR_TYPES = {"scalar": "wire", "vector": "reg", "real": "real", "string": "string"}
+BIT_KINDS = ("scalar", "vector")
 
 
 @st.composite
@@ -122,10 +124,28 @@ def same_value(kind, expected, shown):
     return shown == str(expected)
 
 
-def toggles_of(records):
+def shorten(bits):
+    """Bits without what left extension restores: a leading 0 before 0 or 1, a leading x or
+    z before the same letter."""
+    while len(bits) > 1 and (bits[0] == "0" and bits[1] in "01" or bits[0] in "xz" and bits[1] == bits[0]):
+        bits = bits[1:]
+    return bits
+
+
+def bits_key(shown):
+    """The value that the text extract gives for a scalar or vector stands for: a number,
+    or the shortened bits when they hold x or z."""
+    if len(shown) <= 39 and shown.isdigit():
+        return int(shown)
+    bits = shorten(shown)
+    return int(bits, 2) if set(bits) <= {"0", "1"} else bits
+
+
+def toggles_of(records, kinds):
     counts, last = {}, {}
     for record in records:
-        name, value = record["signal"], record["value"]
+        name = record["signal"]
+        value = bits_key(record["value"]) if kinds[name] in BIT_KINDS else record["value"]
         counts.setdefault(name, 0)
         if name in last and last[name] != value:
             counts[name] += 1
@@ -150,15 +170,25 @@ def target_text(text):
     return text
 
 
-def check_find(path, records, name):
+def matches(kind, shown, target):
+    if kind not in BIT_KINDS:
+        return shown.lower() == target
+    key = bits_key(shown)
+    if isinstance(key, int):
+        return target == str(key)
+    bit_like = set(target) <= set("01xz") and set(target) & set("xz")
+    return (shorten(target) if bit_like else target) == key
+
+
+def check_find(path, records, name, kind):
     own = [r for r in records if r["signal"] == name]
     for wanted in {r["value"] for r in own[:5]}:
         target = target_text(wanted)
-        matches = [r for r in own if r["value"].lower() == target]
-        for occurrence, record in enumerate(matches[:3], 1):
+        found = [r for r in own if matches(kind, r["value"], target)]
+        for occurrence, record in enumerate(found[:3], 1):
             assert quarnel.find(path, name, wanted, occurrence) == {
                 "found": True, "signal": name, "time": record["time"], "value": record["value"]}
-        assert quarnel.find(path, name, wanted, len(matches) + 1) == {
+        assert quarnel.find(path, name, wanted, len(found) + 1) == {
             "found": False, "signal": name, "time": None, "value": None}
 
 
@@ -188,10 +218,11 @@ def test_valid_dumps_agree_with_the_model(tmp_path, dump):
     assert [(r["signal"], r["time"]) for r in records] == model
     for record, (_, _, kind, value) in zip(records, dump.changes):
         assert same_value(kind, value, record["value"]), (record, value)
+    kinds = dump.kinds
     counts = quarnel.toggles(path, dump.names)
-    assert counts == {name: toggles_of(records).get(name, 0) for name in dump.names}
+    assert counts == {name: toggles_of(records, kinds).get(name, 0) for name in dump.names}
     for name in dump.names:
-        check_find(path, records, name)
+        check_find(path, records, name, kinds[name])
     same = quarnel.compare(path, path)
     assert same["passed"] and same["mismatches"] == []
     assert same["common_signals"] == sorted(dump.names, key=lambda n: n.encode())
@@ -264,9 +295,10 @@ def test_damaged_dumps_raise_only_documented_exceptions(tmp_path, data):
     records = outcome(lambda: quarnel.extract(m, names))
     counts = outcome(lambda: quarnel.toggles(m, names))
     if not isinstance(records, Exception):
-        assert counts == {name: toggles_of(records).get(name, 0) for name in names}
+        kinds = {name: original.kinds.get(name, "string") for name in names}
+        assert counts == {name: toggles_of(records, kinds).get(name, 0) for name in names}
         for name in names[:2]:
-            check_find(m, records, name)
+            check_find(m, records, name, kinds[name])
     else:
         assert isinstance(counts, Exception) and str(counts) == str(records)
     for name in names[:2]:

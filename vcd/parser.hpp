@@ -580,7 +580,7 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
     }
     case 'r':
     case 'R': {
-      if (!scan_token(p, line_feeds, kTokenCapacity, token)) return false;
+      if (!scan_token(p, line_feeds, static_cast<std::size_t>(end_ - p), token)) return false;
       const auto value = parse_real(token);
       if (!value || !scan_id_code(p, line_feeds, code)) return false;
       return finish(cmd::RealChange{code, *value});
@@ -716,8 +716,8 @@ Result<std::optional<Command>> Parser<Source>::read_vector_change() {
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_real_change() {
-  std::array<char, kTokenCapacity> buffer{};
-  auto token = read_token_str(buffer.data(), buffer.size());
+  // A literal of any length: exact decimal expansions run long.
+  auto token = read_token_string();
   if (!token) return std::unexpected(std::move(token.error()));
   auto value = parse_or_fail(parse_real(*token));
   if (!value) return std::unexpected(std::move(value.error()));

@@ -60,7 +60,7 @@ bool binary_vector_value(std::string_view bits, u128& number) {
 ChangeValue vector_change_value(vcd::Vector vector) {
   u128 number = 0;
   if (binary_vector_value(vector.bits, number)) return ChangeValue{number};
-  return ChangeValue{std::string(vector.bits)};
+  return ChangeValue::of_bits(std::string(vector.bits));
 }
 
 ChangeValue change_value(const ChangeView& view) {
@@ -70,7 +70,7 @@ ChangeValue change_value(const ChangeView& view) {
     case ChangeView::Kind::Real: return ChangeValue{view.real};
     case ChangeView::Kind::String: break;
   }
-  return ChangeValue{std::string(view.text)};
+  return ChangeValue::of_string(std::string(view.text));
 }
 
 std::size_t write_decimal(u128 value, char* out) {

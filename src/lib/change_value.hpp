@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <variant>
 
 #include "vcd/value.hpp"
@@ -17,10 +18,18 @@ struct ChangeValue {
   // Integer: a vector of at most 128 bits, all 0 or 1. Real: a real change.
   // Text: a scalar, a vector with x or z bits or over 128 bits, a string.
   std::variant<u128, double, std::string> value;
+  // Whether a Text holds the bits of a scalar or vector change ("0", "1",
+  // "x", "z" per bit) rather than the text of a string change.
+  bool bits = false;
+
+  static ChangeValue of_bits(std::string text) { return {std::move(text), true}; }
+  static ChangeValue of_string(std::string text) { return {std::move(text), false}; }
 
   bool is_integer() const { return std::holds_alternative<u128>(value); }
   bool is_real() const { return std::holds_alternative<double>(value); }
   bool is_text() const { return std::holds_alternative<std::string>(value); }
+  // Integers and the texts of scalar and vector changes.
+  bool is_bits() const { return is_integer() || (bits && is_text()); }
 };
 
 // The value of one change as the reader hands it out, before conversion.
@@ -48,7 +57,7 @@ struct ChangeView {
 ChangeValue vector_change_value(vcd::Vector vector);
 
 inline ChangeValue scalar_change_value(vcd::Value value) {
-  return ChangeValue{std::string(vcd::to_text(value))};
+  return ChangeValue::of_bits(std::string(vcd::to_text(value)));
 }
 
 // The ChangeValue a change converts to.

@@ -10,8 +10,8 @@
 
 #include "src/lib/code_index.hpp"
 #include "src/lib/header_pass.hpp"
-#include "src/lib/normalize.hpp"
 #include "src/lib/side_by_side.hpp"
+#include "src/lib/value_equality.hpp"
 #include "vcd/byte_source.hpp"
 #include "vcd/file.hpp"
 #include "vcd/parser.hpp"
@@ -24,8 +24,9 @@ namespace {
 constexpr std::uint64_t kNoTime = std::numeric_limits<std::uint64_t>::max();
 
 // The first byte of a packed value. The scalar tags are the values of
-// vcd::Value, so a scalar packs to one byte.
-enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText };
+// vcd::Value, so a scalar packs to one byte. kBits holds the bits of a
+// vector that is no integer, kText the text of a string change.
+enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText, kBits };
 constexpr std::string_view kScalarTexts = "01xz";
 
 // Longest varint of 64 bits, 7 bits per byte.
@@ -68,17 +69,18 @@ std::size_t packed_size(const unsigned char* value) {
   switch (value[0]) {
     case kInteger: read_varint<u128>(end); break;
     case kReal: end += sizeof(double); break;
-    case kText: end += read_varint<std::size_t>(end); break;
+    case kText:
+    case kBits: end += read_varint<std::size_t>(end); break;
     default: break;
   }
   return static_cast<std::size_t>(end - value);
 }
 
-bool is_text(const PackedValue& value) {
-  return value.data[0] < kInteger || value.data[0] == kText;
+bool is_bit_text(const PackedValue& value) {
+  return value.data[0] < kInteger || value.data[0] == kBits;
 }
 
-// The text of a scalar or text value.
+// The text of a scalar, bits or text value.
 std::string_view text_of(const PackedValue& value) {
   if (value.data[0] < kInteger) return kScalarTexts.substr(value.data[0], 1);
   const unsigned char* text = value.data + 1;
@@ -95,21 +97,19 @@ ChangeValue unpack(const PackedValue& value) {
       std::memcpy(&real, payload, sizeof real);
       return ChangeValue{real};
     }
-    default: return ChangeValue{std::string(text_of(value))};
+    case kText: return ChangeValue::of_string(std::string(text_of(value)));
+    default: return ChangeValue::of_bits(std::string(text_of(value)));
   }
 }
 
 bool is_unknown(const PackedValue& value) {
-  const std::string_view text = is_text(value) ? text_of(value) : std::string_view();
-  return text.size() == 1 && (text[0] == 'x' || text[0] == 'X' || text[0] == 'z' || text[0] == 'Z');
-}
-
-char ascii_lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + ('a' - 'A')) : c; }
-
-bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return ascii_lower(x) == ascii_lower(y);
-         });
+  switch (value.data[0]) {
+    case kUnknown:
+    case kHighImpedance: return true;
+    case kBits:
+    case kText: return is_unknown(unpack(value));
+    default: return false;
+  }
 }
 
 bool values_agree(const PackedValue& a, const PackedValue& b) {
@@ -117,9 +117,16 @@ bool values_agree(const PackedValue& a, const PackedValue& b) {
       (a.size == 1 || std::memcmp(a.data + 1, b.data + 1, a.size - 1) == 0)) {
     return true;
   }
-  if (is_text(a) && is_text(b)) return equal_ignoring_ascii_case(text_of(a), text_of(b));
-  // Integers and reals pack one way only, so different bytes are different values.
-  if (a.data[0] == b.data[0]) return false;
+  // Scalars, integers and reals pack one way only, so different bytes are
+  // different values.
+  if ((a.data[0] < kInteger && b.data[0] < kInteger) ||
+      (a.data[0] == b.data[0] && (a.data[0] == kInteger || a.data[0] == kReal))) {
+    return false;
+  }
+  if (is_bit_text(a) && is_bit_text(b)) return shorten_bits(text_of(a)) == shorten_bits(text_of(b));
+  if (a.data[0] == kText && b.data[0] == kText) {
+    return equal_ignoring_ascii_case(text_of(a), text_of(b));
+  }
   return values_agree(unpack(a), unpack(b));
 }
 
@@ -247,7 +254,7 @@ void ChangeList::add_scalar(std::uint64_t stamp, vcd::Value value) {
 void ChangeList::add_vector(std::uint64_t stamp, std::string_view bits) {
   u128 number = 0;
   if (!binary_vector_value(bits, number)) {
-    add_string(stamp, bits);
+    add_text(stamp, kBits, bits);
   } else if (number >> 64 == 0) {
     // Most vectors fit in 64 bits, whose varint is cheaper to write.
     add_integer(stamp, static_cast<std::uint64_t>(number));
@@ -273,14 +280,12 @@ void ChangeList::add_real(std::uint64_t stamp, double value) {
 }
 
 void ChangeList::add_string(std::uint64_t stamp, std::string_view text) {
-  // A one-character text of a scalar value is that scalar.
-  if (const std::size_t scalar = kScalarTexts.find(text);
-      text.size() == 1 && scalar != std::string_view::npos) {
-    add_scalar(stamp, static_cast<vcd::Value>(scalar));
-    return;
-  }
-  append(stamp, 1 + kMaxVarintBytes + text.size(), [text](unsigned char* out) {
-    *out++ = kText;
+  add_text(stamp, kText, text);
+}
+
+void ChangeList::add_text(std::uint64_t stamp, unsigned char tag, std::string_view text) {
+  append(stamp, 1 + kMaxVarintBytes + text.size(), [tag, text](unsigned char* out) {
+    *out++ = tag;
     out = put_varint(out, text.size());
     return std::copy(text.begin(), text.end(), out);
   });
@@ -291,8 +296,13 @@ void ChangeList::add(std::uint64_t stamp, const ChangeValue& value) {
     add_integer(stamp, *number);
   } else if (const auto* real = std::get_if<double>(&value.value)) {
     add_real(stamp, *real);
+  } else if (const std::string& text = std::get<std::string>(value.value); !value.bits) {
+    add_string(stamp, text);
+  } else if (const std::size_t scalar = kScalarTexts.find(text);
+             text.size() == 1 && scalar != std::string_view::npos) {
+    add_scalar(stamp, static_cast<vcd::Value>(scalar));
   } else {
-    add_string(stamp, std::get<std::string>(value.value));
+    add_text(stamp, kBits, text);
   }
 }
 
@@ -301,23 +311,6 @@ std::vector<Change> ChangeList::changes(const Timeline& times) const {
   for (ChangeReader reader({*this, times}); !reader.at_end(); reader.advance())
     changes.push_back(Change{reader.time(), unpack(reader.value())});
   return changes;
-}
-
-bool is_unknown(const ChangeValue& value) {
-  const auto* text = std::get_if<std::string>(&value.value);
-  if (text == nullptr || text->size() != 1) return false;
-  const char c = (*text)[0];
-  return c == 'x' || c == 'X' || c == 'z' || c == 'Z';
-}
-
-bool values_agree(const ChangeValue& a, const ChangeValue& b) {
-  if (a.value.index() != b.value.index()) return normalize_value(a) == normalize_value(b);
-  if (const auto* number = std::get_if<u128>(&a.value)) return *number == std::get<u128>(b.value);
-  if (const auto* real = std::get_if<double>(&a.value)) {
-    return std::bit_cast<std::uint64_t>(*real) ==
-           std::bit_cast<std::uint64_t>(std::get<double>(b.value));
-  }
-  return equal_ignoring_ascii_case(std::get<std::string>(a.value), std::get<std::string>(b.value));
 }
 
 std::size_t compare_signal(std::string_view signal, const SignalChanges& first,

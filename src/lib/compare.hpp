@@ -85,6 +85,7 @@ class ChangeList {
   void grow(std::size_t room);
   template <class T>
   void add_integer(std::uint64_t stamp, T value);
+  void add_text(std::uint64_t stamp, unsigned char tag, std::string_view text);
 
   std::unique_ptr<unsigned char[]> bytes_;
   std::size_t size_ = 0;
@@ -107,13 +108,6 @@ struct SignalValues {
 
   SignalChanges changes_of(std::size_t name) const { return {lists[list_of[name]], times}; }
 };
-
-// A one-byte text "x", "X", "z" or "Z"; the start value of every signal.
-bool is_unknown(const ChangeValue& value);
-
-// Integers by number, reals by bit pattern, texts byte by byte up to ASCII
-// case, values of different kinds by their normalised texts.
-bool values_agree(const ChangeValue& a, const ChangeValue& b);
 
 // Merges the change lists of one signal in time order, appending a mismatch
 // for every time at which the current values disagree. Returns how many

@@ -1,6 +1,5 @@
 #include "src/lib/find.hpp"
 
-#include <cmath>
 #include <utility>
 #include <vector>
 
@@ -18,15 +17,11 @@ Result<std::optional<TimeValue>> find_nth_occurrence(
       open_requested_stream(path, request, start, end, VcdError::Kind::SignalNotFound, interrupt);
   if (!opened) return std::unexpected(std::move(opened.error()));
 
-  const std::string wanted = target_text(target);
+  const TargetMatcher matcher(target);
   std::size_t matches = 0;
   std::optional<TimeValue> found;
   auto read = opened->stream.run([&](TimeValue&& record) {
-    // Targets are lowercase, so a NaN is matched by "nan" rather than by
-    // nothing at all.
-    const bool nan = record.value.is_real() && std::isnan(std::get<double>(record.value.value));
-    const std::string text = nan ? "nan" : normalize_value(record.value);
-    if (text != wanted || ++matches < occurrence) return true;
+    if (!matcher.matches(record.value) || ++matches < occurrence) return true;
     found = std::move(record);
     return false;
   });

@@ -6,7 +6,7 @@
 #include <optional>
 #include <string>
 
-#include "src/lib/normalize.hpp"
+#include "src/lib/target.hpp"
 #include "src/lib/value_stream.hpp"
 
 namespace quarnel {

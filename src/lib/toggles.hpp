@@ -13,11 +13,6 @@
 
 namespace quarnel {
 
-// The text toggles are judged by: integers of signals two or more bits wide
-// in zero-padded lowercase hexadecimal ("0x0a" for 10 in 8 bits), every other
-// value as its display text. Written into `out`.
-void comparison_text(const ChangeValue& value, std::uint32_t width, std::string& out);
-
 // One entry per distinct requested name, in order of first request.
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     const std::string& path, const std::vector<std::string>& signals,

@@ -4,7 +4,7 @@
 
 #include <Python.h>
 
-#include "src/lib/normalize.hpp"
+#include "src/lib/target.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
 #include "src/python/interrupt.hpp"

@@ -16,7 +16,8 @@
 #include "src/lib/compare.hpp"
 #include "src/lib/find.hpp"
 #include "src/lib/header_pass.hpp"
-#include "src/lib/normalize.hpp"
+#include "src/lib/target.hpp"
+#include "src/lib/value_equality.hpp"
 
 using namespace quarnel;
 using namespace std::string_view_literals;
@@ -29,7 +30,8 @@ constexpr std::uint64_t kMaxTime = std::numeric_limits<std::uint64_t>::max();
 
 ChangeValue integer(u128 v) { return ChangeValue{v}; }
 ChangeValue real(double v) { return ChangeValue{v}; }
-ChangeValue text(std::string_view v) { return ChangeValue{std::string(v)}; }
+ChangeValue text(std::string_view v) { return ChangeValue::of_string(std::string(v)); }
+ChangeValue bits(std::string_view v) { return ChangeValue::of_bits(std::string(v)); }
 
 // "int 31" or "text x": the kind, then the target text.
 std::string describe(const TargetValue& target) {
@@ -211,6 +213,8 @@ TEST_CASE("unknown values") {
   for (std::string_view v : {"x"sv, "X"sv, "z"sv, "Z"sv}) CHECK_EQ(is_unknown(text(v)), true);
   for (std::string_view v : {""sv, "xx"sv, "x1"sv, "0"sv, "u"sv, "-"sv})
     CHECK_EQ(is_unknown(text(v)), false);
+  for (std::string_view v : {"xxxx"sv, "zz"sv, "z"sv}) CHECK_EQ(is_unknown(bits(v)), true);
+  for (std::string_view v : {"x1"sv, "0x"sv, "xz"sv}) CHECK_EQ(is_unknown(bits(v)), false);
   CHECK(!is_unknown(integer(0)));
   CHECK(!is_unknown(real(0.0)));
 }
@@ -248,6 +252,18 @@ TEST_CASE("agreement of two values") {
       {real(2.5), text("2.5"), true},
       {real(INFINITY), text("INF"), true},
       {text("\u00C4"), real(1.0), false},
+      // Bits by the same bits after left extension; strings are never bits.
+      {bits("1x"), bits("001x"), true},
+      {bits("x"), bits("xxxx"), true},
+      {bits("zz0"), bits("z0"), true},
+      {bits("0zz"), bits("0z"), false},
+      {bits("1x"), bits("x1x"), false},
+      {bits("0x1"), integer(1), false},
+      {bits(std::string(129, '0') + "1"), integer(1), true},
+      {bits("1" + std::string(128, '0')), integer(0), false},
+      {bits("001x"), text("1X"), true},
+      {bits("001x"), text("001x"), false},
+      {bits("1" + std::string(128, '0')), text("340282366920938463463374607431768211456"), true},
   };
   for (const Row& row : rows) {
     if (values_agree(row.a, row.b) != row.agree || values_agree(row.b, row.a) != row.agree) {
@@ -267,27 +283,27 @@ TEST_CASE("merge of one signal") {
   };
   const Row rows[] = {
       {none, none, ""},
-      {{{0, text("0")}, {5, text("1")}}, {{0, text("0")}, {5, text("1")}}, ""},
+      {{{0, bits("0")}, {5, bits("1")}}, {{0, bits("0")}, {5, bits("1")}}, ""},
       // Both sides start unknown.
-      {{{5, text("1")}}, {{10, text("1")}}, "5 text:1/text:x?"},
-      {{{5, text("1")}}, none, "5 text:1/text:x?"},
+      {{{5, bits("1")}}, {{10, bits("1")}}, "5 text:1/text:x?"},
+      {{{5, bits("1")}}, none, "5 text:1/text:x?"},
       // Values hold until the next change.
-      {{{0, text("0")}, {10, text("1")}},
-       {{0, text("0")}, {5, text("1")}, {10, text("1")}},
+      {{{0, bits("0")}, {10, bits("1")}},
+       {{0, bits("0")}, {5, bits("1")}, {10, bits("1")}},
        "5 text:0/text:1"},
       // Same-time changes collapse into the last one.
-      {{{10, text("1")}, {10, text("0")}}, {{10, text("0")}}, ""},
-      {{{10, text("1")}, {10, text("0")}}, {{10, text("1")}}, "10 text:0/text:1"},
+      {{{10, bits("1")}, {10, bits("0")}}, {{10, bits("0")}}, ""},
+      {{{10, bits("1")}, {10, bits("0")}}, {{10, bits("1")}}, "10 text:0/text:1"},
       // A change at the largest time is never applied.
-      {{{0, text("1")}, {kMaxTime, text("0")}}, {{0, text("1")}, {kMaxTime, text("1")}}, ""},
-      {{{kMaxTime, text("1")}}, none, ""},
-      {{{kMaxTime, text("1")}}, {{3, text("1")}}, "3 text:x/text:1?"},
+      {{{0, bits("1")}, {kMaxTime, bits("0")}}, {{0, bits("1")}, {kMaxTime, bits("1")}}, ""},
+      {{{kMaxTime, bits("1")}}, none, ""},
+      {{{kMaxTime, bits("1")}}, {{3, bits("1")}}, "3 text:x/text:1?"},
       // Different spellings of one value agree.
-      {{{0, text("1")}, {1, real(0.0)}}, {{0, integer(1)}, {1, text("0")}}, ""},
-      {{{0, integer(1)}}, {{0, text("1")}, {2, real(-0.0)}}, "2 int:1/real:-0"},
+      {{{0, bits("1")}, {1, real(0.0)}}, {{0, integer(1)}, {1, bits("0")}}, ""},
+      {{{0, integer(1)}}, {{0, bits("1")}, {2, real(-0.0)}}, "2 int:1/real:-0"},
       // 'bx1' against 'b01': not unknown; 'bx' against 'b1': unknown.
-      {{{0, text("x1")}}, {{0, integer(1)}}, "0 text:x1/int:1"},
-      {{{0, text("x")}}, {{0, integer(1)}}, "0 text:x/int:1?"},
+      {{{0, bits("x1")}}, {{0, integer(1)}}, "0 text:x1/int:1"},
+      {{{0, bits("x")}}, {{0, integer(1)}}, "0 text:x/int:1?"},
       // Mismatches come out in time order; values are copied.
       {{{1, text("Busy")}, {4, text("Done")}},
        {{2, text("busy")}, {3, text("Idle")}},
@@ -297,8 +313,8 @@ TEST_CASE("merge of one signal") {
 }
 
 TEST_CASE("merge options: ignore_unknown and max_mismatches") {
-  const Changes first = {{1, text("0")}, {2, text("0")}, {3, text("0")}, {4, text("x1")}};
-  const Changes second = {{0, text("1")}, {2, text("1")}, {3, text("1")}, {4, integer(1)}};
+  const Changes first = {{1, bits("0")}, {2, bits("0")}, {3, bits("0")}, {4, bits("x1")}};
+  const Changes second = {{0, bits("1")}, {2, bits("1")}, {3, bits("1")}, {4, integer(1)}};
   const std::string all =
       "0 text:x/text:1?; 1 text:0/text:1; 2 text:0/text:1; "
       "3 text:0/text:1; 4 text:x1/int:1";
@@ -308,8 +324,8 @@ TEST_CASE("merge options: ignore_unknown and max_mismatches") {
   options.ignore_unknown = true;
   CHECK_EQ(merge(first, second, options),
            "1 text:0/text:1; 2 text:0/text:1; 3 text:0/text:1; 4 text:x1/int:1");
-  CHECK_EQ(merge({{5, text("1")}}, {{10, text("1")}}, options), "");
-  CHECK_EQ(merge({{0, text("Z")}}, {{0, real(1.5)}}, options), "");
+  CHECK_EQ(merge({{5, bits("1")}}, {{10, bits("1")}}, options), "");
+  CHECK_EQ(merge({{0, bits("Z")}}, {{0, real(1.5)}}, options), "");
 
   options.ignore_unknown = false;
   struct Limit {

@@ -1,11 +1,16 @@
-#include "src/lib/normalize.hpp"
+#include "src/lib/target.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <optional>
 #include <utility>
 
+#include "src/lib/value_equality.hpp"
 #include "vcd/unicode.hpp"
 
 namespace quarnel {
+
+using std::string_view_literals::operator""sv;
 
 namespace {
 
@@ -43,13 +48,6 @@ std::string_view drop_plus(std::string_view text) {
 
 }  // namespace
 
-std::string normalize_value(const ChangeValue& value) {
-  if (const auto* text = std::get_if<std::string>(&value.value)) {
-    return vcd::unicode::to_lower(*text);
-  }
-  return display_text(value);
-}
-
 TargetValue parse_target_value(std::string_view text) {
   std::string lowered = vcd::unicode::to_lower(vcd::unicode::trim_white_space(text));
   const std::string_view t = lowered;
@@ -63,6 +61,32 @@ TargetValue parse_target_value(std::string_view text) {
 std::string target_text(const TargetValue& target) {
   if (const auto* number = std::get_if<u128>(&target.value)) return to_decimal(*number);
   return std::get<std::string>(target.value);
+}
+
+TargetMatcher::TargetMatcher(const TargetValue& target) : text_(target_text(target)) {
+  if (const auto* number = std::get_if<u128>(&target.value)) number_ = *number;
+  const bool bit_like = std::ranges::all_of(text_, [](char c) { return "01xz"sv.contains(c); });
+  const bool unknown_bits = text_.find_first_of("xz") != std::string::npos;
+  bits_ = bit_like && unknown_bits ? std::string(shorten_bits(text_)) : text_;
+}
+
+bool TargetMatcher::matches(const ChangeValue& value) const {
+  if (const auto* number = std::get_if<u128>(&value.value)) return number_ == *number;
+  if (value.is_bits()) {
+    const std::string_view bits = shorten_bits(std::get<std::string>(value.value));
+    if (bits.find_first_of("xz") != std::string_view::npos) return bits_ == bits;
+    u128 small = 0;
+    if (binary_vector_value(bits, small)) return number_ == small;
+    // 2^128 or more: only a target of as many decimal digits can name it
+    // (log10 2 is about 0.30103), which spares the long division otherwise.
+    const auto digits = static_cast<double>(bits.size()) * 0.30103;
+    const auto size = static_cast<double>(text_.size());
+    return !number_ && size > digits - 2 && size < digits + 2 && binary_to_decimal(bits) == text_;
+  }
+  // Targets are lowercase, so a NaN is matched by "nan" rather than by
+  // nothing at all.
+  if (value.is_real() && std::isnan(std::get<double>(value.value))) return text_ == "nan";
+  return normalize_value(value) == text_;
 }
 
 }  // namespace quarnel

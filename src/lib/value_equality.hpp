@@ -1,0 +1,58 @@
+// When two values are the same value. Three notions live here side by side:
+// the normalised text, on which values of different kinds and the targets of
+// a search are compared; the comparison text of toggle counting; and the
+// agreement of two dumps, with what counts as unknown.
+//
+// Bits (scalar and vector changes, integers included) are equal exactly when
+// they stand for the same bits after left extension to any width: a leading
+// 0 or 1 extends with 0, x with x and z with z. String changes are never
+// bits, whatever their text looks like.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "src/lib/change_value.hpp"
+
+namespace quarnel {
+
+// `bits` ("0", "1", "x", "z" per bit, lower case) without the leading bits
+// that left extension restores: every leading 0 followed by 0 or 1, every
+// leading x or z followed by the same letter. Two bit texts stand for the
+// same value exactly when these are equal.
+std::string_view shorten_bits(std::string_view bits);
+
+// Whether two bit values (ChangeValue::is_bits) stand for the same bits.
+bool same_bits(const ChangeValue& a, const ChangeValue& b);
+
+// The decimal digits of the number that `bits` (0 and 1 only) stands for,
+// at any length.
+std::string binary_to_decimal(std::string_view bits);
+
+// Bits of 0 and 1 in decimal at any length, other bits shortened, reals as
+// displayed, strings in lower case (full Unicode mapping).
+std::string normalize_value(const ChangeValue& value);
+
+// The text toggles are judged by when a value is not compared with bits:
+// integers of signals two or more bits wide in zero-padded lowercase
+// hexadecimal ("0x0a" for 10 in 8 bits), every other value as its display
+// text. Written into `out`.
+void comparison_text(const ChangeValue& value, std::uint32_t width, std::string& out);
+
+// Whether a record repeats the previous one of its signal (`width` bits
+// wide): bits by same_bits, any other pair by comparison text.
+bool same_toggle_value(const ChangeValue& a, const ChangeValue& b, std::uint32_t width);
+
+// Bits that shorten to "x" or "z", and a one-byte string "x", "X", "z" or
+// "Z"; never an integer or a real.
+bool is_unknown(const ChangeValue& value);
+
+// Bits by same_bits, reals by bit pattern, strings byte by byte up to ASCII
+// case, values of different kinds by their normalised texts.
+bool values_agree(const ChangeValue& a, const ChangeValue& b);
+
+// "A" to "Z" mapped to "a" to "z", every other byte identical.
+bool equal_ignoring_ascii_case(std::string_view a, std::string_view b);
+
+}  // namespace quarnel
