@@ -19,9 +19,9 @@
 
 #include "fuzz/fuzz_file.hpp"
 #include "src/lib/compare.hpp"
-#include "src/lib/extract.hpp"
 #include "src/lib/find.hpp"
 #include "src/lib/metadata.hpp"
+#include "src/lib/requested_changes.hpp"
 #include "src/lib/target.hpp"
 #include "src/lib/toggles.hpp"
 #include "src/lib/value_equality.hpp"
@@ -68,7 +68,7 @@ const std::string& header_text() {
 const std::vector<std::string>& signal_names() {
   static const std::vector<std::string> names = [] {
     const MemoryFile file(header_text() + "\n");
-    auto header = quarnel::read_signals_with_offset(file.path());
+    auto header = quarnel::open_dump(file.path());
     FUZZ_CHECK(header.has_value());
     std::vector<std::string> all;
     for (const auto& signal : header->signals) all.push_back(signal.name);
@@ -92,13 +92,29 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
   return body;
 }
 
+// Every record of `names` within [start, end], or the first error.
+quarnel::Result<std::vector<quarnel::TimeValue>> records_of(const std::string& path,
+                                                            const std::vector<std::string>& names,
+                                                            std::optional<std::uint64_t> start,
+                                                            std::optional<std::uint64_t> end) {
+  auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound);
+  if (!request) return std::unexpected(std::move(request.error()));
+  std::vector<quarnel::TimeValue> records;
+  auto read = quarnel::walk_records(*request, names, {start, end}, [&](quarnel::TimeValue&& r) {
+    records.push_back(std::move(r));
+    return true;
+  });
+  if (!read) return std::unexpected(std::move(read.error()));
+  return records;
+}
+
 bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
   return quarnel::display_text(a) == quarnel::display_text(b) && a.value.index() == b.value.index();
 }
 
 // Toggle counts recomputed from extracted records.
 std::map<std::string_view, std::uint64_t> toggles_from(
-    const std::vector<quarnel::TimeValue>& records, const quarnel::HeaderInfo& header) {
+    const std::vector<quarnel::TimeValue>& records, const quarnel::Dump& header) {
   std::map<std::string_view, std::uint64_t> counts;
   std::map<std::string_view, const quarnel::ChangeValue*> last;
   for (const auto& record : records) {
@@ -114,7 +130,7 @@ std::map<std::string_view, std::uint64_t> toggles_from(
 }
 
 void check_toggles(const std::string& path, const std::vector<std::string>& names,
-                   const quarnel::HeaderInfo& header, std::optional<std::uint64_t> start,
+                   const quarnel::Dump& header, std::optional<std::uint64_t> start,
                    std::optional<std::uint64_t> end,
                    const quarnel::Result<std::vector<quarnel::TimeValue>>& records) {
   auto toggles = quarnel::count_toggles(path, names, start, end);
@@ -215,12 +231,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const MemoryFile b(header_text() + mutate(body, kind, where));
   const std::vector<std::string>& names = signal_names();
 
-  auto header = quarnel::read_signals_with_offset(a.path());
+  auto header = quarnel::open_dump(a.path());
   FUZZ_CHECK(header.has_value() && header->body_offset == header_text().size());
 
   auto metadata = quarnel::read_vcd_metadata(a.path());
-  auto records =
-      quarnel::extract_time_values_from_file(a.path(), names, std::nullopt, std::nullopt);
+  auto records = records_of(a.path(), names, std::nullopt, std::nullopt);
   // Both read the whole body with the same reader: the same outcome.
   FUZZ_CHECK(metadata.has_value() == records.has_value());
   if (!metadata) {
@@ -241,7 +256,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       window & 1 ? std::optional<std::uint64_t>(window >> 4) : std::nullopt;
   const std::optional<std::uint64_t> end =
       window & 2 ? std::optional<std::uint64_t>((window >> 2) * 3) : std::nullopt;
-  auto windowed = quarnel::extract_time_values_from_file(a.path(), names, start, end);
+  auto windowed = records_of(a.path(), names, start, end);
   if (windowed) {
     for (const auto& record : *windowed) {
       FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));

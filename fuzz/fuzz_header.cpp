@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_file.hpp"
+#include "src/lib/dump.hpp"
 #include "src/lib/header_pass.hpp"
 #include "src/lib/list_signals.hpp"
 #include "src/lib/metadata.hpp"
@@ -31,7 +32,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(line.find("$enddefinitions") != std::string_view::npos);
   }
 
-  auto header = quarnel::read_signals_with_offset(file.path());
+  auto header = quarnel::open_dump(file.path());
   auto names = quarnel::list_signals_from_file(file.path(), std::nullopt);
   FUZZ_CHECK(header.has_value() == names.has_value());
   if (!header) {

@@ -3,7 +3,7 @@
 #include <utility>
 #include <vector>
 
-#include "src/lib/extract.hpp"
+#include "src/lib/requested_changes.hpp"
 
 namespace quarnel {
 
@@ -12,19 +12,19 @@ Result<std::optional<TimeValue>> find_nth_occurrence(
     std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
     const vcd::Interrupt* interrupt) {
   if (occurrence == 0) return std::unexpected(VcdError{VcdError::Kind::InvalidOccurrence, {}});
-  const std::vector<std::string> request{signal};
-  auto opened =
-      open_requested_stream(path, request, start, end, VcdError::Kind::SignalNotFound, interrupt);
-  if (!opened) return std::unexpected(std::move(opened.error()));
+  const std::vector<std::string> names{signal};
+  auto request = request_signals(path, names, VcdError::Kind::SignalNotFound, interrupt);
+  if (!request) return std::unexpected(std::move(request.error()));
 
   const TargetMatcher matcher(target);
   std::size_t matches = 0;
   std::optional<TimeValue> found;
-  auto read = opened->stream.run([&](TimeValue&& record) {
+  const auto match = [&](TimeValue&& record) {
     if (!matcher.matches(record.value) || ++matches < occurrence) return true;
     found = std::move(record);
     return false;
-  });
+  };
+  auto read = walk_records(*request, names, Window{start, end}, match, interrupt);
   if (!read) return std::unexpected(std::move(read.error()));
   // The record views the local request list; point it at the caller's name.
   if (found) found->signal = signal;

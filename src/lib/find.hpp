@@ -7,7 +7,7 @@
 #include <string>
 
 #include "src/lib/target.hpp"
-#include "src/lib/value_stream.hpp"
+#include "src/lib/requested_changes.hpp"
 
 namespace quarnel {
 

@@ -50,13 +50,4 @@ struct ParsedHeader {
 
 Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes);
 
-// Opens `path` again at the body offset the header pass found. A regular
-// file that has become shorter than that offset since is cut short: it fails
-// with the reader's end-of-input error rather than reading as an empty body.
-Result<vcd::File> open_body(const std::string& path, std::uint64_t body_offset,
-                            const vcd::Interrupt* interrupt = nullptr);
-
-Result<HeaderInfo> read_signals_with_offset(const std::string& path,
-                                            const vcd::Interrupt* interrupt = nullptr);
-
 }  // namespace quarnel

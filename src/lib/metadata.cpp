@@ -1,38 +1,36 @@
 #include "src/lib/metadata.hpp"
 
-#include <type_traits>
-
-#include "src/lib/header_pass.hpp"
-#include "vcd/byte_source.hpp"
-#include "vcd/file.hpp"
-#include "vcd/parser.hpp"
+#include "src/lib/body_walker.hpp"
 
 namespace quarnel {
 
-Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt) {
-  auto header = read_signals_with_offset(path, interrupt);
-  if (!header) return std::unexpected(std::move(header.error()));
-  auto file = open_body(path, header->body_offset, interrupt);
-  if (!file) return std::unexpected(std::move(file.error()));
-  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
-  std::uint64_t current_time = 0;
-  std::optional<std::uint64_t> start_time;
-  auto read = parser.for_each_command([&](const auto& command) {
-    using C = std::decay_t<decltype(command)>;
-    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
-      current_time = command.time;
-      if (!start_time) start_time = current_time;
-    } else if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange> ||
-                         std::is_same_v<C, vcd::cmd::VectorChange> ||
-                         std::is_same_v<C, vcd::cmd::RealChange> ||
-                         std::is_same_v<C, vcd::cmd::StringChange>) {
-      if (!start_time) start_time = current_time;
-    }
+namespace {
+
+// The first timestamp or change, and the last timestamp.
+struct TimeSpan {
+  std::uint64_t current = 0;
+  std::optional<std::uint64_t> start;
+
+  void timestamp(std::uint64_t time) {
+    current = time;
+    if (!start) start = time;
+  }
+  template <class C>
+  bool change(std::uint64_t time, const C& /*command*/) {
+    if (!start) start = time;
     return true;
-  });
-  if (!read) return std::unexpected(VcdError::io(read.error()));
-  return VcdMetadata{header->signals.size(), start_time.value_or(0), current_time,
-                     header->timescale};
+  }
+};
+
+}  // namespace
+
+Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt) {
+  auto dump = open_dump(path, interrupt);
+  if (!dump) return std::unexpected(std::move(dump.error()));
+  TimeSpan span;
+  auto read = walk_body(*dump, Window{}, span, interrupt);
+  if (!read) return std::unexpected(std::move(read.error()));
+  return VcdMetadata{dump->signals.size(), span.start.value_or(0), span.current, dump->timescale};
 }
 
 }  // namespace quarnel

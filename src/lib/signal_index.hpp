@@ -116,14 +116,4 @@ struct SignalIndex {
   }
 };
 
-// The result of the header pass.
-struct HeaderInfo {
-  std::vector<Signal> signals;  // declaration order
-  std::optional<vcd::Timescale> timescale;
-  SignalIndex index;
-  std::uint64_t body_offset;  // where the value-change section is read from
-
-  const Signal* find(std::string_view name) const { return index.find(signals, name); }
-};
-
 }  // namespace quarnel

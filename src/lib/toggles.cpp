@@ -4,7 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "src/lib/extract.hpp"
+#include "src/lib/requested_changes.hpp"
 #include "src/lib/value_equality.hpp"
 
 namespace quarnel {
@@ -13,9 +13,8 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     const std::string& path, const std::vector<std::string>& signals,
     std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
     const vcd::Interrupt* interrupt) {
-  auto opened =
-      open_requested_stream(path, signals, start, end, VcdError::Kind::SignalsNotFound, interrupt);
-  if (!opened) return std::unexpected(std::move(opened.error()));
+  auto request = request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt);
+  if (!request) return std::unexpected(std::move(request.error()));
 
   // One counter per distinct name; each request position points at its own.
   struct Counter {
@@ -28,18 +27,19 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
   std::unordered_map<std::string_view, std::size_t> seen;
   for (std::size_t i = 0; i < signals.size(); ++i) {
     const auto [it, inserted] = seen.try_emplace(signals[i], counters.size());
-    if (inserted) counters.push_back(Counter{opened->header.find(signals[i])->width, 0, {}});
+    if (inserted) counters.push_back(Counter{request->dump.find(signals[i])->width, 0, {}});
     counter_of[i] = it->second;
   }
 
-  auto read = opened->stream.run([&](TimeValue&& record) {
+  const auto count = [&](TimeValue&& record) {
     Counter& counter = counters[counter_of[record.request]];
     if (counter.last && !same_toggle_value(*counter.last, record.value, counter.width)) {
       ++counter.count;
     }
     counter.last = std::move(record.value);
     return true;
-  });
+  };
+  auto read = walk_records(*request, signals, Window{start, end}, count, interrupt);
   if (!read) return std::unexpected(std::move(read.error()));
 
   std::vector<std::pair<std::string, std::uint64_t>> counts;

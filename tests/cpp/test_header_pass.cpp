@@ -11,6 +11,8 @@
 
 #include "check.hpp"
 #include "src/lib/header_pass.hpp"
+#include "src/lib/body_walker.hpp"
+#include "src/lib/dump.hpp"
 #include "vcd/byte_source.hpp"
 
 using namespace quarnel;
@@ -183,7 +185,7 @@ TEST_CASE("header scan: body offset, missing marker and file errors") {
     const TempFile file(decls + marker + "#0\n1!\n");
     const auto header = read_header_bytes(file.path());
     CHECK(header && header->bytes == decls + marker);
-    const auto info = read_signals_with_offset(file.path());
+    const auto info = open_dump(file.path());
     CHECK(info.has_value());
     if (!info) continue;
     CHECK_EQ(info->body_offset, (decls + marker).size());
@@ -194,7 +196,7 @@ TEST_CASE("header scan: body offset, missing marker and file errors") {
   // A line longer than one read block, and a marker line that straddles two blocks.
   const std::string filler = "$comment " + std::string(65520, 'x') + " $end\n";
   const TempFile straddle(filler + "$enddefinitions $end\n#0\n");
-  const auto straddled = read_signals_with_offset(straddle.path());
+  const auto straddled = open_dump(straddle.path());
   CHECK(straddled && straddled->body_offset == filler.size() + 21);
 
   const Row failures[] = {
@@ -212,7 +214,7 @@ TEST_CASE("header scan: body offset, missing marker and file errors") {
   };
   for (const Row& row : failures) {
     const TempFile file(row.input);
-    const auto info = read_signals_with_offset(file.path());
+    const auto info = open_dump(file.path());
     CHECK_EQ(info ? std::string("no error") : info.error().text(), row.expected);
   }
   const TempFile large(std::string(200000, '\n'));
@@ -220,7 +222,7 @@ TEST_CASE("header scan: body offset, missing marker and file errors") {
            "missing $enddefinitions marker in VCD file");
   CHECK_EQ(read_header_bytes("/nonexistent/quarnel.vcd").error().text(),
            "I/O error: No such file or directory (os error 2)");
-  CHECK_EQ(read_signals_with_offset("/tmp").error().text(),
+  CHECK_EQ(open_dump("/tmp").error().text(),
            "I/O error: Is a directory (os error 21)");
 }
 
@@ -243,7 +245,7 @@ TEST_CASE("value changes on the marker line are read from just after its $end") 
   };
   for (const Case& c : cases) {
     const TempFile file(c.file);
-    const auto info = read_signals_with_offset(file.path());
+    const auto info = open_dump(file.path());
     CHECK(info.has_value());
     if (info) CHECK_EQ(c.file.substr(info->body_offset), c.body);
   }
@@ -252,11 +254,11 @@ TEST_CASE("value changes on the marker line are read from just after its $end") 
 TEST_CASE("a file cut shorter between the two passes is cut short, not empty") {
   const std::string header = "$var wire 1 ! a $end\n$enddefinitions $end\n";
   const TempFile file(header + "#0\n1!\n");
-  const auto info = read_signals_with_offset(file.path());
+  const auto info = open_dump(file.path());
   CHECK(info.has_value());
-  CHECK(open_body(file.path(), info->body_offset).has_value());
+  CHECK(open_body(*info).has_value());
   CHECK(::truncate(file.path().c_str(), static_cast<off_t>(header.size() - 5)) == 0);
-  const auto body = open_body(file.path(), info->body_offset);
+  const auto body = open_body(*info);
   CHECK(!body.has_value());
   if (!body) CHECK_EQ(body.error().text(), std::string("I/O error: unexpected end of VCD file"));
 }

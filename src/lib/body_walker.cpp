@@ -1,0 +1,17 @@
+#include "src/lib/body_walker.hpp"
+
+namespace quarnel {
+
+Result<vcd::File> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
+  auto file = vcd::File::open_read(dump.path, interrupt);
+  if (!file) return std::unexpected(VcdError::io(file.error()));
+  const auto size = file->regular_size();
+  if (size && *size < dump.body_offset) {
+    return std::unexpected(VcdError::io(vcd::ReaderError::eof(vcd::kEofInCommand)));
+  }
+  if (auto seek = file->seek(dump.body_offset); !seek)
+    return std::unexpected(VcdError::io(seek.error()));
+  return std::move(*file);
+}
+
+}  // namespace quarnel

@@ -1,0 +1,32 @@
+// A VCD file opened for analysis: its declarations, read once by the header
+// pass, and where its body begins.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "src/lib/signal_index.hpp"
+#include "src/lib/vcd_error.hpp"
+#include "vcd/interrupt.hpp"
+#include "vcd/timescale.hpp"
+
+namespace quarnel {
+
+struct Dump {
+  std::string path;
+  std::vector<Signal> signals;  // declaration order
+  std::optional<vcd::Timescale> timescale;
+  SignalIndex index;
+  std::uint64_t body_offset;  // where the value-change section is read from
+
+  const Signal* find(std::string_view name) const { return index.find(signals, name); }
+};
+
+// The header pass: reads the declaration section of `path` and names every
+// declared variable. `interrupt` (may be null) is asked before every read.
+Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt = nullptr);
+
+}  // namespace quarnel

@@ -1,0 +1,120 @@
+// The changes of the signals a caller asked for by name: which identifier
+// codes feed which requests, and the visitor of the body walker that hands
+// each wanted change on.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <utility>
+#include <vector>
+
+#include "src/lib/body_walker.hpp"
+#include "src/lib/change_value.hpp"
+#include "src/lib/code_index.hpp"
+#include "src/lib/dump.hpp"
+#include "src/lib/vcd_error.hpp"
+
+namespace quarnel {
+
+// Which identifier codes feed which requested names. Each entry of the
+// request list adds its position under the code of its signal, in order.
+class TargetMap {
+ public:
+  // Makes looking up any code up to `code` take the same road.
+  void cover(vcd::IdCode code) { index_.cover(code); }
+  void add(vcd::IdCode code, std::uint32_t request);
+  // Request positions fed by `code`, or nullptr when nobody asked for it.
+  const std::vector<std::uint32_t>* find(vcd::IdCode code) const {
+    const std::uint32_t slot = index_.find(code);
+    return slot == CodeIndex::kNone ? nullptr : &slots_[slot];
+  }
+
+ private:
+  CodeIndex index_;
+  std::vector<std::vector<std::uint32_t>> slots_;
+};
+
+// A dump with the requested names mapped to its codes.
+struct Request {
+  Dump dump;
+  TargetMap targets;
+};
+
+// The header pass, then the names looked up. Undeclared names fail with
+// `missing_error`, its payload the names joined by ", " in request order:
+// SignalsNotFound for extraction and toggle counting ("signals not found in
+// VCD: a, b"), SignalNotFound for the one-name search.
+Result<Request> request_signals(const std::string& path, const std::vector<std::string>& names,
+                                VcdError::Kind missing_error,
+                                const vcd::Interrupt* interrupt = nullptr);
+
+// One change of a requested signal, as toggle counting and the search see
+// it: once per request position of the change.
+struct TimeValue {
+  std::string_view signal;  // the requested name
+  std::uint32_t request;    // its position in the request list
+  std::uint64_t time;
+  ChangeValue value;
+};
+
+// The value of a change command, before conversion.
+inline ChangeView view_of(const vcd::cmd::ScalarChange& c) {
+  return ChangeView::of_scalar(c.value);
+}
+inline ChangeView view_of(const vcd::cmd::VectorChange& c) {
+  return ChangeView::of_vector(c.vector);
+}
+inline ChangeView view_of(const vcd::cmd::RealChange& c) { return ChangeView::of_real(c.value); }
+inline ChangeView view_of(const vcd::cmd::StringChange& c) { return ChangeView::of_string(c.text); }
+
+// The visitor of walk_requested.
+template <class ChangeSink>
+struct RequestedChangeVisitor {
+  const TargetMap& targets;
+  ChangeSink& sink;
+
+  template <class C>
+  [[gnu::always_inline]] bool change(std::uint64_t time, const C& command) {
+    const auto* requests = targets.find(command.id_code);
+    return requests == nullptr || sink(*requests, time, view_of(command));
+  }
+};
+
+// Walks the body of the request's dump within `window`, calling
+// sink(requests, time, view) for every change of a requested signal with
+// the request positions it feeds (in request order, each standing for one
+// record); the view is valid only during the call. `sink` returns false to
+// stop early. Returns whether the body was read to its end, or the first
+// error.
+template <class ChangeSink>
+Result<bool> walk_requested(const Request& request, const Window& window, ChangeSink&& sink,
+                            const vcd::Interrupt* interrupt = nullptr) {
+  RequestedChangeVisitor<std::remove_reference_t<ChangeSink>> visitor{request.targets, sink};
+  return walk_body(request.dump, window, visitor, interrupt);
+}
+
+// The same walk, one TimeValue per request position of each change:
+// record_sink(TimeValue&&) returns false to stop early.
+template <class RecordSink>
+Result<bool> walk_records(const Request& request, const std::vector<std::string>& names,
+                          const Window& window, RecordSink&& record_sink,
+                          const vcd::Interrupt* interrupt = nullptr) {
+  return walk_requested(
+      request, window,
+      [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
+        // The converted value goes to every request, copied for all but the last.
+        ChangeValue value = change_value(view);
+        for (std::size_t i = 0; i < requests.size(); ++i) {
+          const std::uint32_t position = requests[i];
+          TimeValue record{names[position], position, time,
+                           i + 1 == requests.size() ? std::move(value) : value};
+          if (!record_sink(std::move(record))) return false;
+        }
+        return true;
+      },
+      interrupt);
+}
+
+}  // namespace quarnel
