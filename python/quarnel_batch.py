@@ -303,8 +303,8 @@ def _compare_one(options: dict[str, Any], allow_missing: bool, pair: Pair) -> Ou
     if not allow_missing:
         lacking = {
             path: [s for s in asked if s not in common and s not in present]
-            for path, present in ((golden, result["signals_only_in_file2"]),
-                                  (new, result["signals_only_in_file1"]))
+            for path, present in ((golden, result["signals_only_in_file1"]),
+                                  (new, result["signals_only_in_file2"]))
         }
         lines = [f"{path}: not declared: {', '.join(names)}"
                  for path, names in lacking.items() if names]

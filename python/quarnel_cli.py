@@ -138,14 +138,14 @@ def _find(args: argparse.Namespace) -> tuple[Report, str]:
 
 
 def _compare(args: argparse.Namespace) -> tuple[Report, str]:
-    golden, new = args.dumps
-    directories = [os.path.isdir(path) for path in args.dumps]
+    golden, new = args.golden, args.new
+    directories = [os.path.isdir(golden), os.path.isdir(new)]
     if all(directories):
         pairs = quarnel_batch.pair_dumps(golden, new)
         if not pairs:
             raise _Fatal(f"{golden}: no dump (*.vcd) here or under {new}")
     elif any(directories):
-        raise _Fatal(f"{args.dumps[directories.index(False)]}: not a directory")
+        raise _Fatal(f"{new if directories[0] else golden}: not a directory")
     else:
         pairs = [(new, golden, new)]
     report = quarnel_batch.compare(
@@ -261,8 +261,8 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
         "quarnel compare examples/counter.vcd examples/counter_changed.vcd --max-mismatches 5",
         "quarnel compare examples/uart/uart_tx_golden.vcd examples/uart/uart_tx.vcd "
         "-s tb.tx -s tb.busy --junit /tmp/quarnel.xml")
-    sub.add_argument("dumps", nargs=2, metavar=("GOLDEN", "NEW"),
-                     help="two dumps, or two directories of dumps")
+    sub.add_argument("golden", metavar="GOLDEN", help="a dump, or a directory of dumps")
+    sub.add_argument("new", metavar="NEW", help="a dump, or a directory of dumps")
     signals(sub, False, "compare only this signal (repeat for more; default: all common)")
     sub.add_argument("--allow-missing", action="store_true",
                      help="ignore -s names that are not in both dumps, and pass with no "
