@@ -82,12 +82,11 @@ class Report:
         suite = junitparser.TestSuite(f"quarnel {self.command}")
         for outcome in self.outcomes:
             case = junitparser.TestCase(outcome.name, classname=f"quarnel.{self.command}")
-            if outcome.status == FAILED:
-                failure = junitparser.Failure(outcome.message.splitlines()[0])
-                failure.text = outcome.message
-                case.result = [failure]
-            elif outcome.status == ERROR:
-                case.result = [junitparser.Error(outcome.message)]
+            if outcome.status != PASSED:
+                kind = junitparser.Failure if outcome.status == FAILED else junitparser.Error
+                problem = kind(outcome.message.splitlines()[0])
+                problem.text = outcome.message
+                case.result = [problem]
             suite.add_testcase(case)
         xml = junitparser.JUnitXml()
         xml.add_testsuite(suite)
@@ -152,7 +151,7 @@ def compare(
 
 def metadata(paths: Iterable[str], *, jobs: int | None = None, progress: bool = False) -> Report:
     """quarnel.metadata of each dump; every readable dump passes."""
-    return Report("meta", run(_metadata_one, list(paths), jobs=jobs, progress=progress))
+    return Report("meta", run(_metadata_one, _distinct(paths), jobs=jobs, progress=progress))
 
 
 def toggles(
@@ -166,7 +165,7 @@ def toggles(
 ) -> Report:
     """quarnel.toggles of each dump, the counts in the order of ``signals``."""
     check = functools.partial(_toggles_one, list(signals), start, end)
-    return Report("toggles", run(check, list(paths), jobs=jobs, progress=progress))
+    return Report("toggles", run(check, _distinct(paths), jobs=jobs, progress=progress))
 
 
 def find(
@@ -182,7 +181,7 @@ def find(
 ) -> Report:
     """quarnel.find in each dump; a dump fails when the signal never takes the value."""
     check = functools.partial(_find_one, signal, value, occurrence, start, end)
-    return Report("find", run(check, list(paths), jobs=jobs, progress=progress))
+    return Report("find", run(check, _distinct(paths), jobs=jobs, progress=progress))
 
 
 def run(
@@ -221,6 +220,10 @@ def run(
     return [outcome for outcome in outcomes if outcome is not None]
 
 
+def _distinct(paths: Iterable[str]) -> list[str]:
+    return list(dict.fromkeys(paths))
+
+
 def _leave_interrupts_to_the_parent() -> None:
     # Ctrl-C reaches the whole process group; the parent stops the workers.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
@@ -231,7 +234,7 @@ def _name(item: object) -> str:
 
 
 def _error(name: str, path: str, error: BaseException) -> Outcome:
-    return Outcome(name, ERROR, f"{path}: {error or type(error).__name__}")
+    return Outcome(name, ERROR, f"{path}: {str(error) or type(error).__name__}")
 
 
 def _guarded(check: Callable[..., Outcome]) -> Callable[..., Outcome]:
@@ -278,23 +281,20 @@ def _find_one(
     return Outcome(path, FAILED, f"FAILED: {nth}{signal} = {value} not found", result)
 
 
+@_guarded
 def _compare_one(options: dict[str, Any], allow_missing: bool, pair: Pair) -> Outcome:
     name, golden, new = pair
     if golden is None or new is None:
         return Outcome(name, FAILED, f"FAILED: no counterpart of {golden or new}")
     try:
         result = quarnel.compare(golden, new, **options)
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:
+    except RuntimeError as error:
         # The error does not say which dump it comes from: a golden dump that reads
         # on its own leaves the new one.
         try:
             quarnel.metadata(golden)
         except RuntimeError as golden_error:
             return _error(name, golden, golden_error)
-        except BaseException:
-            pass
         return _error(name, new, error)
 
     common = set(result["common_signals"])

@@ -96,16 +96,30 @@ def _table(header: Sequence[str], rows: Sequence[Sequence[object]]) -> str:
     )
 
 
-# Per subcommand: the run, which returns the output and the exit status.
+class _Fatal(Exception):
+    """An error that ends the command; its text starts with the path at fault."""
+
+
+# Per subcommand: the run, which returns the result (for --json) and the text to print.
+
+
+def _one(path: str, call: Callable[..., Any], *args: Any) -> Any:
+    """Calls a function of the module on one dump; its failure ends the command."""
+    try:
+        return call(path, *args)
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as error:  # the module's internal failures derive from BaseException
+        raise _Fatal(f"{path}: {str(error) or type(error).__name__}") from error
 
 
 def _list(args: argparse.Namespace) -> tuple[Any, str]:
-    names = quarnel.list_signals(args.dumps[0], args.filter)
+    names = _one(args.dumps[0], quarnel.list_signals, args.filter)
     return names, "".join(name + "\n" for name in names)
 
 
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
-    records = quarnel.extract(args.dumps[0], args.signals, args.start, args.end)
+    records = _one(args.dumps[0], quarnel.extract, args.signals, args.start, args.end)
     rows = [list(record.values()) for record in records]
     return records, _table(["signal", "time", "value"], rows)
 
@@ -141,7 +155,10 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
     golden, new = args.golden, args.new
     directories = [os.path.isdir(golden), os.path.isdir(new)]
     if all(directories):
-        pairs = quarnel_batch.pair_dumps(golden, new)
+        try:
+            pairs = quarnel_batch.pair_dumps(golden, new)
+        except OSError as error:
+            raise _Fatal(f"{error.filename}: {error.strerror}") from error
         if not pairs:
             raise _Fatal(f"{golden}: no dump (*.vcd) here or under {new}")
     elif any(directories):
@@ -175,10 +192,6 @@ def _compare_text(outcome: Outcome, named: bool) -> str:
         rows = [list(mismatch.values()) for mismatch in result["mismatches"]]
         text += _table(["signal", "time", "value1", "value2", "is_unknown"], rows)
     return text
-
-
-class _Fatal(Exception):
-    """An error that ends the command before any dump is read; its text names the path."""
 
 
 def _progress() -> bool:
@@ -299,15 +312,10 @@ def _run(argv: Sequence[str] | None) -> int:
     except _Fatal as error:
         print(f"quarnel: {error}", file=sys.stderr)
         return EXIT_ERROR
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:  # list and extract; the module's failures of one dump
-        print(f"quarnel: {args.dumps[0]}: {error or type(error).__name__}", file=sys.stderr)
-        return EXIT_ERROR
+    output = result.to_json() if isinstance(result, Report) else result
+    sys.stdout.write(json.dumps(output, indent=2) + "\n" if args.json else text)
     if not isinstance(result, Report):
-        sys.stdout.write(json.dumps(result, indent=2) + "\n" if args.json else text)
         return 0
-    sys.stdout.write(json.dumps(result.to_json(), indent=2) + "\n" if args.json else text)
     sys.stdout.flush()
     _report_errors(result)
     if args.junit:
