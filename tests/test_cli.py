@@ -148,6 +148,8 @@ def bad(tmp_path):
     (["compare", "counter.vcd", "nosuch.vcd"], "nosuch.vcd"),
     (["compare", "../tests/data/ghdl_ninevalue.vcd", "counter.vcd"],
      "../tests/data/ghdl_ninevalue.vcd"),
+    (["compare", "counter.vcd", "../tests/data/ghdl_ninevalue.vcd"],
+     "../tests/data/ghdl_ninevalue.vcd"),
 ])
 def test_errors_name_the_dump(argv, culprit, bad):
     argv = [arg.format(bad=bad) for arg in argv]
