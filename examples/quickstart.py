@@ -2,7 +2,7 @@
 
 Run from the repository root after installing the package:
 
-    python -m pip install . && python examples/quickstart.py
+    python3 -m venv .venv && . .venv/bin/activate && python -m pip install . && python examples/quickstart.py
 """
 
 from pathlib import Path

@@ -8,6 +8,7 @@ from collections.abc import Sequence
 from typing import Literal, SupportsIndex, TypedDict, Union
 
 __all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
+__version__: str  # the installed distribution's version
 
 class VcdMetadata(TypedDict):
     signal_count: int

@@ -1,18 +1,19 @@
 """The quarnel command: the functions of the module quarnel from a shell or a CI pipeline.
 
-Every subcommand calls one function of the module with the same parameters and prints its
-result as an aligned table, or as JSON with --json:
-
     quarnel list DUMP [--filter TEXT]
-    quarnel meta DUMP
-    quarnel extract DUMP --signals NAME... [--start T] [--end T]
-    quarnel toggles DUMP --signals NAME... [--start T] [--end T]
-    quarnel find DUMP SIGNAL VALUE [--occurrence N] [--start T] [--end T]
-    quarnel compare DUMP1 DUMP2 [--signals NAME...] [--max-mismatches N] [--ignore-unknown]
-                    [--start T] [--end T]
+    quarnel meta DUMP...
+    quarnel extract DUMP -s NAME [-s NAME]... [--start T] [--end T]
+    quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
+    quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
+    quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
+                    [--ignore-unknown] [--start T] [--end T]
 
-Exit status: 0 on success, 1 when compare finds mismatches or find finds nothing, 2 on any
-error, whose text alone is written to stderr.
+Options may stand before or after the dumps. Results are printed as aligned tables, or as
+JSON with --json; meta, toggles, find and compare run on many dumps at once (quarnel_batch)
+and write JUnit XML with --junit FILE. Exit status: 0 when every dump passed, 1 when any
+comparison found mismatches (or a dump had no counterpart) or a search found nothing, 2 when
+any dump failed with an error, each written to stderr as "quarnel: DUMP: message", 130 when
+interrupted.
 """
 
 from __future__ import annotations
@@ -21,18 +22,34 @@ import argparse
 import json
 import os
 import sys
-from typing import TYPE_CHECKING, Any, Sequence
+from importlib import metadata as distribution
+from typing import Any, Callable, Sequence
 
 import quarnel
+import quarnel_batch
+from quarnel_batch import ERROR, Outcome, Report
 
-if TYPE_CHECKING:  # the result types exist only in the module's stubs
-    from quarnel import ComparisonResult, FindResult, TimeValue, VcdMetadata
-
-EXIT_OK = 0
-EXIT_NEGATIVE = 1
 EXIT_ERROR = 2
+EXIT_INTERRUPTED = 130
 
 _U64_MAX = 2**64 - 1
+
+_OVERVIEW = """\
+Answers questions about VCD waveform dumps, one subcommand per function of the Python
+module quarnel:
+
+  list     the full names of the declared signals (list_signals)
+  meta     signal count, first and last time, timescale (metadata)
+  extract  the time/value changes of chosen signals (extract)
+  toggles  how often chosen signals change value (toggles)
+  find     when a signal takes a value for the Nth time (find)
+  compare  two dumps, or two directories of dumps, signal by signal (compare)
+
+Run "quarnel COMMAND --help" for the options and an example of each.
+
+exit status: 0 when every dump passed, 1 when a comparison found mismatches or a search
+found nothing, 2 on any error ("quarnel: DUMP: message" on stderr), 130 when interrupted.
+"""
 
 
 def _unsigned(text: str) -> int:
@@ -46,8 +63,11 @@ def _unsigned(text: str) -> int:
     return number
 
 
-def _count(count: int, singular: str, plural: str) -> str:
-    return f"{count} {singular if count == 1 else plural}"
+def _positive(text: str) -> int:
+    number = _unsigned(text)
+    if number == 0:
+        raise argparse.ArgumentTypeError("must be at least 1")
+    return number
 
 
 def _cell(value: object) -> str:
@@ -76,75 +96,92 @@ def _table(header: Sequence[str], rows: Sequence[Sequence[object]]) -> str:
     )
 
 
-def _distinct(names: Sequence[str]) -> list[str]:
-    return list(dict.fromkeys(names))
+class _Fatal(Exception):
+    """An error that ends the command; its text starts with the path at fault."""
 
 
-# Per subcommand: the call of the module, and the table of its result.
+# Per subcommand: the run, which returns the result (for --json) and the text to print.
 
 
-def _list(args: argparse.Namespace) -> list[str]:
-    return quarnel.list_signals(args.path, args.filter)
+def _one(path: str, call: Callable[..., Any], *args: Any) -> Any:
+    """Calls a function of the module on one dump; its failure ends the command."""
+    try:
+        return call(path, *args)
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException as error:  # the module's internal failures derive from BaseException
+        raise _Fatal(f"{path}: {str(error) or type(error).__name__}") from error
 
 
-def _list_table(args: argparse.Namespace, names: list[str]) -> str:
-    return _table(["signal"], [[name] for name in names])
+def _list(args: argparse.Namespace) -> tuple[Any, str]:
+    names = _one(args.dumps[0], quarnel.list_signals, args.filter)
+    return names, "".join(name + "\n" for name in names)
 
 
-def _meta(args: argparse.Namespace) -> VcdMetadata:
-    return quarnel.metadata(args.path)
+def _extract(args: argparse.Namespace) -> tuple[Any, str]:
+    records = _one(args.dumps[0], quarnel.extract, args.signals, args.start, args.end)
+    rows = [list(record.values()) for record in records]
+    return records, _table(["signal", "time", "value"], rows)
 
 
-def _meta_table(args: argparse.Namespace, meta: VcdMetadata) -> str:
-    return _table(["key", "value"], list(meta.items()))
+def _rows(report: Report, header: list[str], row: Callable[[Any], list[object]]) -> str:
+    passed = [[o.name, *row(o.result)] for o in report.outcomes if o.status != ERROR]
+    return _table(header, passed) if passed else ""
 
 
-def _extract(args: argparse.Namespace) -> list[TimeValue]:
-    return quarnel.extract(args.path, args.signals, args.start, args.end)
+def _meta(args: argparse.Namespace) -> tuple[Report, str]:
+    report = quarnel_batch.metadata(args.dumps, jobs=args.jobs, progress=_progress())
+    keys = ["signal_count", "start_time", "end_time", "timescale"]
+    return report, _rows(report, ["dump", *keys], lambda meta: [meta[key] for key in keys])
 
 
-def _extract_table(args: argparse.Namespace, records: list[TimeValue]) -> str:
-    return _table(["signal", "time", "value"], [list(record.values()) for record in records])
+def _toggles(args: argparse.Namespace) -> tuple[Report, str]:
+    report = quarnel_batch.toggles(
+        args.dumps, args.signals, start=args.start, end=args.end, jobs=args.jobs,
+        progress=_progress())
+    names = list(dict.fromkeys(args.signals))
+    return report, _rows(report, ["dump", *names], lambda counts: list(counts.values()))
 
 
-def _toggles(args: argparse.Namespace) -> dict[str, int]:
-    # The module leaves the order of the names open; show them in the order asked for.
-    counts = quarnel.toggles(args.path, args.signals, args.start, args.end)
-    return {name: counts[name] for name in _distinct(args.signals)}
+def _find(args: argparse.Namespace) -> tuple[Report, str]:
+    report = quarnel_batch.find(
+        args.dumps, args.signals[0], args.value, occurrence=args.occurrence, start=args.start,
+        end=args.end, jobs=args.jobs, progress=_progress())
+    fields = ["found", "time", "value"]
+    return report, _rows(report, ["dump", *fields], lambda found: [found[f] for f in fields])
 
 
-def _toggles_table(args: argparse.Namespace, counts: dict[str, int]) -> str:
-    return _table(["signal", "toggles"], list(counts.items()))
-
-
-def _find(args: argparse.Namespace) -> FindResult:
-    return quarnel.find(args.path, args.signal, args.value, args.occurrence, args.start, args.end)
-
-
-def _find_table(args: argparse.Namespace, result: FindResult) -> str:
-    return _table(["found", "signal", "time", "value"], [list(result.values())])
-
-
-def _compare(args: argparse.Namespace) -> ComparisonResult:
-    return quarnel.compare(
-        args.file1,
-        args.file2,
-        max_mismatches=args.max_mismatches,
-        signals=args.signals,
-        ignore_unknown=args.ignore_unknown,
-        start=args.start,
-        end=args.end,
-    )
-
-
-def _compare_table(args: argparse.Namespace, result: ComparisonResult) -> str:
-    common = _count(len(result["common_signals"]), "common signal", "common signals")
-    if result["passed"]:
-        text = f"passed: {common}, no mismatches\n"
+def _compare(args: argparse.Namespace) -> tuple[Report, str]:
+    golden, new = args.golden, args.new
+    directories = [os.path.isdir(golden), os.path.isdir(new)]
+    if all(directories):
+        try:
+            pairs = quarnel_batch.pair_dumps(golden, new)
+        except OSError as error:
+            raise _Fatal(f"{error.filename}: {error.strerror}") from error
+        if not pairs:
+            raise _Fatal(f"{golden}: no dump (*.vcd) here or under {new}")
+    elif any(directories):
+        raise _Fatal(f"{new if directories[0] else golden}: not a directory")
     else:
-        mismatches = _count(result["total_mismatches"], "mismatch", "mismatches")
-        signals = _count(result["signals_with_mismatches"], "signal", "signals")
-        text = f"FAILED: {mismatches} in {signals} ({common})\n"
+        pairs = [(new, golden, new)]
+    report = quarnel_batch.compare(
+        pairs, signals=args.signals, allow_missing=args.allow_missing,
+        max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
+        start=args.start, end=args.end, jobs=args.jobs, progress=_progress())
+    text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
+    if all(directories):
+        text += report.summary() + "\n"
+    return report, text
+
+
+def _compare_text(outcome: Outcome, named: bool) -> str:
+    if outcome.status == ERROR:
+        return ""
+    result = outcome.result
+    text = (f"{outcome.name}: " if named else "") + outcome.message.splitlines()[0] + "\n"
+    if result is None:  # no counterpart
+        return text
     for path, names in (
         (result["file1"], result["signals_only_in_file1"]),
         (result["file2"], result["signals_only_in_file2"]),
@@ -157,93 +194,152 @@ def _compare_table(args: argparse.Namespace, result: ComparisonResult) -> str:
     return text
 
 
-def _status(args: argparse.Namespace, result: Any) -> int:
-    if args.command == "compare":
-        return EXIT_OK if result["passed"] else EXIT_NEGATIVE
-    if args.command == "find":
-        return EXIT_OK if result["found"] else EXIT_NEGATIVE
-    return EXIT_OK
+def _progress() -> bool:
+    return sys.stderr.isatty()
 
 
-def _parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog="quarnel",
-        description="Query VCD waveform files. Exit status: 0 on success, 1 when compare finds "
-        "mismatches or find finds nothing, 2 on any error.",
-    )
-    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentParser]]:
+    top = argparse.ArgumentParser(
+        prog="quarnel", description=_OVERVIEW, formatter_class=argparse.RawDescriptionHelpFormatter)
+    top.add_argument("--version", action="version",
+                     version=f"quarnel {distribution.version('quarnel')}")
+    top.add_argument("command", metavar="COMMAND", choices=["list", "meta", "extract",
+                                                            "toggles", "find", "compare"])
+    top.add_argument("arguments", nargs=argparse.REMAINDER, help=argparse.SUPPRESS)
+    commands = {}
 
-    def command(name: str, summary: str, run: Any, table: Any) -> argparse.ArgumentParser:
-        sub = commands.add_parser(name, help=summary, description=summary)
-        sub.set_defaults(run=run, table=table)
+    def command(name: str, run: Any, dumps: str, summary: str, *examples: str,
+                batch: bool = True) -> argparse.ArgumentParser:
+        sub = argparse.ArgumentParser(
+            prog=f"quarnel {name}", description=summary, allow_abbrev=False,
+            epilog="example:\n" + "".join(f"  {example}\n" for example in examples),
+            formatter_class=argparse.RawDescriptionHelpFormatter)
+        sub.set_defaults(run=run)
+        if dumps == "DUMP":
+            sub.add_argument("dumps", nargs=1, metavar="DUMP")
+        elif dumps == "DUMP...":
+            sub.add_argument("dumps", nargs="+", metavar="DUMP")
         sub.add_argument("--json", action="store_true", help="print JSON instead of a table")
+        if batch:
+            sub.add_argument("-j", "--jobs", type=_positive, metavar="N",
+                             help="dumps read at once (default: the usable cores)")
+            sub.add_argument("--junit", metavar="FILE",
+                             help="write a JUnit XML report, one test case per dump")
+        commands[name] = sub
         return sub
 
     def signals(sub: argparse.ArgumentParser, required: bool, summary: str) -> None:
-        sub.add_argument(
-            "--signals", nargs="+", action="extend", required=required, metavar="NAME", help=summary
-        )
+        sub.add_argument("-s", "--signal", dest="signals", action="append", required=required,
+                         metavar="NAME", help=summary)
 
     def window(sub: argparse.ArgumentParser) -> None:
         sub.add_argument("--start", type=_unsigned, metavar="T", help="first time (inclusive)")
         sub.add_argument("--end", type=_unsigned, metavar="T", help="last time (inclusive)")
 
-    sub = command("list", "list the declared signal names", _list, _list_table)
-    sub.add_argument("path", metavar="DUMP")
+    sub = command("list", _list, "DUMP", "Prints the declared signal names, one per line.",
+                  "quarnel list examples/counter.vcd --filter dut", batch=False)
     sub.add_argument("--filter", metavar="TEXT", help="keep the names that contain TEXT")
 
-    sub = command("meta", "signal count, first and last time, timescale", _meta, _meta_table)
-    sub.add_argument("path", metavar="DUMP")
+    command("meta", _meta, "DUMP...",
+            "Prints the signal count, first and last time and timescale of each dump.",
+            "quarnel meta examples/counter.vcd examples/uart/uart_tx.vcd")
 
-    for name, summary, run, table in (
-        ("extract", "the time/value changes of signals", _extract, _extract_table),
-        ("toggles", "how often signals change value", _toggles, _toggles_table),
-    ):
-        sub = command(name, summary, run, table)
-        sub.add_argument("path", metavar="DUMP")
-        signals(sub, True, "full signal names")
-        window(sub)
-
-    sub = command("find", "when a signal takes a value for the Nth time", _find, _find_table)
-    sub.add_argument("path", metavar="DUMP")
-    sub.add_argument("signal", metavar="SIGNAL", help="full signal name")
-    sub.add_argument("value", metavar="VALUE", help='decimal, "0x" hexadecimal, x or z')
-    sub.add_argument("--occurrence", type=_unsigned, default=1, metavar="N", help="default 1")
+    sub = command("extract", _extract, "DUMP", "Prints the time/value changes of signals.",
+                  "quarnel extract examples/counter.vcd -s 'tb.dut.count[3:0]' -s tb.duty "
+                  "--start 100 --end 130", batch=False)
+    signals(sub, True, "full signal name (repeat for more)")
     window(sub)
 
-    sub = command("compare", "compare two dumps signal by signal", _compare, _compare_table)
-    sub.add_argument("file1", metavar="DUMP1")
-    sub.add_argument("file2", metavar="DUMP2")
-    signals(sub, False, "compare only these common signals (default: all)")
-    sub.add_argument(
-        "--max-mismatches", type=_unsigned, metavar="N", help="stop each signal at N (0 acts as 1)"
-    )
-    sub.add_argument(
-        "--ignore-unknown", action="store_true", help="no mismatch while either side is x or z"
-    )
+    sub = command("toggles", _toggles, "DUMP...", "Counts how often signals change value.",
+                  "quarnel toggles examples/counter.vcd -s tb.clk -s tb.rst")
+    signals(sub, True, "full signal name (repeat for more)")
     window(sub)
-    return parser
+
+    sub = command("find", _find, "DUMP...",
+                  "Finds when a signal takes a value for the Nth time; a dump where it never "
+                  "does fails.",
+                  "quarnel find examples/counter.vcd -s 'tb.dut.count[3:0]' --value 0xA")
+    signals(sub, True, "full signal name")
+    sub.add_argument("--value", required=True,
+                     help='target: decimal, "0x" hexadecimal, x, z or a string value')
+    sub.add_argument("--occurrence", type=_positive, default=1, metavar="N", help="default 1")
+    window(sub)
+
+    sub = command(
+        "compare", _compare, "",
+        "Compares two dumps signal by signal. Given two directories, compares every dump under "
+        "GOLDEN (recursively, *.vcd) with the dump of the same relative path under NEW; a dump "
+        "without counterpart fails. A name given with -s that is not declared in both dumps, "
+        "or no common signal at all, is an error unless --allow-missing is given.",
+        "quarnel compare examples/counter.vcd examples/counter_changed.vcd --max-mismatches 5",
+        "quarnel compare examples/uart/uart_tx_golden.vcd examples/uart/uart_tx.vcd "
+        "-s tb.tx -s tb.busy --junit /tmp/quarnel.xml")
+    sub.add_argument("golden", metavar="GOLDEN", help="a dump, or a directory of dumps")
+    sub.add_argument("new", metavar="NEW", help="a dump, or a directory of dumps")
+    signals(sub, False, "compare only this signal (repeat for more; default: all common)")
+    sub.add_argument("--allow-missing", action="store_true",
+                     help="ignore -s names that are not in both dumps, and pass with no "
+                     "common signal")
+    sub.add_argument("--max-mismatches", type=_unsigned, metavar="N",
+                     help="stop each signal at N mismatches (0 acts as 1)")
+    sub.add_argument("--ignore-unknown", action="store_true",
+                     help="no mismatch while either side is x or z")
+    window(sub)
+    return top, commands
+
+
+def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
+    top, commands = _parsers()
+    first = top.parse_args(argv)
+    sub = commands[first.command]
+    args = sub.parse_intermixed_args(first.arguments)
+    if first.command == "find" and len(args.signals) != 1:
+        sub.error("give exactly one -s/--signal")
+    return args
+
+
+def _report_errors(report: Report) -> None:
+    for outcome in report.outcomes:
+        if outcome.status == ERROR:
+            for line in outcome.message.splitlines():
+                print(f"quarnel: {line}", file=sys.stderr)
+
+
+def _run(argv: Sequence[str] | None) -> int:
+    args = _parse(argv)
+    try:
+        result, text = args.run(args)
+    except _Fatal as error:
+        print(f"quarnel: {error}", file=sys.stderr)
+        return EXIT_ERROR
+    output = result.to_json() if isinstance(result, Report) else result
+    sys.stdout.write(json.dumps(output, indent=2) + "\n" if args.json else text)
+    if not isinstance(result, Report):
+        return 0
+    sys.stdout.flush()
+    _report_errors(result)
+    if args.junit:
+        try:
+            result.write_junit(args.junit)
+        except OSError as error:
+            print(f"quarnel: {args.junit}: {error.strerror or error}", file=sys.stderr)
+            return EXIT_ERROR
+    return result.exit_status
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    args = _parser().parse_args(argv)
     try:
-        result = args.run(args)
-        status = _status(args, result)
-        output = json.dumps(result, indent=2) + "\n" if args.json else args.table(args, result)
-        sys.stdout.write(output)
+        status = _run(argv)
         sys.stdout.flush()
+        return status
+    except KeyboardInterrupt:
+        print("quarnel: interrupted", file=sys.stderr)
+        return EXIT_INTERRUPTED
     except BrokenPipeError:
         # The reader has gone (quarnel extract ... | head); keep the exit quiet.
         devnull = os.open(os.devnull, os.O_WRONLY)
         os.dup2(devnull, sys.stdout.fileno())
         return EXIT_ERROR
-    except (KeyboardInterrupt, SystemExit):
-        raise
-    except BaseException as error:  # the module's internal failures derive from BaseException
-        print(str(error) or type(error).__name__, file=sys.stderr)
-        return EXIT_ERROR
-    return status
 
 
 if __name__ == "__main__":

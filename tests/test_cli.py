@@ -1,246 +1,276 @@
-"""The quarnel command: the same answers as the module, as tables or JSON, with CI exit codes."""
+"""The installed quarnel command, run as a user would, on dumps written by simulators."""
 
 import json
+import os
+import shutil
+import signal
 import subprocess
 import sysconfig
+import time
 from importlib import metadata as distribution
 from pathlib import Path
 
+import junitparser
 import pytest
 
 import quarnel
 import quarnel_cli
 
-A = """\
-$timescale 1 ns $end
-$scope module top $end
-$var wire 1 ! clk $end
-$var wire 4 " count [3:0] $end
-$var wire 1 # only_a $end
-$upscope $end
-$enddefinitions $end
-#0
-0!
-b0 "
-0#
-#5
-1!
-b1 "
-#10
-0!
-b10 "
-#15
-1!
-b11 "
-"""
-
-# Differs from A: clk starts only at 5, count reads 6 and 7 at 10 and 15, only_b for only_a.
-B = """\
-$scope module top $end
-$var wire 1 ! clk $end
-$var wire 4 " count [3:0] $end
-$var wire 1 # only_b $end
-$upscope $end
-$enddefinitions $end
-#0
-b0 "
-1#
-#5
-1!
-b1 "
-#10
-0!
-b110 "
-#15
-1!
-b111 "
-"""
-
-
-@pytest.fixture(autouse=True)
-def dumps(tmp_path, monkeypatch):
-    """a.vcd, b.vcd and a file without $enddefinitions in the current directory."""
-    (tmp_path / "a.vcd").write_text(A)
-    (tmp_path / "b.vcd").write_text(B)
-    (tmp_path / "bad.vcd").write_text("$scope module top $end\n")
-    monkeypatch.chdir(tmp_path)
-
-
-def run(capsys, *argv):
-    """Runs the command in this process; returns (exit status, stdout, stderr)."""
-    status = quarnel_cli.main(list(argv))
-    out, err = capsys.readouterr()
-    return status, out, err
+REPO = Path(__file__).resolve().parent.parent
+EXAMPLES = REPO / "examples"
+QUARNEL = Path(sysconfig.get_path("scripts")) / "quarnel"
+COUNT = "tb.dut.count[3:0]"
 
 
 def _ids(value):
-    return " ".join(value) if isinstance(value, list) else "-"
+    return " ".join(value)[:40] if isinstance(value, list) else ""
 
 
-TABLES = [
-    (["list", "a.vcd", "--filter", "n"],
-     "signal\ntop.count[3:0]\ntop.only_a\n"),
-    (["meta", "a.vcd"],
-     "key           value\n"
-     "signal_count  3\n"
-     "start_time    0\n"
-     "end_time      15\n"
-     "timescale     1 ns\n"),
-    (["meta", "b.vcd"],
-     "key           value\nsignal_count  3\nstart_time    0\nend_time      15\ntimescale     -\n"),
-    (["extract", "a.vcd", "--signals", "top.count[3:0]", "top.clk", "--start", "5", "--end", "10"],
-     "signal          time  value\n"
-     "top.clk            5  1\n"
-     "top.count[3:0]     5  1\n"
-     "top.clk           10  0\n"
-     "top.count[3:0]    10  2\n"),
-    (["extract", "a.vcd", "--signals", "top.clk", "--start", "99"],
-     "signal  time  value\n"),
-    # Request order, whatever order the module's dict has.
-    (["toggles", "a.vcd", "--signals", "top.only_a", "top.count[3:0]", "top.clk", "top.only_a"],
-     "signal          toggles\n"
-     "top.only_a            0\n"
-     "top.count[3:0]        3\n"
-     "top.clk               3\n"),
-    (["find", "a.vcd", "top.count[3:0]", "0X2"],
-     "found  signal          time  value\n"
-     "yes    top.count[3:0]    10  2\n"),
-    (["find", "a.vcd", "top.clk", "1", "--occurrence", "3"],
-     "found  signal   time  value\n"
-     "no     top.clk  -     -\n"),
-    (["compare", "a.vcd", "a.vcd"],
-     "passed: 3 common signals, no mismatches\n"),
-    (["compare", "a.vcd", "b.vcd"],
-     "FAILED: 3 mismatches in 2 signals (2 common signals)\n"
-     "only in a.vcd: top.only_a\n"
-     "only in b.vcd: top.only_b\n"
-     "signal          time  value1  value2  is_unknown\n"
-     "top.clk            0  0       x       yes\n"
-     "top.count[3:0]    10  2       6       no\n"
-     "top.count[3:0]    15  3       7       no\n"),
-    (["compare", "a.vcd", "b.vcd", "--signals", "top.count[3:0]", "--max-mismatches", "1"],
-     "FAILED: 1 mismatch in 1 signal (2 common signals)\n"
-     "only in a.vcd: top.only_a\n"
-     "only in b.vcd: top.only_b\n"
-     "signal          time  value1  value2  is_unknown\n"
-     "top.count[3:0]    10  2       6       no\n"),
-]
+def run(*argv, cwd=EXAMPLES, **popen):
+    """Runs the installed command; returns (exit status, stdout, stderr)."""
+    result = subprocess.run([QUARNEL, *argv], cwd=cwd, stdout=subprocess.PIPE,
+                            stderr=subprocess.PIPE, text=True, **popen)
+    return result.returncode, result.stdout, result.stderr
 
 
-@pytest.mark.parametrize("argv, table", TABLES, ids=_ids)
-def test_table_output(capsys, argv, table):
-    status, out, err = run(capsys, *argv)
-    assert (out, err) == (table, "")
-    assert status == (1 if table.startswith(("FAILED", "found  signal   time")) else 0)
-
-
-SAME_AS_MODULE = [
-    (["list", "a.vcd"], lambda: quarnel.list_signals("a.vcd")),
-    (["list", "a.vcd", "--filter", "CLK"], lambda: quarnel.list_signals("a.vcd", "CLK")),
-    (["meta", "a.vcd"], lambda: quarnel.metadata("a.vcd")),
-    (["meta", "b.vcd"], lambda: quarnel.metadata("b.vcd")),
-    (["extract", "a.vcd", "--signals", "top.clk", "--signals", "top.clk", "top.count[3:0]"],
-     lambda: quarnel.extract("a.vcd", ["top.clk", "top.clk", "top.count[3:0]"])),
-    (["extract", "a.vcd", "--signals", "top.clk", "--start", "5", "--end", "18446744073709551615"],
-     lambda: quarnel.extract("a.vcd", ["top.clk"], 5, 2**64 - 1)),
-    (["toggles", "a.vcd", "--signals", "top.clk", "top.count[3:0]", "--end", "10"],
-     lambda: quarnel.toggles("a.vcd", ["top.clk", "top.count[3:0]"], None, 10)),
-    (["find", "a.vcd", "top.clk", "1", "--occurrence", "2"],
-     lambda: quarnel.find("a.vcd", "top.clk", "1", 2)),
-    (["find", "a.vcd", "top.clk", "0", "--start", "1", "--end", "9"],
-     lambda: quarnel.find("a.vcd", "top.clk", "0", start=1, end=9)),
-    (["compare", "a.vcd", "b.vcd"], lambda: quarnel.compare("a.vcd", "b.vcd")),
-    (["compare", "a.vcd", "b.vcd", "--ignore-unknown"],
-     lambda: quarnel.compare("a.vcd", "b.vcd", ignore_unknown=True)),
-    (["compare", "a.vcd", "b.vcd", "--max-mismatches", "0", "--signals", "top.clk", "no.such"],
-     lambda: quarnel.compare("a.vcd", "b.vcd", max_mismatches=0, signals=["top.clk", "no.such"])),
-    (["compare", "b.vcd", "a.vcd", "--start", "5", "--end", "12"],
-     lambda: quarnel.compare("b.vcd", "a.vcd", start=5, end=12)),
-]
-
-
-@pytest.mark.parametrize("argv, call", SAME_AS_MODULE, ids=_ids)
-def test_json_output_is_the_module_result(capsys, argv, call):
-    expected = call()
-    status, out, err = run(capsys, *argv, "--json")
-    assert json.loads(out) == expected and err == ""
-    negative = (argv[0] == "compare" and not expected["passed"]) or (
-        argv[0] == "find" and not expected["found"])
-    assert status == (1 if negative else 0)
-
-
-def test_json_toggles_keep_the_request_order(capsys):
-    names = ["top.count[3:0]", "top.only_a", "top.clk"]
-    _, out, _ = run(capsys, "toggles", "a.vcd", "--json", "--signals", *names, names[0])
-    assert list(json.loads(out)) == names
-
-
-def _error_text(call):
+def module_error(call, *args):
     with pytest.raises(RuntimeError) as error:
-        call()
+        call(*args)
     return str(error.value)
 
 
-ERRORS = [
-    (["list", "missing.vcd"], lambda: quarnel.list_signals("missing.vcd")),
-    (["meta", "bad.vcd"], lambda: quarnel.metadata("bad.vcd")),
-    (["extract", "a.vcd", "--signals", "top.clk", "top.nope", "no.such"],
-     lambda: quarnel.extract("a.vcd", ["top.clk", "top.nope", "no.such"])),
-    (["toggles", "missing.vcd", "--signals", "top.clk"],
-     lambda: quarnel.toggles("missing.vcd", ["top.clk"])),
-    (["find", "a.vcd", "top.nope", "1"], lambda: quarnel.find("a.vcd", "top.nope", "1")),
-    (["find", "missing.vcd", "top.clk", "1", "--occurrence", "0"],
-     lambda: quarnel.find("missing.vcd", "top.clk", "1", 0)),
-    (["compare", "a.vcd", "bad.vcd"], lambda: quarnel.compare("a.vcd", "bad.vcd")),
+# Options before, between and after the dumps.
+TABLES = [
+    (["list", "--filter", "dut.c", "counter.vcd"], 0, "tb.dut.clk\ntb.dut.count[3:0]\n"),
+    (["extract", "--start", "100", "-s", COUNT, "counter.vcd", "--signal", "tb.duty", "--end",
+      "120"], 0,
+     "signal             time  value\n"
+     "tb.dut.count[3:0]   105  7\n"
+     "tb.duty             105  0.40625\n"
+     "tb.dut.count[3:0]   115  8\n"
+     "tb.duty             115  0.46875\n"),
+    (["meta", "counter.vcd", "../tests/data/ghdl_hier.vcd"], 0,
+     "dump                         signal_count  start_time  end_time  timescale\n"
+     "counter.vcd                            17           0       322  1 ns\n"
+     "../tests/data/ghdl_hier.vcd            17           0  40000000  1 fs\n"),
+    (["toggles", "counter.vcd", "-s", "tb.rst", "-s", "tb.clk", "-s", "tb.rst",
+      "uart/uart_tx.vcd"], 0,
+     "dump              tb.rst  tb.clk\n"
+     "counter.vcd            1      64\n"
+     "uart/uart_tx.vcd       1     176\n"),
+    (["find", "-s", "tb.tx", "uart/uart_tx.vcd", "--value", "0", "--occurrence", "3",
+      "uart/uart_tx_msb_first.vcd"], 0,
+     "dump                        found  time  value\n"
+     "uart/uart_tx.vcd            yes     195  0\n"
+     "uart/uart_tx_msb_first.vcd  yes     235  0\n"),
+    (["find", "counter.vcd", "-s", COUNT, "--value", "0xA", "--occurrence", "2"], 1,
+     "dump         found  time  value\ncounter.vcd  no     -     -\n"),
+    (["compare", "uart/uart_tx_golden.vcd", "uart/uart_tx.vcd", "-s", "tb.tx"], 0,
+     "passed: 1 signal compared, no mismatches\n"),
+    (["compare", "--max-mismatches", "2", "uart/uart_tx_golden.vcd",
+      "uart/uart_tx_msb_first.vcd"], 1,
+     "FAILED: 2 mismatches in 1 signal (6 signals compared); list cut at 2 per signal for "
+     "1 signal\n"
+     "signal  time  value1  value2  is_unknown\n"
+     "tb.tx     75  1       0       no\n"
+     "tb.tx    115  0       1       no\n"),
 ]
 
 
-@pytest.mark.parametrize("argv, call", ERRORS, ids=_ids)
-@pytest.mark.parametrize("json_flag", [[], ["--json"]])
-def test_errors_exit_2_with_the_exact_text(capsys, argv, call, json_flag):
-    text = _error_text(call)
-    assert run(capsys, *argv, *json_flag) == (2, "", text + "\n")
+@pytest.mark.parametrize("argv, status, table", TABLES, ids=_ids)
+def test_table_output(argv, status, table):
+    assert run(*argv) == (status, table, "")
+
+
+def entry(result, message=""):
+    return {"status": "passed", "message": message, "result": result}
+
+
+JSON = [
+    (["list", "counter.vcd"], lambda: quarnel.list_signals("counter.vcd")),
+    (["extract", "counter.vcd", "-s", COUNT, "-s", "tb.clk", "-s", COUNT],
+     lambda: quarnel.extract("counter.vcd", [COUNT, "tb.clk", COUNT])),
+    (["meta", "counter.vcd", "uart/uart_tx.vcd", "counter.vcd"],
+     lambda: {path: entry(quarnel.metadata(path)) for path in ["counter.vcd", "uart/uart_tx.vcd"]}),
+    (["toggles", "counter.vcd", "-s", "tb.clk", "--end", "50"],
+     lambda: {"counter.vcd": entry(quarnel.toggles("counter.vcd", ["tb.clk"], None, 50))}),
+    (["find", "counter.vcd", "-s", COUNT, "--value", "0xa"],
+     lambda: {"counter.vcd": entry(quarnel.find("counter.vcd", COUNT, "0xa"),
+                                   f"{COUNT} is 10 at 135")}),
+    (["compare", "counter.vcd", "counter_changed.vcd", "--ignore-unknown", "--start", "9"],
+     lambda: quarnel.compare("counter.vcd", "counter_changed.vcd", ignore_unknown=True, start=9)),
+]
+
+
+@pytest.mark.parametrize("argv, expected", JSON, ids=_ids)
+def test_json_holds_the_module_results(argv, expected, monkeypatch):
+    monkeypatch.chdir(EXAMPLES)
+    status, out, err = run(*argv, "--json")
+    if argv[0] == "compare":
+        out = json.loads(out)["counter_changed.vcd"]
+        assert (out["status"], out["result"]) == ("failed", expected())
+    else:
+        assert json.loads(out) == expected()
+    assert err == ""
+
+
+@pytest.mark.parametrize("golden, new, signals, complaint, lenient", [
+    ("counter.vcd", "counter_changed.vcd", ["tb.nosuch"],
+     "quarnel: counter.vcd: not declared: tb.nosuch\n"
+     "quarnel: counter_changed.vcd: not declared: tb.nosuch\n",
+     (0, "passed: 0 signals compared, no mismatches")),
+    ("counter.vcd", "uart/uart_tx.vcd", ["tb.clk", "tb.tx", "tb.en"],
+     "quarnel: counter.vcd: not declared: tb.tx\nquarnel: uart/uart_tx.vcd: not declared: tb.en\n",
+     (1, "FAILED: 56 mismatches in 1 signal (1 signal compared)")),
+    ("counter.vcd", "../tests/data/ghdl_hier.vcd", [],
+     "quarnel: ../tests/data/ghdl_hier.vcd: no signal in common with counter.vcd\n",
+     (0, "passed: 0 signals compared, no mismatches")),
+])
+def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenient):
+    options = [arg for name in signals for arg in ("-s", name)]
+    assert run("compare", golden, new, *options) == (2, "", complaint)
+    status, out, err = run("compare", golden, new, *options, "--allow-missing")
+    assert (status, out.splitlines()[0], err) == (*lenient, "")
+
+
+@pytest.fixture
+def bad(tmp_path):
+    (tmp_path / "bad.vcd").write_text("$scope module top $end\n")
+    return str(tmp_path / "bad.vcd")
+
+
+@pytest.mark.parametrize("argv, culprit", [
+    (["list", "{bad}"], "{bad}"),
+    (["extract", "{bad}", "-s", "tb.clk"], "{bad}"),
+    (["meta", "counter.vcd", "{bad}", "nosuch.vcd"], "{bad}"),
+    (["compare", "counter.vcd", "{bad}"], "{bad}"),
+    (["compare", "{bad}", "counter.vcd"], "{bad}"),
+    (["compare", "counter.vcd", "nosuch.vcd"], "nosuch.vcd"),
+    (["compare", "../tests/data/ghdl_ninevalue.vcd", "counter.vcd"],
+     "../tests/data/ghdl_ninevalue.vcd"),
+    (["compare", "counter.vcd", "../tests/data/ghdl_ninevalue.vcd"],
+     "../tests/data/ghdl_ninevalue.vcd"),
+])
+def test_errors_name_the_dump(argv, culprit, bad):
+    argv = [arg.format(bad=bad) for arg in argv]
+    culprit = culprit.format(bad=bad)
+    status, out, err = run(*argv)
+    text = module_error(quarnel.metadata, str(EXAMPLES / culprit))
+    assert status == 2
+    assert f"quarnel: {culprit}: {text}\n" in err
+    if argv[0] == "meta":  # the others are still read
+        assert out.startswith("dump ") and "counter.vcd " in out
+        assert "quarnel: nosuch.vcd: I/O error: No such file" in err
+
+
+def make_batch(tmp_path, cases):
+    """Directories golden/ and new/ with a pair of dumps per case."""
+    dumps = {"pass": ("counter.vcd", "counter.vcd"),
+             "mismatch": ("counter.vcd", "counter_changed.vcd"),
+             "error": ("counter.vcd", "../tests/data/ghdl_ninevalue.vcd"),
+             "golden_only": ("counter.vcd", None), "new_only": (None, "counter.vcd")}
+    for side in ("golden", "new"):
+        (tmp_path / side).mkdir()
+    for case in cases:
+        for side, dump in zip(("golden", "new"), dumps[case]):
+            if dump:
+                (tmp_path / side / "deep" / case).mkdir(parents=True, exist_ok=True)
+                shutil.copy(EXAMPLES / dump, tmp_path / side / "deep" / case / "run.vcd")
+    return str(tmp_path / "golden"), str(tmp_path / "new")
+
+
+@pytest.mark.parametrize("cases, status, summary", [
+    (["pass"], 0, "1 check: 1 passed, 0 failed, 0 errors"),
+    (["pass", "mismatch"], 1, "2 checks: 1 passed, 1 failed, 0 errors"),
+    (["pass", "golden_only"], 1, "2 checks: 1 passed, 1 failed, 0 errors"),
+    (["new_only"], 1, "1 check: 0 passed, 1 failed, 0 errors"),
+    (["pass", "mismatch", "golden_only", "new_only", "error"], 2,
+     "5 checks: 1 passed, 3 failed, 1 error"),
+])
+def test_directories_exit_status_and_junit(tmp_path, cases, status, summary):
+    golden, new = make_batch(tmp_path, cases)
+    reports = {}
+    for jobs in ("1", "4"):
+        junit = tmp_path / f"junit{jobs}.xml"
+        reports[jobs] = run("compare", golden, new, "-j", jobs, "--junit", str(junit))
+        (suite,) = junitparser.JUnitXml.fromfile(str(junit))
+        assert {case.name: [type(r).__name__ for r in case.result] for case in suite} == {
+            f"deep/{case}/run.vcd": {"pass": [], "error": ["Error"]}.get(case, ["Failure"])
+            for case in cases}
+        assert (suite.tests, suite.failures, suite.errors) == (
+            len(cases), len(set(cases) - {"pass", "error"}), cases.count("error"))
+    assert reports["1"] == reports["4"]
+    assert reports["1"][0] == status and reports["1"][1].endswith(f"\n{summary}\n")
+
+
+def test_json_is_the_same_on_one_or_four_jobs(tmp_path):
+    golden, new = make_batch(tmp_path, ["pass", "mismatch", "golden_only", "error"])
+    one, four = (run("compare", golden, new, "--json", "-j", jobs) for jobs in ("1", "4"))
+    assert one == four
+    assert {name: entry["status"] for name, entry in json.loads(one[1]).items()} == {
+        "deep/pass/run.vcd": "passed", "deep/mismatch/run.vcd": "failed",
+        "deep/golden_only/run.vcd": "failed", "deep/error/run.vcd": "error"}
 
 
 @pytest.mark.parametrize("argv, complaint", [
-    (["extract", "a.vcd"], "--signals"),
-    (["toggles", "a.vcd", "--signals"], "--signals"),
-    (["extract", "a.vcd", "--signals", "top.clk", "--start", "-1"], "--start"),
-    (["toggles", "a.vcd", "--signals", "top.clk", "--end", "18446744073709551616"], "--end"),
-    (["find", "a.vcd", "top.clk", "1", "--occurrence", "1.5"], "--occurrence"),
-    (["compare", "a.vcd", "b.vcd", "--max-mismatches", "x"], "--max-mismatches"),
-    (["compare", "a.vcd"], "DUMP2"),
-    (["meta"], "DUMP"),
-    (["frobnicate", "a.vcd"], "frobnicate"),
-    ([], "COMMAND"),
+    (["toggles", "counter.vcd", "-s", "tb.clk", "--signals", "tb.rst"], "--signals"),
+    (["extract", "counter.vcd"], "-s/--signal"),
+    (["find", "counter.vcd", "-s", "tb.clk", "-s", "tb.rst", "--value", "1"], "exactly one"),
+    (["meta", "counter.vcd", "-j", "0"], "-j/--jobs"),
+    (["toggles", "counter.vcd", "-s", "tb.clk", "--end", "18446744073709551616"], "--end"),
+    (["compare", "counter.vcd"], "NEW"),
+    (["frobnicate", "counter.vcd"], "COMMAND"),
 ])
-def test_bad_arguments_exit_2(capsys, argv, complaint):
+def test_bad_arguments_exit_2(argv, complaint, capsys):
     with pytest.raises(SystemExit) as exit_:
         quarnel_cli.main(argv)
-    out, err = capsys.readouterr()
-    assert exit_.value.code == 2 and out == ""
-    assert complaint in err.splitlines()[-1]
+    assert exit_.value.code == 2
+    assert complaint in capsys.readouterr().err.splitlines()[-1]
 
 
-def test_installed_console_script():
-    (entry,) = distribution.distribution("quarnel").entry_points
-    assert (entry.group, entry.name) == ("console_scripts", "quarnel")
-    assert entry.value == "quarnel_cli:main"
-    script = Path(sysconfig.get_path("scripts")) / "quarnel"
-    result = subprocess.run([script, "meta", "a.vcd", "--json"], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
-    assert result.returncode == 0 and result.stderr == ""
-    assert json.loads(result.stdout) == quarnel.metadata("a.vcd")
-    result = subprocess.run([script, "meta", "missing.vcd"], stdout=subprocess.PIPE,
-                            stderr=subprocess.PIPE, text=True)
-    assert (result.returncode, result.stdout) == (2, "")
-    assert result.stderr == _error_text(lambda: quarnel.metadata("missing.vcd")) + "\n"
+@pytest.mark.parametrize("command", ["list", "meta", "extract", "toggles", "find", "compare"])
+def test_help_shows_a_working_example(command):
+    assert f"  {command} " in run("--help")[1]
+    status, out, err = run(command, "--help")
+    examples = [line.strip() for line in out.splitlines() if line.startswith("  quarnel ")]
+    assert status == 0 and examples
+    for example in examples:
+        result = subprocess.run(example.replace("quarnel", str(QUARNEL), 1), shell=True,
+                                cwd=REPO, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        assert result.returncode in (0, 1) and result.stdout and not result.stderr, example
+
+
+@pytest.mark.xfail(not hasattr(quarnel, "__version__"), strict=True,
+                   reason="the binding defines __version__ from QUARNEL_VERSION")
+def test_version():
+    version = distribution.version("quarnel")
+    assert run("--version") == (0, f"quarnel {version}\n", "")
+    assert quarnel.__version__ == version
+
+
+@pytest.mark.parametrize("jobs", ["1", "2"])
+def test_interrupt_is_one_line_and_stops_the_workers(tmp_path, jobs):
+    # Nobody writes to the FIFOs, so every read of them waits until it is interrupted.
+    for name in ("a.vcd", "b.vcd"):
+        os.mkfifo(tmp_path / name)
+    child = subprocess.Popen(
+        [QUARNEL, "meta", "a.vcd", "b.vcd", "-j", jobs], cwd=tmp_path, start_new_session=True,
+        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    group = ["pgrep", "-g", str(child.pid)]
+    while len(subprocess.run(group, stdout=subprocess.PIPE).stdout.split()) < (1 if jobs == "1" else 3):
+        time.sleep(0.05)
+    time.sleep(0.3)
+    child.send_signal(signal.SIGINT)
+    assert child.communicate(timeout=60) == ("", "quarnel: interrupted\n")
+    assert child.returncode == 130
+    time.sleep(0.2)
+    assert subprocess.run(group, stdout=subprocess.PIPE).stdout == b""
 
 
 def test_reader_gone_is_quiet():
-    # As for `quarnel meta a.vcd | head -0`: the reading end is closed before any output.
-    script = Path(sysconfig.get_path("scripts")) / "quarnel"
-    with subprocess.Popen([script, "meta", "a.vcd"], stdout=subprocess.PIPE,
+    # As for `quarnel meta counter.vcd | head -0`: the reading end is closed before any output.
+    with subprocess.Popen([QUARNEL, "meta", "counter.vcd"], cwd=EXAMPLES, stdout=subprocess.PIPE,
                           stderr=subprocess.PIPE, text=True) as child:
         child.stdout.close()
         assert child.wait() == 2

@@ -1,0 +1,333 @@
+"""Many dumps at once: the batch behind the quarnel command, for regression scripts.
+
+Each function runs one check of the module quarnel over many dumps (or pairs of dumps) on a
+process pool and returns a Report: one Outcome per dump or pair, in the order given, with a
+status of "passed", "failed" or "error". One bad dump never stops the others. ::
+
+    import quarnel_batch
+
+    report = quarnel_batch.compare(quarnel_batch.pair_dumps("golden", "build/dumps"))
+    report.write_junit("quarnel.xml")
+    assert report.exit_status == 0, [o.message for o in report.outcomes if o.status != "passed"]
+
+With more than one job the work runs in worker processes, so a script that calls these
+functions with jobs other than 1 must do so under ``if __name__ == "__main__":`` on platforms
+that do not fork.
+"""
+
+from __future__ import annotations
+
+import functools
+import os
+import signal
+from concurrent.futures import ProcessPoolExecutor, as_completed
+from dataclasses import asdict, dataclass
+from multiprocessing import active_children
+from typing import Any, Callable, Iterable, Optional, Sequence, Tuple, TypeVar
+
+import junitparser
+from tqdm import tqdm
+
+import quarnel
+
+PASSED = "passed"
+FAILED = "failed"
+ERROR = "error"
+_EXIT_STATUS = {PASSED: 0, FAILED: 1, ERROR: 2}
+
+# The file names that count as dumps when directories are paired.
+DUMP_SUFFIXES = (".vcd",)
+
+# (name, golden dump, new dump); a side is None when the dump has no counterpart.
+Pair = Tuple[str, Optional[str], Optional[str]]
+
+T = TypeVar("T")
+
+
+@dataclass(frozen=True)
+class Outcome:
+    """The result of one check: ``name`` is the dump's path (the relative path for paired
+    directories); ``message`` is the summary of a comparison, what a search missed, or the
+    error, which starts with the path of the dump at fault; ``result`` is what the module's
+    function returned (None after an error)."""
+
+    name: str
+    status: str
+    message: str
+    result: Any = None
+
+
+@dataclass(frozen=True)
+class Report:
+    command: str
+    outcomes: list[Outcome]
+
+    @property
+    def exit_status(self) -> int:
+        """0 when every check passed, 1 when any failed, 2 when any ended in an error."""
+        return max((_EXIT_STATUS[o.status] for o in self.outcomes), default=0)
+
+    def summary(self) -> str:
+        """How many checks passed, failed and ended in an error."""
+        counts = [sum(o.status == s for o in self.outcomes) for s in (PASSED, FAILED, ERROR)]
+        return (f"{_count(len(self.outcomes), 'check', 'checks')}: {counts[0]} passed, "
+                f"{counts[1]} failed, {_count(counts[2], 'error', 'errors')}")
+
+    def to_json(self) -> dict[str, Any]:
+        """One entry per dump or pair, keyed by its name: status, message and result."""
+        return {o.name: {k: v for k, v in asdict(o).items() if k != "name"} for o in self.outcomes}
+
+    def write_junit(self, path: str) -> None:
+        """Writes JUnit XML: one test case per dump or pair, with the failure or error."""
+        suite = junitparser.TestSuite(f"quarnel {self.command}")
+        for outcome in self.outcomes:
+            case = junitparser.TestCase(outcome.name, classname=f"quarnel.{self.command}")
+            if outcome.status != PASSED:
+                kind = junitparser.Failure if outcome.status == FAILED else junitparser.Error
+                problem = kind(outcome.message.splitlines()[0])
+                problem.text = outcome.message
+                case.result = [problem]
+            suite.add_testcase(case)
+        xml = junitparser.JUnitXml()
+        xml.add_testsuite(suite)
+        xml.write(path)
+
+
+def default_jobs() -> int:
+    """The number of cores this process may run on."""
+    if hasattr(os, "sched_getaffinity"):
+        return len(os.sched_getaffinity(0))
+    return os.cpu_count() or 1
+
+
+def pair_dumps(golden: str, new: str) -> list[Pair]:
+    """Pairs every dump under the directory ``golden`` (recursively) with the dump of the same
+    relative path under ``new``, sorted by that path. A dump found on one side only gives a
+    pair whose other side is None, which compare() reports as failed."""
+    found = [_dumps_under(golden), _dumps_under(new)]
+    names = sorted(set(found[0]) | set(found[1]))
+    return [(name, found[0].get(name), found[1].get(name)) for name in names]
+
+
+def _dumps_under(directory: str) -> dict[str, str]:
+    dumps = {}
+    for root, dirs, files in os.walk(directory, onerror=_raise):
+        dirs.sort()
+        for file in files:
+            if file.endswith(DUMP_SUFFIXES):
+                path = os.path.join(root, file)
+                dumps[os.path.relpath(path, directory).replace(os.sep, "/")] = path
+    return dumps
+
+
+def _raise(error: OSError) -> None:
+    raise error
+
+
+def compare(
+    pairs: Iterable[Pair],
+    *,
+    signals: Sequence[str] | None = None,
+    allow_missing: bool = False,
+    max_mismatches: int | None = None,
+    ignore_unknown: bool = False,
+    start: int | None = None,
+    end: int | None = None,
+    jobs: int | None = None,
+    progress: bool = False,
+) -> Report:
+    """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
+
+    Unless ``allow_missing`` is true, a pair is an error when a name of ``signals`` is not
+    declared in both dumps, or when the dumps share no signal to compare."""
+    check = functools.partial(
+        _compare_one,
+        dict(max_mismatches=max_mismatches, signals=list(signals or []) or None,
+             ignore_unknown=ignore_unknown, start=start, end=end),
+        allow_missing,
+    )
+    return Report("compare", run(check, list(pairs), jobs=jobs, progress=progress))
+
+
+def metadata(paths: Iterable[str], *, jobs: int | None = None, progress: bool = False) -> Report:
+    """quarnel.metadata of each dump; every readable dump passes."""
+    return Report("meta", run(_metadata_one, _distinct(paths), jobs=jobs, progress=progress))
+
+
+def toggles(
+    paths: Iterable[str],
+    signals: Sequence[str],
+    *,
+    start: int | None = None,
+    end: int | None = None,
+    jobs: int | None = None,
+    progress: bool = False,
+) -> Report:
+    """quarnel.toggles of each dump, the counts in the order of ``signals``."""
+    check = functools.partial(_toggles_one, list(signals), start, end)
+    return Report("toggles", run(check, _distinct(paths), jobs=jobs, progress=progress))
+
+
+def find(
+    paths: Iterable[str],
+    signal: str,
+    value: str,
+    *,
+    occurrence: int = 1,
+    start: int | None = None,
+    end: int | None = None,
+    jobs: int | None = None,
+    progress: bool = False,
+) -> Report:
+    """quarnel.find in each dump; a dump fails when the signal never takes the value."""
+    check = functools.partial(_find_one, signal, value, occurrence, start, end)
+    return Report("find", run(check, _distinct(paths), jobs=jobs, progress=progress))
+
+
+def run(
+    check: Callable[[T], Outcome],
+    items: Sequence[T],
+    *,
+    jobs: int | None = None,
+    progress: bool = False,
+) -> list[Outcome]:
+    """Applies ``check`` to every item, on ``jobs`` worker processes (default: the cores
+    this process may use; 1 runs in this process), showing a progress bar on stderr if
+    ``progress``. Returns the outcomes in the order of ``items``."""
+    jobs = min(jobs or default_jobs(), len(items))
+    if jobs <= 1:
+        return [check(item) for item in tqdm(items, disable=not progress, unit="dump")]
+    outcomes: list[Outcome | None] = [None] * len(items)
+    others = set(active_children())
+    executor = ProcessPoolExecutor(jobs, initializer=_leave_interrupts_to_the_parent)
+    try:
+        futures = {executor.submit(check, item): i for i, item in enumerate(items)}
+        # Created after the workers, so that they are not forked while its thread runs.
+        with tqdm(total=len(items), disable=not progress, unit="dump") as bar:
+            for future in as_completed(futures):
+                i = futures[future]
+                try:
+                    outcomes[i] = future.result()
+                except Exception as error:  # a worker that died takes its checks with it
+                    outcomes[i] = Outcome(_name(items[i]), ERROR, f"{_name(items[i])}: {error}")
+                bar.update()
+    except BaseException:
+        executor.shutdown(wait=False, cancel_futures=True)
+        for child in set(active_children()) - others:
+            child.terminate()
+        raise
+    executor.shutdown()
+    return [outcome for outcome in outcomes if outcome is not None]
+
+
+def _distinct(paths: Iterable[str]) -> list[str]:
+    return list(dict.fromkeys(paths))
+
+
+def _leave_interrupts_to_the_parent() -> None:
+    # Ctrl-C reaches the whole process group; the parent stops the workers.
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+
+
+def _name(item: object) -> str:
+    return item[0] if isinstance(item, tuple) else str(item)
+
+
+def _error(name: str, path: str, error: BaseException) -> Outcome:
+    return Outcome(name, ERROR, f"{path}: {str(error) or type(error).__name__}")
+
+
+def _guarded(check: Callable[..., Outcome]) -> Callable[..., Outcome]:
+    """Turns any failure of the module on a dump into an error outcome naming the dump; the
+    module's internal failures derive from BaseException."""
+
+    @functools.wraps(check)
+    def guarded(*args: Any) -> Outcome:
+        item = args[-1]
+        try:
+            return check(*args)
+        except (KeyboardInterrupt, SystemExit):
+            raise
+        except BaseException as error:
+            return _error(_name(item), _name(item), error)
+
+    return guarded
+
+
+def _count(count: int, singular: str, plural: str) -> str:
+    return f"{count} {singular if count == 1 else plural}"
+
+
+@_guarded
+def _metadata_one(path: str) -> Outcome:
+    return Outcome(path, PASSED, "", quarnel.metadata(path))
+
+
+@_guarded
+def _toggles_one(signals: list[str], start: int | None, end: int | None, path: str) -> Outcome:
+    # The module leaves the order of the names open; keep the order asked for.
+    counts = quarnel.toggles(path, signals, start, end)
+    return Outcome(path, PASSED, "", {name: counts[name] for name in dict.fromkeys(signals)})
+
+
+@_guarded
+def _find_one(
+    signal: str, value: str, occurrence: int, start: int | None, end: int | None, path: str
+) -> Outcome:
+    result = quarnel.find(path, signal, value, occurrence, start, end)
+    if result["found"]:
+        return Outcome(path, PASSED, f"{signal} is {result['value']} at {result['time']}", result)
+    nth = f"occurrence {occurrence} of " if occurrence != 1 else ""
+    return Outcome(path, FAILED, f"FAILED: {nth}{signal} = {value} not found", result)
+
+
+@_guarded
+def _compare_one(options: dict[str, Any], allow_missing: bool, pair: Pair) -> Outcome:
+    name, golden, new = pair
+    if golden is None or new is None:
+        return Outcome(name, FAILED, f"FAILED: no counterpart of {golden or new}")
+    try:
+        result = quarnel.compare(golden, new, **options)
+    except RuntimeError as error:
+        # The error does not say which dump it comes from: a golden dump that reads
+        # on its own leaves the new one.
+        try:
+            quarnel.metadata(golden)
+        except RuntimeError as golden_error:
+            return _error(name, golden, golden_error)
+        return _error(name, new, error)
+
+    common = set(result["common_signals"])
+    asked = list(dict.fromkeys(options["signals"] or []))
+    compared = len([s for s in asked if s in common]) if asked else len(common)
+    if not allow_missing:
+        lacking = {
+            path: [s for s in asked if s not in common and s not in present]
+            for path, present in ((golden, result["signals_only_in_file1"]),
+                                  (new, result["signals_only_in_file2"]))
+        }
+        lines = [f"{path}: not declared: {', '.join(names)}"
+                 for path, names in lacking.items() if names]
+        if not lines and compared == 0:
+            lines = [f"{new}: no signal in common with {golden}"]
+        if lines:
+            return Outcome(name, ERROR, "\n".join(lines), result)
+
+    text = _count(compared, "signal", "signals") + " compared"
+    if result["passed"]:
+        return Outcome(name, PASSED, f"passed: {text}, no mismatches", result)
+    mismatches = _count(result["total_mismatches"], "mismatch", "mismatches")
+    signals = _count(result["signals_with_mismatches"], "signal", "signals")
+    summary = f"FAILED: {mismatches} in {signals} ({text})"
+    if options["max_mismatches"] is not None:
+        limit = max(options["max_mismatches"], 1)
+        per_signal: dict[str, int] = {}
+        for mismatch in result["mismatches"]:
+            per_signal[mismatch["signal"]] = per_signal.get(mismatch["signal"], 0) + 1
+        cut = sum(1 for count in per_signal.values() if count >= limit)
+        if cut:
+            summary += f"; list cut at {limit} per signal for {_count(cut, 'signal', 'signals')}"
+    details = [
+        f"{m['signal']} at {m['time']}: {m['value1']} != {m['value2']}" for m in result["mismatches"]
+    ]
+    return Outcome(name, FAILED, "\n".join([summary, *details]), result)
