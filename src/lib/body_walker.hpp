@@ -41,14 +41,14 @@ inline constexpr bool is_change_v =
 // Changes before `window.start` are dropped without a trace. Returns whether
 // the visitor let the walk run to its end, or the first error.
 template <class Visitor>
-Result<bool> walk_body(const Dump& dump, const Window& window, Visitor& visitor,
+Result<bool> walk_body(const Dump& dump, Window window, Visitor& visitor,
                        const vcd::Interrupt* interrupt = nullptr) {
   auto file = open_body(dump, interrupt);
   if (!file) return std::unexpected(std::move(file.error()));
   vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
   std::uint64_t time = 0;
   bool stopped = false;
-  auto read = parser.for_each_command([&](const auto& command) {
+  auto read = parser.for_each_command([&](const auto& command) __attribute__((always_inline)) {
     using C = std::decay_t<decltype(command)>;
     if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
       time = command.time;
