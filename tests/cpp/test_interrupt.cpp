@@ -1,7 +1,6 @@
-// The interrupt hook: asked at every refill of a file source and before every block of
-// the header scan; when it asks to stop, reading ends with an error of kind Interrupted
-// that the core passes up as its own kind, without the text of any other error.
-#include <fcntl.h>
+// The interrupt hook: asked at every refill of a file source; when it asks to stop,
+// reading ends with an error of kind Interrupted that the core passes up as its own
+// kind, without the text of any other error.
 #include <unistd.h>
 
 #include <cstdio>
@@ -9,7 +8,6 @@
 #include <string>
 
 #include "check.hpp"
-#include "src/lib/header_pass.hpp"
 #include "src/lib/metadata.hpp"
 #include "vcd/byte_source.hpp"
 #include "vcd/parser.hpp"
@@ -62,19 +60,6 @@ TEST_CASE("a file source asks the hook before every refill") {
   std::remove(path.c_str());
 }
 
-TEST_CASE("a hook that never asks to stop changes nothing") {
-  const std::string path = make_dump(2 * vcd::FileSource::kBufferSize + 7);
-  Countdown countdown{1 << 30};
-  const vcd::Interrupt hook = countdown.hook();
-  auto with_hook = quarnel::read_vcd_metadata(path, &hook);
-  auto without = quarnel::read_vcd_metadata(path);
-  CHECK(with_hook.has_value() && without.has_value());
-  CHECK_EQ(with_hook->end_time, without->end_time);
-  // The header pass (one block and the end), then the body (three windows and the end).
-  CHECK(countdown.asked >= 4);
-  std::remove(path.c_str());
-}
-
 TEST_CASE("the core reports an interruption as its own kind") {
   const std::string path = make_dump(1000);
   for (const int allowed : {0, 1, 2}) {
@@ -86,13 +71,4 @@ TEST_CASE("the core reports an interruption as its own kind") {
     CHECK(metadata.error().payload.empty());
   }
   std::remove(path.c_str());
-}
-
-TEST_CASE("other reader errors keep their variant") {
-  const vcd::ReaderError eof = vcd::ReaderError::eof(vcd::kEofInCommand);
-  CHECK_EQ(quarnel::VcdError::io(eof).text(), std::string("I/O error: unexpected end of VCD file"));
-  CHECK_EQ(quarnel::VcdError::parse(eof).text(),
-           std::string("unexpected parse error: unexpected end of VCD file"));
-  CHECK(quarnel::VcdError::parse(vcd::ReaderError::interrupted()).kind ==
-        quarnel::VcdError::Kind::Interrupted);
 }
