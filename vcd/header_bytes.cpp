@@ -69,8 +69,7 @@ std::size_t HeaderText::unread_bytes(std::size_t offset) const {
   // The text after the last rewritten line was copied unchanged, so what
   // ends the text ends the decoded bytes too.
   const std::string_view unread = text_.substr(offset);
-  const bool only_whitespace =
-      std::all_of(unread.begin(), unread.end(), [](char c) { return is_whitespace(c); });
+  const bool only_whitespace = std::ranges::all_of(unread, [](char c) { return is_whitespace(c); });
   if (only_whitespace || !decoded_.ends_with(unread)) return 0;
   if (valid_) return unread.size();
   return bytes_.size() - unicode::lossy_source_offset(bytes_, decoded_.size() - unread.size());

@@ -5,12 +5,11 @@
 // for_each_command and must always give what it gives.
 #pragma once
 
-#include <array>
 #include <cstdint>
-#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "vcd/byte_source.hpp"
 #include "vcd/command.hpp"
