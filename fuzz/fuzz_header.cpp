@@ -11,6 +11,7 @@
 #include "src/lib/header_pass.hpp"
 #include "src/lib/list_signals.hpp"
 #include "src/lib/metadata.hpp"
+#include "vcd/header_bytes.hpp"
 
 using quarnel::fuzz::MemoryFile;
 
@@ -30,6 +31,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view line =
         text.substr(last_line == std::string_view::npos ? 0 : last_line + 1);
     FUZZ_CHECK(line.find("$enddefinitions") != std::string_view::npos);
+    // The text the declarations are read from maps back into these bytes.
+    const vcd::HeaderText header(text);
+    FUZZ_CHECK(header.unread_bytes(0) <= text.size());
+    FUZZ_CHECK(header.unread_bytes(header.text().size()) == 0);
   }
 
   auto header = quarnel::open_dump(file.path());

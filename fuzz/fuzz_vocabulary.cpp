@@ -1,7 +1,7 @@
-// The reader's vocabularies on arbitrary tokens: identifier codes, variable
-// and scope types, time units, bit indices, the number readers, the
-// four-state value characters and the Unicode helpers. Whatever parses must
-// print back to a text that parses to the same thing.
+// The reader's vocabularies on arbitrary tokens: identifier codes, time
+// units, bit indices, the number readers, the four-state value characters and
+// the Unicode helpers. Whatever parses must print back to a text that parses
+// to the same thing.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -11,7 +11,6 @@
 #include "fuzz/fuzz_file.hpp"
 #include "vcd/idcode.hpp"
 #include "vcd/number.hpp"
-#include "vcd/scope.hpp"
 #include "vcd/timescale.hpp"
 #include "vcd/unicode.hpp"
 #include "vcd/value.hpp"
@@ -35,16 +34,11 @@ std::string id_code_text(vcd::IdCode code) {
 
 void check_id_code(std::string_view text) {
   const auto code = vcd::parse_id_code(text);
-  if (!code) {
-    FUZZ_CHECK(!vcd::to_text(code.error()).empty());
-    return;
-  }
+  if (!code) return;
   FUZZ_CHECK(id_code_text(*code) == text);
 }
 
 void check_keywords(std::string_view text) {
-  if (const auto type = vcd::parse_var_type(text)) FUZZ_CHECK(vcd::to_text(*type) == text);
-  if (const auto type = vcd::parse_scope_type(text)) FUZZ_CHECK(vcd::to_text(*type) == text);
   if (const auto unit = vcd::parse_timescale_unit(text)) FUZZ_CHECK(vcd::to_text(*unit) == text);
 }
 
@@ -53,7 +47,8 @@ void check_index(std::string_view text) {
   if (!unicode::is_valid_utf8(text)) return;
   const auto index = vcd::parse_reference_index(text);
   if (!index) return;
-  const std::string printed = vcd::to_text(*index);
+  std::string printed;
+  vcd::append_text(printed, *index);
   const auto again = vcd::parse_reference_index(printed);
   FUZZ_CHECK(again.has_value() && *again == *index);
 }

@@ -55,4 +55,8 @@ ReaderError ReaderError::from_parse(const ParseError& error) {
 
 ReaderError ReaderError::interrupted() { return {Kind::Interrupted, 0, "interrupted"}; }
 
+ReaderError ReaderError::missing_end_definitions() {
+  return {Kind::MissingEndDefinitions, 0, "missing $enddefinitions marker in VCD file"};
+}
+
 }  // namespace vcd

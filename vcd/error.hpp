@@ -49,7 +49,14 @@ std::string to_string(const ParseError& error);
 // analysis core: a kind and the text that is shown to the user.
 struct ReaderError {
   // Interrupted: the caller's interrupt hook asked to stop (see interrupt.hpp).
-  enum class Kind : std::uint8_t { Os, UnexpectedEof, InvalidData, Interrupted };
+  // MissingEndDefinitions: no line of the file holds "$enddefinitions".
+  enum class Kind : std::uint8_t {
+    Os,
+    UnexpectedEof,
+    InvalidData,
+    Interrupted,
+    MissingEndDefinitions
+  };
   Kind kind;
   int os_error;  // errno for Kind::Os, 0 otherwise
   std::string text;
@@ -58,6 +65,7 @@ struct ReaderError {
   static ReaderError eof(std::string_view message);
   static ReaderError from_parse(const ParseError& error);
   static ReaderError interrupted();
+  static ReaderError missing_end_definitions();
 };
 
 inline constexpr std::string_view kEofInCommand = "unexpected end of VCD file";

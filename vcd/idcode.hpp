@@ -16,8 +16,6 @@ struct IdCode {
 
 enum class InvalidIdCode : std::uint8_t { Empty, InvalidChars, TooLong };
 
-std::string_view to_text(InvalidIdCode error);
-
 // Bijective base 94, first character least significant: "!" is 0, "~" is 93,
 // "!!" is 94. One-to-one between code texts and values.
 inline std::expected<IdCode, InvalidIdCode> parse_id_code(std::string_view text) {

@@ -1,23 +1,42 @@
+// The byte-by-byte command reader: every command and every error, with its
+// line. Compiled once for the two byte sources.
 #include "vcd/parser.hpp"
 
+#include <array>
+#include <cstring>
 #include <utility>
+
+#include "vcd/number.hpp"
+#include "vcd/unicode.hpp"
 
 namespace vcd {
 
+namespace {
+
+enum class Keyword : std::uint8_t {
+  Comment,
+  Date,
+  Version,
+  Timescale,
+  Scope,
+  Upscope,
+  Var,
+  EndDefinitions,
+  Dumpall,
+  Dumpoff,
+  Dumpon,
+  Dumpvars,
+  End,
+};
+
 std::optional<Keyword> find_keyword(std::string_view text) {
   static constexpr std::pair<std::string_view, Keyword> kKeywords[] = {
-      {"comment", Keyword::Comment},
-      {"date", Keyword::Date},
-      {"version", Keyword::Version},
-      {"timescale", Keyword::Timescale},
-      {"scope", Keyword::Scope},
-      {"upscope", Keyword::Upscope},
-      {"var", Keyword::Var},
-      {"enddefinitions", Keyword::EndDefinitions},
-      {"dumpall", Keyword::Dumpall},
-      {"dumpoff", Keyword::Dumpoff},
-      {"dumpon", Keyword::Dumpon},
-      {"dumpvars", Keyword::Dumpvars},
+      {"comment", Keyword::Comment}, {"date", Keyword::Date},
+      {"version", Keyword::Version}, {"timescale", Keyword::Timescale},
+      {"scope", Keyword::Scope},     {"upscope", Keyword::Upscope},
+      {"var", Keyword::Var},         {"enddefinitions", Keyword::EndDefinitions},
+      {"dumpall", Keyword::Dumpall}, {"dumpoff", Keyword::Dumpoff},
+      {"dumpon", Keyword::Dumpon},   {"dumpvars", Keyword::Dumpvars},
       {"end", Keyword::End},
   };
   for (const auto& [word, keyword] : kKeywords) {
@@ -25,5 +44,336 @@ std::optional<Keyword> find_keyword(std::string_view text) {
   }
   return std::nullopt;
 }
+
+}  // namespace
+
+// End of input inside something: the source's read error if there was one,
+// else the end-of-input error with `message`.
+template <class Source>
+std::unexpected<ReaderError> Parser<Source>::eof_error(std::string_view message) {
+  if (auto error = source_.take_error()) return std::unexpected(std::move(*error));
+  return std::unexpected(ReaderError::eof(message));
+}
+
+// A whitespace-delimited token of at most `capacity` bytes, read into
+// `buffer`.
+template <class Source>
+Result<std::string_view> Parser<Source>::read_raw_token(char* buffer, std::size_t capacity) {
+  // A token that lies whole in the window is copied in one go.
+  std::string_view token;
+  if (take_window_token(capacity, token)) {
+    std::memcpy(buffer, token.data(), token.size());
+    return std::string_view(buffer, token.size());
+  }
+  int byte = skip_whitespace();
+  std::size_t size = 0;
+  while (byte != kEnd && !is_whitespace(byte)) {
+    if (size == capacity) return fail(ParseErrorKind::TokenTooLong);
+    buffer[size++] = static_cast<char>(byte);
+    byte = read_byte_or_eof();
+  }
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  return std::string_view(buffer, size);
+}
+
+// A token as read_raw_token reads it, but viewing the window when it lies
+// whole there, so nothing is copied: valid until the next read.
+template <class Source>
+Result<std::string_view> Parser<Source>::read_window_token(char* buffer, std::size_t capacity) {
+  std::string_view token;
+  if (take_window_token(capacity, token)) return token;
+  return read_raw_token(buffer, capacity);
+}
+
+// A token as read_raw_token reads it; valid UTF-8 is required.
+template <class Source>
+Result<std::string_view> Parser<Source>::read_token_str(char* buffer, std::size_t capacity) {
+  auto token = read_raw_token(buffer, capacity);
+  if (token && !is_utf8_token(*token)) return fail(ParseErrorKind::InvalidUtf8);
+  return token;
+}
+
+// A whitespace-delimited token of any length, valid UTF-8.
+template <class Source>
+Result<std::string_view> Parser<Source>::read_token_string() {
+  std::string_view token;
+  if (take_window_token(static_cast<std::size_t>(end_ - cur_), token)) {
+    scratch_.assign(token);
+    if (!is_utf8_token(scratch_)) return fail(ParseErrorKind::InvalidUtf8);
+    return std::string_view(scratch_);
+  }
+  scratch_.clear();
+  int byte = skip_whitespace();
+  while (byte != kEnd && !is_whitespace(byte)) {
+    scratch_.push_back(static_cast<char>(byte));
+    byte = read_byte_or_eof();
+  }
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  if (!is_utf8_token(scratch_)) return fail(ParseErrorKind::InvalidUtf8);
+  return std::string_view(scratch_);
+}
+
+// The next token must be exactly "$end".
+template <class Source>
+Result<void> Parser<Source>::read_command_end() {
+  std::array<char, kShortTokenCapacity> buffer{};
+  auto token = read_raw_token(buffer.data(), buffer.size());
+  if (!token) return std::unexpected(std::move(token.error()));
+  if (*token != "$end") return fail(ParseErrorKind::ExpectedEndCommand);
+  return {};
+}
+
+// Free text up to "$end" (found anywhere), trimmed of Unicode whitespace.
+template <class Source>
+Result<std::string_view> Parser<Source>::read_string_command() {
+  scratch_.clear();
+  for (;;) {
+    const int byte = read_byte_or_eof();
+    if (byte == kEnd) return eof_error(kEofInCommand);
+    scratch_.push_back(static_cast<char>(byte));
+    if (byte == 'd' && std::string_view(scratch_).ends_with("$end")) break;
+  }
+  const std::string_view text(scratch_.data(), scratch_.size() - 4);
+  if (!is_utf8_token(text)) return fail(ParseErrorKind::InvalidUtf8);
+  return unicode::trim_white_space(text);
+}
+
+// A declaration token that does not parse: "invalid UTF-8" when it is not
+// UTF-8, else `kind`. Tokens that parse are ASCII, so the declaration
+// readers check UTF-8 only here.
+template <class Source>
+std::unexpected<ReaderError> Parser<Source>::fail_token(std::string_view token,
+                                                        ParseErrorKind kind) const {
+  return fail(is_utf8_token(token) ? kind : ParseErrorKind::InvalidUtf8);
+}
+
+template <class Source>
+Result<IdCode> Parser<Source>::read_id_code() {
+  std::array<char, kTokenCapacity> buffer{};
+  auto token = read_token_str(buffer.data(), buffer.size());
+  if (!token) return std::unexpected(std::move(token.error()));
+  return parse_id_code_token(*token);
+}
+
+template <class Source>
+Result<IdCode> Parser<Source>::parse_id_code_token(std::string_view token) const {
+  const auto code = parse_id_code(token);
+  if (code) return *code;
+  switch (code.error()) {
+    case InvalidIdCode::Empty: return fail(ParseErrorKind::IdCodeEmpty);
+    case InvalidIdCode::InvalidChars: return fail(ParseErrorKind::IdCodeInvalidChars);
+    case InvalidIdCode::TooLong: return fail(ParseErrorKind::IdCodeTooLong);
+  }
+  return fail(ParseErrorKind::IdCodeInvalidChars);
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::next_slow() {
+  const int byte = skip_whitespace();
+  switch (byte) {
+    case kEnd:
+      if (auto error = source_.take_error()) return std::unexpected(std::move(*error));
+      return std::nullopt;
+    case '$': return read_keyword_command();
+    case '#': return read_timestamp();
+    case '0':
+    case '1':
+    case 'x':
+    case 'X':
+    case 'z':
+    case 'Z': {
+      const Value value = *value_from_char(static_cast<char>(byte));
+      auto code = read_id_code();
+      if (!code) return std::unexpected(std::move(code.error()));
+      return Command{cmd::ScalarChange{*code, value}};
+    }
+    case 'b':
+    case 'B': return read_vector_change();
+    case 'r':
+    case 'R': return read_real_change();
+    case 's':
+    case 'S': return read_string_change();
+    default: return fail(ParseErrorKind::UnexpectedCharacter);
+  }
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
+  std::array<char, kKeywordCapacity> buffer{};
+  auto word = read_window_token(buffer.data(), buffer.size());
+  if (!word) return std::unexpected(std::move(word.error()));
+  const auto keyword = find_keyword(*word);
+  if (!keyword) return fail(ParseErrorKind::UnknownCommand);
+
+  const auto begin_section = [this](SimulationCommand command) -> std::optional<Command> {
+    open_simulation_command_ = command;
+    return Command{cmd::SimulationBegin{command}};
+  };
+  const auto string_command = [this](auto make) -> Result<std::optional<Command>> {
+    auto text = read_string_command();
+    if (!text) return std::unexpected(std::move(text.error()));
+    return Command{make(*text)};
+  };
+  switch (*keyword) {
+    case Keyword::Comment:
+      return string_command([](std::string_view t) { return cmd::Comment{t}; });
+    case Keyword::Date: return string_command([](std::string_view t) { return cmd::Date{t}; });
+    case Keyword::Version:
+      return string_command([](std::string_view t) { return cmd::Version{t}; });
+    case Keyword::Timescale: return read_timescale();
+    case Keyword::Scope: return read_scope_decl();
+    case Keyword::Var: return read_var_decl();
+    case Keyword::Upscope:
+    case Keyword::EndDefinitions: {
+      auto end = read_command_end();
+      if (!end) return std::unexpected(std::move(end.error()));
+      if (*keyword == Keyword::Upscope) return Command{cmd::Upscope{}};
+      return Command{cmd::EndDefinitions{}};
+    }
+    case Keyword::Dumpall: return begin_section(SimulationCommand::Dumpall);
+    case Keyword::Dumpoff: return begin_section(SimulationCommand::Dumpoff);
+    case Keyword::Dumpon: return begin_section(SimulationCommand::Dumpon);
+    case Keyword::Dumpvars: return begin_section(SimulationCommand::Dumpvars);
+    case Keyword::End: {
+      if (!open_simulation_command_) return fail(ParseErrorKind::UnmatchedEnd);
+      const SimulationCommand command = *open_simulation_command_;
+      open_simulation_command_.reset();
+      return Command{cmd::SimulationEnd{command}};
+    }
+  }
+  return fail(ParseErrorKind::UnknownCommand);
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_timestamp() {
+  std::array<char, kTokenCapacity> buffer{};
+  auto token = read_token_str(buffer.data(), buffer.size());
+  if (!token) return std::unexpected(std::move(token.error()));
+  auto time = parse_or_fail(parse_u64(*token));
+  if (!time) return std::unexpected(std::move(time.error()));
+  return Command{cmd::Timestamp{*time}};
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_vector_change() {
+  scratch_.clear();
+  int byte = skip_whitespace();
+  while (byte != kEnd && !is_whitespace(byte)) {
+    const auto value = value_from_char(static_cast<char>(byte));
+    if (!value) return fail(ParseErrorKind::InvalidValueChar);
+    scratch_.push_back(to_char(*value));
+    byte = read_byte_or_eof();
+  }
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  auto code = read_id_code();
+  if (!code) return std::unexpected(std::move(code.error()));
+  return Command{cmd::VectorChange{*code, Vector{scratch_}}};
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_real_change() {
+  // A literal of any length: exact decimal expansions run long.
+  auto token = read_token_string();
+  if (!token) return std::unexpected(std::move(token.error()));
+  auto value = parse_or_fail(parse_real(*token));
+  if (!value) return std::unexpected(std::move(value.error()));
+  auto code = read_id_code();
+  if (!code) return std::unexpected(std::move(code.error()));
+  return Command{cmd::RealChange{*code, *value}};
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_string_change() {
+  auto text = read_token_string();
+  if (!text) return std::unexpected(std::move(text.error()));
+  auto code = read_id_code();
+  if (!code) return std::unexpected(std::move(code.error()));
+  return Command{cmd::StringChange{*code, *text}};
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_timescale() {
+  std::array<char, kShortTokenCapacity> first{};
+  std::array<char, kShortTokenCapacity> second{};
+  auto token = read_token_str(first.data(), first.size());
+  if (!token) return std::unexpected(std::move(token.error()));
+  // The magnitude runs up to the first character that is not numeric.
+  std::size_t split = 0;
+  while (split < token->size()) {
+    std::size_t next = split;
+    if (!unicode::is_numeric(unicode::decode_at(*token, next))) break;
+    split = next;
+  }
+  const std::string_view magnitude_text = token->substr(0, split);
+  std::string_view unit_text = token->substr(split);
+  if (split == token->size()) {
+    auto unit_token = read_token_str(second.data(), second.size());
+    if (!unit_token) return std::unexpected(std::move(unit_token.error()));
+    unit_text = *unit_token;
+  }
+  auto magnitude = parse_or_fail(parse_u32(magnitude_text));
+  if (!magnitude) return std::unexpected(std::move(magnitude.error()));
+  const auto unit = parse_timescale_unit(unit_text);
+  if (!unit) return fail(ParseErrorKind::InvalidTimescaleUnit);
+  auto end = read_command_end();
+  if (!end) return std::unexpected(std::move(end.error()));
+  return Command{cmd::Timescale{vcd::Timescale{*magnitude, *unit}}};
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_scope_decl() {
+  std::array<char, kTokenCapacity> buffer{};
+  auto type_token = read_window_token(buffer.data(), buffer.size());
+  if (!type_token) return std::unexpected(std::move(type_token.error()));
+  const auto scope_type = parse_scope_type(*type_token);
+  if (!scope_type) return fail_token(*type_token, ParseErrorKind::InvalidScopeType);
+  auto name = read_token_string();
+  if (!name) return std::unexpected(std::move(name.error()));
+  auto end = read_command_end();
+  if (!end) return std::unexpected(std::move(end.error()));
+  return Command{cmd::ScopeDecl{*scope_type, scratch_}};
+}
+
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_var_decl() {
+  // Each token is parsed before the next is read, so it may view the window.
+  std::array<char, kTokenCapacity> buffer{};
+  auto type_token = read_window_token(buffer.data(), buffer.size());
+  if (!type_token) return std::unexpected(std::move(type_token.error()));
+  const auto var_type = parse_var_type(*type_token);
+  if (!var_type) return fail_token(*type_token, ParseErrorKind::InvalidVarType);
+
+  auto width_token = read_window_token(buffer.data(), buffer.size());
+  if (!width_token) return std::unexpected(std::move(width_token.error()));
+  const auto width = parse_u32(*width_token);
+  if (!width) return fail_token(*width_token, width.error());
+
+  auto code_token = read_window_token(buffer.data(), buffer.size());
+  if (!code_token) return std::unexpected(std::move(code_token.error()));
+  auto code = parse_id_code_token(*code_token);
+  if (!code) {
+    if (!is_utf8_token(*code_token)) return fail(ParseErrorKind::InvalidUtf8);
+    return std::unexpected(std::move(code.error()));
+  }
+
+  auto reference = read_token_string();
+  if (!reference) return std::unexpected(std::move(reference.error()));
+
+  std::optional<ReferenceIndex> index;
+  auto last = read_window_token(buffer.data(), buffer.size());
+  if (!last) return std::unexpected(std::move(last.error()));
+  if (last->starts_with('[')) {
+    if (!is_utf8_token(*last)) return fail(ParseErrorKind::InvalidUtf8);
+    index = parse_reference_index(*last);
+    if (!index) return fail(ParseErrorKind::InvalidReferenceIndex);
+    last = read_window_token(buffer.data(), buffer.size());
+    if (!last) return std::unexpected(std::move(last.error()));
+  }
+  if (*last != "$end") return fail_token(*last, ParseErrorKind::ExpectedEndCommand);
+  return Command{cmd::VarDecl{*var_type, *width, *code, scratch_, index}};
+}
+
+template class Parser<FileSource>;
+template class Parser<MemorySource>;
 
 }  // namespace vcd

@@ -16,6 +16,4 @@ std::optional<ScopeType> parse_scope_type(std::string_view text) {
   return std::nullopt;
 }
 
-std::string_view to_text(ScopeType type) { return kScopeTypes.at(static_cast<std::size_t>(type)); }
-
 }  // namespace vcd

@@ -11,6 +11,5 @@ enum class ScopeType : std::uint8_t { Module, Task, Function, Begin, Fork };
 
 // Whole-token, case-sensitive; nullopt is "invalid scope type".
 std::optional<ScopeType> parse_scope_type(std::string_view text);
-std::string_view to_text(ScopeType type);
 
 }  // namespace vcd

@@ -1,6 +1,7 @@
 #include "vcd/var.hpp"
 
 #include <array>
+#include <charconv>
 
 #include "vcd/unicode.hpp"
 
@@ -45,8 +46,6 @@ std::optional<VarType> parse_var_type(std::string_view text) {
   return std::nullopt;
 }
 
-std::string_view to_text(VarType type) { return kVarTypes.at(static_cast<std::size_t>(type)); }
-
 std::optional<ReferenceIndex> parse_reference_index(std::string_view text) {
   if (text.size() < 2 || text.front() != '[' || text.back() != ']') return std::nullopt;
   const std::string_view inner = text.substr(1, text.size() - 2);
@@ -62,18 +61,22 @@ std::optional<ReferenceIndex> parse_reference_index(std::string_view text) {
   return Range{*msb, *lsb};
 }
 
-std::string to_text(const ReferenceIndex& index) {
-  std::string text = "[";
+void append_text(std::string& out, const ReferenceIndex& index) {
+  std::array<char, 12> digits{};  // any signed 32-bit number
+  const auto append_number = [&](std::int32_t number) {
+    out.append(digits.data(),
+               std::to_chars(digits.data(), digits.data() + digits.size(), number).ptr);
+  };
+  out += '[';
   if (const auto* bit = std::get_if<BitSelect>(&index)) {
-    text += std::to_string(bit->index);
+    append_number(bit->index);
   } else {
     const auto& range = std::get<Range>(index);
-    text += std::to_string(range.msb);
-    text += ':';
-    text += std::to_string(range.lsb);
+    append_number(range.msb);
+    out += ':';
+    append_number(range.lsb);
   }
-  text += ']';
-  return text;
+  out += ']';
 }
 
 }  // namespace vcd

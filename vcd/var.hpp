@@ -32,7 +32,6 @@ enum class VarType : std::uint8_t {
 
 // Whole-token, case-sensitive; nullopt is "invalid variable type".
 std::optional<VarType> parse_var_type(std::string_view text);
-std::string_view to_text(VarType type);
 
 struct BitSelect {
   std::int32_t index;
@@ -49,7 +48,7 @@ using ReferenceIndex = std::variant<BitSelect, Range>;
 
 // "[3]", "[+3]", "[7:0]", "[31:-4]"; nullopt is "invalid reference index".
 std::optional<ReferenceIndex> parse_reference_index(std::string_view text);
-// "[3]" or "[7:0]".
-std::string to_text(const ReferenceIndex& index);
+// Appends "[3]" or "[7:0]".
+void append_text(std::string& out, const ReferenceIndex& index);
 
 }  // namespace vcd

@@ -11,25 +11,16 @@
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/file.hpp"
+#include "vcd/header_bytes.hpp"
 #include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
-struct HeaderBytes {
-  std::string bytes;          // every line up to and including the marker line
-  std::uint64_t body_offset;  // equals bytes.size()
-};
+using vcd::HeaderBytes;
 
-// Copies the file's lines up to the first one that holds "$enddefinitions".
-// `interrupt` (may be null) is asked before every block read: a file without
-// the marker that never ends (a device, a pipe) can be stopped.
+// The reader's marker scan (vcd::scan_header_bytes), its errors as the core's.
 Result<HeaderBytes> read_header_bytes(const std::string& path,
                                       const vcd::Interrupt* interrupt = nullptr);
-
-// Rewrites "$scope" lines so that unusual scope names get a leading
-// backslash; every other line is copied unchanged. Returns `text` itself
-// when no line changes, else the rewritten text, held in `storage`.
-std::string_view normalize_scope_lines(std::string_view text, std::string& storage);
 
 // What the header pass keeps of one $var command besides its name.
 struct Declaration {

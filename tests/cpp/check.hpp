@@ -6,7 +6,10 @@
 // process exits non-zero at the end (see main.cpp).
 #pragma once
 
+#include <unistd.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -64,7 +67,11 @@ std::string show(const T& value) {
     return buf;
   } else if constexpr (std::is_same_v<T, bool>) {
     return value ? "true" : "false";
-  } else if constexpr (requires(std::ostream & os) { os << value; }) {
+  } else if constexpr (requires { value.begin()->size(); }) {
+    std::string out = "{";
+    for (const auto& item : value) out += "\n    " + show(item);
+    return out + "}";
+  } else if constexpr (requires(std::ostream& os) { os << value; }) {
     std::ostringstream os;
     os << value;
     return os.str();
@@ -100,3 +107,26 @@ void check_eq(const A& actual, const B& expected, const char* actual_text,
 #define CHECK(expr) ((expr) ? void() : ::check::fail(__FILE__, __LINE__, "CHECK(" #expr ")"))
 #define CHECK_EQ(actual, expected) \
   ::check::check_eq((actual), (expected), #actual, #expected, __FILE__, __LINE__)
+
+namespace check {
+
+// A file holding `content`, removed again when the object goes.
+class TempFile {
+ public:
+  explicit TempFile(std::string_view content) {
+    const int fd = ::mkstemp(path_.data());
+    const bool written = fd >= 0 && ::write(fd, content.data(), content.size()) ==
+                                        static_cast<ssize_t>(content.size());
+    if (fd >= 0) ::close(fd);
+    if (!written) fail(__FILE__, __LINE__, "cannot write " + path_);
+  }
+  TempFile(const TempFile&) = delete;
+  TempFile& operator=(const TempFile&) = delete;
+  ~TempFile() { std::remove(path_.c_str()); }
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_ = "/tmp/quarnel-test-XXXXXX";
+};
+
+}  // namespace check

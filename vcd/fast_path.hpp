@@ -1,0 +1,243 @@
+// The parser's fast roads through the value section: commands read straight
+// from the current window when they lie there whole and are well formed.
+// Anything else (a window edge, a keyword, any fault) is left to the
+// byte-by-byte reader, which then starts from the same state, so both give
+// the same result.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "vcd/command.hpp"
+#include "vcd/number.hpp"
+#include "vcd/parser.hpp"
+#include "vcd/word_scan.hpp"
+
+namespace vcd {
+
+namespace detail {
+
+// Each reader below starts at the first byte of a command in the window
+// [p, end) and, when the command is well formed and lies there whole, moves
+// `p` past the blank that ends it and fills `command`. False leaves the
+// command to the slower roads (`p` is then meaningless).
+
+// Lines in the form simulators write them: the command alone on its line.
+
+// "#<digits>\n", up to nineteen digits, which cannot overflow.
+[[gnu::always_inline]] inline bool take_timestamp_line(const unsigned char*& p,
+                                                       cmd::Timestamp& command) {
+  const unsigned char* q = p + 1;
+  const unsigned char* const longest = q + 19;
+  std::uint64_t time = 0;
+  while (q != longest && *q - static_cast<unsigned>('0') < 10u) time = time * 10 + (*q++ - '0');
+  if (q == p + 1 || *q != '\n') return false;
+  command.time = time;
+  p = q + 1;
+  return true;
+}
+
+// "b<bits> <code>\n" with lower-case bits.
+[[gnu::always_inline]] inline bool take_vector_line(const unsigned char*& p,
+                                                    const unsigned char* end,
+                                                    cmd::VectorChange& command) {
+  const unsigned char* q = p + 1;
+  while (end - q >= 8 && are_binary_digits(q)) q += 8;
+  while (q != end && kByteClass[*q] == kLowerBit) ++q;
+  if (q == p + 1 || end - q < 9 || *q != ' ') return false;
+  command.vector.bits = {reinterpret_cast<const char*>(p + 1), static_cast<std::size_t>(q - p - 1)};
+  ++q;
+  if (!take_code_line(q, command.id_code)) return false;
+  p = q;
+  return true;
+}
+
+// Commands anywhere in the window, after blanks; `p` is past the command's
+// first character.
+
+[[gnu::always_inline]] inline bool scan_timestamp(const unsigned char*& p, const unsigned char* end,
+                                                  std::uint64_t& line_feeds,
+                                                  cmd::Timestamp& command) {
+  std::string_view token;
+  if (!scan_token(p, end, line_feeds, kTokenCapacity, token)) return false;
+  const auto time = parse_u64(token);
+  if (!time) return false;
+  command.time = *time;
+  return true;
+}
+
+// The bits of "b<bits> <code>", upper case allowed; `upper` tells whether
+// any bit is written in upper case.
+[[gnu::always_inline]] inline bool scan_vector_bits(const unsigned char*& p,
+                                                    const unsigned char* end,
+                                                    std::uint64_t& line_feeds,
+                                                    std::string_view& bits, bool& upper) {
+  skip_blanks(p, end, line_feeds);
+  const unsigned char* const start = p;
+  // Eight bits at a time while they are all 0 or 1, the usual case.
+  while (end - p >= 8 && are_binary_digits(p)) p += 8;
+  bool lower_case = true;
+  std::uint8_t cls = kOther;
+  for (; p != end; ++p) {
+    cls = kByteClass[*p];
+    if (cls < kLowerBit) break;
+    lower_case &= cls == kLowerBit;
+  }
+  if (p == end || cls != kSpace || p == start) return false;
+  bits = {reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)};
+  line_feeds += *p++ == '\n' ? 1 : 0;
+  upper = !lower_case;
+  return true;
+}
+
+[[gnu::always_inline]] inline bool scan_real_change(const unsigned char*& p,
+                                                    const unsigned char* end,
+                                                    std::uint64_t& line_feeds,
+                                                    cmd::RealChange& command) {
+  std::string_view token;
+  if (!scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), token)) return false;
+  const auto value = parse_real(token);
+  if (!value) return false;
+  command.value = *value;
+  return scan_id_code(p, end, line_feeds, command.id_code);
+}
+
+[[gnu::always_inline]] inline bool scan_string_change(const unsigned char*& p,
+                                                      const unsigned char* end,
+                                                      std::uint64_t& line_feeds,
+                                                      cmd::StringChange& command) {
+  if (!scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), command.text) ||
+      !is_utf8_token(command.text)) {
+    return false;
+  }
+  return scan_id_code(p, end, line_feeds, command.id_code);
+}
+
+}  // namespace detail
+
+template <class Source>
+template <class Handler>
+inline bool Parser<Source>::try_fast_lines(Handler& handler, bool& keep_going) {
+  // Room for the widest look-ahead of one step: an eight-byte load after a
+  // value character (the bits of a vector are bounded separately).
+  constexpr std::ptrdiff_t kMargin = 32;
+  if (end_ - cur_ < kMargin) return false;
+  const unsigned char* const stop = end_ - kMargin;
+  const unsigned char* p = cur_;
+  std::uint64_t lines = 0;
+  while (p < stop) {
+    const unsigned char first = *p;
+    if (first == '#') {
+      cmd::Timestamp command{0};
+      if (!detail::take_timestamp_line(p, command)) break;
+      keep_going = handler(command);
+    } else if (detail::kByteClass[first] >= detail::kLowerBit) {
+      cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[first]};
+      const unsigned char* q = p + 1;
+      if (!detail::take_code_line(q, command.id_code)) break;
+      keep_going = handler(command);
+      p = q;
+    } else if (first == 'b') {
+      cmd::VectorChange command{IdCode{0}, Vector{}};
+      if (!detail::take_vector_line(p, end_, command)) break;
+      keep_going = handler(command);
+    } else {
+      break;
+    }
+    ++lines;
+    if (!keep_going) break;
+  }
+  if (lines == 0) return false;
+  line_ += (end_of_line_ ? 1 : 0) + lines - 1;
+  end_of_line_ = true;
+  cur_ = p;
+  return true;
+}
+
+template <class Source>
+template <class Handler>
+inline bool Parser<Source>::try_fast_scalar_line(Handler& handler, bool& keep_going) {
+  if (end_ - cur_ < 4) return false;
+  const std::uint8_t cls = detail::kByteClass[cur_[0]];
+  const unsigned first = cur_[1] - 33u;
+  if (cls < detail::kLowerBit || first >= 94u) return false;
+  std::size_t length = 0;
+  std::uint64_t code = first;
+  if (cur_[2] == '\n') {
+    length = 3;
+  } else if (cur_[3] == '\n' && cur_[2] - 33u < 94u) {
+    length = 4;
+    code += (cur_[2] - 32u) * std::uint64_t{94};
+  } else {
+    return false;
+  }
+  const Value value = detail::kScalarValue[cur_[0]];
+  line_ += end_of_line_ ? 1 : 0;
+  end_of_line_ = true;
+  cur_ += length;
+  keep_going = handler(cmd::ScalarChange{IdCode{code}, value});
+  return true;
+}
+
+template <class Source>
+template <class Handler>
+inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
+  // The commonest command of all first: a scalar change with a one- or
+  // two-character code, alone on its line.
+  if (try_fast_scalar_line(handler, keep_going)) return true;
+  const unsigned char* p = cur_;
+  std::uint64_t line_feeds = 0;
+  detail::skip_blanks(p, end_, line_feeds);
+  if (p == end_) return false;
+  // Takes the consumed bytes into account as read_byte_or_eof would have,
+  // one by one, then hands the command over.
+  const auto finish = [&](const auto& command) {
+    commit(p, line_feeds);
+    keep_going = handler(command);
+    return true;
+  };
+  switch (*p++) {
+    case '#': {
+      cmd::Timestamp command{0};
+      return detail::scan_timestamp(p, end_, line_feeds, command) && finish(command);
+    }
+    case '0':
+    case '1':
+    case 'x':
+    case 'X':
+    case 'z':
+    case 'Z': {
+      cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[p[-1]]};
+      return detail::scan_id_code(p, end_, line_feeds, command.id_code) && finish(command);
+    }
+    case 'b':
+    case 'B': {
+      cmd::VectorChange command{IdCode{0}, Vector{}};
+      bool upper = false;
+      if (!detail::scan_vector_bits(p, end_, line_feeds, command.vector.bits, upper) ||
+          !detail::scan_id_code(p, end_, line_feeds, command.id_code)) {
+        return false;
+      }
+      if (upper) {
+        scratch_.assign(command.vector.bits);
+        for (char& c : scratch_) c = to_char(*value_from_char(c));
+        command.vector.bits = scratch_;
+      }
+      return finish(command);
+    }
+    case 'r':
+    case 'R': {
+      cmd::RealChange command{IdCode{0}, 0.0};
+      return detail::scan_real_change(p, end_, line_feeds, command) && finish(command);
+    }
+    case 's':
+    case 'S': {
+      cmd::StringChange command{IdCode{0}, {}};
+      return detail::scan_string_change(p, end_, line_feeds, command) && finish(command);
+    }
+    default: return false;
+  }
+}
+
+}  // namespace vcd

@@ -1,0 +1,201 @@
+// Word-at-a-time scans of a window of bytes: byte classes, blank and token
+// scans, and identifier codes read without a copy. The parser's fast roads
+// and its token reader are built on these; none of them reads past `end`.
+#pragma once
+
+#include <string.h>  // memmem
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "vcd/idcode.hpp"
+#include "vcd/unicode.hpp"
+#include "vcd/value.hpp"
+
+namespace vcd {
+
+// Token capacities.
+inline constexpr std::size_t kTokenCapacity = 32;
+inline constexpr std::size_t kKeywordCapacity = 16;
+inline constexpr std::size_t kShortTokenCapacity = 8;
+
+// Tab, line feed, carriage return and space; nothing else.
+constexpr bool is_whitespace(int byte) {
+  return byte == ' ' || byte == '\n' || byte == '\t' || byte == '\r';
+}
+
+// True when every byte is ASCII or the bytes form valid UTF-8.
+inline bool is_utf8_token(std::string_view token) {
+  unsigned char high = 0;
+  for (const char c : token) high |= static_cast<unsigned char>(c);
+  return high < 0x80 || unicode::is_valid_utf8(token);
+}
+
+namespace detail {
+
+// Byte classes for the window scans of the value section.
+enum ByteClass : std::uint8_t { kOther, kSpace, kLowerBit, kUpperBit };
+
+constexpr std::array<std::uint8_t, 256> make_byte_classes() {
+  std::array<std::uint8_t, 256> classes{};
+  for (const unsigned char c : {' ', '\n', '\t', '\r'}) classes[c] = kSpace;
+  for (const unsigned char c : {'0', '1', 'x', 'z'}) classes[c] = kLowerBit;
+  for (const unsigned char c : {'X', 'Z'}) classes[c] = kUpperBit;
+  return classes;
+}
+
+inline constexpr std::array<std::uint8_t, 256> kByteClass = make_byte_classes();
+
+// The value of each scalar value character; Zero for every other byte.
+constexpr std::array<Value, 256> make_scalar_values() {
+  std::array<Value, 256> values{};
+  for (const char c : {'0', '1', 'x', 'X', 'z', 'Z'}) {
+    values[static_cast<unsigned char>(c)] = *value_from_char(c);
+  }
+  return values;
+}
+
+inline constexpr std::array<Value, 256> kScalarValue = make_scalar_values();
+
+inline bool is_space_byte(unsigned char byte) { return kByteClass[byte] == kSpace; }
+
+inline std::uint64_t load_word(const unsigned char* p) {
+  std::uint64_t word = 0;
+  std::memcpy(&word, p, sizeof word);
+  return word;
+}
+
+inline constexpr std::uint64_t kOnes = 0x0101010101010101ULL;
+inline constexpr std::uint64_t kHighBits = 0x8080808080808080ULL;
+
+// 0x80 in the first byte of `word` (in memory order) below '!', and
+// perhaps in bytes after it; zero when there is none.
+inline std::uint64_t low_bytes(std::uint64_t word) {
+  return (word - kOnes * 0x21) & ~word & kHighBits;
+}
+
+// The offset of the first `needle` in `text` at or after `from`, or
+// text.size().
+inline std::size_t find_bytes(std::string_view text, std::size_t from, std::string_view needle) {
+  const void* found =
+      ::memmem(text.data() + from, text.size() - from, needle.data(), needle.size());
+  return found == nullptr ? text.size()
+                          : static_cast<std::size_t>(static_cast<const char*>(found) - text.data());
+}
+
+// True when all eight bytes at `p` are '0' or '1'.
+inline bool are_binary_digits(const unsigned char* p) {
+  return (load_word(p) & 0xFEFEFEFEFEFEFEFEULL) == 0x3030303030303030ULL;
+}
+
+// Steps `p` over blanks, counting line feeds.
+inline void skip_blanks(const unsigned char*& p, const unsigned char* end,
+                        std::uint64_t& line_feeds) {
+  while (p != end && is_space_byte(*p)) line_feeds += *p++ == '\n' ? 1 : 0;
+}
+
+// A token of at most `capacity` bytes after blanks, and its terminating
+// blank, when they lie whole before `end`: `p` moves past that blank and
+// `line_feeds` counts the line feeds stepped over. False where the slow path
+// must decide (`p` is then meaningless).
+inline bool scan_token(const unsigned char*& p, const unsigned char* end, std::uint64_t& line_feeds,
+                       std::size_t capacity, std::string_view& token) {
+  skip_blanks(p, end, line_feeds);
+  const unsigned char* const start = p;
+  const unsigned char* const limit =
+      end - p > static_cast<std::ptrdiff_t>(capacity) ? p + capacity + 1 : end;
+  // Eight bytes at a time up to the first one below '!'; only a blank ends
+  // the token, so other such bytes are stepped over.
+  while (limit - p >= 8) {
+    const std::uint64_t low = low_bytes(load_word(p));
+    if (low == 0) {
+      p += 8;
+      continue;
+    }
+    p += __builtin_ctzll(low) / 8;
+    if (is_space_byte(*p)) break;
+    ++p;
+  }
+  while (p != limit && !is_space_byte(*p)) ++p;
+  if (p == limit) return false;  // too long, or the window ends first
+  token = {reinterpret_cast<const char*>(start), static_cast<std::size_t>(p - start)};
+  line_feeds += *p++ == '\n' ? 1 : 0;
+  return true;
+}
+
+// An identifier code glued to what precedes it and its terminating blank,
+// as scan_token reads a token.
+[[gnu::always_inline]] inline bool scan_id_code(const unsigned char*& p, const unsigned char* end,
+                                                std::uint64_t& line_feeds, IdCode& code) {
+  // Codes of up to nine characters, glued to what precedes them, cannot
+  // overflow: read them in one pass, first character least significant.
+  if (end - p > 10) {
+    // One and two characters, the codes of most dumps, first.
+    const unsigned first = p[0] - 33u;
+    if (first < 94u) {
+      if (is_space_byte(p[1])) {
+        code = IdCode{first};
+        line_feeds += p[1] == '\n' ? 1 : 0;
+        p += 2;
+        return true;
+      }
+      const unsigned second = p[1] - 33u;
+      if (second < 94u && is_space_byte(p[2])) {
+        code = IdCode{first + (second + 1) * std::uint64_t{94}};
+        line_feeds += p[2] == '\n' ? 1 : 0;
+        p += 3;
+        return true;
+      }
+    }
+    const unsigned char* q = p;
+    const unsigned char* const longest = p + 9;
+    std::uint64_t value = 0;
+    std::uint64_t weight = 1;
+    for (unsigned digit = *q - 32u; digit - 1u < 94u && q != longest; digit = *++q - 32u) {
+      value += digit * weight;
+      weight *= 94;
+    }
+    if (q != p && is_space_byte(*q)) {
+      code = IdCode{value - 1};
+      line_feeds += *q == '\n' ? 1 : 0;
+      p = q + 1;
+      return true;
+    }
+  }
+  std::string_view token;
+  if (!scan_token(p, end, line_feeds, kTokenCapacity, token)) return false;
+  const auto parsed = parse_id_code(token);
+  if (!parsed) return false;
+  code = *parsed;
+  return true;
+}
+
+// Reads an identifier code of one to seven characters followed by a line
+// feed, from eight bytes that may be read at `p`. On success returns true
+// with `p` past the line feed; else leaves everything to the slower roads.
+[[gnu::always_inline]] inline bool take_code_line(const unsigned char*& p, IdCode& code) {
+  const std::uint64_t word = load_word(p);
+  const std::uint64_t low = low_bytes(word);
+  if (low == 0) return false;  // eight or more code characters
+  const unsigned length = static_cast<unsigned>(__builtin_ctzll(low)) / 8;
+  // Code characters end at '~': no byte of 0x7f or above before the end.
+  const std::uint64_t code_bytes = (std::uint64_t{1} << (8 * length)) - 1;
+  if (length == 0 || p[length] != '\n' || (((word + kOnes) | word) & kHighBits & code_bytes) != 0) {
+    return false;
+  }
+  // Bijective base 94, first character least significant, summed in pairs
+  // of bytes, then of 16-bit and of 32-bit lanes, without a branch.
+  const std::uint64_t digits = (word - kOnes * 32) & code_bytes;
+  const std::uint64_t pairs =
+      (digits & 0x00FF00FF00FF00FFULL) + ((digits >> 8) & 0x00FF00FF00FF00FFULL) * 94;
+  const std::uint64_t quads = (pairs & 0x0000FFFF0000FFFFULL) +
+                              ((pairs >> 16) & 0x0000FFFF0000FFFFULL) * (std::uint64_t{94} * 94);
+  code = IdCode{(quads & 0xFFFFFFFFULL) + (quads >> 32) * (94ULL * 94 * 94 * 94) - 1};
+  p += length + 1;
+  return true;
+}
+
+}  // namespace detail
+}  // namespace vcd
