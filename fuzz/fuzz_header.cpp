@@ -8,7 +8,6 @@
 
 #include "fuzz/fuzz_file.hpp"
 #include "src/lib/dump.hpp"
-#include "src/lib/header_pass.hpp"
 #include "src/lib/list_signals.hpp"
 #include "src/lib/metadata.hpp"
 #include "vcd/header_bytes.hpp"
@@ -19,9 +18,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string_view input(reinterpret_cast<const char*>(data), size);
   const MemoryFile file(input);
 
-  auto bytes = quarnel::read_header_bytes(file.path());
+  auto bytes = vcd::scan_header_bytes(file.path(), nullptr);
   FUZZ_CHECK(bytes.has_value() ||
-             bytes.error().kind == quarnel::VcdError::Kind::MissingEndDefinitions);
+             bytes.error().kind == vcd::ReaderError::Kind::MissingEndDefinitions);
   if (bytes) {
     // A prefix of the file, ending with the line that holds the marker.
     FUZZ_CHECK(bytes->body_offset == bytes->bytes.size());

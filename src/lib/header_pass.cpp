@@ -1,5 +1,6 @@
 #include "src/lib/header_pass.hpp"
 
+#include "src/lib/dump.hpp"
 #include "vcd/byte_source.hpp"
 #include "vcd/declarations.hpp"
 #include "vcd/file.hpp"
@@ -39,7 +40,10 @@ struct NameBuilder {
 
 }  // namespace
 
-Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interrupt* interrupt) {
+namespace {
+
+Result<vcd::HeaderBytes> read_header_bytes(const std::string& path,
+                                           const vcd::Interrupt* interrupt) {
   auto header = vcd::scan_header_bytes(path, interrupt);
   if (header) return std::move(*header);
   if (header.error().kind == vcd::ReaderError::Kind::MissingEndDefinitions) {
@@ -48,8 +52,12 @@ Result<HeaderBytes> read_header_bytes(const std::string& path, const vcd::Interr
   return std::unexpected(VcdError::io(header.error()));
 }
 
-Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
-  const vcd::HeaderText header(bytes);
+}  // namespace
+
+Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt) {
+  auto bytes = read_header_bytes(path, interrupt);
+  if (!bytes) return std::unexpected(std::move(bytes.error()));
+  const vcd::HeaderText header(bytes->bytes);
   vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(header.text())};
   ParsedHeader parsed{{}, {}, std::nullopt, 0};
   // The names take about as many bytes as their declarations.
@@ -58,8 +66,25 @@ Result<ParsedHeader> parse_header_from_bytes(std::string_view bytes) {
   if (auto read = vcd::read_declarations(parser, builder); !read) {
     return std::unexpected(VcdError::parse(read.error()));
   }
-  parsed.unread_bytes = header.unread_bytes(parser.source().offset_of(parser.cursor()));
+  // Value changes written on the marker line after "$enddefinitions $end"
+  // are read from just after the whitespace byte that ends that $end.
+  parsed.body_offset =
+      bytes->body_offset - header.unread_bytes(parser.source().offset_of(parser.cursor()));
   return parsed;
+}
+
+Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt) {
+  auto parsed = read_header(path, interrupt);
+  if (!parsed) return std::unexpected(std::move(parsed.error()));
+  std::vector<Signal> signals;
+  signals.reserve(parsed->declarations.size());
+  for (std::size_t i = 0; i < parsed->declarations.size(); ++i) {
+    const Declaration& d = parsed->declarations[i];
+    signals.push_back(Signal{std::string(parsed->names[i]), d.id_code, d.width, d.var_type});
+  }
+  auto index = SignalIndex::build(signals);
+  if (!index) return std::unexpected(std::move(index.error()));
+  return Dump{path, std::move(signals), parsed->timescale, std::move(*index), parsed->body_offset};
 }
 
 }  // namespace quarnel

@@ -9,9 +9,7 @@ Result<SignalNames> list_signals_from_file(const std::string& path,
                                            const vcd::Interrupt* interrupt) {
   // The header pass without the signal records and their index: the names
   // only need to be unique.
-  auto header = read_header_bytes(path, interrupt);
-  if (!header) return std::unexpected(std::move(header.error()));
-  auto parsed = parse_header_from_bytes(header->bytes);
+  auto parsed = read_header(path, interrupt);
   if (!parsed) return std::unexpected(std::move(parsed.error()));
   SignalNames& names = parsed->names;
   if (const auto repeated = find_repeated_name(names)) {
