@@ -20,6 +20,7 @@
 #include "fuzz/fuzz_file.hpp"
 #include "src/lib/compare.hpp"
 #include "src/lib/find.hpp"
+#include "src/lib/header_pass.hpp"
 #include "src/lib/metadata.hpp"
 #include "src/lib/requested_changes.hpp"
 #include "src/lib/target.hpp"

@@ -8,6 +8,7 @@
 
 #include "fuzz/fuzz_file.hpp"
 #include "src/lib/dump.hpp"
+#include "src/lib/header_pass.hpp"
 #include "src/lib/list_signals.hpp"
 #include "src/lib/metadata.hpp"
 #include "vcd/header_bytes.hpp"

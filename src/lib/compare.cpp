@@ -7,6 +7,7 @@
 
 #include "src/lib/body_walker.hpp"
 #include "src/lib/code_index.hpp"
+#include "src/lib/header_pass.hpp"
 #include "src/lib/side_by_side.hpp"
 
 namespace quarnel {

@@ -1,5 +1,5 @@
-// A VCD file opened for analysis: its declarations, read once by the header
-// pass, and where its body begins.
+// A VCD file opened for analysis (open_dump): its declarations, read once by
+// the header pass, and where its body begins.
 #pragma once
 
 #include <cstdint>
@@ -10,7 +10,6 @@
 
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/interrupt.hpp"
 #include "vcd/timescale.hpp"
 
 namespace quarnel {
@@ -24,9 +23,5 @@ struct Dump {
 
   const Signal* find(std::string_view name) const { return index.find(signals, name); }
 };
-
-// The header pass: reads the declaration section of `path` and names every
-// declared variable. `interrupt` (may be null) is asked before every read.
-Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

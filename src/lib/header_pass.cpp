@@ -1,6 +1,5 @@
 #include "src/lib/header_pass.hpp"
 
-#include "src/lib/dump.hpp"
 #include "vcd/byte_source.hpp"
 #include "vcd/declarations.hpp"
 #include "vcd/file.hpp"

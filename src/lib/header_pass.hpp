@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "src/lib/dump.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/header_bytes.hpp"
@@ -33,5 +34,9 @@ struct ParsedHeader {
 // and parses them. `interrupt` (may be null) is asked before every read.
 Result<ParsedHeader> read_header(const std::string& path,
                                  const vcd::Interrupt* interrupt = nullptr);
+
+// The header pass of an analysis: read_header, then every declared variable
+// named and indexed.
+Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt = nullptr);
 
 }  // namespace quarnel

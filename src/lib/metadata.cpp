@@ -1,6 +1,7 @@
 #include "src/lib/metadata.hpp"
 
 #include "src/lib/body_walker.hpp"
+#include "src/lib/header_pass.hpp"
 
 namespace quarnel {
 

@@ -1,5 +1,7 @@
 #include "src/lib/requested_changes.hpp"
 
+#include "src/lib/header_pass.hpp"
+
 namespace quarnel {
 
 void TargetMap::add(vcd::IdCode code, std::uint32_t request) {
