@@ -22,10 +22,10 @@ def code_text(number):
     return text
 
 
-def error_of(call, *args, error=RuntimeError):
-    """The text of the exception, exactly of type `error`, that call(*args) raises."""
+def error_of(call, *args, error=RuntimeError, **kwargs):
+    """The text of the exception, exactly of type `error`, that call(*args, **kwargs) raises."""
     with pytest.raises(error) as info:
-        call(*args)
+        call(*args, **kwargs)
     assert type(info.value) is error
     return str(info.value)
 
