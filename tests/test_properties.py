@@ -41,9 +41,7 @@ def dumps(draw, signals=None):
     for _ in range(draw(st.integers(0, 40))):
         step = draw(st.integers(0, 9))
         if step == 0:
-            jump = draw(st.booleans())
-            time = min(draw(st.integers(0, MAX)) if jump else time + draw(st.integers(0, 50)),
-                       MAX)
+            time = min(MAX, draw(st.integers(0, MAX) | st.integers(time, time + 50)))
             body.append(f"#{time}")
             times.append(time)
             continue
@@ -82,21 +80,12 @@ def dumps(draw, signals=None):
         kinds={name: kind for name, (kind, _) in zip(names, signals)})
 
 
-def same_value(kind, expected, shown):
-    """Whether `shown`, the text extract gives, is the value the dump wrote."""
-    if kind != "real":
-        return shown == expected
-    if math.isnan(expected):
-        return shown == "NaN"
-    return float(shown) == expected and math.copysign(1, float(shown)) == math.copysign(1, expected)
-
-
 def bits_key(bits):
     """What a bits text stands for: a number, or the bits with x or z without what left
     extension restores (a leading 0 before 0 or 1, a leading x or z before the same)."""
     if len(bits) <= 39 and bits.isdigit():
         return int(bits)
-    while len(bits) > 1 and (bits[0] == "0" and bits[1] in "01" or bits[0] in "xz" and bits[1] == bits[0]):
+    while bits[1:2] in ("0", "1") and bits[0] == "0" or bits[0] in "xz" and bits[1:2] == bits[0]:
         bits = bits[1:]
     return int(bits, 2) if set(bits) <= {"0", "1"} else bits
 
@@ -138,32 +127,23 @@ def check_find(path, records, name, kind):
 
 
 def check_mirrored(ab, ba):
-    swap = {"file1": "file2", "file2": "file1", "signals_only_in_file1": "signals_only_in_file2",
-            "signals_only_in_file2": "signals_only_in_file1", "value1": "value2",
-            "value2": "value1"}
-    assert {swap.get(k, k): v for k, v in ab.items() if k != "mismatches"} == \
-        {k: v for k, v in ba.items() if k != "mismatches"}
-    assert [{swap.get(k, k): v for k, v in m.items()} for m in ab["mismatches"]] == \
-        ba["mismatches"]
-    assert ab["total_mismatches"] == len(ab["mismatches"])
-
-
-def write(tmp_path, text, name="dump.vcd"):
-    (tmp_path / name).write_bytes(text if isinstance(text, bytes) else text.encode())
-    return str(tmp_path / name)
+    swap = {"1": "2", "2": "1"}
+    mirror = lambda d: {k[:-1] + swap.get(k[-1], k[-1]): v for k, v in d.items()}  # noqa: E731
+    assert mirror(dict(ab, mismatches=[mirror(m) for m in ab["mismatches"]])) == ba
 
 
 @SETTINGS
 @given(dump=dumps())
-def test_valid_dumps_agree_with_the_model(tmp_path, dump):
-    path = write(tmp_path, dump.text)
+def test_valid_dumps_agree_with_the_model(vcd, dump):
+    path = vcd(dump.text)
     assert quarnel.list_signals(path) == dump.names
     assert quarnel.metadata(path) == {"signal_count": len(dump.names), "start_time": dump.start,
                                       "end_time": dump.end, "timescale": "1 ns"}
     records = quarnel.extract(path, dump.names)
     assert [(r["signal"], r["time"]) for r in records] == [c[:2] for c in dump.changes]
-    for record, (_, _, kind, value) in zip(records, dump.changes):
-        assert same_value(kind, value, record["value"]), (record, value)
+    for record, (_, _, kind, value) in zip(records, dump.changes):  # reals by their bits
+        assert record["value"] == value if kind != "real" else \
+            repr(float(record["value"])) == repr(value), (record, value)
     assert quarnel.toggles(path, dump.names) == {
         name: toggles_of(records, dump.kinds).get(name, 0) for name in dump.names}
     for name in dump.names:
@@ -172,36 +152,18 @@ def test_valid_dumps_agree_with_the_model(tmp_path, dump):
     assert same["passed"] and same["common_signals"] == sorted(dump.names, key=str.encode)
 
 
-@SETTINGS
-@given(data=st.data())
-def test_comparisons_are_mirrored(tmp_path, data):
-    first = data.draw(dumps())
-    second = data.draw(dumps(signals=first.signals))  # the same signals, other changes
-    a, b = write(tmp_path, first.text, "a.vcd"), write(tmp_path, second.text, "b.vcd")
-    options = data.draw(st.fixed_dictionaries({}, optional={
-        "max_mismatches": st.integers(0, 3), "ignore_unknown": st.booleans(),
-        "start": st.integers(0, 100), "end": st.integers(0, 200),
-        "signals": st.lists(st.sampled_from(first.names + ["no.such"]), max_size=3)}))
-    check_mirrored(quarnel.compare(a, b, **options), quarnel.compare(b, a, **options))
-
-
 def mutate(data, draw):
     data = bytearray(data)
     for _ in range(draw(st.integers(1, 4))):
-        if not data:
-            break
-        at, action = draw(st.integers(0, len(data) - 1)), draw(st.integers(0, 5))
+        at, action = draw(st.integers(0, len(data))), draw(st.integers(0, 4))
         if action == 0:
             del data[at:at + draw(st.integers(1, 20))]
         elif action == 1:
             data[at:at] = draw(st.binary(min_size=1, max_size=8))
         elif action == 2:
-            data[at] = draw(st.sampled_from(b"01xzb#$ \n\r\t!\"~\x00\xff"))
+            data[at:at + 1] = bytes([draw(st.sampled_from(b"01xzb#$ \n\r\t!\"~\x00\xff"))])
         elif action == 3:
             del data[at:]
-        elif action == 4:
-            end = data.find(b"\n", at)
-            data[at:at] = data[data.rfind(b"\n", 0, at) + 1:end + 1 if end >= 0 else len(data)]
         else:
             data[at:at] = draw(st.sampled_from(
                 [b"$end ", b"$scope module ", b"$enddefinitions", b"#99999999999999999999",
@@ -220,10 +182,9 @@ def outcome(call):
 
 @SETTINGS
 @given(data=st.data())
-def test_damaged_dumps_raise_only_documented_exceptions(tmp_path, data):
+def test_damaged_dumps_raise_only_documented_exceptions(vcd, data):
     original = data.draw(dumps())
-    a = write(tmp_path, original.text, "a.vcd")
-    m = write(tmp_path, mutate(original.text.encode(), data.draw), "m.vcd")
+    a, m = vcd(original.text), vcd(mutate(original.text.encode(), data.draw))
     names = outcome(lambda: quarnel.list_signals(m))
     names = original.names if isinstance(names, Exception) else names
     outcome(lambda: quarnel.metadata(m))

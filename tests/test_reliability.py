@@ -36,6 +36,11 @@ def open_fds():
     return sorted(os.listdir("/proc/self/fd"))
 
 
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+
+
 def files(vcd, tmp_path):
     """A good dump, then a file for every way a call can fail on its file."""
     return [vcd(HEAD + BODY), str(tmp_path / "missing.vcd"), str(tmp_path), vcd(""),
@@ -61,36 +66,30 @@ def test_descriptors_memory_and_references_stay_flat(vcd, tmp_path, name):
                 pass
     run(2000)
     gc.collect()
-    fds, blocks, refs = open_fds(), sys.getallocatedblocks(), [sys.getrefcount(p) for p in paths]
+    before = open_fds(), sys.getallocatedblocks(), [sys.getrefcount(p) for p in paths], rss()
     run(2000 if SANITIZED else 20000)
     gc.collect()
-    assert open_fds() == fds
-    assert sys.getallocatedblocks() - blocks < 100
-    assert [sys.getrefcount(p) for p in paths] == refs
+    fds, blocks, refs, resident = open_fds(), sys.getallocatedblocks(), [
+        sys.getrefcount(p) for p in paths], rss()
+    assert (fds, refs) == (before[0], before[2]) and blocks - before[1] < 100
+    assert SANITIZED or resident - before[3] < 4 * 2**20
 
 
 def test_threads_get_the_results_of_one_thread(vcd, tmp_path):
-    paths = files(vcd, tmp_path)[:1] + [vcd(HEAD + BODY.replace("#15", "#12")),
-                                        vcd(HEAD + "#0\n1!\nb1x #\n#3\n0!\n")] + files(vcd, tmp_path)[6:7]
+    paths = files(vcd, tmp_path)
+    paths = [paths[0], paths[6], vcd(HEAD + BODY.replace("#15", "#12")), vcd(HEAD + "#0\nbx1 #\n")]
 
     def outcomes():
         results = []
-        for a in paths:
-            for b in paths:
-                for call in CALLS.values():
-                    try:
-                        results.append(call(a, b))
-                    except RuntimeError as error:
-                        results.append(str(error))
+        for a, b, call in ((a, b, call) for a in paths for b in paths for call in CALLS.values()):
+            try:
+                results.append(call(a, b))
+            except RuntimeError as error:
+                results.append(str(error))
         return results
-
-    expected, got = outcomes(), []
-    start = threading.Barrier(8)
-
-    def worker():
-        start.wait()
-        got.extend(outcomes() for _ in range(10))
-    threads = [threading.Thread(target=worker) for _ in range(8)]
+    expected, got, start = outcomes(), [], threading.Barrier(8)
+    threads = [threading.Thread(target=lambda: start.wait() or got.extend(
+        outcomes() for _ in range(10))) for _ in range(8)]
     for thread in threads:
         thread.start()
     for thread in threads:
@@ -216,11 +215,6 @@ BIG = {  # a dump writer, the calls on it and what they print
         "r = quarnel.extract(p, ['v']); print([len(x['value']) for x in r], quarnel.toggles(p, "
         "['v']), quarnel.find(p, 'v', '1' * 10**6)['found'], quarnel.compare(p, p)['passed'])",
         "[1000000, 1000000, 1000000] {'v': 2} False True", 200),
-    "comments of 100 MB": (lambda f: f.write(
-        (c := "$comment\n" + "a comment line, long enough to matter\n" * 2**21 + "$end\n") +
-        HEAD + BODY + c + "#20\n"),
-        "print(quarnel.list_signals(p), quarnel.metadata(p)['end_time'], "
-        "quarnel.toggles(p, ['top.clk']))", f"{NAMES} 20 {{'top.clk': 3}}", 800),
     "a million nested scopes": (lambda f: f.write(
         "$scope module a $end\n" * 10**6 + "$var wire 1 ! x $end\n" + "$upscope $end\n" * 10**6 +
         "$enddefinitions $end\n#3\n1!\n"),
@@ -260,24 +254,16 @@ def test_a_body_past_4_gib(tmp_path):
     block = b"".join(b"#%d\n1!\n0!\n" % t for t in range(100_000))  # 300,000 lines
     blocks = (9 * 2**29) // len(block) + 1
     with open(path, "wb") as f:
-        f.write(HEAD.encode())
-        for _ in range(blocks):
-            f.write(block)
-        # Past 4 GiB: a timestamp above 2**32, a change found there, then a fault.
-        f.write(b"#5000000000\nb1111 #\n#5000000001\n")
-    assert path.stat().st_size - len(HEAD) > 2**32
+        f.write(HEAD.encode() + block * blocks + b"#5000000000\nb1111 #\n#5000000001\n")
     assert quarnel.metadata(p) == {"signal_count": 3, "start_time": 0,
                                    "end_time": 5_000_000_001, "timescale": "1 ns"}
-    changes = blocks * 200_000
-    assert quarnel.toggles(p, NAMES[:2]) == {"top.clk": changes - 1, "top.count[3:0]": 0}
-    hit = {"found": True, "signal": "top.count[3:0]", "time": 5_000_000_000, "value": "15"}
-    assert quarnel.find(p, "top.count[3:0]", "15") == hit
-    assert quarnel.find(p, "top.clk", "0", changes // 2)["time"] == 99_999
-    assert quarnel.extract(p, ["top.count[3:0]"], start=4_000_000_000) == [
-        {k: hit[k] for k in ("signal", "time", "value")}]
+    assert quarnel.toggles(p, NAMES[:2]) == {"top.clk": blocks * 200_000 - 1, "top.count[3:0]": 0}
+    hit = {"signal": "top.count[3:0]", "time": 5_000_000_000, "value": "15"}
+    assert quarnel.find(p, "top.count[3:0]", "15") == dict(found=True, **hit)
+    assert quarnel.find(p, "top.clk", "0", blocks * 100_000)["time"] == 99_999
+    assert quarnel.extract(p, ["top.count[3:0]"], start=4_000_000_000) == [hit]
     assert quarnel.compare(p, p, signals=["top.count[3:0]"])["passed"] is True
     with open(path, "ab") as f:
         f.write(b"b2 #\n")
-    with pytest.raises(RuntimeError, match=f"^I/O error: invalid VCD logic value at line "
-                                           f"{blocks * 300_000 + 4}$"):
-        quarnel.metadata(p)
+    assert str(pytest.raises(RuntimeError, quarnel.metadata, p).value) == \
+        f"I/O error: invalid VCD logic value at line {blocks * 300_000 + 4}"
