@@ -25,31 +25,26 @@ def changes(path, name="top.clk", start=None, end=None):
     return [(r["time"], r["value"]) for r in quarnel.extract(path, [name], start, end)]
 
 
-@pytest.mark.parametrize("timescale, text", [
-    ("$timescale 1 ns $end", "1 ns"), ("$timescale\n\t100ps\n$end", "100 ps"),
-    ("$timescale 1 ns $end $timescale 0 fs $end", "0 fs"), ("", None)])
-@pytest.mark.parametrize("rows, start, end", [
-    ([], 0, 0), (["$dumpvars", "1!", "$end", "#5"], 0, 5), (["#30", "1!", "#20", "0!"], 30, 20),
-    (["#7", "#+8", "# 9"], 7, 9), (["#4", "1~", "#6"], 4, 6), ([f"#{MAX}"], MAX, MAX),
+@pytest.mark.parametrize("timescale, text, rows, start, end", [
+    ("$timescale\n\t100ps\n$end", "100 ps", [], 0, 0),
+    ("", None, ["$dumpvars", "1!", "$end", "#5"], 0, 5),
+    ("$timescale 1 ns $end $timescale 0 fs $end", "0 fs", ["#30", "1!", "#20", "0!"], 30, 20),
+    ("$timescale 99999999 s $end", "99999999 s", ["#7", "1~", "#+8", "# 9", f"#{MAX}"], 7, MAX),
     # Header-style commands in the body are passed over.
-    (["$comment c $end", "#4", "$var wire 1 ( late $end", "$scope module m $end",
-      "$upscope $end", "$enddefinitions $end", "#6"], 4, 6)])
+    ("$timescale 1 ns $end", "1 ns", ["$comment c $end", "#4", "$var wire 1 ( late $end",
+     "$scope module m $end", "$upscope $end", "$enddefinitions $end", "#6"], 4, 6)])
 def test_metadata(vcd, timescale, text, rows, start, end):
     path = vcd(body(*rows, head=HEAD.replace("$timescale 1 ns $end", timescale, 1)))
-    result = quarnel.metadata(path)
-    assert list(result.items()) == [("signal_count", 9), ("start_time", start),
-                                    ("end_time", end), ("timescale", text)]
+    assert list(quarnel.metadata(path).items()) == [
+        ("signal_count", 9), ("start_time", start), ("end_time", end), ("timescale", text)]
 
 
 @pytest.mark.parametrize("row, value", [
-    ("X!", "x"), ("Z!", "z"), ("1 !", "1"), ("B1010 #", "10"), ("b 0000\t#", "0"),
-    ("b10x0 #", "10x0"), ("b0101zX #", "0101zx"), ("b" + "1" * 128 + " '", str(2**128 - 1)),
-    ("b" + "0" * 100 + "1 '", "1"), ("b" + "0" * 129 + " '", "0" * 129),
-    ("b1" + "0" * 128 + " '", "1" + "0" * 128), ("S\u00c9t\u00e9 &", "\u00c9t\u00e9"),
-    ("s\\x41 &", "\\x41"), ("r2.0 $", "2"), ("R+3 $", "3"), ("r-0.0 $", "-0"), ("r-nan $", "NaN"),
-    ("rInfinity $", "inf"), ("r-inf $", "-inf"), ("r1e21 $", "1" + "0" * 21),
-    ("r1.5e-7 $", "0.00000015"), ("r.5 $", "0.5"), ("r5. $", "5"),
-    ("r0.30000000000000004 $", "0.30000000000000004"), ("r9007199254740993 $", "9007199254740992"),
+    ("X!", "x"), ("1 !", "1"), ("B1010 #", "10"), ("b 0000\t#", "0"), ("b0101zX #", "0101zx"),
+    ("b" + "1" * 128 + " '", str(2**128 - 1)), ("b" + "0" * 100 + "1 '", "1"),
+    ("b" + "0" * 129 + " '", "0" * 129), ("b1" + "0" * 128 + " '", "1" + "0" * 128),
+    ("S\u00c9t\u00e9 &", "\u00c9t\u00e9"), ("r2.0 $", "2"), ("R-0.0 $", "-0"), ("r-nan $", "NaN"),
+    ("rInfinity $", "inf"), ("r1e21 $", "1" + "0" * 21), ("r1.5e-7 $", "0.00000015"),
     # Real literals of any length: the exact expansion of 0.1, and a thousand digits.
     ("r0.1000000000000000055511151231257827021181583404541015625 $", "0.1"),
     ("r" + "1" * 1000 + "e-1000 $", "0.1111111111111111"),
@@ -65,19 +60,15 @@ def test_value_texts(vcd, row, value):
 @pytest.mark.parametrize("text, message", [
     (body("#0", "", "b10 #", "b1021 #"), "invalid VCD logic value at line 4"),
     (body("#0", "1!", "", "#5", "b12 #").replace("\n", "\r\n"), "invalid VCD logic value at line 5"),
-    (body("#18446744073709551616"), "number too large to fit in target type at line 1"),
     (body("$dumpvars", "1!", "$end", "$end"), "unmatched `$end` at line 4"),
     (body("s\udcff &").encode("utf-8", "surrogateescape"), "invalid UTF-8 at line 1"),
     (body("#0", "1!")[:-1], "unexpected end of VCD file"),
-    (HEAD.replace("$enddefinitions $end\n", "$enddefinitions $end #0 1! #5 0!"),
+    (HEAD.replace("$end\n$enddefinitions $end\n", "$end $enddefinitions $end #0 1! #5 0!"),
      "unexpected end of VCD file"),
     (HEAD.replace("$enddefinitions $end\n", "$enddefinitions $end #0\n1!\n%\n"),
      "unexpected character at start of command at line 3"),
     (HEAD.replace("$enddefinitions $end\n", "$enddefinitions $end #0 %\n"),
-     "unexpected character at start of command at line 1"),
-    ("$scope module top $end $var wire 1 ! clk $end $var wire 8 # data [7:0] $end $upscope $end "
-     "$enddefinitions $end #0 1!  \n#5\n%\n", "unexpected character at start of command at line 3"),
-])
+     "unexpected character at start of command at line 1")])
 @pytest.mark.parametrize("call", CALLS.values(), ids=CALLS.keys())
 def test_value_section_errors(vcd, text, message, call):
     assert error_of(call, vcd(text)) == "I/O error: " + message
@@ -127,17 +118,17 @@ def test_requests_are_checked_before_the_body_is_read(vcd, call, message):
 
 
 @pytest.mark.parametrize("rows, count", [
-    (["0!", "1!", "0!", "1!"], 3), (["0!", "x!", "0!"], 2), (["1!", "b1 !", "b01 !", "s1 !"], 0),
-    (["b1 %", "s0x1 %"], 0), (["b1 %", "s01 %"], 1), (["b1010 #", "b00001010 #", "s0x0a #"], 0),
-    (["b1010 #", "s0xa #"], 1), (["b1010 #", "s0x0A #"], 1), (["b1010 #", "s10 #"], 1),
-    (["b1010 #", "r10 #"], 1), (["b1x #", "b1X #", "b01x #"], 0), (["sDone #", "sdone #"], 1),
+    (["0!", "1!", "0!", "x!", "x!"], 3), (["1!", "b1 !", "b01 !", "s1 !"], 0),
+    (["b1 %", "s0x1 %", "s01 %"], 1), (["b1010 #", "b00001010 #", "s0x0a #", "s0x0A #"], 1),
+    (["b1010 #", "s0xa #"], 1), (["b1010 #", "s10 #"], 1), (["b1010 #", "r10 #"], 1),
+    (["b1x #", "b1X #", "b01x #"], 0),
+    (["sDone #", "sdone #"], 1), (["b1010 (", "s0x00a ("], 0), (["b11 )", "s3 )"], 0),
     # Bits by value after left extension; never mistaken for a number's text.
     (["b1 %", "b0x1 %", "b1 %"], 2), (["b1 #", "b0x01 #"], 1), (["bx %", "bxxxx %"], 0),
-    (["b1 '", "b" + "0" * 128 + "1 '"], 0), (["b1010 (", "s0x00a ("], 0), (["b11 )", "s3 )"], 0),
-    (["b11111111 %", "s0xff %"], 0), (["b1 '", "s0x" + "0" * 32 + "1 '"], 0),
-    (["b1 '", "s0x" + "0" * 31 + "1 '"], 1), (["b" + "1" * 129 + " '", "s" + "1" * 129 + " '"], 0),
-    (["r1 $", "r1.0 $"], 0), (["r0 $", "r-0 $"], 1), (["rnan $", "rNaN $"], 0),
-    (["$dumpvars", "b1010 #", "$end", "$dumpall", "b1010 #", "$end"], 0),
+    (["b1 '", "b" + "0" * 128 + "1 '"], 0), (["b1 '", "s0x" + "0" * 32 + "1 '"], 0),
+    (["b1 '", "s0x" + "0" * 31 + "1 '"], 1),
+    (["b" + "1" * 129 + " '", "s" + "1" * 129 + " '"], 0), (["r1 $", "r1.0 $", "r-0 $"], 1),
+    (["rnan $", "rNaN $"], 0), (["$dumpvars", "b1010 #", "$end", "$dumpall", "b1010 #", "$end"], 0),
 ], ids=lambda v: None if isinstance(v, int) else " ".join(v)[:40])
 def test_toggle_equality(vcd, rows, count):
     name = CODES[next(row[-1] for row in rows if not row.startswith("$"))]
@@ -147,12 +138,10 @@ def test_toggle_equality(vcd, rows, count):
 
 # (change, target, the reported value or None when the target does not match)
 TARGETS = [
-    ("b11111111 #", "  0XFF\t", "255"), ("b11111111 #", "+255", "255"), ("b11 #", "0x+3", "3"),
-    ("b11111111 #", "000255", "255"), ("b11111111 #", "0x00ff", "255"), ("b11 #", "11", None),
-    ("b11 #", "0b11", None), ("b11 #", "b11", None), ("b11 #", "0x-3", None),
-    ("b11 #", "+0x3", None), ("b11 #", "++3", None), ("b0 #", "-0", None), ("b0 #", "0x", None),
-    ("b0 #", " ", None), ("b1 #", "0x" + "0" * 40 + "1", "1"), ("1!", "01", "1"),
-    ("b" + "1" * 128 + " '", "0x" + "F" * 32, str(2**128 - 1)), ("1!", "1.0", None),
+    ("b11111111 #", "  0XFF\t", "255"), ("b11111111 #", "+000255", "255"), ("b11 #", "0x+3", "3"),
+    ("b11 #", "11", None), ("b11 #", "0b11", None), ("b11 #", "0x-3", None), ("b0 #", "-0", None),
+    ("b0 #", "0x", None), ("b1 #", "0x" + "0" * 40 + "1", "1"), ("1!", "1.0", None),
+    ("b" + "1" * 128 + " '", "0x" + "F" * 32, str(2**128 - 1)),
     # 2^128 is text: it never equals a number, but equals a 129-bit vector in decimal.
     ("b1" + "0" * 128 + " '", "0x1" + "0" * 32, None),
     ("b1" + "0" * 128 + " '", str(2**128), "1" + "0" * 128), ("x!", " X ", "x"),
@@ -160,11 +149,9 @@ TARGETS = [
     # Bits with x or z by value after left extension; strings as written.
     ("b0x1 %", "00x1", "0x1"), ("bxxxx %", "x", "xxxx"), ("b001z %", "1z", "001z"),
     ("b1x %", "x1x", None), ("s00x1 &", "00x1", "00x1"), ("s0x1 &", "00x1", None),
-    ("r2 $", "0x2", "2"), ("r2 $", "2.0", None), ("r0 $", "-0", None), ("r-inf $", " -INF", "-inf"),
-    ("rNaN $", "nan", "NaN"), ("sNaN &", "nan", "NaN"), ("s255 &", "0xff", "255"),
-    ("s0xff &", "255", None), ("s007 &", "7", None), ("s1.5E3 &", "1.5e3", "1.5E3"),
-    ("s\u039f\u03a3 &", "\u03bf\u03c2", "\u039f\u03a3"), ("s\u039f\u03a3 &", "\u03bf\u03c3", None),
-    ("s\u0130 &", "i\u0307", "\u0130"), ("s\u0130 &", "i", None),
+    ("r2 $", "0x2", "2"), ("r2 $", "2.0", None), ("r0 $", "-0", None), ("rNaN $", "nan", "NaN"),
+    ("s255 &", "0xff", "255"), ("s0xff &", "255", None), ("s1.5E3 &", "1.5e3", "1.5E3"),
+    ("s\u039f\u03a3 &", "\u03bf\u03c2", "\u039f\u03a3"), ("s\u0130 &", "i", None),
 ]
 
 
