@@ -17,8 +17,7 @@ VEC = "argument 'signals': Can't extract `str` to `Vec`"
 
 
 class Outer:
-    class Inner:
-        pass
+    Inner = type("Inner", (), {"__qualname__": "Outer.Inner"})
 
 
 class Index:
@@ -45,34 +44,26 @@ ERRORS = [  # (call, exception type, its text, or None for the interpreter's own
      "list_signals() got an unexpected keyword argument 'zz'"),
     (lambda: quarnel.list_signals(1, path=P, zz=1), T,
      "list_signals() got multiple values for argument 'path'"),
-    (lambda: quarnel.list_signals(P, **{"p\udc80": 1}), T,
-     "list_signals() got an unexpected keyword argument 'p\udc80'"),
-    (lambda: quarnel.list_signals(filter=1), T,
-     "list_signals() missing 1 required positional argument: 'path'"),
     (lambda: quarnel.toggles(), T,
      "toggles() missing 2 required positional arguments: 'path' and 'signals'"),
     (lambda: quarnel.find(), T,
      "find() missing 3 required positional arguments: 'path', 'signal', and 'value'"),
     # Conversion, parameter by parameter in declaration order.
     (lambda: quarnel.list_signals(1, 2), T, arg("path", "int", STR)),
-    (lambda: quarnel.metadata(b"a.vcd"), T, arg("path", "bytes", STR)),
     (lambda: quarnel.extract(pathlib.Path(P), "x", -1), T, arg("path", "PosixPath", STR)),
     (lambda: quarnel.list_signals(Outer.Inner()), T, arg("path", "Outer.Inner", STR)),
     (lambda: quarnel.list_signals(P, ["a"]), T, arg("filter", "list", STR)),
     (lambda: quarnel.extract(P, "clk", start=-1), T, VEC),
     (lambda: quarnel.toggles(P, 5), T, arg("signals", "int", SEQ)),
-    (lambda: quarnel.extract(P, iter(["a"])), T, arg("signals", "list_iterator", SEQ)),
     (lambda: quarnel.toggles(P, ["a", 1]), T, arg("signals", "int", STR)),
     (lambda: quarnel.extract(P, b"top"), T, arg("signals", "int", STR)),
     (lambda: quarnel.extract(P, [], start="1", end=-1), T, arg("start", "str", INT)),
     (lambda: quarnel.toggles(P, [], end=1.5), T, arg("end", "float", INT)),
     (lambda: quarnel.extract(P, [], start=-1, end="1"), O, None),
-    (lambda: quarnel.toggles(P, [], end=2**64), O, None),
     (lambda: quarnel.extract(P, [], start=Index(None)), ValueError, "no index"),
     (lambda: quarnel.find(P, "s", 1, occurrence=-1), T, arg("value", "int", STR)),
     (lambda: quarnel.find(P, "s", "1", None, -1), T, arg("occurrence", "NoneType", INT)),
     (lambda: quarnel.find(P, "s", "1", -1, "0"), O, None),
-    (lambda: quarnel.compare(1, P, ignore_unknown=1), T, arg("file1", "int", STR)),
     (lambda: quarnel.compare(P, P, max_mismatches=-1, signals="x"), O, None),
     (lambda: quarnel.compare(P, P, signals="x", ignore_unknown=1), T, VEC),
     (lambda: quarnel.compare(P, P, ignore_unknown=1, start=-1), T,
@@ -105,16 +96,13 @@ def test_accepted_argument_forms(vcd):
     assert quarnel.compare(path, path, ignore_unknown=numpy.bool_(True))["passed"]
 
 
-def test_module_frame_and_new_results(vcd):
+def test_module_frame_results_and_core_errors(vcd):
     assert quarnel.__all__ == ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
     assert all((getattr(quarnel, name).__module__, getattr(quarnel, name).__self__) ==
                ("quarnel", quarnel) for name in quarnel.__all__)
     records = quarnel.extract(vcd(DUMP), ["clk", "clk"])
     records[0]["value"] = "changed"
     assert len({id(r) for r in records}) == 4 and records[1]["value"] == "1"
-
-
-def test_core_errors_are_plain_runtime_errors(vcd):
     with pytest.raises(RuntimeError) as info:
         quarnel.list_signals(vcd("$var wire 1 ! clk $end\n"))
     assert type(info.value) is RuntimeError and info.value.__cause__ is None

@@ -1,6 +1,5 @@
-"""Properties of the six functions over random dumps and random damage to them: only the
-documented exceptions come out, and the functions agree with each other and with a model
-of the dump."""
+"""Properties of the six functions over random dumps and random damage to them: the functions
+agree with a model of the dump and with each other, and only RuntimeError comes out."""
 
 import math
 import os
@@ -23,14 +22,12 @@ VAR_TYPES = {"scalar": "wire", "vector": "reg", "real": "real", "string": "strin
 
 
 @st.composite
-def dumps(draw, signals=None):
+def dumps(draw):
     """A valid dump: its text, names, kinds and the changes (name, time, kind, value) a
-    reader must see; with `signals`, one declaring the same signals as another."""
-    if signals is None:
-        signals = [(kind, draw(st.sampled_from([2, 4, 8, 64, 128, 129, 140]))
-                    if kind == "vector" else 1)
-                   for kind in draw(st.lists(st.sampled_from(list(VAR_TYPES)), min_size=1,
-                                             max_size=6))]
+    reader must see."""
+    signals = [(kind, draw(st.sampled_from([2, 4, 8, 64, 128, 129, 140])) if kind == "vector"
+                else 1) for kind in draw(st.lists(st.sampled_from(list(VAR_TYPES)), min_size=1,
+                                                  max_size=6))]
     names, header = [], ["$timescale 1 ns $end", "$scope module top $end"]
     for i, (kind, width) in enumerate(signals):
         index = f"[{width - 1}:0]" if kind == "vector" else ""
@@ -75,7 +72,7 @@ def dumps(draw, signals=None):
         body.append("$end")
     return SimpleNamespace(
         text="\n".join(header + ["$upscope $end", "$enddefinitions $end"] + body) + "\n",
-        signals=signals, names=names, changes=changes, start=times[0] if times else 0,
+        names=names, changes=changes, start=times[0] if times else 0,
         end=max([0] + [int(line[1:]) for line in body if line.startswith("#")][-1:]),
         kinds={name: kind for name, (kind, _) in zip(names, signals)})
 
@@ -100,38 +97,6 @@ def toggles_of(records, kinds):
     return counts
 
 
-def matches(kind, shown, target):
-    """Whether the search finds `target` (stripped, lowercased) in a change shown as `shown`."""
-    hexadecimal = target.startswith("0x")
-    digits = (target[2:] if hexadecimal else target).removeprefix("+")
-    if digits and all(c in "0123456789abcdef"[:16 if hexadecimal else 10] for c in digits):
-        if int(digits, 16 if hexadecimal else 10) < 2**128:
-            target = str(int(digits, 16 if hexadecimal else 10))
-    if kind not in ("scalar", "vector"):
-        return shown.lower() == target
-    key = bits_key(shown)
-    if isinstance(key, int):
-        return target == str(key)
-    return (bits_key(target) if set(target) <= set("01xz") and set(target) & set("xz")
-            else target) == key
-
-
-def check_find(path, records, name, kind):
-    own = [r for r in records if r["signal"] == name]
-    for wanted in {r["value"] for r in own[:5]}:
-        found = [r for r in own if matches(kind, r["value"], wanted.strip().lower())]
-        for occurrence, record in enumerate(found[:3], 1):
-            assert quarnel.find(path, name, wanted, occurrence) == dict(found=True, **record)
-        assert quarnel.find(path, name, wanted, len(found) + 1) == {
-            "found": False, "signal": name, "time": None, "value": None}
-
-
-def check_mirrored(ab, ba):
-    swap = {"1": "2", "2": "1"}
-    mirror = lambda d: {k[:-1] + swap.get(k[-1], k[-1]): v for k, v in d.items()}  # noqa: E731
-    assert mirror(dict(ab, mismatches=[mirror(m) for m in ab["mismatches"]])) == ba
-
-
 @SETTINGS
 @given(dump=dumps())
 def test_valid_dumps_agree_with_the_model(vcd, dump):
@@ -146,63 +111,24 @@ def test_valid_dumps_agree_with_the_model(vcd, dump):
             repr(float(record["value"])) == repr(value), (record, value)
     assert quarnel.toggles(path, dump.names) == {
         name: toggles_of(records, dump.kinds).get(name, 0) for name in dump.names}
-    for name in dump.names:
-        check_find(path, records, name, dump.kinds[name])
+    for name in dump.names:  # the first change of a signal is the first time it takes its value
+        first = next((r for r in records if r["signal"] == name), None)
+        if first:
+            assert quarnel.find(path, name, first["value"]) == dict(found=True, **first)
     same = quarnel.compare(path, path)
     assert same["passed"] and same["common_signals"] == sorted(dump.names, key=str.encode)
 
 
-def mutate(data, draw):
-    data = bytearray(data)
-    for _ in range(draw(st.integers(1, 4))):
-        at, action = draw(st.integers(0, len(data))), draw(st.integers(0, 4))
-        if action == 0:
-            del data[at:at + draw(st.integers(1, 20))]
-        elif action == 1:
-            data[at:at] = draw(st.binary(min_size=1, max_size=8))
-        elif action == 2:
-            data[at:at + 1] = bytes([draw(st.sampled_from(b"01xzb#$ \n\r\t!\"~\x00\xff"))])
-        elif action == 3:
-            del data[at:]
-        else:
-            data[at:at] = draw(st.sampled_from(
-                [b"$end ", b"$scope module ", b"$enddefinitions", b"#99999999999999999999",
-                 b"$var wire 1 ! x $end\n", b"\xc3", b"$upscope $end\n", b"b1021 "]))
-    return bytes(data)
-
-
-def outcome(call):
-    """The result of the call, or the RuntimeError it raised: nothing else may come out."""
-    try:
-        return call()
-    except RuntimeError as error:
-        assert type(error) is RuntimeError
-        return error
-
-
 @SETTINGS
-@given(data=st.data())
-def test_damaged_dumps_raise_only_documented_exceptions(vcd, data):
-    original = data.draw(dumps())
-    a, m = vcd(original.text), vcd(mutate(original.text.encode(), data.draw))
-    names = outcome(lambda: quarnel.list_signals(m))
-    names = original.names if isinstance(names, Exception) else names
-    outcome(lambda: quarnel.metadata(m))
-    records = outcome(lambda: quarnel.extract(m, names))
-    counts = outcome(lambda: quarnel.toggles(m, names))
-    if isinstance(records, Exception):
-        assert str(counts) == str(records)
-    else:
-        kinds = {name: original.kinds.get(name, "string") for name in names}
-        assert counts == {name: toggles_of(records, kinds).get(name, 0) for name in names}
-        for name in names[:2]:
-            check_find(m, records, name, kinds[name])
-    for name in names[:2]:
-        outcome(lambda: quarnel.find(m, name, "1", 2, start=3, end=50))
-    same = outcome(lambda: quarnel.compare(m, m))
-    assert isinstance(same, Exception) or same["passed"]
-    ab, ba = outcome(lambda: quarnel.compare(a, m)), outcome(lambda: quarnel.compare(m, a))
-    if isinstance(ab, Exception) or isinstance(ba, Exception):
-        assert str(ab) == str(ba)
-    else:
-        check_mirrored(ab, ba)
+@given(dump=dumps(), at=st.integers(0, 10**4), junk=st.binary(max_size=8), cut=st.booleans())
+def test_damaged_dumps_raise_only_runtime_error(vcd, dump, at, junk, cut):
+    text = dump.text.encode()
+    at %= len(text) + 1
+    path = vcd(text[:at] + junk + (b"" if cut else text[at:]))
+    for call in (lambda: quarnel.list_signals(path), lambda: quarnel.metadata(path),
+                 lambda: quarnel.extract(path, dump.names), lambda: quarnel.toggles(path, []),
+                 lambda: quarnel.find(path, dump.names[0], "1"), lambda: quarnel.compare(path, path)):
+        try:
+            call()
+        except RuntimeError as error:
+            assert type(error) is RuntimeError

@@ -128,21 +128,6 @@ def test_a_long_call_stops_at_a_signal(long_dump, vcd, name, handler):
         interrupted(lambda: TO_THE_END[name](a, b), handler)
 
 
-def test_a_signal_is_not_lost_to_python_code_run_by_the_collector(vcd):
-    """extract builds objects as it reads; Python code run by a collection (a gc callback)
-    could take a pending signal and drop what its handler raises."""
-    path = vcd(HEAD + "#1\n1!\n0!\n" * (40 * 2**20 // 9))
-    gc.callbacks.append(callback := lambda phase, info: None)
-    try:
-        for enabled in (gc.enable, gc.disable):
-            enabled()
-            interrupted(lambda: quarnel.extract(path, ["top.clk"]), signal.default_int_handler,
-                        repeat=0.1)
-    finally:
-        gc.callbacks.remove(callback)
-        gc.enable()
-
-
 @pytest.mark.parametrize("name", CALLS)
 def test_endless_files_can_be_interrupted(tmp_path, name):
     os.mkfifo(tmp_path / "fifo")  # no program writes to it
@@ -169,35 +154,32 @@ def test_every_cut_of_a_dump_ends_in_a_result_or_the_end_of_input_error(tmp_path
 
 
 BIG = {  # the dump, the calls on `p` and what they print, the memory they may take in MiB
-    "a million signals": ("$scope module top $end\n" + "".join(
+    "a million signals": (lambda: "$scope module top $end\n" + "".join(
         f"$var wire 1 {code_text(i)} s{i} $end\n" for i in range(10**6)) +
         "$upscope $end\n$enddefinitions $end\n#0\n1!\n#1\n0!\n",
         "n = quarnel.list_signals(p); print(len(n), n[-1], quarnel.metadata(p)['signal_count'], "
         "quarnel.toggles(p, ['top.s0', n[-1]]), quarnel.compare(p, p, signals=n[:1])['passed'])",
         "1000000 top.s999999 1000000 {'top.s0': 1, 'top.s999999': 0} True", 1500),
     # Bits of 0 and 1 are a number: a million ones are not the decimal 111...1.
-    "a vector of a million bits": ("$var wire 1000000 # v $end\n$enddefinitions $end\n"
+    "a vector of a million bits": (lambda: "$var wire 1000000 # v $end\n$enddefinitions $end\n"
                                    f"#0\nb{'1' * 10**6} #\n#1\nb{'10' * 500000} #\n#2\nb1 #\n",
         "print([len(r['value']) for r in quarnel.extract(p, ['v'])], quarnel.toggles(p, ['v']), "
         "quarnel.find(p, 'v', '1' * 10**6)['found'], quarnel.compare(p, p)['passed'])",
         "[1000000, 1000000, 1] {'v': 2} False True", 200),
-    "a million nested scopes": ("$scope module a $end\n" * 10**6 + "$var wire 1 ! x $end\n" +
+    "a million nested scopes": (lambda: "$scope module a $end\n" * 10**6 + "$var wire 1 ! x $end\n" +
                                 "$upscope $end\n" * 10**6 + "$enddefinitions $end\n#3\n1!\n",
         "n = quarnel.list_signals(p); print(n == ['a.' * 10**6 + 'x'], "
         "quarnel.extract(p, n)[0]['time'])", "True 3", 800),
-    "a 100 MB comment": ("$comment\n" + "a comment line, long enough to matter\n" * 2**21 +
-                         "$end\n" + HEAD + BODY + "#20\n", "print(quarnel.toggles(p, "
-                         "['top.clk']), quarnel.metadata(p)['end_time'])", "{'top.clk': 3} 20", 800),
 }
 
 
 @pytest.mark.skipif(SANITIZED, reason="memory use and times of a sanitizer build say nothing")
 @pytest.mark.parametrize("name", BIG)
 def test_very_large_inputs_in_bounded_memory(tmp_path, name):
-    """In a fresh interpreter, so that a crash fails one test only; its own peak memory is
-    compared with that of a call on a small dump."""
+    # In a fresh interpreter, so that a crash fails one test only; its peak memory is compared
+    # with that of a call on a small dump.
     text, calls, printed, megabytes = BIG[name]
-    (tmp_path / "big.vcd").write_text(text)
+    (tmp_path / "big.vcd").write_text(text())
     (tmp_path / "small.vcd").write_text(HEAD)
     runs = [subprocess.run([sys.executable, "-c", f"import sys, quarnel\np = sys.argv[1]\n{code}"
                             "\nprint(next(line.split()[1] for line in open('/proc/self/status') "
@@ -209,34 +191,21 @@ def test_very_large_inputs_in_bounded_memory(tmp_path, name):
     assert peak - base < megabytes
 
 
-@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer reserves more address space than the limit")
-def test_dev_zero_under_a_memory_limit_raises_memory_error():
-    script = "import resource, quarnel\nresource.setrlimit(resource.RLIMIT_AS, (2**31, 2**31))\n" \
-             "try:\n    quarnel.metadata('/dev/zero')\nexcept MemoryError:\n    print('ok')\n"
-    result = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True)
-    assert result.stdout == "ok\n", result.stderr
-
-
 @pytest.mark.slow
 def test_a_body_past_4_gib(tmp_path):
     """Offsets, times and counts past 2**32: a 4.5 GiB body, read by every function."""
-    path, p = tmp_path / "huge.vcd", str(tmp_path / "huge.vcd")
-    block = b"".join(b"#%d\n1!\n0!\n" % t for t in range(100_000))  # 300,000 lines
-    blocks = (9 * 2**29) // len(block) + 1
-    with open(path, "wb") as f:
-        f.write(HEAD.encode())
-        for _ in range(blocks):
-            f.write(block)
-        f.write(b"#5000000000\nb1111 #\n#5000000001\n")  # past 4 GiB: time above 2**32
-    assert quarnel.metadata(p) == {"signal_count": 3, "start_time": 0,
-                                   "end_time": 5_000_000_001, "timescale": "1 ns"}
+    p, block = str(tmp_path / "huge.vcd"), b"".join(b"#%d\n1!\n0!\n" % t for t in range(10**5))
+    blocks = (9 * 2**29) // len(block) + 1  # each 300,000 lines
+    with open(p, "wb") as f:
+        f.writelines([HEAD.encode()] + [block] * blocks + [b"#5000000000\nb1111 #\n#5000000001\n"])
+    assert list(quarnel.metadata(p).values()) == [3, 0, 5_000_000_001, "1 ns"]
     assert quarnel.toggles(p, NAMES[:2]) == {"top.clk": blocks * 200_000 - 1, "top.count[3:0]": 0}
     hit = {"signal": "top.count[3:0]", "time": 5_000_000_000, "value": "15"}
     assert quarnel.find(p, "top.count[3:0]", "15") == dict(found=True, **hit)
     assert quarnel.find(p, "top.clk", "0", blocks * 100_000)["time"] == 99_999
     assert quarnel.extract(p, ["top.count[3:0]"], start=4_000_000_000) == [hit]
     assert quarnel.compare(p, p, signals=["top.count[3:0]"])["passed"] is True
-    with open(path, "ab") as f:
+    with open(p, "ab") as f:
         f.write(b"b2 #\n")
     assert str(pytest.raises(RuntimeError, quarnel.metadata, p).value) == \
         f"I/O error: invalid VCD logic value at line {blocks * 300_000 + 4}"
