@@ -20,8 +20,8 @@ def replay_build(unit_tests_binary):
 
 @pytest.mark.parametrize("target", TARGETS)
 def test_saved_inputs_pass(replay_build, target):
-    folders = [REPO / "fuzz" / kind / target for kind in ("corpus", "regressions")]
-    folders = [str(folder) for folder in folders if folder.is_dir()]
+    folders = [str(f) for f in (REPO / "fuzz" / "corpus" / target,
+                                REPO / "fuzz" / "regressions" / target) if f.is_dir()]
     assert folders
     result = subprocess.run([str(replay_build / target), *folders], stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)
