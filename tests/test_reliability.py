@@ -191,6 +191,13 @@ def test_very_large_inputs_in_bounded_memory(tmp_path, name):
     assert peak - base < megabytes
 
 
+@pytest.mark.skipif(SANITIZED, reason="AddressSanitizer reserves more address space than the limit")
+def test_running_out_of_memory_raises_memory_error():
+    script = "import resource, quarnel\nresource.setrlimit(resource.RLIMIT_AS, (2**31, 2**31))\n" \
+             "try:\n    quarnel.metadata('/dev/zero')\nexcept MemoryError:\n    print('ok')\n"
+    assert subprocess.run([sys.executable, "-c", script], capture_output=True).stdout == b"ok\n"
+
+
 @pytest.mark.slow
 def test_a_body_past_4_gib(tmp_path):
     """Offsets, times and counts past 2**32: a 4.5 GiB body, read by every function."""
