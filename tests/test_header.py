@@ -24,9 +24,8 @@ def test_full_names_in_declaration_order_and_filter(vcd):
 
 
 @pytest.mark.parametrize("scope_line, name", [
-    (b"$scope module u_cpu(0) $end", "u_cpu(0)"), (b"$scope module 1a $end", "\\1a"),
-    ("$scope module caf\u00e9 $end".encode(), "\\caf\u00e9"), (b"$scope module \\g[1] $end", "\\g[1]"),
-    (b"$scope module t\xe9st $end", "\\t\ufffdst"), (b"$scope module top x\t$end  ", "top"),
+    (b"$scope module u_cpu(0) $end", "u_cpu(0)"), (b"$scope module t\xe9st $end", "\\t\ufffdst"),
+    ("$scope module caf\u00e9 $end".encode(), "\\caf\u00e9"), (b"$scope module top x\t$end  ", "top"),
     # Only a line of at least four tokens that starts with "$scope " is rebuilt.
     (b"$scope module gen[0]\n$end", "gen[0]"), (b"  $scope  module gen[0] $end", "\\gen[0]")])
 @pytest.mark.parametrize("eol", [b"\n", b"\r\n", b"\r"])
@@ -41,10 +40,7 @@ def test_scope_names(vcd, scope_line, name, eol):
     ("$var wire 1 ! b $end $var wire 1 # a $end $var wire 1 $ a[0] $end\n$var wire 1 % a [0] "
      "$end $var wire 1 & b $end $enddefinitions $end\n", "duplicate signal name detected: a[0]"),
     ("$comment\n\n$end $var wire 1 # a\n\nb $end" + M, PARSE + "expected `$end` at line 5"),
-    ("\n\n#0\n" + M, PARSE + "unexpected command in header at line 3"),
     ("\n$var wire 1 \xff a $end\n" + M, PARSE + "invalid characters in ID at line 2"),
-    ("$scope module t $end\n$upscope $end\n$enddefinitions $end", PARSE +
-     "unexpected end of VCD file"),
     ("$scope module x$enddefinitions $end\n", PARSE + "unexpected EOF with open $scope")])
 @pytest.mark.parametrize("eol", ["\n", "\r\n"])
 def test_header_errors(vcd, text, message, eol):
