@@ -42,7 +42,7 @@ AGREEMENT = [
     ("r0 !", "r-0 !", "0", "-0", False), ("rnan !", "rNaN !", None, None, False),
     ("r2.5 !", "s2.5 !", None, None, False), ("b1111 !", "s15 !", None, None, False),
     ("b1010 !", "s0xa !", "10", "0xa", False), ("b1 !", "s01 !", "1", "01", False),
-    ("s\u03a3 !", "s\u03c3 !", "\u03a3", "\u03c3", False), ("sBusy !", "sbusY !", None, None, False),
+    ("s\u03a3 !", "s\u03c3 !", "\u03a3", "\u03c3", False), ("sBu !", "sbU !", None, None, False),
     ("sX !", "x!", None, None, False), ("b0x1 !", "bx1 !", "0x1", "x1", False),
     # Bits by value after left extension, however long the spelling.
     ("b1x !", "b001x !", None, None, False), ("bx !", "bxxxx !", None, None, False),
@@ -80,7 +80,8 @@ WINDOW2 = ["#0", "0!", "#10", "1!", "#30", "1!", "#40", "%"]
     # nothing before its start is carried into it.
     (WINDOW1, WINDOW2, {"end": 39}, [miss(20, "0", "1")]),
     (WINDOW1, WINDOW2, {"start": 15, "end": 35}, [miss(20, "0", "x", True)]),
-    (WINDOW1, WINDOW2, {"start": 21, "end": 39}, []), (WINDOW1, WINDOW2, {"start": 35, "end": 30}, []),
+    (WINDOW1, WINDOW2, {"start": 21, "end": 39}, []),
+    (WINDOW1, WINDOW2, {"start": 35, "end": 30}, []),
 ])
 def test_merge_and_window(vcd, rows1, rows2, window, expected):
     a, b = dump(vcd, *rows1), dump(vcd, *rows2)

@@ -25,7 +25,7 @@ def test_full_names_in_declaration_order_and_filter(vcd):
 
 @pytest.mark.parametrize("scope_line, name", [
     (b"$scope module u_cpu(0) $end", "u_cpu(0)"), (b"$scope module t\xe9st $end", "\\t\ufffdst"),
-    ("$scope module caf\u00e9 $end".encode(), "\\caf\u00e9"), (b"$scope module top x\t$end  ", "top"),
+    ("$scope module caf\u00e9 $end".encode(), "\\caf\u00e9"), (b"$scope module t x\t$end ", "t"),
     # Only a line of at least four tokens that starts with "$scope " is rebuilt.
     (b"$scope module gen[0]\n$end", "gen[0]"), (b"  $scope  module gen[0] $end", "\\gen[0]")])
 @pytest.mark.parametrize("eol", [b"\n", b"\r\n", b"\r"])

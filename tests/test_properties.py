@@ -127,7 +127,8 @@ def test_damaged_dumps_raise_only_runtime_error(vcd, dump, at, junk, cut):
     path = vcd(text[:at] + junk + (b"" if cut else text[at:]))
     for call in (lambda: quarnel.list_signals(path), lambda: quarnel.metadata(path),
                  lambda: quarnel.extract(path, dump.names), lambda: quarnel.toggles(path, []),
-                 lambda: quarnel.find(path, dump.names[0], "1"), lambda: quarnel.compare(path, path)):
+                 lambda: quarnel.find(path, dump.names[0], "1"),
+                 lambda: quarnel.compare(path, path)):
         try:
             call()
         except RuntimeError as error:

@@ -124,7 +124,8 @@ def long_dump(tmp_path_factory):
 @pytest.mark.parametrize("name", ["metadata", "extract", "toggles", "find", "compare"])
 def test_a_long_call_stops_at_a_signal(long_dump, vcd, name, handler):
     short = vcd(HEAD + "#1\n")  # compare reads both at once: the short one ends at once
-    for a, b in [(long_dump, short), (short, long_dump)] if name == "compare" else [(long_dump,) * 2]:
+    pairs = [(long_dump, short), (short, long_dump)] if name == "compare" else [[long_dump] * 2]
+    for a, b in pairs:
         interrupted(lambda: TO_THE_END[name](a, b), handler)
 
 
@@ -166,8 +167,8 @@ BIG = {  # the dump, the calls on `p` and what they print, the memory they may t
         "print([len(r['value']) for r in quarnel.extract(p, ['v'])], quarnel.toggles(p, ['v']), "
         "quarnel.find(p, 'v', '1' * 10**6)['found'], quarnel.compare(p, p)['passed'])",
         "[1000000, 1000000, 1] {'v': 2} False True", 200),
-    "a million nested scopes": (lambda: "$scope module a $end\n" * 10**6 + "$var wire 1 ! x $end\n" +
-                                "$upscope $end\n" * 10**6 + "$enddefinitions $end\n#3\n1!\n",
+    "a million nested scopes": (lambda: "$scope module a $end\n" * 10**6 + "$var wire 1 ! x $end\n"
+                                + "$upscope $end\n" * 10**6 + "$enddefinitions $end\n#3\n1!\n",
         "n = quarnel.list_signals(p); print(n == ['a.' * 10**6 + 'x'], "
         "quarnel.extract(p, n)[0]['time'])", "True 3", 800),
 }

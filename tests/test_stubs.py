@@ -24,13 +24,15 @@ def test_stubs_are_installed_and_match_the_module():
             inspect.Parameter.KEYWORD_ONLY] * len(args.kwonlyargs)
         defaults = [inspect.Parameter.empty] * (len(args.args) - len(args.defaults)) + [
             ast.literal_eval(d) for d in args.defaults + args.kw_defaults]
-        assert inspect.Signature([inspect.Parameter(a.arg, k, default=d) for a, k, d in zip(
-            args.args + args.kwonlyargs, kinds, defaults)]) == inspect.signature(getattr(quarnel, name))
+        stub = inspect.Signature([inspect.Parameter(a.arg, k, default=d) for a, k, d in zip(
+            args.args + args.kwonlyargs, kinds, defaults)])
+        assert stub == inspect.signature(getattr(quarnel, name))
 
 
 def test_mypy_strict_accepts_the_typed_example_and_it_runs(tmp_path):
     example = str(REPO / "examples" / "typed_usage.py")
     for command in ([sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path),
                      example], [sys.executable, example]):
-        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                                text=True)
         assert result.returncode == 0, result.stdout

@@ -59,7 +59,8 @@ def test_value_texts(vcd, row, value):
 # marker line is the start of the value section.
 @pytest.mark.parametrize("text, message", [
     (body("#0", "", "b10 #", "b1021 #"), "invalid VCD logic value at line 4"),
-    (body("#0", "1!", "", "#5", "b12 #").replace("\n", "\r\n"), "invalid VCD logic value at line 5"),
+    (body("#0", "1!", "", "#5", "b12 #").replace("\n", "\r\n"),
+     "invalid VCD logic value at line 5"),
     (body("$dumpvars", "1!", "$end", "$end"), "unmatched `$end` at line 4"),
     (body("s\udcff &").encode("utf-8", "surrogateescape"), "invalid UTF-8 at line 1"),
     (body("#0", "1!")[:-1], "unexpected end of VCD file"),
