@@ -50,14 +50,10 @@ def dumps(draw):
             continue
         index = draw(st.integers(0, len(signals) - 1))
         (kind, width), code = signals[index], code_text(index * 7)
-        if kind == "scalar":
-            value = draw(st.sampled_from("01xXzZ"))
-            body.append(f"{value}{code}")
-            value = value.lower()
-        elif kind == "vector":
+        if kind in ("scalar", "vector"):
             bits = draw(st.text(st.sampled_from("01xzXZ" if draw(st.booleans()) else "01"),
                                 min_size=1, max_size=width))
-            body.append(f"b{bits} {code}")
+            body.append(f"{bits}{code}" if kind == "scalar" else f"b{bits} {code}")
             value = bits.lower()
             value = str(int(value, 2)) if len(bits) <= 128 and set(value) <= {"0", "1"} else value
         elif kind == "real":

@@ -1,6 +1,5 @@
-"""Resources and robustness: file descriptors, memory and references over many calls,
-threads, interruption by signals, files that never end, cut-short files and very large
-inputs."""
+"""Resources and robustness: descriptors, memory and references, threads, signals, endless,
+cut-short and very large files."""
 
 import gc
 import os
