@@ -53,6 +53,7 @@ ERRORS = [  # (call, exception type, its text, or None for the interpreter's own
     (lambda: quarnel.list_signals(Outer.Inner()), T, arg("path", "Outer.Inner", STR)),
     (lambda: quarnel.list_signals(P, ["a"]), T, arg("filter", "list", STR)),
     (lambda: quarnel.extract(P, "clk", start=-1), T, VEC),
+    (lambda: quarnel.toggles(P, 5), T, arg("signals", "int", SEQ)),
     (lambda: quarnel.toggles(P, ["a", 1]), T, arg("signals", "int", STR)),
     (lambda: quarnel.extract(P, b"top"), T, arg("signals", "int", STR)),
     (lambda: quarnel.extract(P, [], start="1", end=-1), T, arg("start", "str", INT)),
