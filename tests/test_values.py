@@ -45,6 +45,7 @@ def test_metadata(vcd, timescale, text, rows, start, end):
     ("b" + "0" * 129 + " '", "0" * 129), ("b1" + "0" * 128 + " '", "1" + "0" * 128),
     ("S\u00c9t\u00e9 &", "\u00c9t\u00e9"), ("r2.0 $", "2"), ("R-0.0 $", "-0"), ("r-nan $", "NaN"),
     ("rInfinity $", "inf"), ("r1e21 $", "1" + "0" * 21), ("r1.5e-7 $", "0.00000015"),
+    ("r1e400 $", "inf"), ("r-1e-400 $", "-0"),  # out of range: overflow and underflow
     # Real literals of any length: the exact expansion of 0.1, and a thousand digits.
     ("r0.1000000000000000055511151231257827021181583404541015625 $", "0.1"),
     ("r" + "1" * 1000 + "e-1000 $", "0.1111111111111111"),
