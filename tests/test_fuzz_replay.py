@@ -2,12 +2,11 @@
 crashed a target or broke one of its checks (fuzz/regressions). The targets are built as
 plain programs with the compiler at hand, with the sanitizers when QUARNEL_SANITIZE=ON."""
 
-import os
 import subprocess
 
 import pytest
 
-from conftest import REPO
+from conftest import REPO, build
 
 TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target"]
 
@@ -15,21 +14,14 @@ TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target"]
 @pytest.fixture(scope="module")
 def replay_build(unit_tests_binary):
     """The fuzz targets, added to the build of the unit tests: the libraries are built."""
-    build = unit_tests_binary.parent
-    configure = ["cmake", "-S", str(REPO), "-B", str(build), "-DQUARNEL_FUZZ_REPLAY=ON"]
-    compile_ = ["cmake", "--build", str(build), "--parallel", str(os.cpu_count() or 2),
-                "--target", *TARGETS]
-    for cmd in (configure, compile_):
-        result = subprocess.run(cmd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
-        if result.returncode != 0:
-            pytest.fail(f"{' '.join(cmd)} failed:\n{result.stdout}", pytrace=False)
-    return build / "fuzz"
+    build(unit_tests_binary.parent, "-DQUARNEL_FUZZ_REPLAY=ON", targets=TARGETS)
+    return unit_tests_binary.parent / "fuzz"
 
 
 @pytest.mark.parametrize("target", TARGETS)
 def test_saved_inputs_pass(replay_build, target):
-    folders = [REPO / "fuzz" / kind / target for kind in ("corpus", "regressions")]
-    folders = [str(folder) for folder in folders if folder.is_dir()]
+    folders = [str(f) for f in (REPO / "fuzz" / "corpus" / target,
+                                REPO / "fuzz" / "regressions" / target) if f.is_dir()]
     assert folders
     result = subprocess.run([str(replay_build / target), *folders], stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)
