@@ -37,8 +37,10 @@ def build(folder, *options, targets):
 
 @pytest.fixture(scope="session")
 def unit_tests_binary(tmp_path_factory):
-    """Configures and builds the C++ unit tests; returns the path of the binary."""
-    folder = tmp_path_factory.mktemp("unit_tests_build")
+    """Configures and builds the C++ unit tests; returns the path of the binary. A folder
+    named by QUARNEL_UNIT_BUILD keeps the build between runs."""
+    kept = os.environ.get("QUARNEL_UNIT_BUILD")
+    folder = Path(kept).resolve() if kept else tmp_path_factory.mktemp("unit_tests_build")
     build(folder, "-DQUARNEL_UNIT_TESTS=ON", "-DQUARNEL_PYTHON=OFF",
           f"-DQUARNEL_SANITIZE={os.environ.get('QUARNEL_SANITIZE', 'OFF')}",
           *(["-G", "Ninja"] if shutil.which("ninja") else []), targets=["unit_tests"])

@@ -61,22 +61,16 @@ template <typename T>
 std::string show(const T& value) {
   if constexpr (std::is_convertible_v<const T&, std::string_view>) {
     return show_text(value);
-  } else if constexpr (std::is_same_v<T, char32_t>) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "U+%04X", static_cast<unsigned>(value));
-    return buf;
   } else if constexpr (std::is_same_v<T, bool>) {
     return value ? "true" : "false";
   } else if constexpr (requires { value.begin()->size(); }) {
     std::string out = "{";
     for (const auto& item : value) out += "\n    " + show(item);
     return out + "}";
-  } else if constexpr (requires(std::ostream& os) { os << value; }) {
+  } else {
     std::ostringstream os;
     os << value;
     return os.str();
-  } else {
-    return "(not printable)";
   }
 }
 
