@@ -1,7 +1,8 @@
 """Type stubs for the extension module quarnel.
 
 The result types below exist for type checkers only: the module itself defines just its six
-functions. To name one in an annotation, import it under ``typing.TYPE_CHECKING``.
+functions, PanicException and __version__. To name a result type in an annotation, import it
+under ``typing.TYPE_CHECKING``.
 """
 
 from collections.abc import Sequence
@@ -53,6 +54,10 @@ class ComparisonResult(TypedDict):
     total_mismatches: int
     signals_with_mismatches: int
     mismatches: list[SignalMismatch]
+
+# Raised for a failure inside quarnel itself, never for a file or an argument. A subclass of
+# BaseException, so that ``except Exception`` does not swallow it.
+class PanicException(BaseException): ...
 
 def list_signals(path: str, filter: str | None = None) -> list[str]: ...
 def metadata(path: str) -> VcdMetadata: ...

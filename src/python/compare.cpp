@@ -3,10 +3,16 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
 #include "src/python/convert.hpp"
-#include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
-#include "src/python/params.hpp"
+#include "src/python/function.hpp"
 #include "src/python/value_text.hpp"
 
 namespace quarnel::python {
@@ -27,6 +33,9 @@ constexpr ParamTable kParams{
     .keyword_only = kKeywordOnly,
     .class_name = std::nullopt,
 };
+constexpr auto kConverters =
+    std::make_tuple(as_text, as_text, or_none(as_size), or_none(as_text_list),
+                    with_default(as_bool, false), or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
     "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
@@ -82,44 +91,37 @@ PyRef mismatch_list(const std::vector<SignalMismatch>& mismatches) {
   return list;
 }
 
-PyObject* compare(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> PyObject* {
-    auto arguments = convert_arguments<kParams>(
-        args, kwargs, as_text, as_text, or_none(as_size), or_none(as_text_list),
-        with_default(as_bool, false), or_none(as_u64), or_none(as_u64));
-    if (!arguments) return nullptr;
-    auto& [file1, file2, max_mismatches, signals, ignore_unknown, start, end] = *arguments;
+PyRef comparison_dict(const ComparisonResult& result) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict || !set_item(dict.get(), "passed", to_py_bool(result.passed)) ||
+      !set_item(dict.get(), "file1", to_py_str(result.file1)) ||
+      !set_item(dict.get(), "file2", to_py_str(result.file2)) ||
+      !set_item(dict.get(), "common_signals", to_py_str_list(result.common_signals)) ||
+      !set_item(dict.get(), "signals_only_in_file1",
+                to_py_str_list(result.signals_only_in_file1)) ||
+      !set_item(dict.get(), "signals_only_in_file2",
+                to_py_str_list(result.signals_only_in_file2)) ||
+      !set_item(dict.get(), "total_mismatches", to_py_int(result.total_mismatches)) ||
+      !set_item(dict.get(), "signals_with_mismatches", to_py_int(result.signals_with_mismatches)) ||
+      !set_item(dict.get(), "mismatches", mismatch_list(result.mismatches))) {
+    return {};
+  }
+  return dict;
+}
 
-    const ComparisonOptions options{max_mismatches, std::move(signals).value_or(std::vector<std::string>{}),
-                                    ignore_unknown, start, end};
-    const auto result = compare_vcd_files(file1, file2, options, signal_interrupt());
-    if (!result) return raise_vcd_error(result.error());
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict || !set_item(dict.get(), "passed", to_py_bool(result->passed)) ||
-        !set_item(dict.get(), "file1", to_py_str(result->file1)) ||
-        !set_item(dict.get(), "file2", to_py_str(result->file2)) ||
-        !set_item(dict.get(), "common_signals", to_py_str_list(result->common_signals)) ||
-        !set_item(dict.get(), "signals_only_in_file1",
-                  to_py_str_list(result->signals_only_in_file1)) ||
-        !set_item(dict.get(), "signals_only_in_file2",
-                  to_py_str_list(result->signals_only_in_file2)) ||
-        !set_item(dict.get(), "total_mismatches", to_py_int(result->total_mismatches)) ||
-        !set_item(dict.get(), "signals_with_mismatches",
-                  to_py_int(result->signals_with_mismatches)) ||
-        !set_item(dict.get(), "mismatches", mismatch_list(result->mismatches))) {
-      return nullptr;
-    }
-    return dict.release();
-  });
+Outcome compare(const std::string& file1, const std::string& file2,
+                std::optional<std::size_t> max_mismatches,
+                std::optional<std::vector<std::string>> signals, bool ignore_unknown,
+                std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                const vcd::Interrupt* interrupt) {
+  const ComparisonOptions options{max_mismatches,
+                                  std::move(signals).value_or(std::vector<std::string>{}),
+                                  ignore_unknown, start, end};
+  return build_result(compare_vcd_files(file1, file2, options, interrupt), comparison_dict);
 }
 
 }  // namespace
 
-PyMethodDef compare_method = {
-    "compare",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(compare)),
-    METH_VARARGS | METH_KEYWORDS,
-    kDoc,
-};
+PyMethodDef compare_method = define_function<kParams, kConverters, compare>(kDoc);
 
 }  // namespace quarnel::python

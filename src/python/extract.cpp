@@ -6,14 +6,14 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "src/python/convert.hpp"
-#include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
-#include "src/python/params.hpp"
+#include "src/python/function.hpp"
 #include "src/python/value_text.hpp"
 
 namespace quarnel::python {
@@ -30,6 +30,8 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
+constexpr auto kConverters =
+    std::make_tuple(as_text, as_text_list, or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
     "extract(path, signals, start=None, end=None)\n"
@@ -222,37 +224,28 @@ class RecordBuilder {
   ValueTexts texts_;
 };
 
-PyObject* extract(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> PyObject* {
-    const auto arguments = convert_arguments<kParams>(args, kwargs, as_text, as_text_list,
-                                                      or_none(as_u64), or_none(as_u64));
-    if (!arguments) return nullptr;
-    const auto& [path, signals, start, end] = *arguments;
-
-    RecordBuilder builder(signals);
-    if (!builder.ready()) return nullptr;
-    GcPause gc;
-    if (!gc.pause()) return nullptr;
-    const auto read = extract_changes(
-        path, signals, start, end,
-        [&](const std::vector<std::uint32_t>& requests, std::uint64_t time,
-            const ChangeView& view) { return builder.add(requests, time, view); },
-        signal_interrupt());
-    if (!read) return raise_vcd_error(read.error());
-    if (!*read) return nullptr;  // a Python object could not be built
-    PyRef list = PyRef::steal(builder.release());
-    if (!gc.resume()) return nullptr;
-    return list.release();
-  });
+Outcome extract(const std::string& path, const std::vector<std::string>& signals,
+                std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                const vcd::Interrupt* interrupt) {
+  RecordBuilder builder(signals);
+  if (!builder.ready()) return PyRef{};
+  GcPause gc;
+  if (!gc.pause()) return PyRef{};
+  auto read = extract_changes(
+      path, signals, start, end,
+      [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
+        return builder.add(requests, time, view);
+      },
+      interrupt);
+  if (!read) return std::unexpected(std::move(read.error()));
+  if (!*read) return PyRef{};  // a Python object could not be built
+  PyRef list = PyRef::steal(builder.release());
+  if (!gc.resume()) return PyRef{};
+  return list;
 }
 
 }  // namespace
 
-PyMethodDef extract_method = {
-    "extract",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(extract)),
-    METH_VARARGS | METH_KEYWORDS,
-    kDoc,
-};
+PyMethodDef extract_method = define_function<kParams, kConverters, extract>(kDoc);
 
 }  // namespace quarnel::python

@@ -4,11 +4,15 @@
 
 #include <Python.h>
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+
 #include "src/lib/target.hpp"
 #include "src/python/convert.hpp"
-#include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
-#include "src/python/params.hpp"
+#include "src/python/function.hpp"
 #include "src/python/value_text.hpp"
 
 namespace quarnel::python {
@@ -25,6 +29,9 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
+constexpr auto kConverters =
+    std::make_tuple(as_text, as_text, as_text, with_default(as_size, std::size_t{1}),
+                    or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
     "find(path, signal, value, occurrence=1, start=None, end=None)\n"
@@ -44,38 +51,28 @@ constexpr char kDoc[] =
     "    Dict with keys: found (bool), signal (str), time (int), value (str).\n"
     "    If not found, time and value are None.";
 
-PyObject* find(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> PyObject* {
-    const auto arguments = convert_arguments<kParams>(
-        args, kwargs, as_text, as_text, as_text, with_default(as_size, std::size_t{1}),
-        or_none(as_u64), or_none(as_u64));
-    if (!arguments) return nullptr;
-    const auto& [path, signal, value, occurrence, start, end] = *arguments;
-
-    const auto found = find_nth_occurrence(path, signal, parse_target_value(value), occurrence,
-                                           start, end, signal_interrupt());
-    if (!found) return raise_vcd_error(found.error());
+Outcome find(const std::string& path, const std::string& signal, const std::string& value,
+             std::size_t occurrence, std::optional<std::uint64_t> start,
+             std::optional<std::uint64_t> end, const vcd::Interrupt* interrupt) {
+  const auto found = [&](const std::optional<TimeValue>& record) {
     PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return nullptr;
-    const std::optional<TimeValue>& record = *found;
+    if (!dict) return PyRef{};
     ValueTexts texts;
     if (!set_item(dict.get(), "found", to_py_bool(record.has_value())) ||
         !set_item(dict.get(), "signal", to_py_str(record ? record->signal : signal)) ||
         !set_item(dict.get(), "time", record ? to_py_int(record->time) : py_none()) ||
         !set_item(dict.get(), "value", record ? texts.text_of(record->value) : py_none())) {
-      return nullptr;
+      return PyRef{};
     }
-    return dict.release();
-  });
+    return dict;
+  };
+  return build_result(find_nth_occurrence(path, signal, parse_target_value(value), occurrence,
+                                          start, end, interrupt),
+                      found);
 }
 
 }  // namespace
 
-PyMethodDef find_method = {
-    "find",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(find)),
-    METH_VARARGS | METH_KEYWORDS,
-    kDoc,
-};
+PyMethodDef find_method = define_function<kParams, kConverters, find>(kDoc);
 
 }  // namespace quarnel::python

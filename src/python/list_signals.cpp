@@ -3,10 +3,12 @@
 
 #include <Python.h>
 
+#include <optional>
+#include <string>
+#include <tuple>
+
 #include "src/python/convert.hpp"
-#include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
-#include "src/python/params.hpp"
+#include "src/python/function.hpp"
 
 namespace quarnel::python {
 
@@ -22,6 +24,7 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
+constexpr auto kConverters = std::make_tuple(as_text, or_none(as_text));
 
 constexpr char kDoc[] =
     "list_signals(path, filter=None)\n"
@@ -36,25 +39,13 @@ constexpr char kDoc[] =
     "Returns:\n"
     "    List of signal name strings.";
 
-PyObject* list_signals(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> PyObject* {
-    const auto arguments = convert_arguments<kParams>(args, kwargs, as_text, or_none(as_text));
-    if (!arguments) return nullptr;
-    const auto& [path, filter] = *arguments;
-
-    const auto names = list_signals_from_file(path, filter, signal_interrupt());
-    if (!names) return raise_vcd_error(names.error());
-    return to_py_str_list(*names).release();
-  });
+Outcome list_signals(const std::string& path, const std::optional<std::string>& filter,
+                     const vcd::Interrupt* interrupt) {
+  return build_result(list_signals_from_file(path, filter, interrupt), to_py_str_list<SignalNames>);
 }
 
 }  // namespace
 
-PyMethodDef list_signals_method = {
-    "list_signals",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(list_signals)),
-    METH_VARARGS | METH_KEYWORDS,
-    kDoc,
-};
+PyMethodDef list_signals_method = define_function<kParams, kConverters, list_signals>(kDoc);
 
 }  // namespace quarnel::python

@@ -4,11 +4,10 @@
 #include <Python.h>
 
 #include <string>
+#include <tuple>
 
 #include "src/python/convert.hpp"
-#include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
-#include "src/python/params.hpp"
+#include "src/python/function.hpp"
 
 namespace quarnel::python {
 
@@ -24,6 +23,7 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
+constexpr auto kConverters = std::make_tuple(as_text);
 
 constexpr char kDoc[] =
     "metadata(path)\n"
@@ -35,37 +35,28 @@ constexpr char kDoc[] =
     "    signal_count (int), start_time (int), end_time (int),\n"
     "    timescale (str | None)  e.g. \"1 ns\"";
 
-PyObject* metadata(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> PyObject* {
-    const auto arguments = convert_arguments<kParams>(args, kwargs, as_text);
-    if (!arguments) return nullptr;
-    const auto& [path] = *arguments;
+PyRef timescale_text(const vcd::Timescale& timescale) {
+  return to_py_str(std::to_string(timescale.magnitude) + " " +
+                   std::string(vcd::to_text(timescale.unit)));
+}
 
-    const auto metadata = read_vcd_metadata(path, signal_interrupt());
-    if (!metadata) return raise_vcd_error(metadata.error());
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return nullptr;
-    const auto timescale_text = [](const vcd::Timescale& timescale) {
-      return to_py_str(std::to_string(timescale.magnitude) + " " +
-                       std::string(vcd::to_text(timescale.unit)));
-    };
-    if (!set_item(dict.get(), "signal_count", to_py_int(metadata->signal_count)) ||
-        !set_item(dict.get(), "start_time", to_py_int(metadata->start_time)) ||
-        !set_item(dict.get(), "end_time", to_py_int(metadata->end_time)) ||
-        !set_item(dict.get(), "timescale", to_py_optional(metadata->timescale, timescale_text))) {
-      return nullptr;
-    }
-    return dict.release();
-  });
+PyRef metadata_dict(const VcdMetadata& metadata) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict || !set_item(dict.get(), "signal_count", to_py_int(metadata.signal_count)) ||
+      !set_item(dict.get(), "start_time", to_py_int(metadata.start_time)) ||
+      !set_item(dict.get(), "end_time", to_py_int(metadata.end_time)) ||
+      !set_item(dict.get(), "timescale", to_py_optional(metadata.timescale, timescale_text))) {
+    return {};
+  }
+  return dict;
+}
+
+Outcome metadata(const std::string& path, const vcd::Interrupt* interrupt) {
+  return build_result(read_vcd_metadata(path, interrupt), metadata_dict);
 }
 
 }  // namespace
 
-PyMethodDef metadata_method = {
-    "metadata",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(metadata)),
-    METH_VARARGS | METH_KEYWORDS,
-    kDoc,
-};
+PyMethodDef metadata_method = define_function<kParams, kConverters, metadata>(kDoc);
 
 }  // namespace quarnel::python

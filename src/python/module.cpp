@@ -4,6 +4,11 @@
 #include "src/python/errors.hpp"
 #include "src/python/pyref.hpp"
 
+// The distribution's version (pyproject.toml), passed by the build.
+#ifndef QUARNEL_VERSION
+#error "QUARNEL_VERSION must be defined by the build (CMakeLists.txt)"
+#endif
+
 namespace quarnel::python {
 
 // Defined beside each function's code.
@@ -75,6 +80,14 @@ PyObject* initialise() {
   if (!module_name) return nullptr;
   for (PyMethodDef* definition : kFunctions) {
     if (!add_function(module.get(), module_name.get(), definition)) return nullptr;
+  }
+  // Attributes outside __all__: the class of internal failures, so that a
+  // caller can catch it by name, and the distribution's version.
+  PyObject* panic_type = panic_exception_type();
+  if (panic_type == nullptr ||
+      PyObject_SetAttrString(module.get(), "PanicException", panic_type) < 0 ||
+      PyModule_AddStringConstant(module.get(), "__version__", QUARNEL_VERSION) < 0) {
+    return nullptr;
   }
   initialised_module = PyRef::borrow(module.get()).release();
   return module.release();

@@ -3,10 +3,15 @@
 
 #include <Python.h>
 
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <tuple>
+#include <utility>
+#include <vector>
+
 #include "src/python/convert.hpp"
-#include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
-#include "src/python/params.hpp"
+#include "src/python/function.hpp"
 
 namespace quarnel::python {
 
@@ -22,6 +27,8 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
+constexpr auto kConverters =
+    std::make_tuple(as_text, as_text_list, or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
     "toggles(path, signals, start=None, end=None)\n"
@@ -38,33 +45,25 @@ constexpr char kDoc[] =
     "Returns:\n"
     "    Dict mapping signal name \u2192 toggle count (int).";
 
-PyObject* toggles(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
-  return run_guarded([&]() -> PyObject* {
-    const auto arguments = convert_arguments<kParams>(args, kwargs, as_text, as_text_list,
-                                                      or_none(as_u64), or_none(as_u64));
-    if (!arguments) return nullptr;
-    const auto& [path, signals, start, end] = *arguments;
+PyRef counts_dict(const std::vector<std::pair<std::string, std::uint64_t>>& counts) {
+  PyRef dict = PyRef::steal(PyDict_New());
+  if (!dict) return {};
+  for (const auto& [name, count] : counts) {
+    const PyRef key = to_py_str(name);
+    const PyRef value = to_py_int(count);
+    if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
+  }
+  return dict;
+}
 
-    const auto counts = count_toggles(path, signals, start, end, signal_interrupt());
-    if (!counts) return raise_vcd_error(counts.error());
-    PyRef dict = PyRef::steal(PyDict_New());
-    if (!dict) return nullptr;
-    for (const auto& [name, count] : *counts) {
-      const PyRef key = to_py_str(name);
-      const PyRef value = to_py_int(count);
-      if (!key || !value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return nullptr;
-    }
-    return dict.release();
-  });
+Outcome toggles(const std::string& path, const std::vector<std::string>& signals,
+                std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                const vcd::Interrupt* interrupt) {
+  return build_result(count_toggles(path, signals, start, end, interrupt), counts_dict);
 }
 
 }  // namespace
 
-PyMethodDef toggles_method = {
-    "toggles",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(toggles)),
-    METH_VARARGS | METH_KEYWORDS,
-    kDoc,
-};
+PyMethodDef toggles_method = define_function<kParams, kConverters, toggles>(kDoc);
 
 }  // namespace quarnel::python

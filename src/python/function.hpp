@@ -1,0 +1,69 @@
+// The frame of every module function: its method entry, argument binding and
+// conversion, the guard, the interrupt hook and the raising of core errors.
+#pragma once
+
+#include <Python.h>
+
+#include <expected>
+#include <tuple>
+#include <utility>
+
+#include "src/lib/vcd_error.hpp"
+#include "src/python/convert.hpp"
+#include "src/python/errors.hpp"
+#include "src/python/interrupt.hpp"
+#include "src/python/params.hpp"
+#include "src/python/pyref.hpp"
+
+namespace quarnel::python {
+
+// What a function's body returns: the result object; an empty PyRef when a
+// Python exception is set (a builder failed, a signal handler raised); or the
+// core's error, which the frame raises.
+using Outcome = Result<PyRef>;
+
+// The core's result made into the function's: its error as it is, its value
+// through `build` (a result builder of convert.hpp, or a lambda). The
+// std::expected::transform of C++23, which libstdc++ 12 does not have yet.
+template <class T, class Build>
+Outcome build_result(Result<T> core_result, Build&& build) {
+  if (!core_result) return std::unexpected(std::move(core_result.error()));
+  return std::forward<Build>(build)(std::move(*core_result));
+}
+
+namespace detail {
+
+template <const ParamTable& table, const auto& converters, auto body>
+PyObject* function_entry(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+  return run_guarded([&]() -> PyObject* {
+    auto arguments = std::apply(
+        [&](const auto&... convert) { return convert_arguments<table>(args, kwargs, convert...); },
+        converters);
+    if (!arguments) return nullptr;
+    Outcome outcome = std::apply(
+        [](auto&... value) -> Outcome { return body(std::move(value)..., signal_interrupt()); },
+        *arguments);
+    if (!outcome) return raise_vcd_error(outcome.error());
+    return outcome->release();
+  });
+}
+
+}  // namespace detail
+
+// The method entry of function `table.function`, documented by `doc`. A call
+// binds its arguments to `table` and converts them with `converters` (a
+// tuple, one converter per parameter; convert_arguments), then runs
+// `body(converted values..., signal_interrupt())`, all inside run_guarded.
+// The body calls the core and builds the result (build_result).
+template <const ParamTable& table, const auto& converters, auto body>
+PyMethodDef define_function(const char* doc) {
+  return {
+      table.function,
+      reinterpret_cast<PyCFunction>(
+          reinterpret_cast<void (*)()>(&detail::function_entry<table, converters, body>)),
+      METH_VARARGS | METH_KEYWORDS,
+      doc,
+  };
+}
+
+}  // namespace quarnel::python
