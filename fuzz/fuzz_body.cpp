@@ -30,12 +30,11 @@
 
 namespace {
 
-using quarnel::fuzz::InputReader;
 using quarnel::fuzz::MemoryFile;
 
 // Codes "!" to "@" with a mix of types and widths, one code shared by two
 // variables, and codes of two and four characters (the last beyond the flat code table).
-std::string make_header() {
+const std::string header_text = [] {
   static constexpr struct {
     const char* type;
     unsigned width;
@@ -59,16 +58,12 @@ std::string make_header() {
   text += "$var wire 1 ~~~~ four $end\n";
   text += "$upscope $end\n$enddefinitions $end\n";
   return text;
-}
+}();
 
-const std::string& header_text() {
-  static const std::string header = make_header();
-  return header;
-}
-
+// Read at the first input, not while the program starts.
 const std::vector<std::string>& signal_names() {
   static const std::vector<std::string> names = [] {
-    const MemoryFile file(header_text() + "\n");
+    const MemoryFile file(header_text + "\n");
     auto header = quarnel::open_dump(file.path());
     FUZZ_CHECK(header.has_value());
     std::vector<std::string> all;
@@ -113,23 +108,7 @@ bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
   return quarnel::display_text(a) == quarnel::display_text(b) && a.value.index() == b.value.index();
 }
 
-// Toggle counts recomputed from extracted records.
-std::map<std::string_view, std::uint64_t> toggles_from(
-    const std::vector<quarnel::TimeValue>& records, const quarnel::Dump& header) {
-  std::map<std::string_view, std::uint64_t> counts;
-  std::map<std::string_view, const quarnel::ChangeValue*> last;
-  for (const auto& record : records) {
-    auto [it, first] = last.try_emplace(record.signal, &record.value);
-    auto& count = counts[record.signal];
-    if (!first &&
-        !quarnel::same_toggle_value(*it->second, record.value, header.find(record.signal)->width)) {
-      ++count;
-    }
-    it->second = &record.value;
-  }
-  return counts;
-}
-
+// Toggle counts agree with those recomputed from the extracted records.
 void check_toggles(const std::string& path, const std::vector<std::string>& names,
                    const quarnel::Dump& header, std::optional<std::uint64_t> start,
                    std::optional<std::uint64_t> end,
@@ -140,12 +119,17 @@ void check_toggles(const std::string& path, const std::vector<std::string>& name
     FUZZ_CHECK(toggles.error().text() == records.error().text());
     return;
   }
-  const auto expected = toggles_from(*records, header);
-  FUZZ_CHECK(toggles->size() == names.size());
-  for (const auto& [name, count] : *toggles) {
-    const auto it = expected.find(name);
-    FUZZ_CHECK(count == (it == expected.end() ? 0 : it->second));
+  std::map<std::string_view, std::uint64_t> expected;
+  std::map<std::string_view, const quarnel::ChangeValue*> last;
+  for (const auto& record : *records) {
+    auto [it, first] = last.try_emplace(record.signal, &record.value);
+    expected[record.signal] += !first && !quarnel::same_toggle_value(
+                                             *it->second, record.value,
+                                             header.find(record.signal)->width);
+    it->second = &record.value;
   }
+  FUZZ_CHECK(toggles->size() == names.size());
+  for (const auto& [name, count] : *toggles) FUZZ_CHECK(count == expected[name]);
 }
 
 void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& records,
@@ -221,19 +205,17 @@ void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  InputReader input(data, size);
-  const std::uint8_t kind = input.byte();
-  const std::uint8_t where = input.byte();
-  const std::uint8_t pick_signal = input.byte();
-  const std::uint8_t pick_record = input.byte();
-  const std::uint8_t window = input.byte();
-  const std::string body(input.rest());
-  const MemoryFile a(header_text() + body);
-  const MemoryFile b(header_text() + mutate(body, kind, where));
+  std::uint8_t control[5] = {};
+  const std::size_t skip = std::min<std::size_t>(size, std::size(control));
+  std::copy_n(data, skip, control);
+  const auto [kind, where, pick_signal, pick_record, window] = control;
+  const std::string body(reinterpret_cast<const char*>(data) + skip, size - skip);
+  const MemoryFile a(header_text + body);
+  const MemoryFile b(header_text + mutate(body, kind, where));
   const std::vector<std::string>& names = signal_names();
 
   auto header = quarnel::open_dump(a.path());
-  FUZZ_CHECK(header.has_value() && header->body_offset == header_text().size());
+  FUZZ_CHECK(header.has_value() && header->body_offset == header_text.size());
 
   auto metadata = quarnel::read_vcd_metadata(a.path());
   auto records = records_of(a.path(), names, std::nullopt, std::nullopt);
@@ -258,21 +240,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::optional<std::uint64_t> end =
       window & 2 ? std::optional<std::uint64_t>((window >> 2) * 3) : std::nullopt;
   auto windowed = records_of(a.path(), names, start, end);
-  if (windowed) {
-    for (const auto& record : *windowed) {
-      FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));
-    }
+  for (const auto& record : windowed ? *windowed : std::vector<quarnel::TimeValue>{}) {
+    FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));
   }
   check_toggles(a.path(), names, *header, start, end, windowed);
 
   const quarnel::ComparisonOptions options;
   auto same = quarnel::compare_vcd_files(a.path(), a.path(), options);
-  FUZZ_CHECK(same.has_value() == records.has_value());
-  if (same) {
-    FUZZ_CHECK(same->passed && same->mismatches.empty());
-  } else {
-    FUZZ_CHECK(same.error().text() == records.error().text());
-  }
+  FUZZ_CHECK(same ? records && same->passed && same->mismatches.empty()
+                  : !records && same.error().text() == records.error().text());
   check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), options),
                  quarnel::compare_vcd_files(b.path(), a.path(), options));
 
