@@ -31,6 +31,7 @@
 namespace {
 
 using quarnel::fuzz::MemoryFile;
+using Time = std::optional<std::uint64_t>;
 
 // Codes "!" to "@" with a mix of types and widths, one code shared by two
 // variables, and codes of two and four characters (the last beyond the flat code table).
@@ -60,19 +61,6 @@ const std::string header_text = [] {
   return text;
 }();
 
-// Read at the first input, not while the program starts.
-const std::vector<std::string>& signal_names() {
-  static const std::vector<std::string> names = [] {
-    const MemoryFile file(header_text + "\n");
-    auto header = quarnel::open_dump(file.path());
-    FUZZ_CHECK(header.has_value());
-    std::vector<std::string> all;
-    for (const auto& signal : header->signals) all.push_back(signal.name);
-    return all;
-  }();
-  return names;
-}
-
 std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
   const std::size_t pos = body.size() * where / 256;
   switch (kind % 4) {
@@ -89,10 +77,8 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
 }
 
 // Every record of `names` within [start, end], or the first error.
-quarnel::Result<std::vector<quarnel::TimeValue>> records_of(const std::string& path,
-                                                            const std::vector<std::string>& names,
-                                                            std::optional<std::uint64_t> start,
-                                                            std::optional<std::uint64_t> end) {
+quarnel::Result<std::vector<quarnel::TimeValue>> records_of(
+    const std::string& path, const std::vector<std::string>& names, Time start, Time end) {
   auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound);
   if (!request) return std::unexpected(std::move(request.error()));
   std::vector<quarnel::TimeValue> records;
@@ -110,8 +96,7 @@ bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
 
 // Toggle counts agree with those recomputed from the extracted records.
 void check_toggles(const std::string& path, const std::vector<std::string>& names,
-                   const quarnel::Dump& header, std::optional<std::uint64_t> start,
-                   std::optional<std::uint64_t> end,
+                   const quarnel::Dump& header, Time start, Time end,
                    const quarnel::Result<std::vector<quarnel::TimeValue>>& records) {
   auto toggles = quarnel::count_toggles(path, names, start, end);
   FUZZ_CHECK(toggles.has_value() == records.has_value());
@@ -212,10 +197,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string body(reinterpret_cast<const char*>(data) + skip, size - skip);
   const MemoryFile a(header_text + body);
   const MemoryFile b(header_text + mutate(body, kind, where));
-  const std::vector<std::string>& names = signal_names();
 
   auto header = quarnel::open_dump(a.path());
   FUZZ_CHECK(header.has_value() && header->body_offset == header_text.size());
+  std::vector<std::string> names;
+  for (const auto& signal : header->signals) names.push_back(signal.name);
 
   auto metadata = quarnel::read_vcd_metadata(a.path());
   auto records = records_of(a.path(), names, std::nullopt, std::nullopt);
@@ -235,10 +221,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (records) check_find(a.path(), *records, names[pick_signal % names.size()], pick_record);
 
   // A window: records inside it only, and toggles that agree with them.
-  const std::optional<std::uint64_t> start =
-      window & 1 ? std::optional<std::uint64_t>(window >> 4) : std::nullopt;
-  const std::optional<std::uint64_t> end =
-      window & 2 ? std::optional<std::uint64_t>((window >> 2) * 3) : std::nullopt;
+  const Time start = window & 1 ? Time(window >> 4) : std::nullopt;
+  const Time end = window & 2 ? Time((window >> 2) * 3) : std::nullopt;
   auto windowed = records_of(a.path(), names, start, end);
   for (const auto& record : windowed ? *windowed : std::vector<quarnel::TimeValue>{}) {
     FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));
