@@ -161,11 +161,10 @@ void check_interrupted(const std::string& path, int allowed,
   const vcd::Interrupt hook{&Countdown::requested, &countdown};
   auto metadata = quarnel::read_vcd_metadata(path, &hook);
   if (metadata) {
-    FUZZ_CHECK(uninterrupted.has_value() && metadata->end_time == uninterrupted->end_time &&
+    FUZZ_CHECK(uninterrupted && metadata->end_time == uninterrupted->end_time &&
                metadata->start_time == uninterrupted->start_time);
   } else if (metadata.error().kind != quarnel::VcdError::Kind::Interrupted) {
-    FUZZ_CHECK(!uninterrupted.has_value() &&
-               metadata.error().text() == uninterrupted.error().text());
+    FUZZ_CHECK(!uninterrupted && metadata.error().text() == uninterrupted.error().text());
   }
 }
 
@@ -173,11 +172,10 @@ void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
                     const quarnel::Result<quarnel::ComparisonResult>& ba) {
   FUZZ_CHECK(ab.has_value() == ba.has_value());
   if (!ab) return;
-  FUZZ_CHECK(ab->passed == ba->passed);
-  FUZZ_CHECK(ab->common_signals == ba->common_signals);
+  FUZZ_CHECK(ab->passed == ba->passed && ab->common_signals == ba->common_signals);
   FUZZ_CHECK(ab->signals_only_in_file1 == ba->signals_only_in_file2);
-  FUZZ_CHECK(ab->total_mismatches == ba->total_mismatches);
-  FUZZ_CHECK(ab->signals_with_mismatches == ba->signals_with_mismatches);
+  FUZZ_CHECK(ab->total_mismatches == ba->total_mismatches &&
+             ab->signals_with_mismatches == ba->signals_with_mismatches);
   FUZZ_CHECK(ab->mismatches.size() == ba->mismatches.size());
   for (std::size_t i = 0; i < ab->mismatches.size(); ++i) {
     const auto& m = ab->mismatches[i];

@@ -91,9 +91,8 @@ def raise_stop(signum, frame):
 
 
 def interrupted(call, handler, repeat=0):
-    """Runs `call` with a timer that fires after 0.05 s (then every `repeat` seconds) into
-    `handler`; checks that the call raised the handler's exception within half a second of
-    the signal, with no file left open and the collector as it was."""
+    """`call`, with a timer into `handler` after 0.05 s (then every `repeat` s), raises the
+    handler's exception within 0.5 s, with no file left open and the collector as it was."""
     fds, collecting, begin = state()[0], gc.isenabled(), time.monotonic()
     previous = signal.signal(signal.SIGALRM, handler)
     try:

@@ -5,6 +5,7 @@
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "check.hpp"
@@ -16,10 +17,7 @@ using namespace std::string_view_literals;
 
 namespace {
 
-struct Row {
-  std::string input;
-  std::string_view expected;
-};
+using Row = std::pair<std::string, std::string_view>;  // an input and what it gives
 
 std::string fingerprint(const Command& command) {
   std::string out = std::to_string(command.index()) + ":";
@@ -180,7 +178,7 @@ TEST_CASE("every parse error kind with its text and line") {
       {"#1\r#2\r#x\r", "invalid digit found in string at line 1"},
       {"$comment\n\n\n$end $foo\n", "unknown command at line 4"},
   };
-  for (const Row& row : rows) CHECK_EQ(first_error(row.input), row.expected);
+  for (const auto& [input, expected] : rows) CHECK_EQ(first_error(input), expected);
   // Kinds that no token can produce still have their texts.
   CHECK_EQ(to_string(ParseError{7, ParseErrorKind::IdCodeEmpty}), "ID cannot be empty at line 7");
   CHECK_EQ(to_string(ParseError{2, ParseErrorKind::FloatEmpty}),
@@ -209,9 +207,9 @@ TEST_CASE("scope lines: plain names stay, others get a backslash, other lines ar
       {"\t$scope module gen[1] $end  $var wire 1 ! q $end  \n",
        "\t$scope module \\gen[1] $end  $var wire 1 ! q $end  \n"},
   };
-  for (const Row& row : rows) {
+  for (const auto& [input, expected] : rows) {
     std::string storage;
-    CHECK_EQ(std::string(normalize_scope_lines(row.input, storage)), row.expected);
+    CHECK_EQ(std::string(normalize_scope_lines(input, storage)), expected);
   }
 }
 
