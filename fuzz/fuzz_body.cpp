@@ -30,12 +30,12 @@
 
 namespace {
 
-using quarnel::fuzz::InputReader;
 using quarnel::fuzz::MemoryFile;
+using Time = std::optional<std::uint64_t>;
 
 // Codes "!" to "@" with a mix of types and widths, one code shared by two
 // variables, and codes of two and four characters (the last beyond the flat code table).
-std::string make_header() {
+const std::string header_text = [] {
   static constexpr struct {
     const char* type;
     unsigned width;
@@ -59,24 +59,7 @@ std::string make_header() {
   text += "$var wire 1 ~~~~ four $end\n";
   text += "$upscope $end\n$enddefinitions $end\n";
   return text;
-}
-
-const std::string& header_text() {
-  static const std::string header = make_header();
-  return header;
-}
-
-const std::vector<std::string>& signal_names() {
-  static const std::vector<std::string> names = [] {
-    const MemoryFile file(header_text() + "\n");
-    auto header = quarnel::open_dump(file.path());
-    FUZZ_CHECK(header.has_value());
-    std::vector<std::string> all;
-    for (const auto& signal : header->signals) all.push_back(signal.name);
-    return all;
-  }();
-  return names;
-}
+}();
 
 std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
   const std::size_t pos = body.size() * where / 256;
@@ -94,10 +77,8 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
 }
 
 // Every record of `names` within [start, end], or the first error.
-quarnel::Result<std::vector<quarnel::TimeValue>> records_of(const std::string& path,
-                                                            const std::vector<std::string>& names,
-                                                            std::optional<std::uint64_t> start,
-                                                            std::optional<std::uint64_t> end) {
+quarnel::Result<std::vector<quarnel::TimeValue>> records_of(
+    const std::string& path, const std::vector<std::string>& names, Time start, Time end) {
   auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound);
   if (!request) return std::unexpected(std::move(request.error()));
   std::vector<quarnel::TimeValue> records;
@@ -113,26 +94,9 @@ bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
   return quarnel::display_text(a) == quarnel::display_text(b) && a.value.index() == b.value.index();
 }
 
-// Toggle counts recomputed from extracted records.
-std::map<std::string_view, std::uint64_t> toggles_from(
-    const std::vector<quarnel::TimeValue>& records, const quarnel::Dump& header) {
-  std::map<std::string_view, std::uint64_t> counts;
-  std::map<std::string_view, const quarnel::ChangeValue*> last;
-  for (const auto& record : records) {
-    auto [it, first] = last.try_emplace(record.signal, &record.value);
-    auto& count = counts[record.signal];
-    if (!first &&
-        !quarnel::same_toggle_value(*it->second, record.value, header.find(record.signal)->width)) {
-      ++count;
-    }
-    it->second = &record.value;
-  }
-  return counts;
-}
-
+// Toggle counts agree with those recomputed from the extracted records.
 void check_toggles(const std::string& path, const std::vector<std::string>& names,
-                   const quarnel::Dump& header, std::optional<std::uint64_t> start,
-                   std::optional<std::uint64_t> end,
+                   const quarnel::Dump& header, Time start, Time end,
                    const quarnel::Result<std::vector<quarnel::TimeValue>>& records) {
   auto toggles = quarnel::count_toggles(path, names, start, end);
   FUZZ_CHECK(toggles.has_value() == records.has_value());
@@ -140,12 +104,17 @@ void check_toggles(const std::string& path, const std::vector<std::string>& name
     FUZZ_CHECK(toggles.error().text() == records.error().text());
     return;
   }
-  const auto expected = toggles_from(*records, header);
-  FUZZ_CHECK(toggles->size() == names.size());
-  for (const auto& [name, count] : *toggles) {
-    const auto it = expected.find(name);
-    FUZZ_CHECK(count == (it == expected.end() ? 0 : it->second));
+  std::map<std::string_view, std::uint64_t> expected;
+  std::map<std::string_view, const quarnel::ChangeValue*> last;
+  for (const auto& record : *records) {
+    auto [it, first] = last.try_emplace(record.signal, &record.value);
+    expected[record.signal] += !first && !quarnel::same_toggle_value(
+                                             *it->second, record.value,
+                                             header.find(record.signal)->width);
+    it->second = &record.value;
   }
+  FUZZ_CHECK(toggles->size() == names.size());
+  for (const auto& [name, count] : *toggles) FUZZ_CHECK(count == expected[name]);
 }
 
 void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& records,
@@ -192,11 +161,10 @@ void check_interrupted(const std::string& path, int allowed,
   const vcd::Interrupt hook{&Countdown::requested, &countdown};
   auto metadata = quarnel::read_vcd_metadata(path, &hook);
   if (metadata) {
-    FUZZ_CHECK(uninterrupted.has_value() && metadata->end_time == uninterrupted->end_time &&
+    FUZZ_CHECK(uninterrupted && metadata->end_time == uninterrupted->end_time &&
                metadata->start_time == uninterrupted->start_time);
   } else if (metadata.error().kind != quarnel::VcdError::Kind::Interrupted) {
-    FUZZ_CHECK(!uninterrupted.has_value() &&
-               metadata.error().text() == uninterrupted.error().text());
+    FUZZ_CHECK(!uninterrupted && metadata.error().text() == uninterrupted.error().text());
   }
 }
 
@@ -204,11 +172,10 @@ void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
                     const quarnel::Result<quarnel::ComparisonResult>& ba) {
   FUZZ_CHECK(ab.has_value() == ba.has_value());
   if (!ab) return;
-  FUZZ_CHECK(ab->passed == ba->passed);
-  FUZZ_CHECK(ab->common_signals == ba->common_signals);
+  FUZZ_CHECK(ab->passed == ba->passed && ab->common_signals == ba->common_signals);
   FUZZ_CHECK(ab->signals_only_in_file1 == ba->signals_only_in_file2);
-  FUZZ_CHECK(ab->total_mismatches == ba->total_mismatches);
-  FUZZ_CHECK(ab->signals_with_mismatches == ba->signals_with_mismatches);
+  FUZZ_CHECK(ab->total_mismatches == ba->total_mismatches &&
+             ab->signals_with_mismatches == ba->signals_with_mismatches);
   FUZZ_CHECK(ab->mismatches.size() == ba->mismatches.size());
   for (std::size_t i = 0; i < ab->mismatches.size(); ++i) {
     const auto& m = ab->mismatches[i];
@@ -221,19 +188,18 @@ void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  InputReader input(data, size);
-  const std::uint8_t kind = input.byte();
-  const std::uint8_t where = input.byte();
-  const std::uint8_t pick_signal = input.byte();
-  const std::uint8_t pick_record = input.byte();
-  const std::uint8_t window = input.byte();
-  const std::string body(input.rest());
-  const MemoryFile a(header_text() + body);
-  const MemoryFile b(header_text() + mutate(body, kind, where));
-  const std::vector<std::string>& names = signal_names();
+  std::uint8_t control[5] = {};
+  const std::size_t skip = std::min<std::size_t>(size, std::size(control));
+  std::copy_n(data, skip, control);
+  const auto [kind, where, pick_signal, pick_record, window] = control;
+  const std::string body(reinterpret_cast<const char*>(data) + skip, size - skip);
+  const MemoryFile a(header_text + body);
+  const MemoryFile b(header_text + mutate(body, kind, where));
 
   auto header = quarnel::open_dump(a.path());
-  FUZZ_CHECK(header.has_value() && header->body_offset == header_text().size());
+  FUZZ_CHECK(header.has_value() && header->body_offset == header_text.size());
+  std::vector<std::string> names;
+  for (const auto& signal : header->signals) names.push_back(signal.name);
 
   auto metadata = quarnel::read_vcd_metadata(a.path());
   auto records = records_of(a.path(), names, std::nullopt, std::nullopt);
@@ -253,26 +219,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (records) check_find(a.path(), *records, names[pick_signal % names.size()], pick_record);
 
   // A window: records inside it only, and toggles that agree with them.
-  const std::optional<std::uint64_t> start =
-      window & 1 ? std::optional<std::uint64_t>(window >> 4) : std::nullopt;
-  const std::optional<std::uint64_t> end =
-      window & 2 ? std::optional<std::uint64_t>((window >> 2) * 3) : std::nullopt;
+  const Time start = window & 1 ? Time(window >> 4) : std::nullopt;
+  const Time end = window & 2 ? Time((window >> 2) * 3) : std::nullopt;
   auto windowed = records_of(a.path(), names, start, end);
-  if (windowed) {
-    for (const auto& record : *windowed) {
-      FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));
-    }
+  for (const auto& record : windowed ? *windowed : std::vector<quarnel::TimeValue>{}) {
+    FUZZ_CHECK((!start || record.time >= *start) && (!end || record.time <= *end));
   }
   check_toggles(a.path(), names, *header, start, end, windowed);
 
   const quarnel::ComparisonOptions options;
   auto same = quarnel::compare_vcd_files(a.path(), a.path(), options);
-  FUZZ_CHECK(same.has_value() == records.has_value());
-  if (same) {
-    FUZZ_CHECK(same->passed && same->mismatches.empty());
-  } else {
-    FUZZ_CHECK(same.error().text() == records.error().text());
-  }
+  FUZZ_CHECK(same ? records && same->passed && same->mismatches.empty()
+                  : !records && same.error().text() == records.error().text());
   check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), options),
                  quarnel::compare_vcd_files(b.path(), a.path(), options));
 

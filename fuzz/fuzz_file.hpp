@@ -1,12 +1,11 @@
 // Fuzz inputs as files: the core reads paths, so each input is written to an
-// anonymous in-memory file and handed over as its /proc path.
+// anonymous in-memory file and handed over as its /proc path; and the checks.
 #pragma once
 
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstddef>
-#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -45,22 +44,6 @@ class MemoryFile {
  private:
   int fd_;
   std::string path_;
-};
-
-// Reads the input front to back: control values first, the rest as bytes.
-class InputReader {
- public:
-  InputReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
-
-  std::uint8_t byte() { return pos_ < size_ ? data_[pos_++] : 0; }
-  std::string_view rest() const {
-    return {reinterpret_cast<const char*>(data_ + pos_), size_ - pos_};
-  }
-
- private:
-  const std::uint8_t* data_;
-  std::size_t size_;
-  std::size_t pos_ = 0;
 };
 
 }  // namespace quarnel::fuzz

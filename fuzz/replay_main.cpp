@@ -13,36 +13,24 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size);
 
-namespace {
-
-void run_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  const std::vector<char> bytes((std::istreambuf_iterator<char>(in)),
-                                std::istreambuf_iterator<char>());
-  LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-  std::size_t count = 0;
+  std::vector<std::filesystem::path> files;
   for (int i = 1; i < argc; ++i) {
-    const std::filesystem::path arg(argv[i]);
-    if (std::filesystem::is_directory(arg)) {
-      std::vector<std::filesystem::path> files;
-      for (const auto& entry : std::filesystem::directory_iterator(arg)) {
-        if (entry.is_regular_file()) files.push_back(entry.path());
-      }
-      std::sort(files.begin(), files.end());
-      for (const auto& file : files) {
-        run_file(file);
-        ++count;
-      }
-    } else {
-      run_file(arg);
-      ++count;
+    if (!std::filesystem::is_directory(argv[i])) {
+      files.emplace_back(argv[i]);
+      continue;
     }
+    const auto first = files.size();
+    for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+      if (entry.is_regular_file()) files.push_back(entry.path());
+    }
+    std::sort(files.begin() + static_cast<std::ptrdiff_t>(first), files.end());
   }
-  std::printf("replayed %zu inputs\n", count);
+  for (const auto& file : files) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  }
+  std::printf("replayed %zu inputs\n", files.size());
   return 0;
 }

@@ -39,8 +39,6 @@ ERRORS = [  # (call, exception type, its text, or None for the interpreter's own
     (lambda: quarnel.list_signals(1, 2, 3, bogus=1), T,
      "list_signals() takes from 1 to 2 positional arguments but 3 were given"),
     (lambda: quarnel.metadata(P, P), T, "metadata() takes 1 positional arguments but 2 were given"),
-    (lambda: quarnel.compare(P, P, P), T,
-     "compare() takes 2 positional arguments but 3 were given"),
     (lambda: quarnel.list_signals(1, zz=1, path=P), T,
      "list_signals() got an unexpected keyword argument 'zz'"),
     (lambda: quarnel.toggles(), T,
