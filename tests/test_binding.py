@@ -94,6 +94,9 @@ def test_module_frame_results_and_core_errors(vcd):
     assert quarnel.__all__ == ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
     assert all((getattr(quarnel, name).__module__, getattr(quarnel, name).__self__) ==
                ("quarnel", quarnel) for name in quarnel.__all__)
+    # Beside the functions, PanicException for internal failures (__version__: test_cli.py).
+    assert quarnel.PanicException.__bases__ == (BaseException,)
+    assert quarnel.PanicException.__module__ == "quarnel"
     records = quarnel.extract(vcd(DUMP), ["clk", "clk"])
     records[0]["value"] = "changed"
     assert len({id(r) for r in records}) == 4 and records[1]["value"] == "1"

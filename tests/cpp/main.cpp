@@ -1,6 +1,6 @@
 // Runs every registered test case. Two extra modes let the Python tests compare the
 // Unicode helpers with Python itself:
-//   unit_tests lower   lowercases each UTF-8 line of stdin onto stdout
+//   unit_tests lower   lowercases each line of stdin (valid UTF-8) onto stdout
 //   unit_tests lossy   writes all of stdin, decoded as lossy UTF-8, to stdout
 #include <cstdio>
 #include <exception>
@@ -26,12 +26,7 @@ int lower_lines() {
   std::string_view rest = input;
   while (!rest.empty()) {
     const std::size_t newline = rest.find('\n');
-    const std::string_view line = rest.substr(0, newline);
-    if (!vcd::unicode::is_valid_utf8(line)) {
-      std::fprintf(stderr, "unit_tests lower: input is not valid UTF-8\n");
-      return 2;
-    }
-    write_stdout(vcd::unicode::to_lower(line));
+    write_stdout(vcd::unicode::to_lower(rest.substr(0, newline)));
     write_stdout("\n");
     rest = newline == std::string_view::npos ? std::string_view() : rest.substr(newline + 1);
   }
