@@ -109,6 +109,75 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
   return values;
 }
 
+namespace {
+
+// The name lists of the result: common (in byte order), and in one file only
+// (in that file's order).
+void split_names(const Dump& dump1, const Dump& dump2, ComparisonResult& result) {
+  for (const Signal& signal : dump1.signals) {
+    auto& list = dump2.find(signal.name) ? result.common_signals : result.signals_only_in_file1;
+    list.push_back(signal.name);
+  }
+  for (const Signal& signal : dump2.signals) {
+    if (!dump1.find(signal.name)) result.signals_only_in_file2.push_back(signal.name);
+  }
+  // std::string orders by unsigned bytes.
+  std::sort(result.common_signals.begin(), result.common_signals.end());
+}
+
+// The common signals that `wanted` names, in their order; all of them when
+// it is empty.
+std::vector<std::string> select_signals(const std::vector<std::string>& common,
+                                        const std::vector<std::string>& wanted) {
+  if (wanted.empty()) return common;
+  const std::unordered_set<std::string_view> names(wanted.begin(), wanted.end());
+  std::vector<std::string> selected;
+  for (const std::string& name : common) {
+    if (names.contains(name)) selected.push_back(name);
+  }
+  return selected;
+}
+
+// Merges every selected signal, in order, into the result's mismatches.
+// Names that share their lists in both files (aliases) share their
+// mismatches too: the first of them is merged, the others copy its records.
+void merge_signals(const std::vector<std::string>& selected, const SignalValues& values1,
+                   const SignalValues& values2, const ComparisonOptions& options,
+                   ComparisonResult& result) {
+  struct Merged {
+    std::size_t list2;
+    std::size_t begin;
+    std::size_t count;
+  };
+  std::vector<std::optional<Merged>> merged(values1.lists.size());
+  const auto same_times = static_cast<std::size_t>(
+      std::ranges::mismatch(values1.times, values2.times).in1 - values1.times.begin());
+  for (std::size_t i = 0; i < selected.size(); ++i) {
+    const std::size_t list1 = values1.list_of[i];
+    const std::size_t list2 = values2.list_of[i];
+    auto& earlier = merged[list1];
+    std::size_t count = 0;
+    if (earlier && earlier->list2 == list2) {
+      count = earlier->count;
+      for (std::size_t k = 0; k < count; ++k) {
+        SignalMismatch copy = result.mismatches[earlier->begin + k];
+        copy.signal = selected[i];
+        result.mismatches.push_back(std::move(copy));
+      }
+    } else {
+      const std::size_t begin = result.mismatches.size();
+      if (!same_changes(values1.lists[list1], values2.lists[list2], same_times)) {
+        count = compare_signal(selected[i], values1.changes_of(i), values2.changes_of(i), options,
+                               result.mismatches);
+      }
+      if (!earlier) earlier = Merged{list2, begin, count};
+    }
+    if (count > 0) ++result.signals_with_mismatches;
+  }
+}
+
+}  // namespace
+
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
                                            const ComparisonOptions& options,
                                            const vcd::Interrupt* interrupt) {
@@ -120,26 +189,8 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   ComparisonResult result{};
   result.file1 = file1;
   result.file2 = file2;
-  for (const Signal& signal : dump1->signals) {
-    auto& list = dump2->find(signal.name) ? result.common_signals : result.signals_only_in_file1;
-    list.push_back(signal.name);
-  }
-  for (const Signal& signal : dump2->signals) {
-    if (!dump1->find(signal.name)) result.signals_only_in_file2.push_back(signal.name);
-  }
-  // std::string orders by unsigned bytes.
-  std::sort(result.common_signals.begin(), result.common_signals.end());
-
-  std::vector<std::string> selected;
-  if (options.signals.empty()) {
-    selected = result.common_signals;
-  } else {
-    const std::unordered_set<std::string_view> wanted(options.signals.begin(),
-                                                      options.signals.end());
-    for (const std::string& name : result.common_signals) {
-      if (wanted.contains(name)) selected.push_back(name);
-    }
-  }
+  split_names(*dump1, *dump2, result);
+  const std::vector<std::string> selected = select_signals(result.common_signals, options.signals);
 
   // Both files are read at once.
   const Window window{options.start, options.end};
@@ -154,38 +205,7 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   if (!values1) return std::unexpected(std::move(values1.error()));
   if (!values2) return std::unexpected(std::move(values2.error()));
 
-  // Names that share their lists in both files (aliases) share their
-  // mismatches too: the first of them is merged, the others copy its records.
-  struct Merged {
-    std::size_t list2;
-    std::size_t begin;
-    std::size_t count;
-  };
-  std::vector<std::optional<Merged>> merged(values1->lists.size());
-  const auto same_times = static_cast<std::size_t>(
-      std::ranges::mismatch(values1->times, values2->times).in1 - values1->times.begin());
-  for (std::size_t i = 0; i < selected.size(); ++i) {
-    const std::size_t list1 = values1->list_of[i];
-    const std::size_t list2 = values2->list_of[i];
-    auto& earlier = merged[list1];
-    std::size_t count = 0;
-    if (earlier && earlier->list2 == list2) {
-      count = earlier->count;
-      for (std::size_t k = 0; k < count; ++k) {
-        SignalMismatch copy = result.mismatches[earlier->begin + k];
-        copy.signal = selected[i];
-        result.mismatches.push_back(std::move(copy));
-      }
-    } else {
-      const std::size_t begin = result.mismatches.size();
-      if (!same_changes(values1->lists[list1], values2->lists[list2], same_times)) {
-        count = compare_signal(selected[i], values1->changes_of(i), values2->changes_of(i), options,
-                               result.mismatches);
-      }
-      if (!earlier) earlier = Merged{list2, begin, count};
-    }
-    if (count > 0) ++result.signals_with_mismatches;
-  }
+  merge_signals(selected, *values1, *values2, options, result);
   result.total_mismatches = result.mismatches.size();
   result.passed = result.mismatches.empty();
   return result;
