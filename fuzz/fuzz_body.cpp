@@ -77,15 +77,17 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
 }
 
 // Every record of `names` within [start, end], or the first error.
-quarnel::Result<std::vector<quarnel::TimeValue>> records_of(
-    const std::string& path, const std::vector<std::string>& names, Time start, Time end) {
+quarnel::Result<std::vector<quarnel::TimeValue>> records_of(const std::string& path,
+                                                            const std::vector<std::string>& names,
+                                                            Time start, Time end) {
   auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound);
   if (!request) return std::unexpected(std::move(request.error()));
   std::vector<quarnel::TimeValue> records;
-  auto read = quarnel::walk_records(*request, names, {start, end}, [&](quarnel::TimeValue&& r) {
+  const auto keep = [&](quarnel::TimeValue&& r) {
     records.push_back(std::move(r));
     return true;
-  });
+  };
+  auto read = quarnel::walk_records(*request, names, {start, end}, keep);
   if (!read) return std::unexpected(std::move(read.error()));
   return records;
 }
@@ -108,9 +110,9 @@ void check_toggles(const std::string& path, const std::vector<std::string>& name
   std::map<std::string_view, const quarnel::ChangeValue*> last;
   for (const auto& record : *records) {
     auto [it, first] = last.try_emplace(record.signal, &record.value);
-    expected[record.signal] += !first && !quarnel::same_toggle_value(
-                                             *it->second, record.value,
-                                             header.find(record.signal)->width);
+    expected[record.signal] +=
+        !first &&
+        !quarnel::same_toggle_value(*it->second, record.value, header.find(record.signal)->width);
     it->second = &record.value;
   }
   FUZZ_CHECK(toggles->size() == names.size());

@@ -142,7 +142,7 @@ void ChangeList::add_text(std::uint64_t stamp, unsigned char tag, std::string_vi
   append(stamp, 1 + kMaxVarintBytes + text.size(), [tag, text](unsigned char* out) {
     *out++ = tag;
     out = put_varint(out, text.size());
-    return std::copy(text.begin(), text.end(), out);
+    return std::ranges::copy(text, out).out;
   });
 }
 
@@ -151,7 +151,7 @@ void ChangeList::add(std::uint64_t stamp, const ChangeValue& value) {
     add_integer(stamp, *number);
   } else if (const auto* real = std::get_if<double>(&value.value)) {
     add_real(stamp, *real);
-  } else if (const std::string& text = std::get<std::string>(value.value); !value.bits) {
+  } else if (const auto& text = std::get<std::string>(value.value); !value.bits) {
     add_string(stamp, text);
   } else if (const std::size_t scalar = kScalarTexts.find(text);
              text.size() == 1 && scalar != std::string_view::npos) {

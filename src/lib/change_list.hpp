@@ -16,7 +16,7 @@
 namespace quarnel {
 
 struct Change {
-  std::uint64_t time;
+  std::uint64_t time = 0;
   ChangeValue value;
 };
 

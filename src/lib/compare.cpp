@@ -63,8 +63,8 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
                            std::vector<SignalMismatch>& mismatches) {
   ChangeReader reader1(first);
   ChangeReader reader2(second);
-  PackedValue current1 = reader1.start_value();
-  PackedValue current2 = reader2.start_value();
+  PackedValue current1 = ChangeReader::start_value();
+  PackedValue current2 = ChangeReader::start_value();
   std::size_t count = 0;
   for (;;) {
     const std::uint64_t time = std::min(reader1.time(), reader2.time());
@@ -122,7 +122,7 @@ void split_names(const Dump& dump1, const Dump& dump2, ComparisonResult& result)
     if (!dump1.find(signal.name)) result.signals_only_in_file2.push_back(signal.name);
   }
   // std::string orders by unsigned bytes.
-  std::sort(result.common_signals.begin(), result.common_signals.end());
+  std::ranges::sort(result.common_signals);
 }
 
 // The common signals that `wanted` names, in their order; all of them when

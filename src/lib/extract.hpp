@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "src/lib/requested_changes.hpp"
@@ -18,10 +17,10 @@ namespace quarnel {
 template <class ChangeSink>
 Result<bool> extract_changes(const std::string& path, const std::vector<std::string>& signals,
                              std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                             ChangeSink&& sink, const vcd::Interrupt* interrupt = nullptr) {
+                             ChangeSink sink, const vcd::Interrupt* interrupt = nullptr) {
   auto request = request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt);
   if (!request) return std::unexpected(std::move(request.error()));
-  return walk_requested(*request, Window{start, end}, std::forward<ChangeSink>(sink), interrupt);
+  return walk_requested(*request, Window{start, end}, sink, interrupt);
 }
 
 }  // namespace quarnel

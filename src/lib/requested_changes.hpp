@@ -89,9 +89,9 @@ struct RequestedChangeVisitor {
 // stop early. Returns whether the body was read to its end, or the first
 // error.
 template <class ChangeSink>
-Result<bool> walk_requested(const Request& request, const Window& window, ChangeSink&& sink,
+Result<bool> walk_requested(const Request& request, const Window& window, ChangeSink& sink,
                             const vcd::Interrupt* interrupt = nullptr) {
-  RequestedChangeVisitor<std::remove_reference_t<ChangeSink>> visitor{request.targets, sink};
+  RequestedChangeVisitor<ChangeSink> visitor{request.targets, sink};
   return walk_body(request.dump, window, visitor, interrupt);
 }
 
@@ -99,22 +99,19 @@ Result<bool> walk_requested(const Request& request, const Window& window, Change
 // record_sink(TimeValue&&) returns false to stop early.
 template <class RecordSink>
 Result<bool> walk_records(const Request& request, const std::vector<std::string>& names,
-                          const Window& window, RecordSink&& record_sink,
+                          const Window& window, RecordSink& record_sink,
                           const vcd::Interrupt* interrupt = nullptr) {
-  return walk_requested(
-      request, window,
-      [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
-        // The converted value goes to every request, copied for all but the last.
-        ChangeValue value = change_value(view);
-        for (std::size_t i = 0; i < requests.size(); ++i) {
-          const std::uint32_t position = requests[i];
-          TimeValue record{names[position], position, time,
-                           i + 1 == requests.size() ? std::move(value) : value};
-          if (!record_sink(std::move(record))) return false;
-        }
-        return true;
-      },
-      interrupt);
+  const auto to_records = [&](const std::vector<std::uint32_t>& requests, std::uint64_t time,
+                              const ChangeView& view) {
+    // The converted value goes to every request: copies to all but the last.
+    ChangeValue value = change_value(view);
+    const std::size_t last = requests.size() - 1;
+    for (std::size_t i = 0; i < last; ++i) {
+      if (!record_sink(TimeValue{names[requests[i]], requests[i], time, value})) return false;
+    }
+    return record_sink(TimeValue{names[requests[last]], requests[last], time, std::move(value)});
+  };
+  return walk_requested(request, window, to_records, interrupt);
 }
 
 }  // namespace quarnel

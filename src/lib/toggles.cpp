@@ -36,7 +36,7 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     if (counter.last && !same_toggle_value(*counter.last, record.value, counter.width)) {
       ++counter.count;
     }
-    counter.last = std::move(record.value);
+    counter.last = std::move(record).value;
     return true;
   };
   auto read = walk_records(*request, signals, Window{start, end}, count, interrupt);
