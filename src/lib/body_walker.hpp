@@ -35,9 +35,13 @@ inline constexpr bool is_change_v =
 
 // Reads the body of `dump` to its end or to the first timestamp after
 // `window.end`. The visitor gets
-//   visitor.timestamp(time)        for every timestamp read, if it has one;
-//   visitor.change(time, command)  for every value change at or after
-//                                  `window.start`, returning false to stop.
+//   visitor.timestamp(time)          for every timestamp read, if it has one;
+//   visitor.wanted(code)             for every value change: what the visitor
+//                                    keeps for that identifier code, or a
+//                                    falsy value when it has no use for it;
+//   visitor.change(time, command, w) for every wanted change at or after
+//                                    `window.start`, with what wanted() gave;
+//                                    returning false stops the walk.
 // Changes before `window.start` are dropped without a trace. Returns whether
 // the visitor let the walk run to its end, or the first error.
 template <class Visitor>
@@ -56,8 +60,9 @@ Result<bool> walk_body(const Dump& dump, Window window, Visitor& visitor,
       if constexpr (requires { visitor.timestamp(time); }) visitor.timestamp(time);
       return true;
     } else if constexpr (is_change_v<C>) {
-      if (window.start && time < *window.start) return true;
-      if (visitor.change(time, command)) return true;
+      const auto wanted = visitor.wanted(command.id_code);
+      if (!wanted || (window.start && time < *window.start)) return true;
+      if (visitor.change(time, command, wanted)) return true;
       stopped = true;
       return false;
     } else {

@@ -25,17 +25,20 @@ class Collector {
     stamped_ = false;
   }
 
+  [[gnu::always_inline]] ChangeList* wanted(vcd::IdCode code) const {
+    const std::uint32_t list = lists_.find(code);
+    return list == CodeIndex::kNone ? nullptr : &values_.lists[list];
+  }
+
   template <class C>
-  [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const C& command) {
-    const std::uint32_t list = lists_.find(command.id_code);
-    if (list == CodeIndex::kNone) return true;
+  [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const C& command, ChangeList* list) {
     // The current time goes on the timeline with its first wanted change.
     if (!stamped_) {
       stamp_ = values_.times.size();
       values_.times.push_back(time_);
       stamped_ = true;
     }
-    ChangeList& changes = values_.lists[list];
+    ChangeList& changes = *list;
     if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
       changes.add_scalar(stamp_, command.value);
     } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {

@@ -16,8 +16,9 @@ struct TimeSpan {
     current = time;
     if (!start) start = time;
   }
+  static bool wanted(vcd::IdCode /*code*/) { return true; }
   template <class C>
-  bool change(std::uint64_t time, const C& /*command*/) {
+  bool change(std::uint64_t time, const C& /*command*/, bool /*wanted*/) {
     if (!start) start = time;
     return true;
   }

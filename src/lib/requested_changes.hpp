@@ -75,10 +75,13 @@ struct RequestedChangeVisitor {
   const TargetMap& targets;
   ChangeSink& sink;
 
+  [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
+    return targets.find(code);
+  }
   template <class C>
-  [[gnu::always_inline]] bool change(std::uint64_t time, const C& command) {
-    const auto* requests = targets.find(command.id_code);
-    return requests == nullptr || sink(*requests, time, view_of(command));
+  [[gnu::always_inline]] bool change(std::uint64_t time, const C& command,
+                                     const std::vector<std::uint32_t>* requests) {
+    return sink(*requests, time, view_of(command));
   }
 };
 
