@@ -21,9 +21,8 @@ int main(int argc, char** argv) {
       continue;
     }
     const auto first = files.size();
-    for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
+    for (const auto& entry : std::filesystem::directory_iterator(argv[i]))
       if (entry.is_regular_file()) files.push_back(entry.path());
-    }
     std::sort(files.begin() + static_cast<std::ptrdiff_t>(first), files.end());
   }
   for (const auto& file : files) {

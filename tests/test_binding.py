@@ -60,6 +60,7 @@ ERRORS = [  # (call, exception type, its text, or None for the interpreter's own
     (lambda: quarnel.find(P, "s", 1, occurrence=-1), T, arg("value", "int", STR)),
     (lambda: quarnel.find(P, "s", "1", None, -1), T, arg("occurrence", "NoneType", INT)),
     (lambda: quarnel.compare(P, P, max_mismatches=-1, signals="x"), O, None),
+    (lambda: quarnel.compare(P, P, max_mismatches="1"), T, arg("max_mismatches", "str", INT)),
     (lambda: quarnel.compare(P, P, ignore_unknown=1, start=-1), T,
      arg("ignore_unknown", "int", "converted to 'PyBool'")),
     (lambda: quarnel.list_signals("a\ud800.vcd"), UnicodeEncodeError, None),

@@ -1,5 +1,4 @@
-"""compare: agreement across kinds, unknown values, the merge in time, windows, limits,
-signal selection, error order and the result dictionary."""
+"""compare: agreement, unknown values, the merge, windows, limits, selection and errors."""
 
 from pathlib import Path
 

@@ -34,7 +34,8 @@ def test_scope_names_line_ends_and_undecodable_bytes(vcd, eol):
     ("$var wire 1 ! a $end\n$EndDefinitions $end\n", "missing $enddefinitions marker in VCD file"),
     ("$var wire 1 ! b $end $var wire 1 # a[0] $end\n$var wire 1 % a [0] $end $var wire 1 & b "
      "$end\n" + M, "duplicate signal name detected: a[0]"),
-    ("$comment\n\n$end $var wire 1 # a\n\nb $end" + M, PARSE + "expected `$end` at line 5")])
+    ("$comment\n\n$end $var wire 1 # a\n\nb $end" + M, PARSE + "expected `$end` at line 5"),
+    ("$var wire 8 # d [7:x] $end\n" + M, PARSE + "invalid reference index at line 1")])
 @pytest.mark.parametrize("eol", ["\n", "\r\n"])
 def test_header_errors(vcd, text, message, eol):
     path = vcd(text.replace("\n", eol).encode("latin-1"))

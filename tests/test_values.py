@@ -1,5 +1,4 @@
-"""metadata, extract, toggles and find: the value section, the time window, value texts,
-value equality and the errors of the value section."""
+"""metadata, extract, toggles and find: windows, value texts, value equality, body errors."""
 
 import pytest
 
@@ -91,7 +90,7 @@ def test_window_stops_at_the_first_timestamp_past_end(vcd, start, end, expected)
 
 
 def test_requests_sections_and_undeclared_codes(vcd):
-    path = vcd(body("$dumpvars", "1!", "1~", "b11 #", "$end", "#4", "$dumpall", "1!", "$end",
+    path = vcd(body("$dumpvars", "1!", "1~", "1*", "b11 #", "$end", "#4", "$dumpall", "1!", "$end",
                     "$dumpoff", "x!", "$end", "#6", "0!"))
     records = quarnel.extract(path, ["top.alias", "top.data[7:0]", "top.alias", "top.clk"])
     # File order of the changes; the names sharing a change in the order asked.
