@@ -41,7 +41,7 @@ AGREEMENT = [
     ("r0 !", "r-0 !", "0", "-0", False), ("rnan !", "rNaN !", None, None, False),
     ("r2.5 !", "s2.5 !", None, None, False), ("b1111 !", "s15 !", None, None, False),
     ("b1010 !", "s0xa !", "10", "0xa", False), ("b1 !", "s01 !", "1", "01", False),
-    ("s\u03a3 !", "s\u03c3 !", "\u03a3", "\u03c3", False), ("sBu !", "sbU !", None, None, False),
+    ("s\u03a3 !", "s\u03c3 !", "\u03a3", "\u03c3", False), ("sAZ !", "saz !", None, None, False),
     ("sX !", "x!", None, None, False), ("b0x1 !", "bx1 !", "0x1", "x1", False),
     # Bits by value after left extension, however long the spelling.
     ("b1x !", "b001x !", None, None, False), ("bx !", "bxxxx !", None, None, False),
