@@ -240,6 +240,11 @@ TEST_CASE("numbers: the first fault met decides, limits and nearest rounding") {
   CHECK_EQ(*parse_real("9007199254740993.0000000000000000000000000001"), 9007199254740994.0);
   CHECK_EQ(*parse_real("3e-324"), std::numeric_limits<double>::denorm_min());
   CHECK_EQ(*parse_real("0e999999999999999999999"), 0.0);
+  // Out of range: overflow or underflow by where the leading digit stands.
+  const std::string zeros(400, '0');
+  CHECK_EQ(*parse_real("1" + zeros + "e-50"), std::numeric_limits<double>::infinity());
+  CHECK_EQ(*parse_real("1." + zeros + "e309"), std::numeric_limits<double>::infinity());
+  CHECK_EQ(*parse_real("0." + zeros + "1e-300"), 0.0);
   // Identifier codes: ten characters fit only while the value does (see the error table).
   CHECK_EQ(parse_id_code("!!!!!!!!!@")->value, 18341994905748300298ULL);
   CHECK(parse_id_code("~~~~~~~~~~~ ").error() == InvalidIdCode::InvalidChars);

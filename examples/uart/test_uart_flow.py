@@ -1,12 +1,13 @@
 """The verification flow of examples/uart: the dump of a serial transmitter checked against the
 golden dump of its reference model, as a CI job checks a simulation after every change."""
 
+from pathlib import Path
+
 import pytest
 
 import quarnel
-from conftest import REPO
 
-UART = REPO / "examples" / "uart"
+UART = Path(__file__).resolve().parent
 GOLDEN, DESIGN, FAULTY = (str(UART / f"uart_tx{n}.vcd") for n in ("_golden", "", "_msb_first"))
 BIT = 40  # ns per bit: 4 clocks of 10 ns
 
