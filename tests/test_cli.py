@@ -6,6 +6,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import sysconfig
 import time
 from importlib import metadata as distribution
@@ -15,6 +16,7 @@ import junitparser
 import pytest
 
 import quarnel
+import quarnel_cli
 
 REPO = Path(__file__).resolve().parent.parent
 EXAMPLES = REPO / "examples"
@@ -187,6 +189,23 @@ def test_directories_exit_status_and_junit(tmp_path, cases, status, summary):
     assert {name: entry["status"] for name, entry in json.loads(json_text).items()} == {
         f"deep/{case}/run.vcd": {"pass": "passed", "error": "error"}.get(case, "failed")
         for case in cases}
+
+
+def test_a_local_dask_cluster_gives_the_report_of_a_process_pool(tmp_path):
+    golden, new = make_batch(tmp_path, ["pass", "mismatch", "new_only", "error"])
+    reports = []
+    for where in (["-j", "2"], ["--dask", "local", "-j", "2"]):
+        junit = tmp_path / "junit.xml"
+        reports.append([run("compare", golden, new, "--json", "--junit", str(junit), *where),
+                        junit.read_text()])
+    assert reports[0] == reports[1] and reports[0][0][0] == 2
+
+
+def test_dask_without_the_extra_says_how_to_install_it(monkeypatch, capsys):
+    monkeypatch.setitem(sys.modules, "distributed", None)
+    with pytest.raises(SystemExit, match="^2$"):
+        quarnel_cli.main(["meta", "counter.vcd", "--dask", "local"])
+    assert capsys.readouterr().err.endswith("--dask needs Dask: pip install 'quarnel[dask]'\n")
 
 
 @pytest.mark.parametrize("command", ["list", "meta", "extract", "toggles", "find", "compare"])
