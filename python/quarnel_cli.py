@@ -9,8 +9,9 @@
                     [--ignore-unknown] [--start T] [--end T]
 
 Options may stand before or after the dumps. Results are printed as aligned tables, or as
-JSON with --json; meta, toggles, find and compare run on many dumps at once (quarnel_batch)
-and write JUnit XML with --junit FILE. Exit status: 0 when every dump passed, 1 when any
+JSON with --json; meta, toggles, find and compare run on many dumps at once (quarnel_batch),
+on -j N processes or on a Dask cluster with --dask ADDRESS, and write JUnit XML with --junit
+FILE. Exit status: 0 when every dump passed, 1 when any
 comparison found mismatches (or a dump had no counterpart) or a search found nothing, 2 when
 any dump failed with an error, each written to stderr as "quarnel: DUMP: message", 130 when
 interrupted.
