@@ -248,9 +248,12 @@ def dask_client(address: str, workers: int | None = None) -> Iterator[Any]:
             yield client
         return
     others = set(active_children())
-    with LocalCluster(n_workers=workers or default_jobs(), threads_per_worker=1, processes=True,
-                      dashboard_address=None, silence_logs=logging.CRITICAL) as cluster, \
-            Client(cluster) as client:
+    with contextlib.ExitStack() as stack:
+        with _holding_interrupts():
+            cluster = stack.enter_context(LocalCluster(
+                n_workers=workers or default_jobs(), threads_per_worker=1, processes=True,
+                dashboard_address=None, silence_logs=logging.CRITICAL))
+            client = stack.enter_context(Client(cluster))
         try:
             yield client
         except BaseException:
@@ -260,6 +263,21 @@ def dask_client(address: str, workers: int | None = None) -> Iterator[Any]:
                 nanny.close_gracefully()
             _terminate_children_but(others)
             raise
+
+
+@contextlib.contextmanager
+def _holding_interrupts() -> Iterator[None]:
+    """Blocks SIGINT during the block, in this process and in the processes it starts, which
+    keep the block and so leave Ctrl-C to this one; a SIGINT that came meanwhile arrives at
+    the end (a cluster stopped halfway through its start cannot be closed)."""
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
 
 
 def _terminate_children_but(others: set[Any]) -> None:
