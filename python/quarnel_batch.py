@@ -267,9 +267,9 @@ def dask_client(address: str, workers: int | None = None) -> Iterator[Any]:
 
 @contextlib.contextmanager
 def _holding_interrupts() -> Iterator[None]:
-    """Blocks SIGINT during the block, in this process and in the processes it starts, which
-    keep the block and so leave Ctrl-C to this one; a SIGINT that came meanwhile arrives at
-    the end (a cluster stopped halfway through its start cannot be closed)."""
+    """Blocks SIGINT in this thread, and in the threads started in the block, until its end,
+    where a SIGINT that came meanwhile arrives: a cluster stopped halfway through its start
+    cannot be closed."""
     if not hasattr(signal, "pthread_sigmask"):
         yield
         return
