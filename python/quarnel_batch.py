@@ -13,17 +13,28 @@ status of "passed", "failed" or "error". One bad dump never stops the others. ::
 With more than one job the work runs in worker processes, so a script that calls these
 functions with jobs other than 1 must do so under ``if __name__ == "__main__":`` on platforms
 that do not fork.
+
+Given ``client``, a ``distributed.Client`` (``pip install 'quarnel[dask]'``), the checks run
+on that Dask cluster instead, with the same outcomes: its workers read the dumps from the
+paths given, so these must name the same files on every worker (a shared file system). ::
+
+    from distributed import Client
+
+    with Client("tcp://scheduler:8786") as client:
+        report = quarnel_batch.metadata(paths, client=client)
 """
 
 from __future__ import annotations
 
+import contextlib
 import functools
+import logging
 import os
 import signal
 from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import asdict, dataclass
 from multiprocessing import active_children
-from typing import Any, Callable, Iterable, Optional, Sequence, Tuple, TypeVar
+from typing import Any, Callable, Iterable, Iterator, Optional, Sequence, Tuple, TypeVar
 
 import junitparser
 from tqdm import tqdm
@@ -135,6 +146,7 @@ def compare(
     end: int | None = None,
     jobs: int | None = None,
     progress: bool = False,
+    client: Any = None,
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
 
@@ -146,12 +158,16 @@ def compare(
              ignore_unknown=ignore_unknown, start=start, end=end),
         allow_missing,
     )
-    return Report("compare", run(check, list(pairs), jobs=jobs, progress=progress))
+    return Report("compare", run(check, list(pairs), jobs=jobs, progress=progress,
+                                 client=client))
 
 
-def metadata(paths: Iterable[str], *, jobs: int | None = None, progress: bool = False) -> Report:
+def metadata(
+    paths: Iterable[str], *, jobs: int | None = None, progress: bool = False, client: Any = None
+) -> Report:
     """quarnel.metadata of each dump; every readable dump passes."""
-    return Report("meta", run(_metadata_one, _distinct(paths), jobs=jobs, progress=progress))
+    return Report("meta", run(_metadata_one, _distinct(paths), jobs=jobs, progress=progress,
+                              client=client))
 
 
 def toggles(
@@ -162,10 +178,12 @@ def toggles(
     end: int | None = None,
     jobs: int | None = None,
     progress: bool = False,
+    client: Any = None,
 ) -> Report:
     """quarnel.toggles of each dump, the counts in the order of ``signals``."""
     check = functools.partial(_toggles_one, list(signals), start, end)
-    return Report("toggles", run(check, _distinct(paths), jobs=jobs, progress=progress))
+    return Report("toggles", run(check, _distinct(paths), jobs=jobs, progress=progress,
+                                 client=client))
 
 
 def find(
@@ -178,10 +196,12 @@ def find(
     end: int | None = None,
     jobs: int | None = None,
     progress: bool = False,
+    client: Any = None,
 ) -> Report:
     """quarnel.find in each dump; a dump fails when the signal never takes the value."""
     check = functools.partial(_find_one, signal, value, occurrence, start, end)
-    return Report("find", run(check, _distinct(paths), jobs=jobs, progress=progress))
+    return Report("find", run(check, _distinct(paths), jobs=jobs, progress=progress,
+                              client=client))
 
 
 def run(
@@ -190,33 +210,107 @@ def run(
     *,
     jobs: int | None = None,
     progress: bool = False,
+    client: Any = None,
 ) -> list[Outcome]:
     """Applies ``check`` to every item, on ``jobs`` worker processes (default: the cores
-    this process may use; 1 runs in this process), showing a progress bar on stderr if
-    ``progress``. Returns the outcomes in the order of ``items``."""
+    this process may use; 1 runs in this process) or on the Dask cluster of ``client``,
+    showing a progress bar on stderr if ``progress``. Returns the outcomes in the order of
+    ``items``."""
+    if client is not None:
+        return _run_on_dask(client, check, items, progress)
     jobs = min(jobs or default_jobs(), len(items))
     if jobs <= 1:
         return [check(item) for item in tqdm(items, disable=not progress, unit="dump")]
-    outcomes: list[Outcome | None] = [None] * len(items)
     others = set(active_children())
     executor = ProcessPoolExecutor(jobs, initializer=_leave_interrupts_to_the_parent)
     try:
         futures = {executor.submit(check, item): i for i, item in enumerate(items)}
         # Created after the workers, so that they are not forked while its thread runs.
-        with tqdm(total=len(items), disable=not progress, unit="dump") as bar:
-            for future in as_completed(futures):
-                i = futures[future]
-                try:
-                    outcomes[i] = future.result()
-                except Exception as error:  # a worker that died takes its checks with it
-                    outcomes[i] = Outcome(_name(items[i]), ERROR, f"{_name(items[i])}: {error}")
-                bar.update()
+        outcomes = _collect(futures, as_completed, items, progress)
     except BaseException:
         executor.shutdown(wait=False, cancel_futures=True)
-        for child in set(active_children()) - others:
-            child.terminate()
+        _terminate_children_but(others)
         raise
     executor.shutdown()
+    return outcomes
+
+
+@contextlib.contextmanager
+def dask_client(address: str, workers: int | None = None) -> Iterator[Any]:
+    """A ``distributed.Client`` of the Dask cluster whose scheduler is at ``address``, or,
+    if ``address`` is "local", of a new cluster of ``workers`` processes on this machine
+    (default: the cores this process may use). The client, and a local cluster, are closed at
+    the end of the block; an exception (Ctrl-C included) stops the local workers at once."""
+    from distributed import Client, LocalCluster
+
+    if address != "local":
+        with Client(address) as client:
+            yield client
+        return
+    others = set(active_children())
+    with contextlib.ExitStack() as stack:
+        with _holding_interrupts():
+            cluster = stack.enter_context(LocalCluster(
+                n_workers=workers or default_jobs(), threads_per_worker=1, processes=True,
+                dashboard_address=None, silence_logs=logging.CRITICAL))
+            client = stack.enter_context(Client(cluster))
+        try:
+            yield client
+        except BaseException:
+            # A worker blocked on a read would hold up the closing of the cluster: stop the
+            # workers now, telling their nannies not to start new ones.
+            for nanny in cluster.workers.values():
+                nanny.close_gracefully()
+            _terminate_children_but(others)
+            raise
+
+
+@contextlib.contextmanager
+def _holding_interrupts() -> Iterator[None]:
+    """Blocks SIGINT in this thread, and in the threads started in the block, until its end,
+    where a SIGINT that came meanwhile arrives: a cluster stopped halfway through its start
+    cannot be closed."""
+    if not hasattr(signal, "pthread_sigmask"):
+        yield
+        return
+    previous = signal.pthread_sigmask(signal.SIG_BLOCK, {signal.SIGINT})
+    try:
+        yield
+    finally:
+        signal.pthread_sigmask(signal.SIG_SETMASK, previous)
+
+
+def _terminate_children_but(others: set[Any]) -> None:
+    for child in set(active_children()) - others:
+        child.terminate()
+
+
+def _run_on_dask(client: Any, check: Callable[[T], Outcome], items: Sequence[T],
+                 progress: bool) -> list[Outcome]:
+    import distributed
+
+    # Not pure: a dump may change between two runs with the same client.
+    futures = {future: i for i, future in enumerate(client.map(check, items, pure=False))}
+    try:
+        return _collect(futures, distributed.as_completed, items, progress)
+    except BaseException:
+        client.cancel(list(futures))
+        raise
+
+
+def _collect(futures: dict[Any, int], as_completed: Callable[[Any], Iterable[Any]],
+             items: Sequence[T], progress: bool) -> list[Outcome]:
+    """The outcomes of ``futures`` (each mapped to the index of its item) in the order of
+    ``items``, as they complete."""
+    outcomes: list[Outcome | None] = [None] * len(items)
+    with tqdm(total=len(items), disable=not progress, unit="dump") as bar:
+        for future in as_completed(futures):
+            i = futures[future]
+            try:
+                outcomes[i] = future.result()
+            except Exception as error:  # a worker that died takes its checks with it
+                outcomes[i] = Outcome(_name(items[i]), ERROR, f"{_name(items[i])}: {error}")
+            bar.update()
     return [outcome for outcome in outcomes if outcome is not None]
 
 

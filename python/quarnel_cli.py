@@ -9,8 +9,9 @@
                     [--ignore-unknown] [--start T] [--end T]
 
 Options may stand before or after the dumps. Results are printed as aligned tables, or as
-JSON with --json; meta, toggles, find and compare run on many dumps at once (quarnel_batch)
-and write JUnit XML with --junit FILE. Exit status: 0 when every dump passed, 1 when any
+JSON with --json; meta, toggles, find and compare run on many dumps at once (quarnel_batch),
+on -j N processes or on a Dask cluster with --dask ADDRESS, and write JUnit XML with --junit
+FILE. Exit status: 0 when every dump passed, 1 when any
 comparison found mismatches (or a dump had no counterpart) or a search found nothing, 2 when
 any dump failed with an error, each written to stderr as "quarnel: DUMP: message", 130 when
 interrupted.
@@ -19,11 +20,12 @@ interrupted.
 from __future__ import annotations
 
 import argparse
+import contextlib
 import json
 import os
 import sys
 from importlib import metadata as distribution
-from typing import Any, Callable, Sequence
+from typing import Any, Callable, Iterator, Sequence
 
 import quarnel
 import quarnel_batch
@@ -130,7 +132,8 @@ def _rows(report: Report, header: list[str], row: Callable[[Any], list[object]])
 
 
 def _meta(args: argparse.Namespace) -> tuple[Report, str]:
-    report = quarnel_batch.metadata(args.dumps, jobs=args.jobs, progress=_progress())
+    report = quarnel_batch.metadata(args.dumps, jobs=args.jobs, progress=_progress(),
+                                    client=args.client)
     keys = ["signal_count", "start_time", "end_time", "timescale"]
     return report, _rows(report, ["dump", *keys], lambda meta: [meta[key] for key in keys])
 
@@ -138,7 +141,7 @@ def _meta(args: argparse.Namespace) -> tuple[Report, str]:
 def _toggles(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.toggles(
         args.dumps, args.signals, start=args.start, end=args.end, jobs=args.jobs,
-        progress=_progress())
+        progress=_progress(), client=args.client)
     names = list(dict.fromkeys(args.signals))
     return report, _rows(report, ["dump", *names], lambda counts: list(counts.values()))
 
@@ -146,7 +149,7 @@ def _toggles(args: argparse.Namespace) -> tuple[Report, str]:
 def _find(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.find(
         args.dumps, args.signals[0], args.value, occurrence=args.occurrence, start=args.start,
-        end=args.end, jobs=args.jobs, progress=_progress())
+        end=args.end, jobs=args.jobs, progress=_progress(), client=args.client)
     fields = ["found", "time", "value"]
     return report, _rows(report, ["dump", *fields], lambda found: [found[f] for f in fields])
 
@@ -168,7 +171,8 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.compare(
         pairs, signals=args.signals, allow_missing=args.allow_missing,
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
-        start=args.start, end=args.end, jobs=args.jobs, progress=_progress())
+        start=args.start, end=args.end, jobs=args.jobs, progress=_progress(),
+        client=args.client)
     text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
     if all(directories):
         text += report.summary() + "\n"
@@ -223,6 +227,10 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
         if batch:
             sub.add_argument("-j", "--jobs", type=_positive, metavar="N",
                              help="dumps read at once (default: the usable cores)")
+            sub.add_argument("--dask", metavar="ADDRESS",
+                             help="read the dumps on the Dask cluster whose scheduler is at "
+                             "ADDRESS, or on a local cluster of N worker processes if ADDRESS "
+                             "is 'local'; the workers must see the dumps at the paths given")
             sub.add_argument("--junit", metavar="FILE",
                              help="write a JUnit XML report, one test case per dump")
         commands[name] = sub
@@ -295,7 +303,27 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     args = sub.parse_intermixed_args(first.arguments)
     if first.command == "find" and len(args.signals) != 1:
         sub.error("give exactly one -s/--signal")
+    if getattr(args, "dask", None) is not None:
+        try:
+            import distributed  # noqa: F401
+        except ImportError:
+            sub.error("--dask needs Dask: pip install 'quarnel[dask]'")
     return args
+
+
+@contextlib.contextmanager
+def _dask_client(args: argparse.Namespace) -> Iterator[Any]:
+    """The client of the Dask cluster that --dask names (a local one of -j workers lasts as
+    long as the run), None without --dask."""
+    if getattr(args, "dask", None) is None:
+        yield None
+        return
+    with contextlib.ExitStack() as stack:
+        try:
+            client = stack.enter_context(quarnel_batch.dask_client(args.dask, args.jobs))
+        except Exception as error:
+            raise _Fatal(f"{args.dask}: {error}") from error
+        yield client
 
 
 def _report_errors(report: Report) -> None:
@@ -308,7 +336,8 @@ def _report_errors(report: Report) -> None:
 def _run(argv: Sequence[str] | None) -> int:
     args = _parse(argv)
     try:
-        result, text = args.run(args)
+        with _dask_client(args) as args.client:
+            result, text = args.run(args)
     except _Fatal as error:
         print(f"quarnel: {error}", file=sys.stderr)
         return EXIT_ERROR

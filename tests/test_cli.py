@@ -6,6 +6,7 @@ import os
 import shutil
 import signal
 import subprocess
+import sys
 import sysconfig
 import time
 from importlib import metadata as distribution
@@ -15,6 +16,7 @@ import junitparser
 import pytest
 
 import quarnel
+import quarnel_cli
 
 REPO = Path(__file__).resolve().parent.parent
 EXAMPLES = REPO / "examples"
@@ -189,6 +191,23 @@ def test_directories_exit_status_and_junit(tmp_path, cases, status, summary):
         for case in cases}
 
 
+def test_a_local_dask_cluster_gives_the_report_of_a_process_pool(tmp_path):
+    golden, new = make_batch(tmp_path, ["pass", "mismatch", "new_only", "error"])
+    reports = []
+    for where in (["-j", "2"], ["--dask", "local", "-j", "2"]):
+        junit = tmp_path / "junit.xml"
+        reports.append([run("compare", golden, new, "--json", "--junit", str(junit), *where),
+                        junit.read_text()])
+    assert reports[0] == reports[1] and reports[0][0][0] == 2
+
+
+def test_dask_without_the_extra_says_how_to_install_it(monkeypatch, capsys):
+    monkeypatch.setitem(sys.modules, "distributed", None)
+    with pytest.raises(SystemExit, match="^2$"):
+        quarnel_cli.main(["meta", "counter.vcd", "--dask", "local"])
+    assert capsys.readouterr().err.endswith("--dask needs Dask: pip install 'quarnel[dask]'\n")
+
+
 @pytest.mark.parametrize("command", ["list", "meta", "extract", "toggles", "find", "compare"])
 def test_help_shows_a_working_example(command):
     assert f"  {command} " in run("--help")[1]
@@ -207,24 +226,26 @@ def test_version():
 
 
 def group(pgid):
-    """The processes of process group `pgid` (pgrep hangs with the sanitizer runtime)."""
+    """The live processes of process group `pgid` (pgrep hangs with the sanitizer runtime)."""
     def pgid_of(pid):
-        with contextlib.suppress(ProcessLookupError):
-            return os.getpgid(pid)
+        with contextlib.suppress(OSError):  # state, parent, group
+            stat = Path(f"/proc/{pid}/stat").read_text().rsplit(")", 1)[1].split()
+            return int(stat[2]) if stat[0] != "Z" else None
     return [p for p in map(int, filter(str.isdigit, os.listdir("/proc"))) if pgid_of(p) == pgid]
 
 
-@pytest.mark.parametrize("jobs", ["1", "2"])
-def test_interrupt_is_one_line_and_stops_the_workers(tmp_path, jobs):
+@pytest.mark.parametrize("where, processes", [
+    (["-j", "1"], 1), (["-j", "2"], 3), (["--dask", "local", "-j", "2"], 4)], ids=_ids)
+def test_interrupt_is_one_line_and_stops_the_workers(tmp_path, where, processes):
     # Nobody writes to the FIFOs, so every read of them waits until it is interrupted.
     for name in ("a.vcd", "b.vcd"):
         os.mkfifo(tmp_path / name)
     child = subprocess.Popen(
-        [QUARNEL, "meta", "a.vcd", "b.vcd", "-j", jobs], cwd=tmp_path, start_new_session=True,
+        [QUARNEL, "meta", "a.vcd", "b.vcd", *where], cwd=tmp_path, start_new_session=True,
         stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
         preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
     deadline = time.monotonic() + 60
-    while len(group(child.pid)) < (1 if jobs == "1" else 3) and time.monotonic() < deadline:
+    while len(group(child.pid)) < processes and time.monotonic() < deadline:
         time.sleep(0.05)
     time.sleep(0.3)
     child.send_signal(signal.SIGINT)
