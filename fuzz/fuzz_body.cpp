@@ -1,7 +1,8 @@
 // The value-change section behind a fixed, valid header, through every
 // analysis: metadata, extraction of every signal, toggle counting, the search
 // and the comparison of the dump with a mutated copy. Besides staying free of
-// crashes and undefined behaviour, the analyses must agree with each other.
+// crashes and undefined behaviour, the analyses must agree with each other,
+// and the extended dialect must read whatever the specified one reads alike.
 //
 // Input: five control bytes, then the body.
 //   0: how the copy is mutated (identical, 0 and 1 swapped, cut short, one
@@ -77,10 +78,11 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
 }
 
 // Every record of `names` within [start, end], or the first error.
-quarnel::Result<std::vector<quarnel::TimeValue>> records_of(const std::string& path,
-                                                            const std::vector<std::string>& names,
-                                                            Time start, Time end) {
-  auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound);
+quarnel::Result<std::vector<quarnel::TimeValue>> records_of(
+    const std::string& path, const std::vector<std::string>& names, Time start, Time end,
+    vcd::Dialect dialect = vcd::Dialect::specified) {
+  auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound,
+                                          nullptr, dialect);
   if (!request) return std::unexpected(std::move(request.error()));
   std::vector<quarnel::TimeValue> records;
   const auto keep = [&](quarnel::TimeValue&& r) {
@@ -132,9 +134,10 @@ void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& 
   // Texts that the target parser reads as another text (digits with leading
   // zeros, surrounding blanks) cannot name this value.
   if (quarnel::target_text(target) != wanted) return;
-  // Bits match a target of bits with x or z in it when both shorten alike.
-  const bool bit_like = wanted.find_first_not_of("01xz") == std::string::npos &&
-                        wanted.find_first_of("xz") != std::string::npos;
+  // Bits match a target of bits with x, z or a nine-state letter in it when
+  // both shorten alike.
+  const bool bit_like = wanted.find_first_not_of("01xzuwlh-") == std::string::npos &&
+                        wanted.find_first_of("xzuwlh-") != std::string::npos;
   const std::string bits_wanted(bit_like ? quarnel::shorten_bits(wanted) : wanted);
   std::size_t occurrence = 0;
   for (const auto* record : own) {
@@ -217,6 +220,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   check_interrupted(a.path(), where % 4, metadata);
+  if (records) {
+    auto extended = records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
+    FUZZ_CHECK(extended && extended->size() == records->size());
+    for (std::size_t i = 0; i < records->size(); ++i) {
+      const auto& [r, e] = std::tie((*records)[i], (*extended)[i]);
+      FUZZ_CHECK(r.request == e.request && r.time == e.time && same_value(r.value, e.value));
+    }
+  }
   check_toggles(a.path(), names, *header, std::nullopt, std::nullopt, records);
   if (records) check_find(a.path(), *records, names[pick_signal % names.size()], pick_record);
 

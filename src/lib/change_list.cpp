@@ -53,7 +53,10 @@ ChangeValue unpack(const PackedValue& value) {
 bool is_unknown(const PackedValue& value) {
   switch (value.data[0]) {
     case kUnknown:
-    case kHighImpedance: return true;
+    case kHighImpedance:
+    case static_cast<unsigned char>(vcd::Value::Uninitialized):
+    case static_cast<unsigned char>(vcd::Value::WeakUnknown):
+    case static_cast<unsigned char>(vcd::Value::DontCare): return true;
     case kBits:
     case kText: return is_unknown(unpack(value));
     default: return false;

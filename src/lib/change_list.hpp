@@ -81,8 +81,18 @@ namespace packing {
 // The first byte of a packed value. The scalar tags are the values of
 // vcd::Value, so a scalar packs to one byte. kBits holds the bits of a
 // vector that is no integer, kText the text of a string change.
-enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText, kBits };
-inline constexpr std::string_view kScalarTexts = "01xz";
+enum Tag : unsigned char {
+  kZero,
+  kOne,
+  kUnknown,
+  kHighImpedance,
+  kInteger = vcd::kValueCount,
+  kReal,
+  kText,
+  kBits
+};
+inline constexpr std::string_view kScalarTexts = "01xzuwlh-";
+static_assert(kScalarTexts.size() == vcd::kValueCount);
 
 // Longest varint of 64 bits, 7 bits per byte.
 inline constexpr std::size_t kMaxVarintBytes = 10;
