@@ -220,8 +220,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   check_interrupted(a.path(), where % 4, metadata);
+  auto extended = records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
+  auto extended_same =
+      quarnel::compare_vcd_files(a.path(), a.path(), {}, nullptr, vcd::Dialect::extended);
+  FUZZ_CHECK(extended_same ? extended && extended_same->passed : !extended);
   if (records) {
-    auto extended = records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
     FUZZ_CHECK(extended && extended->size() == records->size());
     for (std::size_t i = 0; i < records->size(); ++i) {
       const auto& [r, e] = std::tie((*records)[i], (*extended)[i]);
