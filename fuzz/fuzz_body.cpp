@@ -134,10 +134,9 @@ void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& 
   // Texts that the target parser reads as another text (digits with leading
   // zeros, surrounding blanks) cannot name this value.
   if (quarnel::target_text(target) != wanted) return;
-  // Bits match a target of bits with x, z or a nine-state letter in it when
-  // both shorten alike.
-  const bool bit_like = wanted.find_first_not_of("01xzuwlh-") == std::string::npos &&
-                        wanted.find_first_of("xzuwlh-") != std::string::npos;
+  // Bits match a target of bits with x or z in it when both shorten alike.
+  const bool bit_like = wanted.find_first_not_of("01xz") == std::string::npos &&
+                        wanted.find_first_of("xz") != std::string::npos;
   const std::string bits_wanted(bit_like ? quarnel::shorten_bits(wanted) : wanted);
   std::size_t occurrence = 0;
   for (const auto* record : own) {

@@ -13,13 +13,6 @@ TOP = "$scope module top $end\n$var wire 1 ! a $end\n$var wire 2 # v [1:0] $end\
 M = "$enddefinitions $end\n"
 
 
-def outcome(call, *args):
-    try:
-        return call(*args)
-    except RuntimeError as error:
-        return error
-
-
 @pytest.mark.parametrize("path", sorted([*DATA.glob("*.vcd"), *(REPO / "examples").rglob("*.vcd")]),
                          ids=lambda p: p.name)
 def test_same_answers_wherever_the_specified_dialect_reads(path):
@@ -27,9 +20,11 @@ def test_same_answers_wherever_the_specified_dialect_reads(path):
     names = extended.list_signals(p)
     for function, *args in [("list_signals", p), ("metadata", p), ("extract", p, names),
                             ("toggles", p, names), ("find", p, names[-1], "1"), ("compare", p, p)]:
-        strict = outcome(getattr(quarnel, function), *args)
-        if not isinstance(strict, RuntimeError):
-            assert getattr(extended, function)(*args) == strict
+        try:
+            strict = getattr(quarnel, function)(*args)
+        except RuntimeError:
+            continue
+        assert getattr(extended, function)(*args) == strict
     assert quarnel.extended is extended and extended.__all__ == quarnel.__all__
     assert [getattr(extended, f).__doc__ for f in quarnel.__all__] == \
         [getattr(quarnel, f).__doc__ for f in quarnel.__all__]
