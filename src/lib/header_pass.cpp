@@ -70,7 +70,7 @@ void drop_repeated_declarations(ParsedHeader& parsed) {
     const Declaration& declaration = parsed.declarations[i];
     if (!table.insert(name, names.size(), name_at)) {
       const auto earlier = table.find(name, name_at);
-      if (declarations[*earlier].id_code == declaration.id_code) continue;
+      if (earlier && declarations[*earlier].id_code == declaration.id_code) continue;
     }
     names.push_back(name);
     declarations.push_back(declaration);
