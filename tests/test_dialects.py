@@ -31,14 +31,18 @@ def test_same_answers_wherever_the_specified_dialect_reads(path):
 
 
 @pytest.mark.parametrize("text, call, answer, strict_error", [
-    ("$scope interface bus $end\n$var logic 1 ! a $end\n$upscope $end\n" + M, "list_signals",
-     ["bus.a"], PARSE + "invalid scope type at line 1"),
-    ("$var int 32 ! a $end\n" + M, "list_signals", ["a"], PARSE + "invalid variable type at line 1"),
+    (DATA / "verilator_interface.vcd", "list_signals", ["TOP.top.bus.addr[3:0]",
+     "TOP.top.bus.valid", "TOP.top.p.a[3:0]", "TOP.top.p.b"],
+     PARSE + "invalid scope type at line 6"),
+    ("$var int 32 ! a $end\n" + M, "list_signals", ["a"],
+     PARSE + "invalid variable type at line 1"),
     ("$attrbegin misc 07 std_logic 1 $end\n" + TOP + M + "#1\n$attrbegin x $end\n1!\n", "extract",
      [("top.a", 1, "1")], PARSE + "unknown command at line 1"),
     (TOP + M + "#0\nU!\n#2\nh!\n#3\n-!\n", "extract", [("top.a", 0, "u"), ("top.a", 2, "h"),
      ("top.a", 3, "-")], IO + "unexpected character at start of command at line 2"),
     (TOP + M + "#0\nbUW #\n#1\nbuw #\n#2\nbWW #\n", "toggles", {"top.a": 0, "top.v[1:0]": 1},
+     IO + "invalid VCD logic value at line 2"),
+    (DATA / "ghdl_ninevalue.vcd", "toggles", {"ninevalue.v[3:0]": 3, "ninevalue.s": 3},
      IO + "invalid VCD logic value at line 2"),
     (TOP + M + "#0\nbL- #\n#1\nb-- #\n", "find-", {"found": True, "signal": "top.v[1:0]",
      "time": 1, "value": "--"}, IO + "invalid VCD logic value at line 2"),
@@ -48,10 +52,10 @@ def test_same_answers_wherever_the_specified_dialect_reads(path):
      PARSE + "expected `$end` at line 2"),
     ("$var wire 0 ! z $end\n" + M + "#0\nb !\n#1\nb !\n", "extract", [("z", 0, ""), ("z", 1, "")],
      IO + "invalid VCD logic value at line 2")], ids=["scope type", "variable type", "command",
-                                                     "scalar", "vector", "unknown", "repeated",
-                                                     "empty scope", "empty vector"])
+                                                     "scalar", "vector", "nine-state", "unknown",
+                                                     "repeated", "empty scope", "empty vector"])
 def test_extensions(vcd, text, call, answer, strict_error):
-    path = vcd(text)
+    path = vcd(text) if isinstance(text, str) else str(text)  # a real simulator's dump
     names = quarnel.extended.list_signals(path)
     args = {"extract": (names,), "toggles": (names,), "find-": (names[-1], "-")}.get(call, ())
     function = call.rstrip("-")
