@@ -114,8 +114,12 @@ Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt,
   }
   auto index = SignalIndex::build(signals);
   if (!index) return std::unexpected(std::move(index.error()));
-  return Dump{path,   std::move(signals), parsed->timescale, std::move(*index), parsed->body_offset,
-              dialect};
+  return Dump{.path = path,
+              .signals = std::move(signals),
+              .timescale = parsed->timescale,
+              .index = std::move(*index),
+              .body_offset = parsed->body_offset,
+              .dialect = dialect};
 }
 
 }  // namespace quarnel
