@@ -41,8 +41,8 @@ std::string outcome(const Result<void>& result, std::uint64_t line) {
 }
 
 // Every command read byte by byte, then the error or the end with its line.
-std::vector<std::string> read_slow(std::string_view body) {
-  Parser<MemorySource> parser{MemorySource(body)};
+std::vector<std::string> read_slow(std::string_view body, Dialect dialect = Dialect::specified) {
+  Parser<MemorySource> parser{MemorySource(body), dialect};
   std::vector<std::string> seen;
   for (;;) {
     auto command = parser.next_slow();
@@ -57,8 +57,8 @@ std::vector<std::string> read_slow(std::string_view body) {
 
 // The same through for_each_command, which takes the fast roads.
 template <class Source>
-std::vector<std::string> read_fast(Source source) {
-  Parser<Source> parser{std::move(source)};
+std::vector<std::string> read_fast(Source source, Dialect dialect = Dialect::specified) {
+  Parser<Source> parser{std::move(source), dialect};
   std::vector<std::string> seen;
   const auto result = parser.for_each_command([&](const auto& c) {
     seen.push_back(fingerprint(Command{c}));
@@ -85,8 +85,13 @@ const std::vector<std::string> kPieces = {
     // kFaulty
     "#18446744073709551616", "#12345678901234567890", "#-1", "#x", "1!!!!!!!!!A", "1\x80", "1!\x7f",
     "0!!!!!!!!", "b1021 !", "b0101", "b1 \x7f", "r1,5 !", "r1e !", "s\xff !", "$end", "$dumpoff",
-    "$bogus", "?", "b", "1", "r"};
+    "$bogus", "?", "b", "1", "r",
+    // Extended dialect only, from kExtended on.
+    "U!", "h\"", "-#", "bUW- !", "bLh01 #", "b !", "b\n#", "$scope module $end",
+    "$scope vhdl_record r $end", "$attrbegin a 07 $end", "$attrbegin$end",
+    "$abcdefghijklmnopq x $end"};
 constexpr std::size_t kFaulty = 35;
+constexpr std::size_t kExtended = 56;
 const std::vector<std::string> kBlanks = {" ", "\n", "\r\n", "\t", "  \n\n", "\r"};
 
 std::string random_body(std::mt19937& random, int count, std::size_t pieces, bool lines) {
@@ -121,6 +126,33 @@ TEST_CASE("the fast roads read exactly what the byte-by-byte reader reads") {
   }
 }
 
+TEST_CASE("the extended dialect reads what the specified one reads alike, fast or slow") {
+  std::mt19937 random(20261207);
+  for (int round = 0; round < 3000; ++round) {
+    const std::string body =
+        random_body(random, 1 + static_cast<int>(random() % 12), kPieces.size(), round % 2 == 1);
+    const auto extended = read_slow(body, Dialect::extended);
+    CHECK_EQ(read_fast(MemorySource(body), Dialect::extended), extended);
+    if (const auto specified = read_slow(body); specified.back().starts_with("end")) {
+      CHECK_EQ(extended, specified);
+    }
+  }
+  // Bytes pushed back across the edge of a file window: a scope named "$end"
+  // or none, and a vector with no bits.
+  for (std::size_t at = FileSource::kBufferSize - 24; at < FileSource::kBufferSize + 4; ++at) {
+    for (const char* tail : {"$scope module $end\n$end\n#5\n", "$scope module $end\n#5\nb #\n"}) {
+      const std::string body = std::string(at, '\n') + tail + "1!\n";
+      const check::TempFile file(body);
+      auto opened = File::open_read(file.path());
+      CHECK(opened.has_value());
+      if (opened) {
+        CHECK_EQ(read_fast(FileSource(std::move(*opened)), Dialect::extended),
+                 read_slow(body, Dialect::extended));
+      }
+    }
+  }
+}
+
 TEST_CASE("every parse error kind with its text and line") {
   const Row rows[] = {
       {"\n\n\xFF", "unexpected character at start of command at line 3"},
@@ -133,8 +165,12 @@ TEST_CASE("every parse error kind with its text and line") {
       {"$var wire 1 \xFF a $end\n", "invalid UTF-8 at line 1"},
       {"$var wire 1 ! \xC3 $end\n", "invalid UTF-8 at line 1"},
       {"$var wire 1 ! a\n[\xFF] $end\n", "invalid UTF-8 at line 2"},
-      {"$var wire 1 ! a $e\xFF" "d\n", "invalid UTF-8 at line 1"},
-      {"$scope m\xFF" "dule top $end\n", "invalid UTF-8 at line 1"},
+      {"$var wire 1 ! a $e\xFF"
+       "d\n",
+       "invalid UTF-8 at line 1"},
+      {"$scope m\xFF"
+       "dule top $end\n",
+       "invalid UTF-8 at line 1"},
       {"$comment \xC3\x28 $end\n", "invalid UTF-8 at line 1"},
       {"#\xFF\n", "invalid UTF-8 at line 1"},
       {"$var w\xC3\xA9re 1 ! a $end\n", "invalid variable type at line 1"},
