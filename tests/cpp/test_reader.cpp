@@ -121,8 +121,7 @@ TEST_CASE("the fast roads read exactly what the byte-by-byte reader reads") {
   }
 }
 
-// Bytes pushed back across the edge of a file window: a scope named "$end" or
-// none, a vector with no bits. The rest of the extended dialect is fuzzed.
+// Bytes pushed back at a file window's edge; the rest of the dialect is fuzzed.
 TEST_CASE("the extended dialect reads across file windows as from memory") {
   for (std::size_t at = FileSource::kBufferSize - 24; at < FileSource::kBufferSize + 4; ++at) {
     const std::string body =
@@ -130,10 +129,9 @@ TEST_CASE("the extended dialect reads across file windows as from memory") {
     const check::TempFile file(body);
     auto opened = File::open_read(file.path());
     CHECK(opened.has_value());
-    if (opened) {
+    if (opened)
       CHECK_EQ(read_fast(FileSource(std::move(*opened)), Dialect::extended),
                read_slow(body, Dialect::extended));
-    }
   }
 }
 
