@@ -226,7 +226,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (records) {
     FUZZ_CHECK(extended && extended->size() == records->size());
     for (std::size_t i = 0; i < records->size(); ++i) {
-      const auto& [r, e] = std::tie((*records)[i], (*extended)[i]);
+      const auto &r = (*records)[i], &e = (*extended)[i];
       FUZZ_CHECK(r.request == e.request && r.time == e.time && same_value(r.value, e.value));
     }
   }
