@@ -16,6 +16,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING
 
 import quarnel
+import quarnel.extended
 
 if TYPE_CHECKING:
     from quarnel import ComparisonResult, FindResult, SignalMismatch, TimeValue, VcdMetadata
@@ -55,6 +56,7 @@ def main() -> None:
     names: list[str] = quarnel.list_signals(VCD, filter="count")
     print(names)
     print(describe(VCD))
+    print("read as the extended dialect:", quarnel.extended.metadata(VCD) == quarnel.metadata(VCD))
     print("clock rises first at", first_rise(VCD, "tb.clk"))
     print("busiest:", busiest(VCD, ["tb.clk", "tb.en", "tb.dut.count[3:0]"], end=200))
     print("count:", changes(VCD, "tb.count[3:0]"))

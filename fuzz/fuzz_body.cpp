@@ -1,7 +1,8 @@
 // The value-change section behind a fixed, valid header, through every
 // analysis: metadata, extraction of every signal, toggle counting, the search
 // and the comparison of the dump with a mutated copy. Besides staying free of
-// crashes and undefined behaviour, the analyses must agree with each other.
+// crashes and undefined behaviour, the analyses must agree with each other,
+// and the extended dialect must read whatever the specified one reads alike.
 //
 // Input: five control bytes, then the body.
 //   0: how the copy is mutated (identical, 0 and 1 swapped, cut short, one
@@ -77,10 +78,11 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
 }
 
 // Every record of `names` within [start, end], or the first error.
-quarnel::Result<std::vector<quarnel::TimeValue>> records_of(const std::string& path,
-                                                            const std::vector<std::string>& names,
-                                                            Time start, Time end) {
-  auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound);
+quarnel::Result<std::vector<quarnel::TimeValue>> records_of(
+    const std::string& path, const std::vector<std::string>& names, Time start, Time end,
+    vcd::Dialect dialect = vcd::Dialect::specified) {
+  auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound,
+                                          nullptr, dialect);
   if (!request) return std::unexpected(std::move(request.error()));
   std::vector<quarnel::TimeValue> records;
   const auto keep = [&](quarnel::TimeValue&& r) {
@@ -217,6 +219,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   check_interrupted(a.path(), where % 4, metadata);
+  auto extended = records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
+  auto extended_same =
+      quarnel::compare_vcd_files(a.path(), a.path(), {}, nullptr, vcd::Dialect::extended);
+  FUZZ_CHECK(extended_same ? extended && extended_same->passed : !extended);
+  if (records) {
+    FUZZ_CHECK(extended && extended->size() == records->size());
+    for (std::size_t i = 0; i < records->size(); ++i) {
+      const auto &r = (*records)[i], &e = (*extended)[i];
+      FUZZ_CHECK(r.request == e.request && r.time == e.time && same_value(r.value, e.value));
+    }
+  }
   check_toggles(a.path(), names, *header, std::nullopt, std::nullopt, records);
   if (records) check_find(a.path(), *records, names[pick_signal % names.size()], pick_record);
 

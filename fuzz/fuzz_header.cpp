@@ -1,6 +1,6 @@
 // The header pass on arbitrary bytes: the marker scan, the scope-line
 // rewriting, the declaration parser and the signal index. What follows the
-// header, if anything, is streamed once by the metadata scan.
+// header, if any, is streamed once; the extended dialect must agree.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -56,6 +56,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(metadata->signal_count == header->signals.size());
   } else {
     FUZZ_CHECK(metadata.error().kind == quarnel::VcdError::Kind::Io);
+  }
+  auto extended = quarnel::open_dump(file.path(), nullptr, vcd::Dialect::extended);
+  FUZZ_CHECK(extended && extended->body_offset == header->body_offset &&
+             extended->signals.size() == header->signals.size());
+  for (std::size_t i = 0; i < header->signals.size(); ++i) {
+    FUZZ_CHECK(extended->signals[i].name == header->signals[i].name &&
+               extended->signals[i].id_code == header->signals[i].id_code);
   }
   return 0;
 }

@@ -8,6 +8,8 @@ under ``typing.TYPE_CHECKING``.
 from collections.abc import Sequence
 from typing import Literal, SupportsIndex, TypedDict, Union
 
+from quarnel import extended as extended  # the same functions, reading the extended dialect
+
 __all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
 __version__: str  # the installed distribution's version
 

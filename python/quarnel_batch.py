@@ -14,6 +14,9 @@ With more than one job the work runs in worker processes, so a script that calls
 functions with jobs other than 1 must do so under ``if __name__ == "__main__":`` on platforms
 that do not fork.
 
+Every function reads the dumps as quarnel does, in the IEEE 1364 dialect; with
+``extended=True`` it reads them as quarnel.extended does.
+
 Given ``client``, a ``distributed.Client`` (``pip install 'quarnel[dask]'``), the checks run
 on that Dask cluster instead, with the same outcomes: its workers read the dumps from the
 paths given, so these must name the same files on every worker (a shared file system). ::
@@ -40,6 +43,7 @@ import junitparser
 from tqdm import tqdm
 
 import quarnel
+import quarnel.extended
 
 PASSED = "passed"
 FAILED = "failed"
@@ -146,6 +150,7 @@ def compare(
     end: int | None = None,
     jobs: int | None = None,
     progress: bool = False,
+    extended: bool = False,
     client: Any = None,
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
@@ -157,16 +162,23 @@ def compare(
         dict(max_mismatches=max_mismatches, signals=list(signals or []) or None,
              ignore_unknown=ignore_unknown, start=start, end=end),
         allow_missing,
+        extended,
     )
     return Report("compare", run(check, list(pairs), jobs=jobs, progress=progress,
                                  client=client))
 
 
 def metadata(
-    paths: Iterable[str], *, jobs: int | None = None, progress: bool = False, client: Any = None
+    paths: Iterable[str],
+    *,
+    jobs: int | None = None,
+    progress: bool = False,
+    extended: bool = False,
+    client: Any = None,
 ) -> Report:
     """quarnel.metadata of each dump; every readable dump passes."""
-    return Report("meta", run(_metadata_one, _distinct(paths), jobs=jobs, progress=progress,
+    check = functools.partial(_metadata_one, extended)
+    return Report("meta", run(check, _distinct(paths), jobs=jobs, progress=progress,
                               client=client))
 
 
@@ -178,10 +190,11 @@ def toggles(
     end: int | None = None,
     jobs: int | None = None,
     progress: bool = False,
+    extended: bool = False,
     client: Any = None,
 ) -> Report:
     """quarnel.toggles of each dump, the counts in the order of ``signals``."""
-    check = functools.partial(_toggles_one, list(signals), start, end)
+    check = functools.partial(_toggles_one, extended, list(signals), start, end)
     return Report("toggles", run(check, _distinct(paths), jobs=jobs, progress=progress,
                                  client=client))
 
@@ -196,10 +209,11 @@ def find(
     end: int | None = None,
     jobs: int | None = None,
     progress: bool = False,
+    extended: bool = False,
     client: Any = None,
 ) -> Report:
     """quarnel.find in each dump; a dump fails when the signal never takes the value."""
-    check = functools.partial(_find_one, signal, value, occurrence, start, end)
+    check = functools.partial(_find_one, extended, signal, value, occurrence, start, end)
     return Report("find", run(check, _distinct(paths), jobs=jobs, progress=progress,
                               client=client))
 
@@ -352,23 +366,36 @@ def _count(count: int, singular: str, plural: str) -> str:
     return f"{count} {singular if count == 1 else plural}"
 
 
-@_guarded
-def _metadata_one(path: str) -> Outcome:
-    return Outcome(path, PASSED, "", quarnel.metadata(path))
+def _module(extended: bool) -> Any:
+    """The module whose functions read the dialect asked for."""
+    return quarnel.extended if extended else quarnel
 
 
 @_guarded
-def _toggles_one(signals: list[str], start: int | None, end: int | None, path: str) -> Outcome:
+def _metadata_one(extended: bool, path: str) -> Outcome:
+    return Outcome(path, PASSED, "", _module(extended).metadata(path))
+
+
+@_guarded
+def _toggles_one(
+    extended: bool, signals: list[str], start: int | None, end: int | None, path: str
+) -> Outcome:
     # The module leaves the order of the names open; keep the order asked for.
-    counts = quarnel.toggles(path, signals, start, end)
+    counts = _module(extended).toggles(path, signals, start, end)
     return Outcome(path, PASSED, "", {name: counts[name] for name in dict.fromkeys(signals)})
 
 
 @_guarded
 def _find_one(
-    signal: str, value: str, occurrence: int, start: int | None, end: int | None, path: str
+    extended: bool,
+    signal: str,
+    value: str,
+    occurrence: int,
+    start: int | None,
+    end: int | None,
+    path: str,
 ) -> Outcome:
-    result = quarnel.find(path, signal, value, occurrence, start, end)
+    result = _module(extended).find(path, signal, value, occurrence, start, end)
     if result["found"]:
         return Outcome(path, PASSED, f"{signal} is {result['value']} at {result['time']}", result)
     nth = f"occurrence {occurrence} of " if occurrence != 1 else ""
@@ -376,17 +403,20 @@ def _find_one(
 
 
 @_guarded
-def _compare_one(options: dict[str, Any], allow_missing: bool, pair: Pair) -> Outcome:
+def _compare_one(
+    options: dict[str, Any], allow_missing: bool, extended: bool, pair: Pair
+) -> Outcome:
     name, golden, new = pair
     if golden is None or new is None:
         return Outcome(name, FAILED, f"FAILED: no counterpart of {golden or new}")
+    module = _module(extended)
     try:
-        result = quarnel.compare(golden, new, **options)
+        result = module.compare(golden, new, **options)
     except RuntimeError as error:
         # The error does not say which dump it comes from: a golden dump that reads
         # on its own leaves the new one.
         try:
-            quarnel.metadata(golden)
+            module.metadata(golden)
         except RuntimeError as golden_error:
             return _error(name, golden, golden_error)
         return _error(name, new, error)

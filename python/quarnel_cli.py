@@ -8,10 +8,11 @@
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
                     [--ignore-unknown] [--start T] [--end T]
 
-Options may stand before or after the dumps. Results are printed as aligned tables, or as
-JSON with --json; meta, toggles, find and compare run on many dumps at once (quarnel_batch),
-on -j N processes or on a Dask cluster with --dask ADDRESS, and write JUnit XML with --junit
-FILE. Exit status: 0 when every dump passed, 1 when any
+Dumps are read in the extended dialect (quarnel.extended); --strict reads them in the IEEE
+1364 dialect only (quarnel). Options may stand before or after the dumps. Results are printed
+as aligned tables, or as JSON with --json; meta, toggles, find and compare run on many dumps
+at once (quarnel_batch), on -j N processes or on a Dask cluster with --dask ADDRESS, and
+write JUnit XML with --junit FILE. Exit status: 0 when every dump passed, 1 when any
 comparison found mismatches (or a dump had no counterpart) or a search found nothing, 2 when
 any dump failed with an error, each written to stderr as "quarnel: DUMP: message", 130 when
 interrupted.
@@ -28,6 +29,7 @@ from importlib import metadata as distribution
 from typing import Any, Callable, Iterator, Sequence
 
 import quarnel
+import quarnel.extended
 import quarnel_batch
 from quarnel_batch import ERROR, Outcome, Report
 
@@ -115,13 +117,18 @@ def _one(path: str, call: Callable[..., Any], *args: Any) -> Any:
         raise _Fatal(f"{path}: {str(error) or type(error).__name__}") from error
 
 
+def _module(args: argparse.Namespace) -> Any:
+    """The module whose functions read the dialect asked for."""
+    return quarnel if args.strict else quarnel.extended
+
+
 def _list(args: argparse.Namespace) -> tuple[Any, str]:
-    names = _one(args.dumps[0], quarnel.list_signals, args.filter)
+    names = _one(args.dumps[0], _module(args).list_signals, args.filter)
     return names, "".join(name + "\n" for name in names)
 
 
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
-    records = _one(args.dumps[0], quarnel.extract, args.signals, args.start, args.end)
+    records = _one(args.dumps[0], _module(args).extract, args.signals, args.start, args.end)
     rows = [list(record.values()) for record in records]
     return records, _table(["signal", "time", "value"], rows)
 
@@ -133,7 +140,7 @@ def _rows(report: Report, header: list[str], row: Callable[[Any], list[object]])
 
 def _meta(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.metadata(args.dumps, jobs=args.jobs, progress=_progress(),
-                                    client=args.client)
+                                    extended=not args.strict, client=args.client)
     keys = ["signal_count", "start_time", "end_time", "timescale"]
     return report, _rows(report, ["dump", *keys], lambda meta: [meta[key] for key in keys])
 
@@ -141,7 +148,7 @@ def _meta(args: argparse.Namespace) -> tuple[Report, str]:
 def _toggles(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.toggles(
         args.dumps, args.signals, start=args.start, end=args.end, jobs=args.jobs,
-        progress=_progress(), client=args.client)
+        progress=_progress(), extended=not args.strict, client=args.client)
     names = list(dict.fromkeys(args.signals))
     return report, _rows(report, ["dump", *names], lambda counts: list(counts.values()))
 
@@ -149,7 +156,8 @@ def _toggles(args: argparse.Namespace) -> tuple[Report, str]:
 def _find(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.find(
         args.dumps, args.signals[0], args.value, occurrence=args.occurrence, start=args.start,
-        end=args.end, jobs=args.jobs, progress=_progress(), client=args.client)
+        end=args.end, jobs=args.jobs, progress=_progress(), extended=not args.strict,
+        client=args.client)
     fields = ["found", "time", "value"]
     return report, _rows(report, ["dump", *fields], lambda found: [found[f] for f in fields])
 
@@ -172,7 +180,7 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
         pairs, signals=args.signals, allow_missing=args.allow_missing,
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
         start=args.start, end=args.end, jobs=args.jobs, progress=_progress(),
-        client=args.client)
+        extended=not args.strict, client=args.client)
     text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
     if all(directories):
         text += report.summary() + "\n"
@@ -224,6 +232,8 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
         elif dumps == "DUMP...":
             sub.add_argument("dumps", nargs="+", metavar="DUMP")
         sub.add_argument("--json", action="store_true", help="print JSON instead of a table")
+        sub.add_argument("--strict", action="store_true",
+                         help="read the IEEE 1364 dialect only (default: the extended dialect)")
         if batch:
             sub.add_argument("-j", "--jobs", type=_positive, metavar="N",
                              help="dumps read at once (default: the usable cores)")

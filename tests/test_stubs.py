@@ -15,8 +15,9 @@ STUB = (REPO / "python" / "quarnel.pyi").read_text(encoding="utf-8")
 def test_stubs_are_installed_and_match_the_module():
     # quarnel.pyi beside the .so is for editors and other checkers; mypy reads only the stub
     # package, the one place it looks for the stubs of a single-module distribution.
-    for installed in ("quarnel.pyi", "quarnel-stubs/__init__.pyi"):
-        assert (Path(quarnel.__file__).resolve().parent / installed).read_text("utf-8") == STUB
+    for installed, stub in (("quarnel.pyi", STUB), ("quarnel-stubs/__init__.pyi", STUB), (
+            "quarnel-stubs/extended.pyi", (REPO / "python" / "quarnel_extended.pyi").read_text())):
+        assert (Path(quarnel.__file__).resolve().parent / installed).read_text("utf-8") == stub
     functions = {f.name: f.args for f in ast.parse(STUB).body if isinstance(f, ast.FunctionDef)}
     assert list(functions) == quarnel.__all__
     for name, args in functions.items():

@@ -55,6 +55,23 @@ std::unexpected<ReaderError> Parser<Source>::eof_error(std::string_view message)
   return std::unexpected(ReaderError::eof(message));
 }
 
+template <class Source>
+void Parser<Source>::push_back(std::string_view bytes, std::uint64_t line) {
+  std::string pending(bytes);
+  if (saved_end_ != nullptr) {
+    // Still inside bytes pushed back before: those not read yet follow.
+    pending.append(reinterpret_cast<const char*>(cur_), static_cast<std::size_t>(end_ - cur_));
+  } else {
+    saved_cur_ = cur_;
+    saved_end_ = end_;
+  }
+  pushed_back_ = std::move(pending);
+  cur_ = reinterpret_cast<const unsigned char*>(pushed_back_.data());
+  end_ = cur_ + pushed_back_.size();
+  line_ = line;
+  end_of_line_ = false;
+}
+
 // A whitespace-delimited token of at most `capacity` bytes, read into
 // `buffer`.
 template <class Source>
@@ -193,17 +210,30 @@ Result<std::optional<Command>> Parser<Source>::next_slow() {
     case 'R': return read_real_change();
     case 's':
     case 'S': return read_string_change();
-    default: return fail(ParseErrorKind::UnexpectedCharacter);
+    default: break;
   }
+  if (dialect_ == Dialect::extended) {
+    if (const auto value = nine_state_value_from_char(static_cast<char>(byte))) {
+      auto code = read_id_code();
+      if (!code) return std::unexpected(std::move(code.error()));
+      return Command{cmd::ScalarChange{*code, *value}};
+    }
+  }
+  return fail(ParseErrorKind::UnexpectedCharacter);
 }
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
-  std::array<char, kKeywordCapacity> buffer{};
-  auto word = read_window_token(buffer.data(), buffer.size());
+  // The extended dialect skips unknown commands, whose keywords run longer.
+  std::array<char, kTokenCapacity> buffer{};
+  auto word = read_window_token(buffer.data(),
+                                dialect_ == Dialect::extended ? kTokenCapacity : kKeywordCapacity);
   if (!word) return std::unexpected(std::move(word.error()));
   const auto keyword = find_keyword(*word);
-  if (!keyword) return fail(ParseErrorKind::UnknownCommand);
+  if (!keyword) {
+    if (dialect_ == Dialect::extended) return skip_unknown_command(*word);
+    return fail(ParseErrorKind::UnknownCommand);
+  }
 
   const auto begin_section = [this](SimulationCommand command) -> std::optional<Command> {
     open_simulation_command_ = command;
@@ -244,6 +274,20 @@ Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
   return fail(ParseErrorKind::UnknownCommand);
 }
 
+// An unknown "$keyword ... $end" of the extended dialect ($attrbegin, vendor
+// commands): its text up to "$end" is read as the text of a comment, which
+// every consumer skips.
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::skip_unknown_command(std::string_view keyword) {
+  if (keyword.size() >= 4 && keyword.ends_with("$end")) {
+    // "$keyword$end": the command ends with its keyword.
+    return Command{cmd::Comment{}};
+  }
+  auto text = read_string_command();
+  if (!text) return std::unexpected(std::move(text.error()));
+  return Command{cmd::Comment{*text}};
+}
+
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_timestamp() {
   std::array<char, kTokenCapacity> buffer{};
@@ -257,9 +301,20 @@ Result<std::optional<Command>> Parser<Source>::read_timestamp() {
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_vector_change() {
   scratch_.clear();
-  int byte = skip_whitespace();
+  const bool extended = dialect_ == Dialect::extended;
+  int byte = read_byte_or_eof();
+  const bool blank = is_whitespace(byte);
+  while (is_whitespace(byte)) byte = read_byte_or_eof();
+  if (extended && blank && byte != kEnd && !nine_state_value_from_char(static_cast<char>(byte))) {
+    // "b <code>": the empty value of a zero-width variable; the byte read
+    // starts the code.
+    const char first = static_cast<char>(byte);
+    push_back(std::string_view(&first, 1), line_);
+    byte = ' ';
+  }
   while (byte != kEnd && !is_whitespace(byte)) {
-    const auto value = value_from_char(static_cast<char>(byte));
+    const auto value = extended ? nine_state_value_from_char(static_cast<char>(byte))
+                                : value_from_char(static_cast<char>(byte));
     if (!value) return fail(ParseErrorKind::InvalidValueChar);
     scratch_.push_back(to_char(*value));
     byte = read_byte_or_eof();
@@ -325,13 +380,45 @@ Result<std::optional<Command>> Parser<Source>::read_scope_decl() {
   std::array<char, kTokenCapacity> buffer{};
   auto type_token = read_window_token(buffer.data(), buffer.size());
   if (!type_token) return std::unexpected(std::move(type_token.error()));
-  const auto scope_type = parse_scope_type(*type_token);
+  auto scope_type = parse_scope_type(*type_token);
+  if (!scope_type && dialect_ == Dialect::extended && is_utf8_token(*type_token)) {
+    scope_type = ScopeType::Other;
+  }
   if (!scope_type) return fail_token(*type_token, ParseErrorKind::InvalidScopeType);
   auto name = read_token_string();
   if (!name) return std::unexpected(std::move(name.error()));
+  if (dialect_ == Dialect::extended && *name == "$end") {
+    // "$scope module $end": an empty name, unless another "$end" follows,
+    // which makes "$end" the name.
+    auto named = next_token_is_end();
+    if (!named) return std::unexpected(std::move(named.error()));
+    if (!*named) return Command{cmd::ScopeDecl{*scope_type, {}}};
+    return Command{cmd::ScopeDecl{*scope_type, "$end"}};
+  }
   auto end = read_command_end();
   if (!end) return std::unexpected(std::move(end.error()));
   return Command{cmd::ScopeDecl{*scope_type, scratch_}};
+}
+
+// Whether the next token is "$end", which is then read as read_command_end
+// reads it; when it is not, what was read of it is pushed back.
+template <class Source>
+Result<bool> Parser<Source>::next_token_is_end() {
+  constexpr std::string_view kEndToken = "$end";
+  int byte = skip_whitespace();
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  const std::uint64_t line = line_;
+  std::array<char, kEndToken.size() + 1> read{};
+  std::size_t size = 0;
+  for (;;) {
+    if (size == kEndToken.size() && is_whitespace(byte)) return true;
+    if (size == kEndToken.size() || byte == kEnd || byte != kEndToken[size]) break;
+    read[size++] = static_cast<char>(byte);
+    byte = read_byte_or_eof();
+  }
+  if (byte != kEnd) read[size++] = static_cast<char>(byte);
+  push_back(std::string_view(read.data(), size), line);
+  return false;
 }
 
 template <class Source>
@@ -340,7 +427,10 @@ Result<std::optional<Command>> Parser<Source>::read_var_decl() {
   std::array<char, kTokenCapacity> buffer{};
   auto type_token = read_window_token(buffer.data(), buffer.size());
   if (!type_token) return std::unexpected(std::move(type_token.error()));
-  const auto var_type = parse_var_type(*type_token);
+  auto var_type = parse_var_type(*type_token);
+  if (!var_type && dialect_ == Dialect::extended && is_utf8_token(*type_token)) {
+    var_type = VarType::Other;
+  }
   if (!var_type) return fail_token(*type_token, ParseErrorKind::InvalidVarType);
 
   auto width_token = read_window_token(buffer.data(), buffer.size());

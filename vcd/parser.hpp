@@ -13,6 +13,7 @@
 
 #include "vcd/byte_source.hpp"
 #include "vcd/command.hpp"
+#include "vcd/dialect.hpp"
 #include "vcd/error.hpp"
 #include "vcd/word_scan.hpp"
 
@@ -23,7 +24,8 @@ class Parser {
  public:
   static constexpr int kEnd = -1;  // end of input or a read error
 
-  explicit Parser(Source source) : source_(std::move(source)) {}
+  explicit Parser(Source source, Dialect dialect = Dialect::specified)
+      : source_(std::move(source)), dialect_(dialect) {}
 
   // The next command, read byte by byte; nullopt at the end of the commands.
   // Texts inside the command stay valid until the next call.
@@ -60,7 +62,7 @@ class Parser {
  private:
   // The only way bytes are taken from the source. Returns the byte or kEnd.
   int read_byte_or_eof() {
-    if (cur_ == end_ && !source_.refill(cur_, end_)) {
+    if (cur_ == end_ && !refill()) {
       line_ += end_of_line_ ? 1 : 0;
       end_of_line_ = false;
       return kEnd;
@@ -70,6 +72,22 @@ class Parser {
     end_of_line_ = byte == '\n';
     return byte;
   }
+
+  // The next window: the rest of the source's window after bytes pushed
+  // back, else the source's next one.
+  bool refill() {
+    if (saved_end_ != nullptr) {
+      cur_ = saved_cur_;
+      end_ = saved_end_;
+      saved_end_ = nullptr;
+      if (cur_ != end_) return true;
+    }
+    return source_.refill(cur_, end_);
+  }
+
+  // Makes `bytes`, which were read last and start on line `line` after
+  // whitespace, the next bytes to be read again.
+  void push_back(std::string_view bytes, std::uint64_t line);
 
   // Skips whitespace; the first other byte, or kEnd.
   int skip_whitespace() {
@@ -133,6 +151,8 @@ class Parser {
   }
 
   Result<std::optional<Command>> read_keyword_command();
+  Result<std::optional<Command>> skip_unknown_command(std::string_view keyword);
+  Result<bool> next_token_is_end();
   Result<std::optional<Command>> read_timestamp();
   Result<std::optional<Command>> read_vector_change();
   Result<std::optional<Command>> read_real_change();
@@ -142,6 +162,7 @@ class Parser {
   Result<std::optional<Command>> read_var_decl();
 
   Source source_;
+  Dialect dialect_;
   const unsigned char* cur_ = nullptr;
   const unsigned char* end_ = nullptr;
   std::uint64_t line_ = 1;
@@ -149,6 +170,11 @@ class Parser {
   std::optional<SimulationCommand> open_simulation_command_;
   // Storage of the texts of the command last returned.
   std::string scratch_;
+  // Bytes pushed back (push_back), read before the rest of the window
+  // [saved_cur_, saved_end_); saved_end_ is null when there are none.
+  std::string pushed_back_;
+  const unsigned char* saved_cur_ = nullptr;
+  const unsigned char* saved_end_ = nullptr;
 };
 
 extern template class Parser<FileSource>;

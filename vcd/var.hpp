@@ -28,6 +28,7 @@ enum class VarType : std::uint8_t {
   Wire,
   WOr,
   String,
+  Other,  // any other word, which only the extended dialect reads
 };
 
 // Whole-token, case-sensitive; nullopt is "invalid variable type".

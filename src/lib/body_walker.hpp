@@ -49,7 +49,7 @@ Result<bool> walk_body(const Dump& dump, Window window, Visitor& visitor,
                        const vcd::Interrupt* interrupt = nullptr) {
   auto file = open_body(dump, interrupt);
   if (!file) return std::unexpected(std::move(file.error()));
-  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt)};
+  vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt), dump.dialect};
   std::uint64_t time = 0;
   bool stopped = false;
   auto read = parser.for_each_command([&](const auto& command) __attribute__((always_inline)) {

@@ -52,8 +52,11 @@ ChangeValue unpack(const PackedValue& value) {
 
 bool is_unknown(const PackedValue& value) {
   switch (value.data[0]) {
-    case kUnknown:
-    case kHighImpedance: return true;
+    case scalar_tag(vcd::Value::Unknown):
+    case scalar_tag(vcd::Value::HighImpedance):
+    case scalar_tag(vcd::Value::Uninitialized):
+    case scalar_tag(vcd::Value::WeakUnknown):
+    case scalar_tag(vcd::Value::DontCare): return true;
     case kBits:
     case kText: return is_unknown(unpack(value));
     default: return false;

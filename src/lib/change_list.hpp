@@ -78,11 +78,14 @@ struct SignalValues {
 
 namespace packing {
 
-// The first byte of a packed value. The scalar tags are the values of
-// vcd::Value, so a scalar packs to one byte. kBits holds the bits of a
-// vector that is no integer, kText the text of a string change.
-enum Tag : unsigned char { kZero, kOne, kUnknown, kHighImpedance, kInteger, kReal, kText, kBits };
-inline constexpr std::string_view kScalarTexts = "01xz";
+// The first byte of a packed value: a scalar's vcd::Value, so that a scalar
+// packs to one byte, or one of these. kBits holds the bits of a vector that
+// is no integer, kText the text of a string change.
+enum Tag : unsigned char { kInteger = vcd::kValueCount, kReal, kText, kBits };
+
+constexpr unsigned char scalar_tag(vcd::Value value) { return static_cast<unsigned char>(value); }
+inline constexpr std::string_view kScalarTexts = "01xzuwlh-";
+static_assert(kScalarTexts.size() == vcd::kValueCount);
 
 // Longest varint of 64 bits, 7 bits per byte.
 inline constexpr std::size_t kMaxVarintBytes = 10;
@@ -94,7 +97,7 @@ struct PackedValue {
 };
 
 // Every value starts unknown.
-inline constexpr unsigned char kStartBytes[] = {kUnknown};
+inline constexpr unsigned char kStartBytes[] = {scalar_tag(vcd::Value::Unknown)};
 inline constexpr PackedValue kStartValue{kStartBytes, 1};
 
 template <class T>

@@ -39,7 +39,8 @@ bool binary_word(std::string_view bits, std::uint64_t& word) {
 }  // namespace
 
 bool binary_vector_value(std::string_view bits, u128& number) {
-  if (bits.size() > 128) return false;
+  // No bits (a zero-width variable of the extended dialect) are no number.
+  if (bits.empty() || bits.size() > 128) return false;
   if (bits.size() <= 64) {
     std::uint64_t word = 0;
     if (!binary_word(bits, word)) return false;

@@ -63,7 +63,7 @@ inline ChangeValue scalar_change_value(vcd::Value value) {
 // The ChangeValue a change converts to.
 ChangeValue change_value(const ChangeView& view);
 
-// The number that a vector's text form stands for when it has at most 128
+// The number that a vector's text form stands for when it has 1 to 128
 // bits, all 0 or 1; false otherwise (x or z bits, or longer).
 bool binary_vector_value(std::string_view bits, u128& number);
 

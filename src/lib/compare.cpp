@@ -183,10 +183,10 @@ void merge_signals(const std::vector<std::string>& selected, const SignalValues&
 
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
                                            const ComparisonOptions& options,
-                                           const vcd::Interrupt* interrupt) {
-  auto dump1 = open_dump(file1, interrupt);
+                                           const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  auto dump1 = open_dump(file1, interrupt, dialect);
   if (!dump1) return std::unexpected(std::move(dump1.error()));
-  auto dump2 = open_dump(file2, interrupt);
+  auto dump2 = open_dump(file2, interrupt, dialect);
   if (!dump2) return std::unexpected(std::move(dump2.error()));
 
   ComparisonResult result{};

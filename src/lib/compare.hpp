@@ -62,6 +62,7 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
 // Errors in the order first header, second header, first body, second body.
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
                                            const ComparisonOptions& options,
-                                           const vcd::Interrupt* interrupt = nullptr);
+                                           const vcd::Interrupt* interrupt = nullptr,
+                                           vcd::Dialect dialect = vcd::Dialect::specified);
 
 }  // namespace quarnel

@@ -10,6 +10,7 @@
 
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "vcd/dialect.hpp"
 #include "vcd/timescale.hpp"
 
 namespace quarnel {
@@ -20,6 +21,7 @@ struct Dump {
   std::optional<vcd::Timescale> timescale;
   SignalIndex index;
   std::uint64_t body_offset;  // where the value-change section is read from
+  vcd::Dialect dialect;       // how the header was read, and the body is
 
   const Signal* find(std::string_view name) const { return index.find(signals, name); }
 };

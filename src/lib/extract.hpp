@@ -17,8 +17,10 @@ namespace quarnel {
 template <class ChangeSink>
 Result<bool> extract_changes(const std::string& path, const std::vector<std::string>& signals,
                              std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                             ChangeSink sink, const vcd::Interrupt* interrupt = nullptr) {
-  auto request = request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt);
+                             ChangeSink sink, const vcd::Interrupt* interrupt = nullptr,
+                             vcd::Dialect dialect = vcd::Dialect::specified) {
+  auto request =
+      request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt, dialect);
   if (!request) return std::unexpected(std::move(request.error()));
   return walk_requested(*request, Window{start, end}, sink, interrupt);
 }

@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "src/lib/target.hpp"
 #include "src/lib/requested_changes.hpp"
+#include "src/lib/target.hpp"
 
 namespace quarnel {
 
@@ -19,6 +19,6 @@ namespace quarnel {
 Result<std::optional<TimeValue>> find_nth_occurrence(
     const std::string& path, const std::string& signal, const TargetValue& target,
     std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt = nullptr);
+    const vcd::Interrupt* interrupt = nullptr, vcd::Dialect dialect = vcd::Dialect::specified);
 
 }  // namespace quarnel

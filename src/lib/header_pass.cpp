@@ -16,6 +16,8 @@ struct NameBuilder {
 
   void scope(const vcd::cmd::ScopeDecl& decl) {
     prefix_sizes.push_back(prefix.size());
+    // An empty name (extended dialect) adds nothing to the names below it.
+    if (decl.name.empty()) return;
     prefix += decl.name;
     prefix += '.';
   }
@@ -53,11 +55,38 @@ Result<vcd::HeaderBytes> read_header_bytes(const std::string& path,
 
 }  // namespace
 
-Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt) {
+namespace {
+
+// Drops every declaration that repeats an earlier one's name and identifier
+// code. A name repeated with another code is kept, for the index to refuse.
+void drop_repeated_declarations(ParsedHeader& parsed) {
+  if (!find_repeated_name(parsed.names)) return;
+  SignalNames names;
+  std::vector<Declaration> declarations;
+  NameTable table(parsed.names.size());
+  const auto name_at = [&](std::size_t i) { return names[i]; };
+  for (std::size_t i = 0; i < parsed.names.size(); ++i) {
+    const std::string_view name = parsed.names[i];
+    const Declaration& declaration = parsed.declarations[i];
+    if (!table.insert(name, names.size(), name_at)) {
+      const auto earlier = table.find(name, name_at);
+      if (earlier && declarations[*earlier].id_code == declaration.id_code) continue;
+    }
+    names.push_back(name);
+    declarations.push_back(declaration);
+  }
+  parsed.names = std::move(names);
+  parsed.declarations = std::move(declarations);
+}
+
+}  // namespace
+
+Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt,
+                                 vcd::Dialect dialect) {
   auto bytes = read_header_bytes(path, interrupt);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   const vcd::HeaderText header(bytes->bytes);
-  vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(header.text())};
+  vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(header.text()), dialect};
   ParsedHeader parsed{{}, {}, std::nullopt, 0};
   // The names take about as many bytes as their declarations.
   parsed.names.text.reserve(header.text().size());
@@ -69,11 +98,13 @@ Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* 
   // are read from just after the whitespace byte that ends that $end.
   parsed.body_offset =
       bytes->body_offset - header.unread_bytes(parser.source().offset_of(parser.cursor()));
+  if (dialect == vcd::Dialect::extended) drop_repeated_declarations(parsed);
   return parsed;
 }
 
-Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt) {
-  auto parsed = read_header(path, interrupt);
+Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt,
+                       vcd::Dialect dialect) {
+  auto parsed = read_header(path, interrupt, dialect);
   if (!parsed) return std::unexpected(std::move(parsed.error()));
   std::vector<Signal> signals;
   signals.reserve(parsed->declarations.size());
@@ -83,7 +114,12 @@ Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt)
   }
   auto index = SignalIndex::build(signals);
   if (!index) return std::unexpected(std::move(index.error()));
-  return Dump{path, std::move(signals), parsed->timescale, std::move(*index), parsed->body_offset};
+  return Dump{.path = path,
+              .signals = std::move(signals),
+              .timescale = parsed->timescale,
+              .index = std::move(*index),
+              .body_offset = parsed->body_offset,
+              .dialect = dialect};
 }
 
 }  // namespace quarnel

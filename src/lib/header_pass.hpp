@@ -31,12 +31,15 @@ struct ParsedHeader {
 };
 
 // Copies the file's lines up to the first one that holds "$enddefinitions"
-// and parses them. `interrupt` (may be null) is asked before every read.
-Result<ParsedHeader> read_header(const std::string& path,
-                                 const vcd::Interrupt* interrupt = nullptr);
+// and parses them in `dialect`. `interrupt` (may be null) is asked before
+// every read. The extended dialect keeps one declaration of a name declared
+// again with the same identifier code.
+Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt = nullptr,
+                                 vcd::Dialect dialect = vcd::Dialect::specified);
 
 // The header pass of an analysis: read_header, then every declared variable
 // named and indexed.
-Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt = nullptr);
+Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt = nullptr,
+                       vcd::Dialect dialect = vcd::Dialect::specified);
 
 }  // namespace quarnel

@@ -26,8 +26,9 @@ struct TimeSpan {
 
 }  // namespace
 
-Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt) {
-  auto dump = open_dump(path, interrupt);
+Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt,
+                                      vcd::Dialect dialect) {
+  auto dump = open_dump(path, interrupt, dialect);
   if (!dump) return std::unexpected(std::move(dump.error()));
   TimeSpan span;
   auto read = walk_body(*dump, Window{}, span, interrupt);

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "src/lib/vcd_error.hpp"
+#include "vcd/dialect.hpp"
 #include "vcd/interrupt.hpp"
 #include "vcd/timescale.hpp"
 
@@ -20,6 +21,7 @@ struct VcdMetadata {
 };
 
 Result<VcdMetadata> read_vcd_metadata(const std::string& path,
-                                      const vcd::Interrupt* interrupt = nullptr);
+                                      const vcd::Interrupt* interrupt = nullptr,
+                                      vcd::Dialect dialect = vcd::Dialect::specified);
 
 }  // namespace quarnel

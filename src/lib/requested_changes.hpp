@@ -48,7 +48,8 @@ struct Request {
 // VCD: a, b"), SignalNotFound for the one-name search.
 Result<Request> request_signals(const std::string& path, const std::vector<std::string>& names,
                                 VcdError::Kind missing_error,
-                                const vcd::Interrupt* interrupt = nullptr);
+                                const vcd::Interrupt* interrupt = nullptr,
+                                vcd::Dialect dialect = vcd::Dialect::specified);
 
 // One change of a requested signal, as toggle counting and the search see
 // it: once per request position of the change.

@@ -24,8 +24,9 @@ TargetValue parse_target_value(std::string_view text);
 std::string target_text(const TargetValue& target);
 
 // Which change values a target matches: those whose normalised text is the
-// target's. Bits match a target made of 0, 1, x and z with an x or z in it
-// by the same bits after left extension ("00x1" matches b0x1).
+// target's. Bits match a target made of 0, 1 and other states (x, z, the
+// nine-state letters) with another state in it by the same bits after left
+// extension ("00x1" matches b0x1).
 class TargetMatcher {
  public:
   explicit TargetMatcher(const TargetValue& target);

@@ -12,8 +12,9 @@ namespace quarnel {
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     const std::string& path, const std::vector<std::string>& signals,
     std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt) {
-  auto request = request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt);
+    const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  auto request =
+      request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt, dialect);
   if (!request) return std::unexpected(std::move(request.error()));
 
   // One counter per distinct name; each request position points at its own.

@@ -9,6 +9,7 @@
 
 #include "src/lib/change_value.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "vcd/dialect.hpp"
 #include "vcd/interrupt.hpp"
 
 namespace quarnel {
@@ -17,6 +18,6 @@ namespace quarnel {
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
     const std::string& path, const std::vector<std::string>& signals,
     std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt = nullptr);
+    const vcd::Interrupt* interrupt = nullptr, vcd::Dialect dialect = vcd::Dialect::specified);
 
 }  // namespace quarnel

@@ -46,8 +46,8 @@ std::string_view shorten_bits(std::string_view bits) {
   while (i + 1 < bits.size()) {
     const char c = bits[i];
     const char next = bits[i + 1];
-    const bool restored =
-        c == '0' ? next == '0' || next == '1' : (c == 'x' || c == 'z') && next == c;
+    // A leading 0 extends with 0, every other state but 1 with itself.
+    const bool restored = c == '0' ? next == '0' || next == '1' : c != '1' && next == c;
     if (!restored) break;
     ++i;
   }
@@ -149,6 +149,8 @@ bool is_unknown(const ChangeValue& value) {
   const std::string_view shortened = value.bits ? shorten_bits(*text) : std::string_view(*text);
   if (shortened.size() != 1) return false;
   const char c = shortened[0];
+  // Bits are lower case; the nine-state u, w and - are unknown as well.
+  if (value.bits && (c == 'u' || c == 'w' || c == '-')) return true;
   return c == 'x' || c == 'X' || c == 'z' || c == 'Z';
 }
 

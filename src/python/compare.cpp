@@ -113,11 +113,12 @@ Outcome compare(const std::string& file1, const std::string& file2,
                 std::optional<std::size_t> max_mismatches,
                 std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                const vcd::Interrupt* interrupt) {
+                const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
   const ComparisonOptions options{max_mismatches,
                                   std::move(signals).value_or(std::vector<std::string>{}),
                                   ignore_unknown, start, end};
-  return build_result(compare_vcd_files(file1, file2, options, interrupt), comparison_dict);
+  return build_result(compare_vcd_files(file1, file2, options, interrupt, dialect),
+                      comparison_dict);
 }
 
 }  // namespace

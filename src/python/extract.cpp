@@ -226,7 +226,7 @@ class RecordBuilder {
 
 Outcome extract(const std::string& path, const std::vector<std::string>& signals,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                const vcd::Interrupt* interrupt) {
+                const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
   RecordBuilder builder(signals);
   if (!builder.ready()) return PyRef{};
   GcPause gc;
@@ -236,7 +236,7 @@ Outcome extract(const std::string& path, const std::vector<std::string>& signals
       [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
         return builder.add(requests, time, view);
       },
-      interrupt);
+      interrupt, dialect);
   if (!read) return std::unexpected(std::move(read.error()));
   if (!*read) return PyRef{};  // a Python object could not be built
   PyRef list = PyRef::steal(builder.release());

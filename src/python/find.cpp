@@ -53,7 +53,8 @@ constexpr char kDoc[] =
 
 Outcome find(const std::string& path, const std::string& signal, const std::string& value,
              std::size_t occurrence, std::optional<std::uint64_t> start,
-             std::optional<std::uint64_t> end, const vcd::Interrupt* interrupt) {
+             std::optional<std::uint64_t> end, const vcd::Interrupt* interrupt,
+             vcd::Dialect dialect) {
   const auto found = [&](const std::optional<TimeValue>& record) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return PyRef{};
@@ -67,7 +68,7 @@ Outcome find(const std::string& path, const std::string& signal, const std::stri
     return dict;
   };
   return build_result(find_nth_occurrence(path, signal, parse_target_value(value), occurrence,
-                                          start, end, interrupt),
+                                          start, end, interrupt, dialect),
                       found);
 }
 

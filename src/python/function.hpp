@@ -14,6 +14,7 @@
 #include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 #include "src/python/pyref.hpp"
+#include "vcd/dialect.hpp"
 
 namespace quarnel::python {
 
@@ -31,17 +32,24 @@ Outcome build_result(Result<T> core_result, Build&& build) {
   return std::forward<Build>(build)(std::move(*core_result));
 }
 
+// The dialect the functions of `module` read: quarnel reads the specified
+// one, quarnel.extended the extended one (module.cpp).
+vcd::Dialect module_dialect(PyObject* module);
+
 namespace detail {
 
 template <const ParamTable& table, const auto& converters, auto body>
-PyObject* function_entry(PyObject* /*module*/, PyObject* args, PyObject* kwargs) {
+PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
   return run_guarded([&]() -> PyObject* {
+    const vcd::Dialect dialect = module_dialect(module);
     auto arguments = std::apply(
         [&](const auto&... convert) { return convert_arguments<table>(args, kwargs, convert...); },
         converters);
     if (!arguments) return nullptr;
     Outcome outcome = std::apply(
-        [](auto&... value) -> Outcome { return body(std::move(value)..., signal_interrupt()); },
+        [&](auto&... value) -> Outcome {
+          return body(std::move(value)..., signal_interrupt(), dialect);
+        },
         *arguments);
     if (!outcome) return raise_vcd_error(outcome.error());
     return outcome->release();
@@ -53,7 +61,8 @@ PyObject* function_entry(PyObject* /*module*/, PyObject* args, PyObject* kwargs)
 // The method entry of function `table.function`, documented by `doc`. A call
 // binds its arguments to `table` and converts them with `converters` (a
 // tuple, one converter per parameter; convert_arguments), then runs
-// `body(converted values..., signal_interrupt())`, all inside run_guarded.
+// `body(converted values..., signal_interrupt(), dialect)`, all inside
+// run_guarded, with the dialect of the module the function belongs to.
 // The body calls the core and builds the result (build_result).
 template <const ParamTable& table, const auto& converters, auto body>
 PyMethodDef define_function(const char* doc) {

@@ -40,8 +40,9 @@ constexpr char kDoc[] =
     "    List of signal name strings.";
 
 Outcome list_signals(const std::string& path, const std::optional<std::string>& filter,
-                     const vcd::Interrupt* interrupt) {
-  return build_result(list_signals_from_file(path, filter, interrupt), to_py_str_list<SignalNames>);
+                     const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  return build_result(list_signals_from_file(path, filter, interrupt, dialect),
+                      to_py_str_list<SignalNames>);
 }
 
 }  // namespace

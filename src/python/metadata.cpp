@@ -51,8 +51,8 @@ PyRef metadata_dict(const VcdMetadata& metadata) {
   return dict;
 }
 
-Outcome metadata(const std::string& path, const vcd::Interrupt* interrupt) {
-  return build_result(read_vcd_metadata(path, interrupt), metadata_dict);
+Outcome metadata(const std::string& path, const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  return build_result(read_vcd_metadata(path, interrupt, dialect), metadata_dict);
 }
 
 }  // namespace

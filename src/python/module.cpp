@@ -1,7 +1,9 @@
-// The module object and the registration of its functions.
+// The module objects and the registration of their functions: quarnel, and
+// quarnel.extended, whose functions read the extended dialect.
 #include <Python.h>
 
 #include "src/python/errors.hpp"
+#include "src/python/function.hpp"
 #include "src/python/pyref.hpp"
 
 // The distribution's version (pyproject.toml), passed by the build.
@@ -23,23 +25,33 @@ namespace {
 
 // Registration order, which is also the order of __all__.
 PyMethodDef* const kFunctions[] = {
-    &list_signals_method,
-    &metadata_method,
-    &extract_method,
-    &toggles_method,
-    &find_method,
-    &compare_method,
+    &list_signals_method, &metadata_method, &extract_method,
+    &toggles_method,      &find_method,     &compare_method,
 };
 
 // The API version of the stable ABI.
 constexpr int kStableAbiVersion = 3;
 
+// Each module's state is the dialect its functions read.
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel",
-    "",       // docstring
-    0,        // per-module state
+    "",  // docstring
+    sizeof(vcd::Dialect),
     nullptr,  // the functions are added after creation
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+PyModuleDef extended_def = {
+    PyModuleDef_HEAD_INIT,
+    "quarnel.extended",
+    "The functions of quarnel, reading the extended VCD dialect: what other simulators write\n"
+    "besides IEEE 1364 (nine-state values, any scope and variable type, unknown commands).",
+    sizeof(vcd::Dialect),
+    nullptr,
     nullptr,
     nullptr,
     nullptr,
@@ -68,18 +80,33 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
+// A module of `definition` holding the six functions, which read `dialect`.
+PyRef create_module(PyModuleDef* definition, vcd::Dialect dialect) {
+  PyRef module = PyRef::steal(PyModule_Create2(definition, kStableAbiVersion));
+  if (!module) return {};
+  *static_cast<vcd::Dialect*>(PyModule_GetState(module.get())) = dialect;
+  const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
+  if (!module_name) return {};
+  for (PyMethodDef* definition : kFunctions) {
+    if (!add_function(module.get(), module_name.get(), definition)) return {};
+  }
+  return module;
+}
+
 PyObject* initialise() {
   if (initialised_module != nullptr) {
     PyErr_SetString(PyExc_ImportError,
                     "quarnel can be initialised only once per process; it is already loaded");
     return nullptr;
   }
-  PyRef module = PyRef::steal(PyModule_Create2(&module_def, kStableAbiVersion));
+  PyRef module = create_module(&module_def, vcd::Dialect::specified);
   if (!module) return nullptr;
-  const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
-  if (!module_name) return nullptr;
-  for (PyMethodDef* definition : kFunctions) {
-    if (!add_function(module.get(), module_name.get(), definition)) return nullptr;
+  // quarnel.extended is an attribute outside __all__, and in sys.modules so
+  // that "import quarnel.extended" finds it.
+  const PyRef extended = create_module(&extended_def, vcd::Dialect::extended);
+  if (!extended || PyObject_SetAttrString(module.get(), "extended", extended.get()) < 0 ||
+      PyDict_SetItemString(PyImport_GetModuleDict(), "quarnel.extended", extended.get()) < 0) {
+    return nullptr;
   }
   // Attributes outside __all__: the class of internal failures, so that a
   // caller can catch it by name, and the distribution's version.
@@ -94,6 +121,11 @@ PyObject* initialise() {
 }
 
 }  // namespace
+
+vcd::Dialect module_dialect(PyObject* module) {
+  const void* state = PyModule_GetState(module);
+  return state != nullptr ? *static_cast<const vcd::Dialect*>(state) : vcd::Dialect::specified;
+}
 
 }  // namespace quarnel::python
 

@@ -58,8 +58,8 @@ PyRef counts_dict(const std::vector<std::pair<std::string, std::uint64_t>>& coun
 
 Outcome toggles(const std::string& path, const std::vector<std::string>& signals,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                const vcd::Interrupt* interrupt) {
-  return build_result(count_toggles(path, signals, start, end, interrupt), counts_dict);
+                const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  return build_result(count_toggles(path, signals, start, end, interrupt, dialect), counts_dict);
 }
 
 }  // namespace

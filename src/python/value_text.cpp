@@ -12,13 +12,8 @@ namespace {
 
 // The bit texts in the order of vcd::Value.
 int bit_slot(char c) {
-  switch (c) {
-    case '0': return 0;
-    case '1': return 1;
-    case 'x': return 2;
-    case 'z': return 3;
-    default: return -1;
-  }
+  const auto value = vcd::nine_state_value_from_char(c);
+  return value && vcd::to_char(*value) == c ? static_cast<int>(*value) : -1;
 }
 
 std::size_t mix(std::uint64_t key) {

@@ -25,9 +25,9 @@ class ValueTexts {
   // A new reference, or an empty PyRef with an exception set.
   PyRef text_of(const ChangeValue& value);
   // The same text for a change as the reader hands it out, without building
-  // the ChangeValue first. `bit_index` is set to the vcd::Value (0 to 3) when
+  // the ChangeValue first. `bit_index` is set to the vcd::Value (0 to 8) when
   // the text is one of the one-bit texts, and to kNotABit otherwise.
-  static constexpr int kNotABit = 4;
+  static constexpr int kNotABit = vcd::kValueCount;
   PyRef text_of(const ChangeView& view, int& bit_index);
 
  private:
@@ -55,7 +55,7 @@ class ValueTexts {
     PyRef text;
   };
 
-  std::array<PyRef, 4> bits_;
+  std::array<PyRef, vcd::kValueCount> bits_;
   std::array<PyRef, kSmallIntegers> small_integers_;
   std::array<NumberSlot, kCacheSlots> numbers_;
   std::array<RealSlot, kCacheSlots> reals_;

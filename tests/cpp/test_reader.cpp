@@ -41,8 +41,8 @@ std::string outcome(const Result<void>& result, std::uint64_t line) {
 }
 
 // Every command read byte by byte, then the error or the end with its line.
-std::vector<std::string> read_slow(std::string_view body) {
-  Parser<MemorySource> parser{MemorySource(body)};
+std::vector<std::string> read_slow(std::string_view body, Dialect dialect = Dialect::specified) {
+  Parser<MemorySource> parser{MemorySource(body), dialect};
   std::vector<std::string> seen;
   for (;;) {
     auto command = parser.next_slow();
@@ -57,8 +57,8 @@ std::vector<std::string> read_slow(std::string_view body) {
 
 // The same through for_each_command, which takes the fast roads.
 template <class Source>
-std::vector<std::string> read_fast(Source source) {
-  Parser<Source> parser{std::move(source)};
+std::vector<std::string> read_fast(Source source, Dialect dialect = Dialect::specified) {
+  Parser<Source> parser{std::move(source), dialect};
   std::vector<std::string> seen;
   const auto result = parser.for_each_command([&](const auto& c) {
     seen.push_back(fingerprint(Command{c}));
@@ -121,6 +121,20 @@ TEST_CASE("the fast roads read exactly what the byte-by-byte reader reads") {
   }
 }
 
+// Bytes pushed back at a file window's edge; the rest of the dialect is fuzzed.
+TEST_CASE("the extended dialect reads across file windows as from memory") {
+  for (std::size_t at = FileSource::kBufferSize - 24; at < FileSource::kBufferSize + 4; ++at) {
+    const std::string body =
+        std::string(at, '\n') + "$scope module $end\n#5\nb #\n$scope module $end\n$end\n1!\n";
+    const check::TempFile file(body);
+    auto opened = File::open_read(file.path());
+    CHECK(opened.has_value());
+    if (opened)
+      CHECK_EQ(read_fast(FileSource(std::move(*opened)), Dialect::extended),
+               read_slow(body, Dialect::extended));
+  }
+}
+
 TEST_CASE("every parse error kind with its text and line") {
   const Row rows[] = {
       {"\n\n\xFF", "unexpected character at start of command at line 3"},
@@ -133,8 +147,12 @@ TEST_CASE("every parse error kind with its text and line") {
       {"$var wire 1 \xFF a $end\n", "invalid UTF-8 at line 1"},
       {"$var wire 1 ! \xC3 $end\n", "invalid UTF-8 at line 1"},
       {"$var wire 1 ! a\n[\xFF] $end\n", "invalid UTF-8 at line 2"},
-      {"$var wire 1 ! a $e\xFF" "d\n", "invalid UTF-8 at line 1"},
-      {"$scope m\xFF" "dule top $end\n", "invalid UTF-8 at line 1"},
+      {"$var wire 1 ! a $e\xFF"
+       "d\n",
+       "invalid UTF-8 at line 1"},
+      {"$scope m\xFF"
+       "dule top $end\n",
+       "invalid UTF-8 at line 1"},
       {"$comment \xC3\x28 $end\n", "invalid UTF-8 at line 1"},
       {"#\xFF\n", "invalid UTF-8 at line 1"},
       {"$var w\xC3\xA9re 1 ! a $end\n", "invalid variable type at line 1"},
