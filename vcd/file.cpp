@@ -4,20 +4,67 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace vcd {
 
-Result<File> File::open_read(const std::string& path, const Interrupt* interrupt) {
+namespace {
+
+// What seek() decodes at a time on its way to the offset.
+constexpr std::size_t kSkipBlock = std::size_t{1} << 16;
+
+}  // namespace
+
+Result<File> File::open_read(const std::string& path, const Interrupt* interrupt, bool decompress) {
   // A NUL inside the path would silently name another file.
   if (path.find('\0') != std::string::npos) return std::unexpected(ReaderError::from_os(EINVAL));
   for (;;) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0) return File(fd);
+    if (fd >= 0) {
+      File file(fd);
+      if (decompress) {
+        if (auto started = file.start_decoding(interrupt); !started)
+          return std::unexpected(std::move(started.error()));
+      }
+      return file;
+    }
     if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
     if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
   }
+}
+
+Result<void> File::start_decoding(const Interrupt* interrupt) {
+  unsigned char head[kMagicSize];
+  std::size_t size = 0;
+  if (regular_size()) {
+    for (;;) {
+      const ssize_t got = ::pread(fd_, head, kMagicSize, 0);
+      if (got >= 0) {
+        size = static_cast<std::size_t>(got);
+        break;
+      }
+      if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
+      if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
+    }
+  } else {
+    // A pipe is read once: what is read here is handed out again.
+    while (size < kMagicSize) {
+      auto got = read_raw(head + size, kMagicSize - size, interrupt);
+      if (!got) return std::unexpected(std::move(got.error()));
+      if (*got == 0) break;
+      size += *got;
+    }
+    std::copy_n(head, size, head_.bytes);
+    head_.size = static_cast<std::uint8_t>(size);
+  }
+  const Compression kind = compression_of({head, size});
+  if (kind == Compression::none) return {};
+  auto decoder = Decoder::create(kind);
+  if (!decoder) return std::unexpected(std::move(decoder.error()));
+  decoder_ = std::move(*decoder);
+  return {};
 }
 
 File& File::operator=(File&& other) noexcept {
@@ -25,6 +72,9 @@ File& File::operator=(File&& other) noexcept {
     if (fd_ >= 0) ::close(fd_);
     fd_ = other.fd_;
     other.fd_ = -1;
+    decoder_ = std::move(other.decoder_);
+    head_ = other.head_;
+    position_ = other.position_;
   }
   return *this;
 }
@@ -34,20 +84,67 @@ File::~File() {
 }
 
 Result<void> File::seek(std::uint64_t offset) {
-  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) {
-    return std::unexpected(ReaderError::from_os(errno));
+  if (!decoder_ || offset < position_) {
+    if (::lseek(fd_, static_cast<off_t>(decoder_ ? 0 : offset), SEEK_SET) < 0) {
+      return std::unexpected(ReaderError::from_os(errno));
+    }
+    if (!decoder_) return {};
+    decoder_->restart();
+    position_ = 0;
+  }
+  auto scratch = std::make_unique_for_overwrite<unsigned char[]>(kSkipBlock);
+  while (position_ < offset) {
+    auto got = read(scratch.get(), std::min<std::uint64_t>(kSkipBlock, offset - position_));
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) return std::unexpected(ReaderError::eof(kEofInCommand));
   }
   return {};
 }
 
 std::optional<std::uint64_t> File::regular_size() const {
-  struct stat status {};
+  if (decoder_) return std::nullopt;
+  struct stat status{};
   if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(status.st_size);
 }
 
 Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
                                const Interrupt* interrupt) {
+  const auto from_head = [this](unsigned char* to, std::size_t room) {
+    const std::size_t n = std::min<std::size_t>(room, head_.size - head_.taken);
+    std::copy_n(head_.bytes + head_.taken, n, to);
+    head_.taken = static_cast<std::uint8_t>(head_.taken + n);
+    return n;
+  };
+  if (!decoder_) {
+    if (head_.taken < head_.size) return from_head(buffer, size);
+    return read_raw(buffer, size, interrupt);
+  }
+  for (;;) {
+    const auto space = decoder_->input_space();
+    if (!space.empty()) {
+      std::size_t got = 0;
+      if (head_.taken < head_.size) {
+        got = from_head(space.data(), space.size());
+      } else {
+        auto raw = read_raw(space.data(), space.size(), interrupt);
+        if (!raw) return raw;
+        got = *raw;
+      }
+      decoder_->supplied(got);
+    }
+    auto decoded = decoder_->decode({buffer, size});
+    if (!decoded) return decoded;
+    // Nothing decoded and no input wanted: every stream has ended.
+    if (*decoded != 0 || decoder_->input_space().empty()) {
+      position_ += *decoded;
+      return decoded;
+    }
+  }
+}
+
+Result<std::size_t> File::read_raw(unsigned char* buffer, std::size_t size,
+                                   const Interrupt* interrupt) {
   for (;;) {
     const ssize_t got = ::read(fd_, buffer, size);
     if (got >= 0) return static_cast<std::size_t>(got);

@@ -3,9 +3,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 
+#include "vcd/decoder.hpp"
 #include "vcd/error.hpp"
 #include "vcd/interrupt.hpp"
 
@@ -16,16 +18,29 @@ class File {
   // Opening and reading retry system calls interrupted by a signal, unless
   // `interrupt` (may be null) then asks to stop: that ends them with an
   // error of kind Interrupted. A FIFO without a writer blocks in open.
-  static Result<File> open_read(const std::string& path, const Interrupt* interrupt = nullptr);
+  // With `decompress`, a gzip or zstd file (told by its first bytes) reads as
+  // the text it holds.
+  static Result<File> open_read(const std::string& path, const Interrupt* interrupt = nullptr,
+                                bool decompress = false);
 
-  File(File&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
+  File(File&& other) noexcept
+      : fd_(other.fd_),
+        decoder_(std::move(other.decoder_)),
+        head_(other.head_),
+        position_(other.position_) {
+    other.fd_ = -1;
+  }
   File& operator=(File&& other) noexcept;
   File(const File&) = delete;
   File& operator=(const File&) = delete;
   ~File();
 
+  // Moves to `offset` of what read() hands out. A compressed file is decoded
+  // up to there (from its start when going back); one that ends before it
+  // gives the reader's end-of-input error.
   Result<void> seek(std::uint64_t offset);
-  // The size of a regular file; nullopt for pipes, devices and the like.
+  // The size of a regular file; nullopt for pipes, devices and the like, and
+  // for a compressed file.
   std::optional<std::uint64_t> regular_size() const;
   // Reads up to `size` bytes; 0 is end of file.
   Result<std::size_t> read(unsigned char* buffer, std::size_t size,
@@ -33,7 +48,20 @@ class File {
 
  private:
   explicit File(int fd) : fd_(fd) {}
+  Result<std::size_t> read_raw(unsigned char* buffer, std::size_t size, const Interrupt* interrupt);
+  Result<void> start_decoding(const Interrupt* interrupt);
+
   int fd_;
+  // Set while reading a compressed file.
+  std::unique_ptr<Decoder> decoder_;
+  // The first bytes of a file that cannot be read twice (a pipe), read to
+  // tell its compression: handed out again before the rest.
+  struct Head {
+    unsigned char bytes[kMagicSize];
+    std::uint8_t size = 0;
+    std::uint8_t taken = 0;
+  } head_;
+  std::uint64_t position_ = 0;  // bytes handed out by read() while decoding
 };
 
 }  // namespace vcd
