@@ -11,4 +11,8 @@ namespace vcd {
 // dump the specified dialect reads reads the same in the extended one.
 enum class Dialect : unsigned char { specified, extended };
 
+// The extended dialect also reads a file compressed with gzip or zstd as the
+// dump it holds (decoder.hpp).
+inline constexpr bool reads_compressed(Dialect dialect) { return dialect == Dialect::extended; }
+
 }  // namespace vcd

@@ -17,8 +17,9 @@ constexpr std::size_t kReadBlock = std::size_t{1} << 16;
 
 }  // namespace
 
-Result<HeaderBytes> scan_header_bytes(const std::string& path, const Interrupt* interrupt) {
-  auto file = File::open_read(path, interrupt);
+Result<HeaderBytes> scan_header_bytes(const std::string& path, const Interrupt* interrupt,
+                                      bool decompress) {
+  auto file = File::open_read(path, interrupt, decompress);
   if (!file) return std::unexpected(std::move(file.error()));
   HeaderBytes header{{}, 0};
   std::string& bytes = header.bytes;

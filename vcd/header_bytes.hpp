@@ -20,9 +20,10 @@ struct HeaderBytes {
 // Copies the file's lines up to the first one that holds "$enddefinitions";
 // an error of kind MissingEndDefinitions when no line does. `interrupt` (may
 // be null) is asked before every block read: a file without the marker that
-// never ends (a device, a pipe) can be stopped.
-Result<HeaderBytes> scan_header_bytes(const std::string& path,
-                                      const Interrupt* interrupt = nullptr);
+// never ends (a device, a pipe) can be stopped. With `decompress`, a
+// compressed file is read as the text it holds (file.hpp).
+Result<HeaderBytes> scan_header_bytes(const std::string& path, const Interrupt* interrupt = nullptr,
+                                      bool decompress = false);
 
 // The header bytes as the declaration reader takes them: decoded as lossy
 // UTF-8 (valid UTF-8, the usual case, is used where it lies), then with

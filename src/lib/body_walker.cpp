@@ -3,7 +3,7 @@
 namespace quarnel {
 
 Result<vcd::File> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
-  auto file = vcd::File::open_read(dump.path, interrupt);
+  auto file = vcd::File::open_read(dump.path, interrupt, vcd::reads_compressed(dump.dialect));
   if (!file) return std::unexpected(VcdError::io(file.error()));
   const auto size = file->regular_size();
   if (size && *size < dump.body_offset) {

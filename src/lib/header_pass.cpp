@@ -44,8 +44,9 @@ struct NameBuilder {
 namespace {
 
 Result<vcd::HeaderBytes> read_header_bytes(const std::string& path,
-                                           const vcd::Interrupt* interrupt) {
-  auto header = vcd::scan_header_bytes(path, interrupt);
+                                           const vcd::Interrupt* interrupt,
+                                           vcd::Dialect dialect) {
+  auto header = vcd::scan_header_bytes(path, interrupt, vcd::reads_compressed(dialect));
   if (header) return std::move(*header);
   if (header.error().kind == vcd::ReaderError::Kind::MissingEndDefinitions) {
     return std::unexpected(VcdError{VcdError::Kind::MissingEndDefinitions, {}});
@@ -83,7 +84,7 @@ void drop_repeated_declarations(ParsedHeader& parsed) {
 
 Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt,
                                  vcd::Dialect dialect) {
-  auto bytes = read_header_bytes(path, interrupt);
+  auto bytes = read_header_bytes(path, interrupt, dialect);
   if (!bytes) return std::unexpected(std::move(bytes.error()));
   const vcd::HeaderText header(bytes->bytes);
   vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(header.text()), dialect};

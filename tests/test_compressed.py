@@ -1,0 +1,59 @@
+"""Compressed dumps through quarnel.extended: a gzip or zstd file gives the answers and the
+errors of the dump it holds, line numbers included; a damaged one is an I/O error."""
+
+import gzip
+
+import pytest
+import zstandard
+
+import quarnel
+from conftest import DATA, REPO, error_of
+from quarnel import extended
+
+DUMPS = sorted(DATA.glob("*.vcd")) + sorted((REPO / "examples").rglob("*.vcd"))
+
+
+def halves(compress):
+    return lambda data: compress(data[: len(data) // 2]) + compress(data[len(data) // 2:])
+
+
+COMPRESS = {"gzip": gzip.compress, "zstd": zstandard.compress,
+            "gzip members": halves(gzip.compress), "zstd frames": halves(zstandard.compress)}
+
+
+def answers(path, plain, names):
+    calls = [lambda: extended.list_signals(path), lambda: extended.metadata(path),
+             lambda: extended.extract(path, names, start=1), lambda: extended.toggles(path, names),
+             lambda: extended.find(path, names[-1], "1", 2), lambda: dict(extended.compare(path, plain), file1=None)]
+    results = []
+    for call in calls:
+        try:
+            results.append(call())
+        except RuntimeError as error:
+            results.append(str(error))
+    return results
+
+
+@pytest.mark.parametrize("kind", COMPRESS)
+@pytest.mark.parametrize("dump", DUMPS + ["damaged"], ids=lambda d: getattr(d, "name", d))
+def test_compressed_dumps_answer_as_the_plain_one(tmp_path, dump, kind):
+    plain = tmp_path / "plain.vcd"
+    data = (REPO / "examples" / "counter.vcd").read_bytes() + b"#400\nb2 !\n" \
+        if dump == "damaged" else dump.read_bytes()
+    plain.write_bytes(data)
+    (tmp_path / "packed").write_bytes(COMPRESS[kind](data))
+    names = extended.list_signals(str(plain))
+    expected = answers(str(plain), str(plain), names)
+    assert answers(str(tmp_path / "packed"), str(plain), names) == expected
+
+
+@pytest.mark.parametrize("kind, damage, message", [
+    ("gzip", lambda d: d[:-9], "gzip stream cut short"),
+    ("zstd", lambda d: d[:-9], "zstd stream cut short"),
+    ("gzip", lambda d: d[:-8] + bytes([d[-8] ^ 1]) + d[-7:], "invalid gzip data: "),  # CRC
+    ("zstd", lambda d: d + b"junk", "invalid zstd data: "),
+])
+def test_damaged_streams_are_io_errors(vcd, kind, damage, message):
+    path = vcd(damage(COMPRESS[kind]((REPO / "examples" / "counter.vcd").read_bytes())))
+    assert error_of(extended.metadata, path).startswith("I/O error: " + message)
+    assert error_of(quarnel.metadata, path) == error_of(quarnel.metadata, vcd(b"\x1f\x8b"))
