@@ -81,7 +81,7 @@ class GzipDecoder final : public Decoder {
       const int status = inflate(&stream_, Z_NO_FLUSH);
       if (stream_.next_in != input_.begin_) between_members_ = false;
       input_.begin_ = stream_.next_in;
-      const std::size_t written = static_cast<std::size_t>(stream_.next_out - out.data());
+      const auto written = static_cast<std::size_t>(stream_.next_out - out.data());
       // A full output may leave decoded bytes inside zlib.
       output_left_ = stream_.avail_out == 0;
       if (status == Z_STREAM_END) {

@@ -57,7 +57,7 @@ class File {
   // The first bytes of a file that cannot be read twice (a pipe), read to
   // tell its compression: handed out again before the rest.
   struct Head {
-    unsigned char bytes[kMagicSize];
+    unsigned char bytes[kMagicSize] = {};
     std::uint8_t size = 0;
     std::uint8_t taken = 0;
   } head_;
