@@ -32,12 +32,12 @@ PyMethodDef* const kFunctions[] = {
 // The API version of the stable ABI.
 constexpr int kStableAbiVersion = 3;
 
-// Each module's state is the dialect its functions read.
+// quarnel has no module state: its functions read the specified dialect.
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel",
-    "",  // docstring
-    sizeof(vcd::Dialect),
+    "",       // docstring
+    0,        // per-module state
     nullptr,  // the functions are added after creation
     nullptr,
     nullptr,
@@ -45,6 +45,7 @@ PyModuleDef module_def = {
     nullptr,
 };
 
+// quarnel.extended's state is the dialect its functions read.
 PyModuleDef extended_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel.extended",
@@ -84,7 +85,7 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
 PyRef create_module(PyModuleDef* definition, vcd::Dialect dialect) {
   PyRef module = PyRef::steal(PyModule_Create2(definition, kStableAbiVersion));
   if (!module) return {};
-  *static_cast<vcd::Dialect*>(PyModule_GetState(module.get())) = dialect;
+  if (void* state = PyModule_GetState(module.get())) *static_cast<vcd::Dialect*>(state) = dialect;
   const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
   if (!module_name) return {};
   for (PyMethodDef* definition : kFunctions) {
