@@ -41,19 +41,36 @@ Result<void> File::seek(std::uint64_t offset) {
 }
 
 std::optional<std::uint64_t> File::regular_size() const {
-  struct stat status {};
+  struct stat status{};
   if (::fstat(fd_, &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
   return static_cast<std::uint64_t>(status.st_size);
 }
 
-Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
-                               const Interrupt* interrupt) {
+namespace {
+
+// Retries `call` while a signal interrupts it, unless `interrupt` then asks
+// to stop.
+template <class Call>
+Result<std::size_t> retry_read(Call call, const Interrupt* interrupt) {
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer, size);
+    const ssize_t got = call();
     if (got >= 0) return static_cast<std::size_t>(got);
     if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
     if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
   }
+}
+
+}  // namespace
+
+Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
+                               const Interrupt* interrupt) {
+  return retry_read([&] { return ::read(fd_, buffer, size); }, interrupt);
+}
+
+Result<std::size_t> File::read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,
+                                  const Interrupt* interrupt) const {
+  return retry_read([&] { return ::pread(fd_, buffer, size, static_cast<off_t>(offset)); },
+                    interrupt);
 }
 
 }  // namespace vcd
