@@ -1,5 +1,6 @@
 #include "vcd/chunk_source.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 namespace vcd {
@@ -30,7 +31,9 @@ const unsigned char* find_split(const unsigned char* buffer, const unsigned char
 ChunkSource::ChunkSource(const File& file, std::uint64_t from, bool exact, std::uint64_t to,
                          const Interrupt* interrupt)
     : file_(&file),
-      buffer_(std::make_unique_for_overwrite<unsigned char[]>(kBufferSize)),
+      buffer_size_(to - from < kBufferSize ? std::max<std::size_t>(to - from, kMinBufferSize)
+                                           : kBufferSize),
+      buffer_(std::make_unique_for_overwrite<unsigned char[]>(buffer_size_)),
       interrupt_(interrupt),
       from_(from),
       to_(to),
@@ -45,7 +48,7 @@ bool ChunkSource::refill(const unsigned char*& cur, const unsigned char*& end) {
       error_ = ReaderError::interrupted();
       return false;
     }
-    auto got = file_->read_at(buffer_.get(), kBufferSize, next_read_, interrupt_);
+    auto got = file_->read_at(buffer_.get(), buffer_size_, next_read_, interrupt_);
     if (!got) {
       error_ = std::move(got.error());
       return false;

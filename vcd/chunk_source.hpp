@@ -21,6 +21,8 @@ namespace vcd {
 class ChunkSource {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
+  // Short pieces get a buffer of their own size, down to this.
+  static constexpr std::size_t kMinBufferSize = std::size_t{1} << 12;
   static constexpr std::uint64_t kNoEnd = std::numeric_limits<std::uint64_t>::max();
 
   // Reads `file` (which must outlive the source) from `from` when `exact`,
@@ -43,6 +45,7 @@ class ChunkSource {
 
  private:
   const File* file_;
+  std::size_t buffer_size_;
   std::unique_ptr<unsigned char[]> buffer_;
   const Interrupt* interrupt_;
   std::uint64_t from_;
