@@ -28,7 +28,7 @@ Result<vcd::File> open_body(const Dump& dump, const vcd::Interrupt* interrupt = 
 // The outcome of a walk that did not fail.
 struct Walked {
   bool finished;    // the visitor let the walk run to its end
-  BodyTimes times;  // of the body up to where the walk ended
+  BodyTimes times;  // of the body read, when the visitor did not stop the walk
 };
 
 // Reads the body of `dump` to its end or to the first timestamp after

@@ -20,6 +20,9 @@ class ChangeLog {
   // A timestamp was read: the next change is the first one after it.
   void timestamp(std::uint64_t /*time*/) { stamped_ = true; }
 
+  explicit ChangeLog(std::uint64_t budget = 0) : budget_(budget) {}
+
+  // Logs a change; false once the log holds more than its budget of bytes.
   template <class C>
   bool change(std::uint64_t time, const C& command, const Wanted& wanted) {
     Entry entry{.time = time, .wanted = wanted, .code = command.id_code, .stamped = stamped_};
@@ -43,7 +46,7 @@ class ChangeLog {
       texts_.append(text);
     }
     entries_.push_back(entry);
-    return true;
+    return (entries_.size() * sizeof(Entry)) + texts_.size() <= budget_;
   }
 
   // Hands every change to visitor.change(time, command, wanted), and to
@@ -93,6 +96,7 @@ class ChangeLog {
 
   std::vector<Entry> entries_;
   std::string texts_;
+  std::uint64_t budget_;
   bool stamped_ = false;
 };
 

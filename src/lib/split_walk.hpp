@@ -7,9 +7,10 @@
 // their changes to the visitor. A piece counts only when the piece before it
 // ended between two commands, at its last byte and outside a simulation
 // section: then the guess it began from was right. Otherwise, and when a
-// piece fails, the body is read again from where that piece began, with its
-// true line number, on the calling thread to the end, so errors and their
-// lines are those of a read on one thread. Nothing after the end of the
+// piece fails or has more wanted changes than its log may hold (the visitor
+// wants too many for pieces to pay), the body is read again from where that
+// piece began, with its true line number, on the calling thread to the end,
+// so errors and their lines are those of a read on one thread. Nothing after the end of the
 // window or the visitor's stop is handed on.
 #pragma once
 
@@ -105,6 +106,7 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
       [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load(); }, &shared.halt};
 
   const auto read_piece = [&](std::uint64_t k, Piece& piece) {
+    piece.log = ChangeLog<Wanted>(settings.log_bytes);
     vcd::Parser<vcd::ChunkSource> parser(
         vcd::ChunkSource(file, nominal(k), k == 0, nominal(k + 1), &halt_hook));
     std::uint64_t piece_time = 0;
@@ -181,8 +183,10 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
     shared.room.notify_all();
     if (piece.failure) std::rethrow_exception(piece.failure);
     const bool last = k + 1 == count;
+    // A piece whose log ran out of room ended as if the visitor had stopped.
     const bool right =
-        piece.ending && (*piece.ending == StretchEnd::Window || (!piece.in_section || last));
+        piece.ending && (*piece.ending == StretchEnd::Window ||
+                         (*piece.ending == StretchEnd::Input && (!piece.in_section || last)));
     if (!right) {
       shared.halt.store(true);
       return read_rest(piece.begin);

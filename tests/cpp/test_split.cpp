@@ -1,6 +1,7 @@
 // A body read in pieces on several threads gives what a read on one gives,
 // also where a line starting with '#' is no timestamp, and for errors, the
-// window's end and the visitor's stop.
+// window's end, the visitor's stop and a piece with more changes than its
+// log may hold.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -57,6 +58,7 @@ TEST_CASE("a body read in pieces reads as a body read whole") {
         const std::string whole = walk(path, window, limit, {1, 1});
         for (std::uint64_t chunk = 1; chunk < 40; ++chunk) {
           CHECK_EQ(walk(path, window, limit, {3, chunk}), whole);
+          CHECK_EQ(walk(path, window, limit, {3, chunk, 100}), whole);  // logs that hold one change
         }
       }
     }
