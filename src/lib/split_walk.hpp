@@ -4,7 +4,9 @@
 // next line that starts with '#' (vcd/chunk_source.hpp). Workers read the
 // pieces ahead, each from the state a timestamp line begins in, and log the
 // wanted changes; the calling thread takes the pieces in file order and hands
-// their changes to the visitor. A piece counts only when the piece before it
+// their changes to the visitor. A visitor that can sum up a piece itself
+// (see PieceVisitor) gets a visitor of its own for each piece instead, and
+// joins them in file order. A piece counts only when the piece before it
 // ended between two commands, at its last byte and outside a simulation
 // section: then the guess it began from was right. Otherwise, and when a
 // piece fails or has more wanted changes than its log may hold (the visitor
@@ -16,6 +18,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <concepts>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -38,17 +41,39 @@
 
 namespace quarnel {
 
+// A visitor that sums up pieces itself: piece() (const, called on other
+// threads) gives a fresh visitor for one piece, read on a worker as from the
+// start of a body, and join(piece) takes the sum of the next piece in file
+// order. join returns false, changing nothing, when it cannot take the piece
+// (find's match lies in it): the piece and the rest of the body are then
+// read on the calling thread by the visitor itself.
+template <class Visitor>
+concept PieceVisitor = requires(Visitor& visitor) {
+  { visitor.join(visitor.piece()) } -> std::same_as<bool>;
+};
+
 namespace split {
 
+// What the worker keeps of one piece: the visitor's own sum of it, or the
+// log of its wanted changes.
+template <class Visitor, class Wanted>
+struct KeeperOf {
+  using type = ChangeLog<Wanted>;
+};
+template <PieceVisitor Visitor, class Wanted>
+struct KeeperOf<Visitor, Wanted> {
+  using type = decltype(std::declval<const Visitor&>().piece());
+};
+
 // What a worker found in one piece.
-template <class Wanted>
+template <class Keeper>
 struct Piece {
   std::uint64_t begin = 0;  // file offset of its first byte
   Result<StretchEnd> ending = StretchEnd::Input;
   bool in_section = false;  // ended inside a simulation section
   std::uint64_t line_feeds = 0;
   BodyTimes times;
-  ChangeLog<Wanted> log;
+  std::optional<Keeper> keeper;
   std::exception_ptr failure;  // an exception thrown while reading it
 };
 
@@ -68,7 +93,8 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
                         const ScanSettings& settings, const Window& window, Visitor& visitor,
                         BodyTimes& times, const vcd::Interrupt* interrupt) {
   using Wanted = std::decay_t<decltype(visitor.wanted(vcd::IdCode{0}))>;
-  using Piece = split::Piece<Wanted>;
+  using Keeper = typename split::KeeperOf<Visitor, Wanted>::type;
+  using Piece = split::Piece<Keeper>;
   const std::uint64_t chunk = settings.chunk_bytes;
   const std::uint64_t count = (size - body_offset) / chunk + ((size - body_offset) % chunk != 0);
   const auto nominal = [&](std::uint64_t k) {
@@ -106,11 +132,17 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
       [](void* flag) { return static_cast<std::atomic<bool>*>(flag)->load(); }, &shared.halt};
 
   const auto read_piece = [&](std::uint64_t k, Piece& piece) {
-    piece.log = ChangeLog<Wanted>(settings.log_bytes);
     vcd::Parser<vcd::ChunkSource> parser(
         vcd::ChunkSource(file, nominal(k), k == 0, nominal(k + 1), &halt_hook));
     std::uint64_t piece_time = 0;
-    piece.ending = scan_stretch(parser, window, visitor, piece.log, piece_time, piece.times);
+    if constexpr (PieceVisitor<Visitor>) {
+      Keeper& sum = piece.keeper.emplace(std::as_const(visitor).piece());
+      DirectSink<Keeper> sink{sum};
+      piece.ending = scan_stretch(parser, window, sum, sink, piece_time, piece.times);
+    } else {
+      Keeper& log = piece.keeper.emplace(settings.log_bytes);
+      piece.ending = scan_stretch(parser, window, visitor, log, piece_time, piece.times);
+    }
     piece.begin = parser.source().begin();
     piece.in_section = parser.in_simulation_section();
     piece.line_feeds = parser.line() - 1;
@@ -187,12 +219,16 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
     const bool right =
         piece.ending && (*piece.ending == StretchEnd::Window ||
                          (*piece.ending == StretchEnd::Input && (!piece.in_section || last)));
-    if (!right) {
+    bool joined = right;
+    if constexpr (PieceVisitor<Visitor>) joined = joined && visitor.join(std::move(*piece.keeper));
+    if (!joined) {
       shared.halt.store(true);
       return read_rest(piece.begin);
     }
     times.append(piece.times);
-    if (!piece.log.replay(visitor)) return false;
+    if constexpr (!PieceVisitor<Visitor>) {
+      if (!piece.keeper->replay(visitor)) return false;
+    }
     if (*piece.ending == StretchEnd::Window) return true;
     line += piece.line_feeds;
     if (piece.times.last) time = *piece.times.last;
