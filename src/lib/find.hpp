@@ -6,8 +6,8 @@
 #include <optional>
 #include <string>
 
-#include "src/lib/requested_changes.hpp"
 #include "src/lib/target.hpp"
+#include "src/lib/requested_changes.hpp"
 
 namespace quarnel {
 

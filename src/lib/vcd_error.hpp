@@ -11,13 +11,13 @@ namespace quarnel {
 
 struct VcdError {
   enum class Kind : std::uint8_t {
-    Io,                     // "I/O error: {}"
-    MissingEndDefinitions,  // "missing $enddefinitions marker in VCD file"
-    DuplicateSignal,        // "duplicate signal name detected: {}"
-    SignalsNotFound,        // "signals not found in VCD: {}"
-    SignalNotFound,         // "signal not found in VCD: {}"
-    InvalidOccurrence,      // "occurrence must be >= 1"
-    Parse,                  // "unexpected parse error: {}"
+    Io,                    // "I/O error: {}"
+    MissingEndDefinitions, // "missing $enddefinitions marker in VCD file"
+    DuplicateSignal,       // "duplicate signal name detected: {}"
+    SignalsNotFound,       // "signals not found in VCD: {}"
+    SignalNotFound,        // "signal not found in VCD: {}"
+    InvalidOccurrence,     // "occurrence must be >= 1"
+    Parse,                 // "unexpected parse error: {}"
     // The caller's interrupt hook stopped a read. No payload; the caller
     // that installed the hook knows why it asked to stop.
     Interrupted,
