@@ -44,7 +44,9 @@ struct Walked {
 //                                    `window.start`, in file order, with what
 //                                    wanted() gave; returning false stops the
 //                                    walk.
-// Changes before `window.start` are dropped without a trace. `settings`
+// A visitor that can sum up a piece of a body itself says so by being a
+// PieceVisitor (split_walk.hpp). Changes before `window.start` are dropped
+// without a trace. `settings`
 // says how many threads read the body (scan_settings() when absent). Returns
 // the outcome or the first error.
 template <class Visitor>
