@@ -15,7 +15,7 @@ const unsigned char* find_split(const unsigned char* buffer, const unsigned char
                                 unsigned char before) {
   if (from > base) {
     if (from - base >= static_cast<std::uint64_t>(end - buffer)) return nullptr;
-    if (buffer + (from - base) > lo) lo = buffer + (from - base);
+    lo = std::max(lo, buffer + (from - base));
   }
   while (lo != end) {
     const auto* hash = static_cast<const unsigned char*>(std::memchr(lo, '#', end - lo));

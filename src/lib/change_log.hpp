@@ -83,15 +83,15 @@ class ChangeLog {
  private:
   enum class Kind : std::uint8_t { Scalar, Real, Vector, String };
   struct Entry {
-    std::uint64_t time;
-    Wanted wanted;
-    vcd::IdCode code;
+    std::uint64_t time = 0;
+    Wanted wanted{};
+    vcd::IdCode code{};
     double real = 0;
     std::size_t text_begin = 0;
     std::size_t text_size = 0;
     vcd::Value scalar{};
     Kind kind = Kind::Scalar;
-    bool stamped;  // the first change after a timestamp
+    bool stamped = false;  // the first change after a timestamp
   };
 
   std::vector<Entry> entries_;

@@ -35,9 +35,9 @@ class MatchCounter {
   }
 
   MatchCounter piece() const {
-    return MatchCounter(*targets_, *matcher_, *names_, std::numeric_limits<std::size_t>::max());
+    return {*targets_, *matcher_, *names_, std::numeric_limits<std::size_t>::max()};
   }
-  bool join(MatchCounter&& next) {
+  bool join(const MatchCounter& next) {
     if (matches_ + next.matches_ >= occurrence_) return false;
     matches_ += next.matches_;
     return true;

@@ -208,19 +208,19 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
         if (vcd::interrupt_requested(interrupt)) return interrupted();
         lock.lock();
       }
-      piece = std::move(*slot);
-      slot.reset();
+      piece = *std::exchange(slot, std::nullopt);
       ++shared.taken;
     }
     shared.room.notify_all();
     if (piece.failure) std::rethrow_exception(piece.failure);
     const bool last = k + 1 == count;
-    // A piece whose log ran out of room ended as if the visitor had stopped.
-    const bool right =
-        piece.ending && (*piece.ending == StretchEnd::Window ||
-                         (*piece.ending == StretchEnd::Input && (!piece.in_section || last)));
-    bool joined = right;
-    if constexpr (PieceVisitor<Visitor>) joined = joined && visitor.join(std::move(*piece.keeper));
+    // A failed piece counts as stopped, as does one whose log ran out of room.
+    const StretchEnd ending = piece.ending.value_or(StretchEnd::Visitor);
+    bool joined = piece.keeper && (ending == StretchEnd::Window ||
+                                   (ending == StretchEnd::Input && (!piece.in_section || last)));
+    if constexpr (PieceVisitor<Visitor>) {
+      joined = joined && visitor.join(std::move(*piece.keeper));
+    }
     if (!joined) {
       shared.halt.store(true);
       return read_rest(piece.begin);
@@ -229,7 +229,7 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
     if constexpr (!PieceVisitor<Visitor>) {
       if (!piece.keeper->replay(visitor)) return false;
     }
-    if (*piece.ending == StretchEnd::Window) return true;
+    if (ending == StretchEnd::Window) return true;
     line += piece.line_feeds;
     if (piece.times.last) time = *piece.times.last;
   }

@@ -50,10 +50,10 @@ class ToggleCounter {
     std::vector<Counter> fresh;
     fresh.reserve(counters_.size());
     for (const Counter& counter : counters_) fresh.push_back(Counter{counter.width, 0, {}, {}});
-    return ToggleCounter(*targets_, *counter_of_, std::move(fresh));
+    return {*targets_, *counter_of_, std::move(fresh)};
   }
   // The next stretch: its first value against the last one before it.
-  bool join(ToggleCounter&& next) {
+  bool join(ToggleCounter next) {
     for (std::size_t i = 0; i < counters_.size(); ++i) {
       Counter& counter = counters_[i];
       Counter& later = next.counters_[i];
