@@ -203,12 +203,15 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
     {
       std::unique_lock lock(shared.mutex);
       auto& slot = shared.ring[k % shared.ring.size()];
-      while (!shared.done.wait_for(lock, split::kInterruptPoll, [&] { return slot.has_value(); })) {
-        lock.unlock();
-        if (vcd::interrupt_requested(interrupt)) return interrupted();
-        lock.lock();
+      while (!slot) {
+        if (shared.done.wait_for(lock, split::kInterruptPoll) == std::cv_status::timeout) {
+          lock.unlock();
+          if (vcd::interrupt_requested(interrupt)) return interrupted();
+          lock.lock();
+        }
       }
-      piece = *std::exchange(slot, std::nullopt);
+      piece = std::move(*slot);
+      slot.reset();
       ++shared.taken;
     }
     shared.room.notify_all();
