@@ -4,11 +4,16 @@
 // crashes and undefined behaviour, the analyses must agree with each other,
 // and the extended dialect must read whatever the specified one reads alike.
 //
+// Each analysis is also run with the body read in pieces of a few bytes on
+// three threads, and must give what it gives on one.
+//
 // Input: five control bytes, then the body.
 //   0: how the copy is mutated (identical, 0 and 1 swapped, cut short, one
 //      byte replaced); 1: where; 2, 3: which record the search looks for;
 //   4: the time window of the windowed runs. Byte 1 also decides after how many
 //   questions an interrupt hook stops one metadata scan.
+#include <stdlib.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -172,21 +177,57 @@ void check_interrupted(const std::string& path, int allowed,
   }
 }
 
+// The same mismatches, each with its two values swapped when `mirrored`.
+void check_same_mismatches(const quarnel::ComparisonResult& a, const quarnel::ComparisonResult& b,
+                           bool mirrored) {
+  FUZZ_CHECK(a.passed == b.passed && a.total_mismatches == b.total_mismatches &&
+             a.signals_with_mismatches == b.signals_with_mismatches);
+  FUZZ_CHECK(a.mismatches.size() == b.mismatches.size());
+  for (std::size_t i = 0; i < a.mismatches.size(); ++i) {
+    const auto& m = a.mismatches[i];
+    const auto& n = b.mismatches[i];
+    FUZZ_CHECK(m.signal == n.signal && m.time == n.time && m.is_unknown == n.is_unknown);
+    FUZZ_CHECK(same_value(m.value1, mirrored ? n.value2 : n.value1) &&
+               same_value(m.value2, mirrored ? n.value1 : n.value2));
+  }
+}
+
 void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
                     const quarnel::Result<quarnel::ComparisonResult>& ba) {
   FUZZ_CHECK(ab.has_value() == ba.has_value());
   if (!ab) return;
-  FUZZ_CHECK(ab->passed == ba->passed && ab->common_signals == ba->common_signals);
+  FUZZ_CHECK(ab->common_signals == ba->common_signals);
   FUZZ_CHECK(ab->signals_only_in_file1 == ba->signals_only_in_file2);
-  FUZZ_CHECK(ab->total_mismatches == ba->total_mismatches &&
-             ab->signals_with_mismatches == ba->signals_with_mismatches);
-  FUZZ_CHECK(ab->mismatches.size() == ba->mismatches.size());
-  for (std::size_t i = 0; i < ab->mismatches.size(); ++i) {
-    const auto& m = ab->mismatches[i];
-    const auto& n = ba->mismatches[i];
-    FUZZ_CHECK(m.signal == n.signal && m.time == n.time && m.is_unknown == n.is_unknown);
-    FUZZ_CHECK(same_value(m.value1, n.value2) && same_value(m.value2, n.value1));
+  check_same_mismatches(*ab, *ba, true);
+}
+
+// Makes the following calls read a body on `threads` threads in pieces of
+// `chunk_bytes`.
+void read_bodies_with(unsigned threads, unsigned chunk_bytes) {
+  setenv("QUARNEL_THREADS", std::to_string(threads).c_str(), 1);
+  setenv("QUARNEL_CHUNK_BYTES", std::to_string(chunk_bytes).c_str(), 1);
+}
+
+template <class T>
+bool same_outcome(const quarnel::Result<T>& a, const quarnel::Result<T>& b) {
+  return a.has_value() == b.has_value() && (a || a.error().text() == b.error().text());
+}
+
+void check_same_records(const quarnel::Result<std::vector<quarnel::TimeValue>>& a,
+                        const quarnel::Result<std::vector<quarnel::TimeValue>>& b) {
+  FUZZ_CHECK(same_outcome(a, b));
+  if (!a) return;
+  FUZZ_CHECK(a->size() == b->size());
+  for (std::size_t i = 0; i < a->size(); ++i) {
+    FUZZ_CHECK((*a)[i].request == (*b)[i].request && (*a)[i].time == (*b)[i].time);
+    FUZZ_CHECK(same_value((*a)[i].value, (*b)[i].value));
   }
+}
+
+void check_same_comparison(const quarnel::Result<quarnel::ComparisonResult>& a,
+                           const quarnel::Result<quarnel::ComparisonResult>& b) {
+  FUZZ_CHECK(same_outcome(a, b));
+  if (a) check_same_mismatches(*a, *b, false);
 }
 
 }  // namespace
@@ -199,6 +240,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string body(reinterpret_cast<const char*>(data) + skip, size - skip);
   const MemoryFile a(header_text + body);
   const MemoryFile b(header_text + mutate(body, kind, where));
+  read_bodies_with(1, 1);
 
   auto header = quarnel::open_dump(a.path());
   FUZZ_CHECK(header.has_value() && header->body_offset == header_text.size());
@@ -218,6 +260,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       FUZZ_CHECK(record.signal == names[record.request]);
     }
   }
+  const quarnel::ComparisonOptions options;
+  const auto compared = quarnel::compare_vcd_files(a.path(), b.path(), options);
+  read_bodies_with(3, 8 + (where ^ pick_record) % 64);
+  auto split_metadata = quarnel::read_vcd_metadata(a.path());
+  FUZZ_CHECK(same_outcome(metadata, split_metadata));
+  FUZZ_CHECK(!metadata || (metadata->start_time == split_metadata->start_time &&
+                           metadata->end_time == split_metadata->end_time));
+  check_same_records(records, records_of(a.path(), names, std::nullopt, std::nullopt));
+  check_same_comparison(compared, quarnel::compare_vcd_files(a.path(), b.path(), options));
+  // The checks against models below read the body in pieces too.
   check_interrupted(a.path(), where % 4, metadata);
   auto extended = records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
   auto extended_same =
@@ -242,7 +294,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_toggles(a.path(), names, *header, start, end, windowed);
 
-  const quarnel::ComparisonOptions options;
   auto same = quarnel::compare_vcd_files(a.path(), a.path(), options);
   FUZZ_CHECK(same ? records && same->passed && same->mismatches.empty()
                   : !records && same.error().text() == records.error().text());

@@ -15,6 +15,18 @@ namespace {
 // What seek() decodes at a time on its way to the offset.
 constexpr std::size_t kSkipBlock = std::size_t{1} << 16;
 
+// Retries `call` while a signal interrupts it, unless `interrupt` then asks
+// to stop.
+template <class Call>
+Result<std::size_t> retry_read(Call call, const Interrupt* interrupt) {
+  for (;;) {
+    const ssize_t got = call();
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
+    if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
+  }
+}
+
 }  // namespace
 
 Result<File> File::open_read(const std::string& path, const Interrupt* interrupt, bool decompress) {
@@ -39,15 +51,9 @@ Result<void> File::start_decoding(const Interrupt* interrupt) {
   unsigned char head[kMagicSize];
   std::size_t size = 0;
   if (regular_size()) {
-    for (;;) {
-      const ssize_t got = ::pread(fd_, head, kMagicSize, 0);
-      if (got >= 0) {
-        size = static_cast<std::size_t>(got);
-        break;
-      }
-      if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
-      if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
-    }
+    auto got = read_at(head, kMagicSize, 0, interrupt);
+    if (!got) return std::unexpected(std::move(got.error()));
+    size = *got;
   } else {
     // A pipe is read once: what is read here is handed out again.
     while (size < kMagicSize) {
@@ -145,12 +151,13 @@ Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
 
 Result<std::size_t> File::read_raw(unsigned char* buffer, std::size_t size,
                                    const Interrupt* interrupt) {
-  for (;;) {
-    const ssize_t got = ::read(fd_, buffer, size);
-    if (got >= 0) return static_cast<std::size_t>(got);
-    if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
-    if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
-  }
+  return retry_read([&] { return ::read(fd_, buffer, size); }, interrupt);
+}
+
+Result<std::size_t> File::read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,
+                                  const Interrupt* interrupt) const {
+  return retry_read([&] { return ::pread(fd_, buffer, size, static_cast<off_t>(offset)); },
+                    interrupt);
 }
 
 }  // namespace vcd

@@ -45,6 +45,10 @@ class File {
   // Reads up to `size` bytes; 0 is end of file.
   Result<std::size_t> read(unsigned char* buffer, std::size_t size,
                            const Interrupt* interrupt = nullptr);
+  // Reads up to `size` bytes at `offset`, leaving the file position alone, so
+  // that several threads may read one file at once; 0 is end of file.
+  Result<std::size_t> read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,
+                              const Interrupt* interrupt = nullptr) const;
 
  private:
   explicit File(int fd) : fd_(fd) {}

@@ -1,5 +1,5 @@
 // The byte-by-byte command reader: every command and every error, with its
-// line. Compiled once for the two byte sources.
+// line. Compiled once for each byte source.
 #include "vcd/parser.hpp"
 
 #include <array>
@@ -465,5 +465,6 @@ Result<std::optional<Command>> Parser<Source>::read_var_decl() {
 
 template class Parser<FileSource>;
 template class Parser<MemorySource>;
+template class Parser<ChunkSource>;
 
 }  // namespace vcd

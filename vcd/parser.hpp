@@ -1,6 +1,6 @@
 // The VCD command reader: turns the bytes of a byte source into commands,
 // counting lines. The byte-by-byte reader, which decides every command and
-// every error, is compiled once in parser.cpp for the two byte sources; the
+// every error, is compiled once in parser.cpp for each byte source; the
 // fast roads through the value section (fast_path.hpp) are inlined into
 // for_each_command and must always give what it gives.
 #pragma once
@@ -12,6 +12,7 @@
 #include <utility>
 
 #include "vcd/byte_source.hpp"
+#include "vcd/chunk_source.hpp"
 #include "vcd/command.hpp"
 #include "vcd/dialect.hpp"
 #include "vcd/error.hpp"
@@ -24,8 +25,9 @@ class Parser {
  public:
   static constexpr int kEnd = -1;  // end of input or a read error
 
-  explicit Parser(Source source, Dialect dialect = Dialect::specified)
-      : source_(std::move(source)), dialect_(dialect) {}
+  // `first_line` is the number of the line the source begins on.
+  explicit Parser(Source source, Dialect dialect = Dialect::specified, std::uint64_t first_line = 1)
+      : source_(std::move(source)), dialect_(dialect), line_(first_line) {}
 
   // The next command, read byte by byte; nullopt at the end of the commands.
   // Texts inside the command stay valid until the next call.
@@ -50,6 +52,8 @@ class Parser {
   }
 
   std::uint64_t line() const { return line_; }
+  // Whether a $dumpvars, $dumpall, $dumpon or $dumpoff section awaits its $end.
+  bool in_simulation_section() const { return open_simulation_command_.has_value(); }
   const Source& source() const { return source_; }
   // Where the next byte will be taken from (inside the current window).
   const unsigned char* cursor() const { return cur_; }
@@ -165,7 +169,7 @@ class Parser {
   Dialect dialect_;
   const unsigned char* cur_ = nullptr;
   const unsigned char* end_ = nullptr;
-  std::uint64_t line_ = 1;
+  std::uint64_t line_;
   bool end_of_line_ = false;
   std::optional<SimulationCommand> open_simulation_command_;
   // Storage of the texts of the command last returned.
@@ -179,6 +183,7 @@ class Parser {
 
 extern template class Parser<FileSource>;
 extern template class Parser<MemorySource>;
+extern template class Parser<ChunkSource>;
 
 }  // namespace vcd
 

@@ -1,11 +1,60 @@
 #include "src/lib/find.hpp"
 
+#include <limits>
 #include <utility>
 #include <vector>
 
 #include "src/lib/requested_changes.hpp"
 
 namespace quarnel {
+
+namespace {
+
+// Counts the changes of the requested name that match the target, up to the
+// wanted one; a visitor of the body walker that sums up the pieces of a body
+// itself: a piece counts its matches, and the piece that holds the wanted one
+// is read again by the search itself.
+class MatchCounter {
+ public:
+  MatchCounter(const TargetMap& targets, const TargetMatcher& matcher,
+               const std::vector<std::string>& names, std::size_t occurrence)
+      : targets_(&targets), matcher_(&matcher), names_(&names), occurrence_(occurrence) {}
+
+  [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
+    return targets_->find(code);
+  }
+  template <class C>
+  bool change(std::uint64_t time, const C& command, const std::vector<std::uint32_t>* requests) {
+    ChangeValue value = change_value(view_of(command));
+    for (const std::uint32_t request : *requests) {
+      if (!matcher_->matches(value) || ++matches_ < occurrence_) continue;
+      found_ = TimeValue{(*names_)[request], request, time, std::move(value)};
+      return false;
+    }
+    return true;
+  }
+
+  MatchCounter piece() const {
+    return {*targets_, *matcher_, *names_, std::numeric_limits<std::size_t>::max()};
+  }
+  bool join(const MatchCounter& next) {
+    if (matches_ + next.matches_ >= occurrence_) return false;
+    matches_ += next.matches_;
+    return true;
+  }
+
+  std::optional<TimeValue>& found() { return found_; }
+
+ private:
+  const TargetMap* targets_;
+  const TargetMatcher* matcher_;
+  const std::vector<std::string>* names_;
+  std::size_t occurrence_;
+  std::size_t matches_ = 0;
+  std::optional<TimeValue> found_;
+};
+
+}  // namespace
 
 Result<std::optional<TimeValue>> find_nth_occurrence(
     const std::string& path, const std::string& signal, const TargetValue& target,
@@ -17,15 +66,10 @@ Result<std::optional<TimeValue>> find_nth_occurrence(
   if (!request) return std::unexpected(std::move(request.error()));
 
   const TargetMatcher matcher(target);
-  std::size_t matches = 0;
-  std::optional<TimeValue> found;
-  const auto match = [&](TimeValue&& record) {
-    if (!matcher.matches(record.value) || ++matches < occurrence) return true;
-    found = std::move(record);
-    return false;
-  };
-  auto read = walk_records(*request, names, Window{start, end}, match, interrupt);
+  MatchCounter counter(request->targets, matcher, names, occurrence);
+  auto read = walk_body(request->dump, Window{start, end}, counter, interrupt);
   if (!read) return std::unexpected(std::move(read.error()));
+  std::optional<TimeValue> found = std::move(counter.found());
   // The record views the local request list; point it at the caller's name.
   if (found) found->signal = signal;
   return found;

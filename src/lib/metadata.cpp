@@ -7,19 +7,11 @@ namespace quarnel {
 
 namespace {
 
-// The first timestamp or change, and the last timestamp.
-struct TimeSpan {
-  std::uint64_t current = 0;
-  std::optional<std::uint64_t> start;
-
-  void timestamp(std::uint64_t time) {
-    current = time;
-    if (!start) start = time;
-  }
-  static bool wanted(vcd::IdCode /*code*/) { return true; }
+// Wants no change: the walker notes the times itself.
+struct NoChanges {
+  static bool wanted(vcd::IdCode /*code*/) { return false; }
   template <class C>
-  bool change(std::uint64_t time, const C& /*command*/, bool /*wanted*/) {
-    if (!start) start = time;
+  static bool change(std::uint64_t /*time*/, const C& /*command*/, bool /*wanted*/) {
     return true;
   }
 };
@@ -30,10 +22,11 @@ Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interr
                                       vcd::Dialect dialect) {
   auto dump = open_dump(path, interrupt, dialect);
   if (!dump) return std::unexpected(std::move(dump.error()));
-  TimeSpan span;
-  auto read = walk_body(*dump, Window{}, span, interrupt);
+  NoChanges none;
+  auto read = walk_body(*dump, Window{}, none, interrupt);
   if (!read) return std::unexpected(std::move(read.error()));
-  return VcdMetadata{dump->signals.size(), span.start.value_or(0), span.current, dump->timescale};
+  return VcdMetadata{dump->signals.size(), read->times.first, read->times.last.value_or(0),
+                     dump->timescale};
 }
 
 }  // namespace quarnel

@@ -96,7 +96,9 @@ template <class ChangeSink>
 Result<bool> walk_requested(const Request& request, const Window& window, ChangeSink& sink,
                             const vcd::Interrupt* interrupt = nullptr) {
   RequestedChangeVisitor<ChangeSink> visitor{request.targets, sink};
-  return walk_body(request.dump, window, visitor, interrupt);
+  auto walked = walk_body(request.dump, window, visitor, interrupt);
+  if (!walked) return std::unexpected(std::move(walked.error()));
+  return walked->finished;
 }
 
 // The same walk, one TimeValue per request position of each change:

@@ -1,0 +1,103 @@
+// The wanted changes of one piece of a body, read on a worker thread and
+// kept until the calling thread hands them to the visitor in file order.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <type_traits>
+#include <vector>
+
+#include "vcd/command.hpp"
+
+namespace quarnel {
+
+// `Wanted` is what the visitor's wanted() gave for a change's code.
+template <class Wanted>
+class ChangeLog {
+ public:
+  // A timestamp was read: the next change is the first one after it.
+  void timestamp(std::uint64_t /*time*/) { stamped_ = true; }
+
+  explicit ChangeLog(std::uint64_t budget = 0) : budget_(budget) {}
+
+  // Logs a change; false once the log holds more than its budget of bytes.
+  template <class C>
+  bool change(std::uint64_t time, const C& command, const Wanted& wanted) {
+    Entry entry{.time = time, .wanted = wanted, .code = command.id_code, .stamped = stamped_};
+    stamped_ = false;
+    if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
+      entry.scalar = command.value;
+    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
+      entry.kind = Kind::Real;
+      entry.real = command.value;
+    } else {
+      // The texts view the reader's window or scratch space: copied.
+      const std::string_view text = [&] {
+        if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>)
+          return command.vector.bits;
+        else
+          return command.text;
+      }();
+      entry.kind = std::is_same_v<C, vcd::cmd::VectorChange> ? Kind::Vector : Kind::String;
+      entry.text_begin = texts_.size();
+      entry.text_size = text.size();
+      texts_.append(text);
+    }
+    entries_.push_back(entry);
+    return (entries_.size() * sizeof(Entry)) + texts_.size() <= budget_;
+  }
+
+  // Hands every change to visitor.change(time, command, wanted), and to
+  // visitor.timestamp(time) before the first change after a timestamp when
+  // the visitor has one. False when the visitor stopped the walk.
+  template <class Visitor>
+  bool replay(Visitor& visitor) const {
+    for (const Entry& e : entries_) {
+      if constexpr (requires { visitor.timestamp(e.time); }) {
+        if (e.stamped) visitor.timestamp(e.time);
+      }
+      const std::string_view text(texts_.data() + e.text_begin, e.text_size);
+      bool going = true;
+      switch (e.kind) {
+        case Kind::Scalar:
+          going = visitor.change(e.time, vcd::cmd::ScalarChange{e.code, e.scalar}, e.wanted);
+          break;
+        case Kind::Real:
+          going = visitor.change(e.time, vcd::cmd::RealChange{e.code, e.real}, e.wanted);
+          break;
+        case Kind::Vector:
+          going =
+              visitor.change(e.time, vcd::cmd::VectorChange{e.code, vcd::Vector{text}}, e.wanted);
+          break;
+        case Kind::String:
+          going = visitor.change(e.time, vcd::cmd::StringChange{e.code, text}, e.wanted);
+          break;
+      }
+      if (!going) return false;
+    }
+    return true;
+  }
+
+ private:
+  enum class Kind : std::uint8_t { Scalar, Real, Vector, String };
+  struct Entry {
+    std::uint64_t time = 0;
+    Wanted wanted{};
+    vcd::IdCode code{};
+    double real = 0;
+    std::size_t text_begin = 0;
+    std::size_t text_size = 0;
+    vcd::Value scalar{};
+    Kind kind = Kind::Scalar;
+    bool stamped = false;  // the first change after a timestamp
+  };
+
+  std::vector<Entry> entries_;
+  std::string texts_;
+  std::uint64_t budget_;
+  bool stamped_ = false;
+};
+
+}  // namespace quarnel
