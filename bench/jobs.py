@@ -61,8 +61,10 @@ def merge_mismatches(a: list, b: list) -> int:
 
 def quarnel_job(job: str, params: dict):
     import quarnel
+    import quarnel.extended
 
-    fn = getattr(quarnel, "compare" if job.startswith("compare") else job, None)
+    module = quarnel.extended if params.get("extended") else quarnel
+    fn = getattr(module, "compare" if job.startswith("compare") else job, None)
     if fn is None:
         raise NotImplementedError(job)
 

@@ -88,6 +88,20 @@ class Inputs:
         return self.gen(name, ["--mutate", str(k), "--source", src],
                         {"mutate": k, "source": os.path.basename(src), "seed": self.args.seed})
 
+    def compressed(self, path: str) -> tuple[str, str]:
+        """gzip (level 6) and zstd (level 3) copies of `path`, made once."""
+        made = []
+        for suffix, command in ((".gz", ["gzip", "-6", "-c"]),
+                                (".zst", ["zstd", "-3", "-q", "-c"])):
+            out = path + suffix
+            if not os.path.exists(out) or os.path.getmtime(out) < os.path.getmtime(path):
+                log(f"compressing {os.path.basename(out)} ...")
+                with open(out + ".part", "wb") as f:
+                    subprocess.run([*command, path], stdout=f, check=True)
+                os.replace(out + ".part", out)
+            made.append(out)
+        return made[0], made[1]
+
     def header(self, n: int) -> str:
         return self.gen(f"header_{n}.vcd", ["--header-only-signals", str(n)],
                         {"header_only_signals": n, "seed": self.args.seed})
@@ -147,9 +161,19 @@ def run_wc(path: str, timeout: float) -> dict:
             "n": int(out.split()[0]), "summary": {}}
 
 
+def run_shell(command: list[str], timeout: float) -> dict:
+    """A command whose output goes to /dev/null, timed as a whole process."""
+    t0 = time.perf_counter()
+    subprocess.run(command, stdout=subprocess.DEVNULL, check=True, timeout=timeout)
+    return {"status": "ok", "seconds": time.perf_counter() - t0, "rss_base": None,
+            "rss_peak": None, "n": 0, "summary": {}}
+
+
 def run_job(lib: str, job: str, params: dict, timeout: float, threads: int | None = None) -> dict:
     if lib == "wc":
         return run_wc(params["path"], timeout)
+    if lib == "shell":
+        return run_shell(params["command"], timeout)
     env = dict(os.environ, RUST_BACKTRACE="0")
     env.pop("QUARNEL_THREADS", None)
     if threads:
@@ -351,8 +375,9 @@ def main(argv=None) -> int:
     ap.add_argument("--mutations", type=int, default=5, help="values changed in the copy "
                     "that compare reads (default 5)")
     ap.add_argument("--peers", default=",".join(PEERS), help="peers to run (comma list, or '')")
-    ap.add_argument("--only", default="main,sim,linearity,header,peers",
-                    help="sections to run (default all: main,sim,linearity,header,peers)")
+    ap.add_argument("--only", default="main,sim,linearity,header,peers,compressed",
+                    help="sections to run (default all: main,sim,linearity,header,peers,"
+                    "compressed)")
     ap.add_argument("--timeout", type=float, default=900, help="seconds per quarnel run")
     ap.add_argument("--peer-timeout", type=float, default=300, help="seconds per peer run")
     ap.add_argument("--budget", type=float, default=60,
@@ -364,7 +389,8 @@ def main(argv=None) -> int:
     ap.add_argument("--chart", help="chart to write (default bench/results.png; with --only, "
                     "bench/out/results-partial.png)")
     args = ap.parse_args(argv)
-    partial = set(args.only.split(",")) != {"main", "sim", "linearity", "header", "peers"}
+    partial = set(args.only.split(",")) != {"main", "sim", "linearity", "header", "peers",
+                                            "compressed"}
     args.results = args.results or (os.path.join(args.out_dir, "results-partial.md") if partial
                                     else os.path.join(HERE, "results.md"))
     args.chart = args.chart or (os.path.join(args.out_dir, "results-partial.png") if partial
@@ -409,6 +435,8 @@ def main(argv=None) -> int:
         peer_vcd = inp.body(args.peer_size)
         peer_mut = inp.mutated(peer_vcd)
         files += [peer_vcd, peer_mut]
+    if "compressed" in sections:
+        main_gz, main_zst = inp.compressed(main_vcd)
     sim_vcd = inp.sim(args.sim_cycles) if "sim" in sections and args.sim_cycles else None
     if sim_vcd:
         files.append(sim_vcd)
@@ -555,9 +583,26 @@ def main(argv=None) -> int:
             todo += rows
         run(todo)
 
+    # -- compressed copies of the main dump, against their decompressors
+    comp_rows = []
+    if "compressed" in sections:
+        log("compressed dumps")
+        warm([main_gz, main_zst])
+        ch = info[main_vcd]["changes"]
+        comp_rows = [
+            Row("compressed", "zcat > /dev/null", "shell", "shell",
+                {"command": ["zcat", main_gz], "path": main_gz}, [main_gz], ch),
+            Row("compressed", "zstd -dc > /dev/null", "shell", "shell",
+                {"command": ["zstd", "-dc", main_zst], "path": main_zst}, [main_zst], ch),
+        ] + quarnel_rows([
+            Row("compressed", f"metadata, {name}", "quarnel", "metadata",
+                {"path": path, "extended": True}, [path], ch)
+            for name, path in (("plain", main_vcd), ("gzip", main_gz), ("zstd", main_zst))])
+        run(comp_rows)
+
     finished = time.time()
     report = build_report(args, info, main_rows, sim_rows, lin_rows, hdr_rows, peer_rows,
-                          wc_rows, peers, started, finished, load_before, files)
+                          wc_rows, peers, started, finished, load_before, files, comp_rows)
     print(report)
     with open(args.results, "w") as f:
         f.write(report)
@@ -565,7 +610,8 @@ def main(argv=None) -> int:
            "rows": [dict(group=r.group, label=r.label, lib=r.lib, threads=r.threads,
                          files=r.files, result=r.result) for r in
                     main_rows + sim_rows + list(lin_rows.values()) + list(hdr_rows.values())
-                    + [x for v in peer_rows.values() for x in v] + list(wc_rows.values())]}
+                    + [x for v in peer_rows.values() for x in v] + list(wc_rows.values())
+                    + comp_rows]}
     with open(os.path.join(args.out_dir, "results.json"), "w") as f:
         json.dump(raw, f, indent=1, default=str)
     try:
@@ -631,7 +677,7 @@ def verdict(ok) -> str:
 
 
 def build_report(args, info, main_rows, sim_rows, lin_rows, hdr_rows, peer_rows, wc_rows,
-                 peers, started, finished, load_before, files) -> str:
+                 peers, started, finished, load_before, files, comp_rows=()) -> str:
     now = datetime.datetime.fromtimestamp(started).strftime("%Y-%m-%d %H:%M")
     load_after = os.getloadavg()
     out = ["# quarnel benchmark results", "",
@@ -668,9 +714,35 @@ def build_report(args, info, main_rows, sim_rows, lin_rows, hdr_rows, peer_rows,
         out += linearity_section(lin_rows, wc_rows, args)
     if hdr_rows:
         out += header_section(hdr_rows, args)
+    if comp_rows:
+        section, comp_targets = compressed_section(comp_rows)
+        out += section
+        targets += comp_targets
     if targets:
         out += ["## Targets", "", md_table(["target", "measured", "verdict"], targets), ""]
     return "\n".join(out)
+
+
+def compressed_section(rows) -> tuple[list[str], list[list[str]]]:
+    """quarnel.extended's metadata of the main dump and of its gzip and zstd copies, against
+    the decompressors writing to /dev/null."""
+    zcat, zstd, plain, gz, zst = rows
+    table = [[r.label, os.path.basename(r.files[0]), human_bytes(r.bytes()),
+              fmt(r.seconds, ".3f"), r.result.get("runs", ""), r.status_text()] for r in rows]
+    out = ["## Compressed dumps", "",
+           "`metadata` through `quarnel.extended` of the main dump and of its gzip (level 6) and "
+           "zstd (level 3) copies, against the decompressors alone.", "",
+           md_table(["job", "file", "size", "best s", "runs", "note"], table), ""]
+    targets = []
+    ok = all(r.ok for r in rows)
+    if ok:
+        x = gz.seconds / zcat.seconds
+        targets.append(["`metadata` of the .gz ≤ 1.3 × `zcat`", f"{x:.2f} ×",
+                        verdict(x <= 1.3)])
+        y = zst.seconds / (zstd.seconds + plain.seconds)
+        targets.append(["`metadata` of the .zst ≤ 1.3 × (`zstd -dc` + plain `metadata`)",
+                        f"{y:.2f} ×", verdict(y <= 1.3)])
+    return out, targets
 
 
 def by_label(rows, label, threads=None):
