@@ -50,8 +50,10 @@ FAILED = "failed"
 ERROR = "error"
 _EXIT_STATUS = {PASSED: 0, FAILED: 1, ERROR: 2}
 
-# The file names that count as dumps when directories are paired.
-DUMP_SUFFIXES = (".vcd",)
+# The file names that count as dumps when directories are paired, and the suffixes of
+# compressed dumps, which pairing leaves out of the name.
+DUMP_SUFFIXES = (".vcd", ".vcd.gz", ".vcd.zst")
+COMPRESSED_SUFFIXES = (".gz", ".zst")
 
 # (name, golden dump, new dump); a side is None when the dump has no counterpart.
 Pair = Tuple[str, Optional[str], Optional[str]]
@@ -117,8 +119,10 @@ def default_jobs() -> int:
 
 def pair_dumps(golden: str, new: str) -> list[Pair]:
     """Pairs every dump under the directory ``golden`` (recursively) with the dump of the same
-    relative path under ``new``, sorted by that path. A dump found on one side only gives a
-    pair whose other side is None, which compare() reports as failed."""
+    relative path under ``new``, sorted by that path; a compressed dump (``.vcd.gz``,
+    ``.vcd.zst``) goes by its path without the compression suffix, and a plain dump of the
+    same name is taken before it. A dump found on one side only gives a pair whose other side
+    is None, which compare() reports as failed."""
     found = [_dumps_under(golden), _dumps_under(new)]
     names = sorted(set(found[0]) | set(found[1]))
     return [(name, found[0].get(name), found[1].get(name)) for name in names]
@@ -128,10 +132,13 @@ def _dumps_under(directory: str) -> dict[str, str]:
     dumps = {}
     for root, dirs, files in os.walk(directory, onerror=_raise):
         dirs.sort()
-        for file in files:
+        for file in sorted(files):
             if file.endswith(DUMP_SUFFIXES):
                 path = os.path.join(root, file)
-                dumps[os.path.relpath(path, directory).replace(os.sep, "/")] = path
+                name = os.path.relpath(path, directory).replace(os.sep, "/")
+                for suffix in COMPRESSED_SUFFIXES:
+                    name = name.removesuffix(suffix)
+                dumps.setdefault(name, path)
     return dumps
 
 
