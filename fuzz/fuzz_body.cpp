@@ -5,7 +5,7 @@
 // and the extended dialect must read whatever the specified one reads alike.
 //
 // Each analysis is also run with the body read in pieces of a few bytes on
-// three threads, and must give what it gives on one.
+// four threads, and must give what it gives on one.
 //
 // Input: five control bytes, then the body.
 //   0: how the copy is mutated (identical, 0 and 1 swapped, cut short, one
@@ -264,7 +264,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto compared = quarnel::compare_vcd_files(a.path(), b.path(), options);
   const auto extended_whole =
       records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
-  read_bodies_with(3, 8 + (where ^ pick_record) % 64);
+  read_bodies_with(4, 8 + (where ^ pick_record) % 64);
   auto split_metadata = quarnel::read_vcd_metadata(a.path());
   FUZZ_CHECK(same_outcome(metadata, split_metadata));
   FUZZ_CHECK(!metadata || (metadata->start_time == split_metadata->start_time &&

@@ -89,7 +89,8 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
 }
 
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
-                                           const Window& window, const vcd::Interrupt* interrupt) {
+                                           const Window& window, const vcd::Interrupt* interrupt,
+                                           std::optional<ScanSettings> settings) {
   // One list per identifier code, so that a change lands once however many
   // names it feeds; undeclared names share the first list, which stays empty.
   SignalValues values;
@@ -107,7 +108,7 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
   }
 
   Collector collector(values, lists);
-  auto read = walk_body(dump, window, collector, interrupt);
+  auto read = walk_body(dump, window, collector, interrupt, settings);
   if (!read) return std::unexpected(std::move(read.error()));
   return values;
 }
@@ -195,14 +196,16 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   split_names(*dump1, *dump2, result);
   const std::vector<std::string> selected = select_signals(result.common_signals, options.signals);
 
-  // Both files are read at once.
+  // Both files are read at once, each with half the threads.
   const Window window{options.start, options.end};
+  ScanSettings settings = scan_settings();
+  settings.threads = std::max(1U, settings.threads / 2);
   auto [values1, values2] = side_by_side(
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump1, selected, window, stop);
+        return collect_signal_values(*dump1, selected, window, stop, settings);
       },
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump2, selected, window, stop);
+        return collect_signal_values(*dump2, selected, window, stop, settings);
       },
       interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));

@@ -54,10 +54,12 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
                            const SignalChanges& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches);
 
-// Every change of `names` within the window.
+// Every change of `names` within the window, the body read as `settings`
+// say (scan_settings() when absent).
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
                                            const Window& window,
-                                           const vcd::Interrupt* interrupt = nullptr);
+                                           const vcd::Interrupt* interrupt = nullptr,
+                                           std::optional<ScanSettings> settings = std::nullopt);
 
 // Errors in the order first header, second header, first body, second body.
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
