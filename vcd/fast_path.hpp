@@ -5,11 +5,13 @@
 // the same result.
 #pragma once
 
+#include <bit>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "vcd/command.hpp"
+#include "vcd/line_blocks.hpp"
 #include "vcd/number.hpp"
 #include "vcd/parser.hpp"
 #include "vcd/word_scan.hpp"
@@ -118,41 +120,114 @@ namespace detail {
 
 template <class Source>
 template <class Handler>
-inline bool Parser<Source>::try_fast_lines(Handler& handler, bool& keep_going) {
+const unsigned char* Parser<Source>::take_line(const unsigned char* p, Handler& handler,
+                                               bool& keep_going) {
+  const unsigned char first = *p;
+  if (first == '#') {
+    cmd::Timestamp command{0};
+    if (!detail::take_timestamp_line(p, command)) return nullptr;
+    keep_going = handler(command);
+  } else if (detail::kByteClass[first] >= detail::kLowerBit) {
+    cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[first]};
+    ++p;
+    if (!detail::take_code_line(p, command.id_code)) return nullptr;
+    keep_going = handler(command);
+  } else if (first == 'b') {
+    cmd::VectorChange command{IdCode{0}, Vector{}};
+    if (!detail::take_vector_line(p, end_, command)) return nullptr;
+    keep_going = handler(command);
+  } else {
+    return nullptr;
+  }
+  return p;
+}
+
+template <class Source>
+template <class Handler, class Wants>
+bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& keep_going) {
   // Room for the widest look-ahead of one step: an eight-byte load after a
   // value character (the bits of a vector are bounded separately).
   constexpr std::ptrdiff_t kMargin = 32;
   if (end_ - cur_ < kMargin) return false;
-  const unsigned char* const stop = end_ - kMargin;
   const unsigned char* p = cur_;
   std::uint64_t lines = 0;
-  while (p < stop) {
-    const unsigned char first = *p;
-    if (first == '#') {
-      cmd::Timestamp command{0};
-      if (!detail::take_timestamp_line(p, command)) break;
-      keep_going = handler(command);
-    } else if (detail::kByteClass[first] >= detail::kLowerBit) {
-      cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[first]};
-      const unsigned char* q = p + 1;
-      if (!detail::take_code_line(q, command.id_code)) break;
-      keep_going = handler(command);
-      p = q;
-    } else if (first == 'b') {
-      cmd::VectorChange command{IdCode{0}, Vector{}};
-      if (!detail::take_vector_line(p, end_, command)) break;
-      keep_going = handler(command);
-    } else {
-      break;
+
+  // Whole blocks of the window classified at once; each change line then
+  // read from its end and the masks, with no loop over its bytes and no
+  // branch on whether it is a scalar or a vector. A line the masks cannot
+  // take goes to its own reader.
+  if (end_ - p >= detail::kBlockBytes + kMargin) {
+    const unsigned char* base = p;
+    std::uint64_t not_bits_before = ~std::uint64_t{0};
+    detail::BlockMasks block = detail::classify_block(base);
+    std::uint64_t ends = block.line_feeds;
+    for (;;) {
+      while (ends != 0) {
+        const unsigned char* const line_end = base + std::countr_zero(ends);
+        ends &= ends - 1;
+        const auto length = static_cast<unsigned>(line_end - p);
+        const std::uint8_t kind = detail::kLineKind[*p];
+        if (kind >= detail::kScalarLine && length <= detail::kMaxBlockLine) [[likely]] {
+          // The not-bits from the line's first byte on (a line starts at
+          // most one block before its end's); its line feed is one.
+          const auto offset = static_cast<unsigned>(p - base + detail::kBlockBytes);
+          const auto not_bits = static_cast<std::uint64_t>(
+              ((static_cast<unsigned __int128>(block.not_bits) << 64) | not_bits_before) >> offset);
+          const auto space = static_cast<unsigned>(std::countr_zero(not_bits & ~std::uint64_t{1}));
+          const bool vector = kind == detail::kVectorLine;
+          // Without a branch: scalars and vectors come in no order.
+          const unsigned code_start = 1 + (space & (0u - static_cast<unsigned>(vector)));
+          const unsigned code_length = length - code_start;
+          const bool fits = code_length - 1 < 8u;
+          IdCode code{0};
+          const bool code_ok = detail::decode_code_word(detail::load_word(p + code_start),
+                                                        fits ? code_length : 1, code);
+          if (fits & code_ok & ((!vector) | ((space >= 2) & (p[space] == ' ')))) [[likely]] {
+            bool go = true;
+            if (wants(code)) {
+              if (vector) {
+                go = handler(cmd::VectorChange{
+                    code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
+              } else {
+                go = handler(cmd::ScalarChange{code, detail::kScalarValue[*p]});
+              }
+            }
+            p = line_end + 1;
+            ++lines;
+            if (!go) {
+              keep_going = false;
+              return finish_lines(p, lines);
+            }
+            continue;
+          }
+        }
+        bool go = true;
+        const unsigned char* const next = take_line(p, handler, go);
+        if (next == nullptr) return finish_lines(p, lines);
+        p = next;
+        ++lines;
+        if (!go) {
+          keep_going = false;
+          return finish_lines(p, lines);
+        }
+      }
+      base += detail::kBlockBytes;
+      if (end_ - base < detail::kBlockBytes + kMargin) break;
+      not_bits_before = block.not_bits;
+      block = detail::classify_block(base);
+      ends = block.line_feeds;
     }
+  }
+  // The last lines of the window, one at a time.
+  const unsigned char* const stop = end_ - kMargin;
+  while (p < stop) {
+    const unsigned char* const next = take_line(p, handler, keep_going);
+    if (next == nullptr) break;
+    p = next;
     ++lines;
     if (!keep_going) break;
   }
-  if (lines == 0) return false;
-  line_ += (end_of_line_ ? 1 : 0) + lines - 1;
-  end_of_line_ = true;
-  cur_ = p;
-  return true;
+  return finish_lines(p, lines);
 }
 
 template <class Source>

@@ -20,6 +20,10 @@
 
 namespace vcd {
 
+struct WantsEveryChange {
+  bool operator()(IdCode /*code*/) const { return true; }
+};
+
 template <class Source>
 class Parser {
  public:
@@ -37,11 +41,14 @@ class Parser {
   // callable taking each cmd:: record (const&) and returning false to stop
   // early. The same commands as calling next_slow() in a loop, taking the
   // fast roads where they can, without building a Command on the hot path.
-  template <class Visitor>
-  Result<void> for_each_command(Visitor&& visitor) {
+  // `wants(code)`, false for the value changes the visitor has no use for,
+  // lets a fast road check such a change and step over it without handing it
+  // on (it may still hand it on).
+  template <class Visitor, class Wants = WantsEveryChange>
+  Result<void> for_each_command(Visitor&& visitor, const Wants& wants = {}) {
     for (;;) {
       bool keep_going = true;
-      if (try_fast_lines(visitor, keep_going) || try_fast(visitor, keep_going)) {
+      if (try_fast_lines(visitor, wants, keep_going) || try_fast(visitor, keep_going)) {
         if (!keep_going) return {};
         continue;
       }
@@ -128,8 +135,20 @@ class Parser {
   //
   // A run of commands each alone on its line, as simulators write them:
   // "#<digits>", a scalar change with its code glued on, "b<bits> <code>".
+  template <class Handler, class Wants>
+  [[gnu::noinline]] bool try_fast_lines(Handler& handler, const Wants& wants, bool& keep_going);
+  // One line of such a run by its own reader, from `p`.
+  // Returns where the line ends, or null when it takes another road.
   template <class Handler>
-  [[gnu::always_inline]] inline bool try_fast_lines(Handler& handler, bool& keep_going);
+  const unsigned char* take_line(const unsigned char* p, Handler& handler, bool& keep_going);
+  // Ends a run of `lines` whole lines read by try_fast_lines at `p`.
+  bool finish_lines(const unsigned char* p, std::uint64_t lines) {
+    if (lines == 0) return false;
+    line_ += (end_of_line_ ? 1 : 0) + lines - 1;
+    end_of_line_ = true;
+    cur_ = p;
+    return true;
+  }
   // One well-formed change or timestamp.
   template <class Handler>
   [[gnu::always_inline]] inline bool try_fast(Handler& handler, bool& keep_going);

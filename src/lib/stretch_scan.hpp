@@ -60,31 +60,38 @@ Result<StretchEnd> scan_stretch(vcd::Parser<Source>& parser, const Window& windo
                                 const Visitor& visitor, Sink& sink, std::uint64_t& time,
                                 BodyTimes& times) {
   StretchEnd ending = StretchEnd::Input;
-  auto read = parser.for_each_command([&](const auto& command) __attribute__((always_inline)) {
-    using C = std::decay_t<decltype(command)>;
-    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
-      time = command.time;
-      if (window.end && time > *window.end) {
-        ending = StretchEnd::Window;
-        return false;
-      }
-      if (!times.any) times.first = time;
-      times.any = true;
-      times.last = time;
-      sink.timestamp(time);
-      return true;
-    } else if constexpr (is_change_v<C>) {
-      times.any = true;
-      const auto wanted = visitor.wanted(command.id_code);
-      if (!wanted || (window.start && time < *window.start)) return true;
-      if (sink.change(time, command, wanted)) return true;
-      ending = StretchEnd::Visitor;
-      return false;
-    } else {
-      // Simulation sections and declarations met in the body carry no value.
-      return true;
-    }
-  });
+  // The changes the visitor would drop below, for the reader to step over.
+  const auto wants = [&](vcd::IdCode code) __attribute__((always_inline)) {
+    times.any = true;
+    return static_cast<bool>(visitor.wanted(code)) && !(window.start && time < *window.start);
+  };
+  auto read = parser.for_each_command(
+      [&](const auto& command) __attribute__((always_inline)) {
+        using C = std::decay_t<decltype(command)>;
+        if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+          time = command.time;
+          if (window.end && time > *window.end) {
+            ending = StretchEnd::Window;
+            return false;
+          }
+          if (!times.any) times.first = time;
+          times.any = true;
+          times.last = time;
+          sink.timestamp(time);
+          return true;
+        } else if constexpr (is_change_v<C>) {
+          times.any = true;
+          const auto wanted = visitor.wanted(command.id_code);
+          if (!wanted || (window.start && time < *window.start)) return true;
+          if (sink.change(time, command, wanted)) return true;
+          ending = StretchEnd::Visitor;
+          return false;
+        } else {
+          // Simulation sections and declarations met in the body carry no value.
+          return true;
+        }
+      },
+      wants);
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return ending;
 }
