@@ -5,6 +5,8 @@
 // the same result.
 #pragma once
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <string>
@@ -136,6 +138,16 @@ const unsigned char* Parser<Source>::take_line(const unsigned char* p, Handler& 
     cmd::VectorChange command{IdCode{0}, Vector{}};
     if (!detail::take_vector_line(p, end_, command)) return nullptr;
     keep_going = handler(command);
+  } else if (first == 'r') {
+    // As the road for one command reads it, when it ends its line.
+    cmd::RealChange command{IdCode{0}, 0.0};
+    std::uint64_t line_feeds = 0;
+    ++p;
+    if (!detail::scan_real_change(p, end_, line_feeds, command) || line_feeds != 1 ||
+        p[-1] != '\n') {
+      return nullptr;
+    }
+    keep_going = handler(command);
   } else {
     return nullptr;
   }
@@ -152,70 +164,81 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
   const unsigned char* p = cur_;
   std::uint64_t lines = 0;
 
-  // Whole blocks of the window classified at once; each change line then
-  // read from its end and the masks, with no loop over its bytes and no
-  // branch on whether it is a scalar or a vector. A line the masks cannot
-  // take goes to its own reader.
+  // Whole blocks of the window classified at once: the road then goes from
+  // line feed to line feed, reading each change line of a known good shape
+  // with no loop over its bytes and no branch on whether it is a scalar or a
+  // vector. A line the blocks flag goes to its own reader.
   if (end_ - p >= detail::kBlockBytes + kMargin) {
+    // A few blocks at a time: the road may leave any line for another.
+    constexpr std::ptrdiff_t kBatch = 16;
     const unsigned char* base = p;
-    std::uint64_t not_bits_before = ~std::uint64_t{0};
-    detail::BlockMasks block = detail::classify_block(base);
-    std::uint64_t ends = block.line_feeds;
-    for (;;) {
+    detail::LineBlocks blocks;
+    std::array<detail::LineBlock, kBatch> batch;
+    std::ptrdiff_t batched = 0;
+    std::ptrdiff_t next = 0;
+    // The not-bits of the block before (none: all set) and of this one.
+    auto not_bits = static_cast<unsigned __int128>(~std::uint64_t{0}) << 64;
+    bool fault_open = false;  // a flag after the last line feed read
+    for (;; base += detail::kBlockBytes) {
+      if (next == batched) {
+        batched = std::min(kBatch, (end_ - base - kMargin) / detail::kBlockBytes);
+        if (batched <= 0) break;
+        blocks.classify(base, static_cast<std::size_t>(batched), batch.data());
+        next = 0;
+      }
+      const detail::LineBlock& block = batch[static_cast<std::size_t>(next++)];
+      not_bits = (static_cast<unsigned __int128>(block.not_bits) << 64) | (not_bits >> 64);
+      std::uint64_t ends = block.line_feeds;
+      std::uint64_t faults = block.faults;
       while (ends != 0) {
-        const unsigned char* const line_end = base + std::countr_zero(ends);
+        const unsigned char* const line_end = base + __builtin_ctzll(ends);
+        const std::uint64_t line_bits = ends ^ (ends - 1);  // up to the line feed
         ends &= ends - 1;
-        const auto length = static_cast<unsigned>(line_end - p);
-        const std::uint8_t kind = detail::kLineKind[*p];
-        if (kind >= detail::kScalarLine && length <= detail::kMaxBlockLine) [[likely]] {
-          // The not-bits from the line's first byte on (a line starts at
-          // most one block before its end's); its line feed is one.
-          const auto offset = static_cast<unsigned>(p - base + detail::kBlockBytes);
-          const auto not_bits = static_cast<std::uint64_t>(
-              ((static_cast<unsigned __int128>(block.not_bits) << 64) | not_bits_before) >> offset);
-          const auto space = static_cast<unsigned>(std::countr_zero(not_bits & ~std::uint64_t{1}));
-          const bool vector = kind == detail::kVectorLine;
+        const bool clean = !fault_open && (faults & line_bits) == 0;
+        fault_open = false;
+        faults &= ~line_bits;
+        const unsigned char first = *p;
+        bool go = true;
+        if (clean && first != '#') [[likely]] {
+          const auto length = static_cast<unsigned>(line_end - p);
+          const bool vector = first == 'b';
+          unsigned space = 0;  // of a vector
+          if (length <= detail::kMaxBlockLine) [[likely]] {
+            // A line this short starts at most one block before its end's.
+            const auto offset = static_cast<unsigned>(p - base + detail::kBlockBytes);
+            space = static_cast<unsigned>(__builtin_ctzll(
+                static_cast<std::uint64_t>(not_bits >> offset) & ~std::uint64_t{1}));
+          } else {
+            // A long vector: its code, eight bytes at most, follows the space.
+            const unsigned char* q = line_end;
+            while (q[-1] != ' ') --q;
+            space = static_cast<unsigned>(q - p) - 1;
+          }
           // Without a branch: scalars and vectors come in no order.
           const unsigned code_start = 1 + (space & (0u - static_cast<unsigned>(vector)));
-          const unsigned code_length = length - code_start;
-          const bool fits = code_length - 1 < 8u;
-          IdCode code{0};
-          const bool code_ok = detail::decode_code_word(detail::load_word(p + code_start),
-                                                        fits ? code_length : 1, code);
-          if (fits & code_ok & ((!vector) | ((space >= 2) & (p[space] == ' ')))) [[likely]] {
-            bool go = true;
-            if (wants(code)) {
-              if (vector) {
-                go = handler(cmd::VectorChange{
-                    code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
-              } else {
-                go = handler(cmd::ScalarChange{code, detail::kScalarValue[*p]});
-              }
+          const IdCode code =
+              detail::code_of_word(detail::load_word(p + code_start), length - code_start);
+          if (wants(code)) {
+            if (vector) {
+              go = handler(cmd::VectorChange{
+                  code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
+            } else {
+              go = handler(cmd::ScalarChange{code, detail::kScalarValue[first]});
             }
-            p = line_end + 1;
-            ++lines;
-            if (!go) {
-              keep_going = false;
-              return finish_lines(p, lines);
-            }
-            continue;
           }
+          p = line_end + 1;
+        } else {
+          const unsigned char* const next = take_line(p, handler, go);
+          if (next == nullptr) return finish_lines(p, lines);
+          p = next;
         }
-        bool go = true;
-        const unsigned char* const next = take_line(p, handler, go);
-        if (next == nullptr) return finish_lines(p, lines);
-        p = next;
         ++lines;
         if (!go) {
           keep_going = false;
           return finish_lines(p, lines);
         }
       }
-      base += detail::kBlockBytes;
-      if (end_ - base < detail::kBlockBytes + kMargin) break;
-      not_bits_before = block.not_bits;
-      block = detail::classify_block(base);
-      ends = block.line_feeds;
+      fault_open |= faults != 0;
     }
   }
   // The last lines of the window, one at a time.

@@ -172,22 +172,17 @@ inline bool scan_token(const unsigned char*& p, const unsigned char* end, std::u
   return true;
 }
 
-// The identifier code held by the first `length` (1 to 8) bytes of `word`;
-// false when one of them is not a code character.
-[[gnu::always_inline]] inline bool decode_code_word(std::uint64_t word, unsigned length,
-                                                    IdCode& code) {
-  const std::uint64_t code_bytes = ~std::uint64_t{0} >> (64 - 8 * length);
-  // Below '!' or from 0x7f up: the first such byte is flagged exactly.
-  if (((low_bytes(word) | ((word + kOnes) | word)) & kHighBits & code_bytes) != 0) return false;
+// The identifier code held by the first `length` (1 to 8) bytes of `word`,
+// all of them code characters.
+[[gnu::always_inline]] inline IdCode code_of_word(std::uint64_t word, unsigned length) {
   // Bijective base 94, first character least significant, summed in pairs
   // of bytes, then of 16-bit and of 32-bit lanes, without a branch.
-  const std::uint64_t digits = (word - kOnes * 32) & code_bytes;
+  const std::uint64_t digits = (word - kOnes * 32) & (~std::uint64_t{0} >> (64 - 8 * length));
   const std::uint64_t pairs =
       (digits & 0x00FF00FF00FF00FFULL) + ((digits >> 8) & 0x00FF00FF00FF00FFULL) * 94;
   const std::uint64_t quads = (pairs & 0x0000FFFF0000FFFFULL) +
                               ((pairs >> 16) & 0x0000FFFF0000FFFFULL) * (std::uint64_t{94} * 94);
-  code = IdCode{(quads & 0xFFFFFFFFULL) + (quads >> 32) * (94ULL * 94 * 94 * 94) - 1};
-  return true;
+  return IdCode{(quads & 0xFFFFFFFFULL) + (quads >> 32) * (94ULL * 94 * 94 * 94) - 1};
 }
 
 // Reads an identifier code of one to seven characters followed by a line
@@ -198,7 +193,12 @@ inline bool scan_token(const unsigned char*& p, const unsigned char* end, std::u
   const std::uint64_t low = low_bytes(word);
   if (low == 0) return false;  // eight or more code characters
   const unsigned length = static_cast<unsigned>(__builtin_ctzll(low)) / 8;
-  if (length == 0 || p[length] != '\n' || !decode_code_word(word, length, code)) return false;
+  // Code characters end at '~': no byte of 0x7f or above before the end.
+  const std::uint64_t code_bytes = (std::uint64_t{1} << (8 * length)) - 1;
+  if (length == 0 || p[length] != '\n' || (((word + kOnes) | word) & kHighBits & code_bytes) != 0) {
+    return false;
+  }
+  code = code_of_word(word, length);
   p += length + 1;
   return true;
 }

@@ -26,7 +26,7 @@ class TargetMap {
   void cover(vcd::IdCode code) { index_.cover(code); }
   void add(vcd::IdCode code, std::uint32_t request);
   // Request positions fed by `code`, or nullptr when nobody asked for it.
-  const std::vector<std::uint32_t>* find(vcd::IdCode code) const {
+  [[gnu::always_inline]] const std::vector<std::uint32_t>* find(vcd::IdCode code) const {
     const std::uint32_t slot = index_.find(code);
     return slot == CodeIndex::kNone ? nullptr : &slots_[slot];
   }

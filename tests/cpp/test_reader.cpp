@@ -80,13 +80,13 @@ const std::vector<std::string> kPieces = {
     "#0", "#18446744073709551615", "# 5", "#+7", "#007", "#1234567890123456789", "1!", "0\"", "x#",
     "Z$", "X%", "z!!", "x~~", "1!!!!!!!", "1~~~~~~~~~", "1!!!!!!!!!@", "b0 !", "b1010 #", "b10xZ $",
     "bXZ01 !", "B11111111111111111 ~~", "b0101010101010101 !", "b01010101010101010x !",
-    "b0 !!!!!!!", "r1.5 !", "r-0.25 \"", "rinf #", "rNaN $", "r.5 !", "R1E400 !", "sHello !",
+    "b0 !!!!!!!", "x!!!!!!!!", "b" + std::string(70, '1') + "0z0x ~~", "r1.5 !", "r-0.25 \"", "rinf #", "rNaN $", "r.5 !", "R1E400 !", "sHello !",
     "s\xc3\xa9t\xc3\xa9 #", "$dumpvars", "$comment x $end", "$var wire 1 ! a $end",
     // kFaulty
     "#18446744073709551616", "#12345678901234567890", "#-1", "#x", "1!!!!!!!!!A", "1\x80", "1!\x7f",
     "0!!!!!!!!", "b1021 !", "b0101", "b1 \x7f", "r1,5 !", "r1e !", "s\xff !", "$end", "$dumpoff",
     "$bogus", "?", "b", "1", "r"};
-constexpr std::size_t kFaulty = 35;
+constexpr std::size_t kFaulty = 37;
 const std::vector<std::string> kBlanks = {" ", "\n", "\r\n", "\t", "  \n\n", "\r"};
 
 std::string random_body(std::mt19937& random, int count, std::size_t pieces, bool lines) {
