@@ -163,6 +163,7 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
   if (end_ - cur_ < kMargin) return false;
   const unsigned char* p = cur_;
   std::uint64_t lines = 0;
+  const Wants wanted = wants;  // what it holds by value stays in registers
 
   // Whole blocks of the window classified at once: the road then goes from
   // line feed to line feed, reading each change line of a known good shape
@@ -216,9 +217,14 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           }
           // Without a branch: scalars and vectors come in no order.
           const unsigned code_start = 1 + (space & (0u - static_cast<unsigned>(vector)));
-          const IdCode code =
-              detail::code_of_word(detail::load_word(p + code_start), length - code_start);
-          if (wants(code)) {
+          const unsigned code_length = length - code_start;
+          const std::uint64_t word = detail::load_word(p + code_start);
+          bool may_want = true;
+          if constexpr (requires { wanted.may_want(word); }) {
+            may_want = wanted.may_want(word & (~std::uint64_t{0} >> (64 - 8 * code_length)));
+          }
+          IdCode code{0};
+          if (may_want && wanted(code = detail::code_of_word(word, code_length))) {
             if (vector) {
               go = handler(cmd::VectorChange{
                   code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});

@@ -142,7 +142,7 @@ void classify_sse2(const unsigned char* p, std::size_t count, LineBlocks::Carry&
   }
 }
 
-#else
+#endif
 
 void classify_bytes(const unsigned char* p, std::size_t count, LineBlocks::Carry& carry,
                     LineBlock* out) {
@@ -164,21 +164,15 @@ void classify_bytes(const unsigned char* p, std::size_t count, LineBlocks::Carry
   }
 }
 
-#endif
-
 }  // namespace
 
-void LineBlocks::classify(const unsigned char* p, std::size_t count, LineBlock* out) {
+void LineBlocks::classify(const unsigned char* p, std::size_t count, LineBlock* out, Isa isa) {
 #if defined(QUARNEL_X86)
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (avx2) {
-    classify_avx2(p, count, carry_, out);
-  } else {
-    classify_sse2(p, count, carry_, out);
-  }
-#else
-  classify_bytes(p, count, carry_, out);
+  if (isa == Isa::best && avx2) return classify_avx2(p, count, carry_, out);
+  if (isa != Isa::portable) return classify_sse2(p, count, carry_, out);
 #endif
+  classify_bytes(p, count, carry_, out);
 }
 
 }  // namespace vcd::detail

@@ -32,9 +32,13 @@ struct LineBlock {
 // line (or of a command standing alone up to its line feed).
 class LineBlocks {
  public:
+  // The instructions to classify with: the best this machine has, or the
+  // others, which give the same (for tests).
+  enum class Isa : std::uint8_t { best, sse2, portable };
+
   // Classifies the `count` blocks from `p` on, which follow those classified
   // before, into `out`.
-  void classify(const unsigned char* p, std::size_t count, LineBlock* out);
+  void classify(const unsigned char* p, std::size_t count, LineBlock* out, Isa isa = Isa::best);
 
   // What is carried from one block to the next; public for the classifiers.
   struct Carry {

@@ -25,6 +25,7 @@ class Collector {
     stamped_ = false;
   }
 
+  const CodeIndex& codes() const { return lists_; }
   [[gnu::always_inline]] ChangeList* wanted(vcd::IdCode code) const {
     const std::uint32_t list = lists_.find(code);
     return list == CodeIndex::kNone ? nullptr : &values_.lists[list];

@@ -20,6 +20,7 @@ class MatchCounter {
                const std::vector<std::string>& names, std::size_t occurrence)
       : targets_(&targets), matcher_(&matcher), names_(&names), occurrence_(occurrence) {}
 
+  const CodeIndex& codes() const { return targets_->codes(); }
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets_->find(code);
   }

@@ -25,6 +25,8 @@ class TargetMap {
   // Makes looking up any code up to `code` take the same road.
   void cover(vcd::IdCode code) { index_.cover(code); }
   void add(vcd::IdCode code, std::uint32_t request);
+  // The codes somebody asked for.
+  const CodeIndex& codes() const { return index_; }
   // Request positions fed by `code`, or nullptr when nobody asked for it.
   [[gnu::always_inline]] const std::vector<std::uint32_t>* find(vcd::IdCode code) const {
     const std::uint32_t slot = index_.find(code);
@@ -76,6 +78,7 @@ struct RequestedChangeVisitor {
   const TargetMap& targets;
   ChangeSink& sink;
 
+  const CodeIndex& codes() const { return targets.codes(); }
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets.find(code);
   }

@@ -41,6 +41,58 @@ inline constexpr bool is_change_v =
     std::is_same_v<C, vcd::cmd::ScalarChange> || std::is_same_v<C, vcd::cmd::VectorChange> ||
     std::is_same_v<C, vcd::cmd::RealChange> || std::is_same_v<C, vcd::cmd::StringChange>;
 
+// The changes a visitor has no use for, for the reader to step over; each
+// test notes that a change was met. The codes of a visitor that names them
+// (codes()) are held by value.
+template <class Visitor>
+class WantedChanges {
+ public:
+  WantedChanges(const Visitor& visitor, const Window& window, const std::uint64_t& time,
+                BodyTimes& times)
+      : visitor_(visitor),
+        start_(window.start),
+        time_(time),
+        times_(times),
+        codes_(codes_of(visitor)) {}
+
+  [[gnu::always_inline]] bool operator()(vcd::IdCode code) const {
+    note_change();
+    if constexpr (kNamesCodes) {
+      if (!codes_.contains(code)) return false;
+    } else {
+      if (!visitor_.wanted(code)) return false;
+    }
+    return !(start_ && time_ < *start_);
+  }
+  // False when the change of the code with the text `word` (as
+  // vcd::id_code_text_word) is surely not wanted.
+  [[gnu::always_inline]] bool may_want(std::uint64_t word) const
+    requires(requires(const Visitor& v) { v.codes(); })
+  {
+    note_change();
+    return codes_.may_contain(word);
+  }
+
+ private:
+  static constexpr bool kNamesCodes = requires(const Visitor& v) { v.codes(); };
+  static auto codes_of(const Visitor& visitor) {
+    if constexpr (kNamesCodes) {
+      return visitor.codes().view();
+    } else {
+      return 0;
+    }
+  }
+  void note_change() const {
+    if (!times_.any) times_.any = true;
+  }
+
+  const Visitor& visitor_;
+  std::optional<std::uint64_t> start_;
+  const std::uint64_t& time_;
+  BodyTimes& times_;
+  decltype(codes_of(std::declval<const Visitor&>())) codes_;
+};
+
 // How a stretch ended, when it did not fail.
 enum class StretchEnd : std::uint8_t {
   Input,    // its bytes ran out between two commands
@@ -60,11 +112,7 @@ Result<StretchEnd> scan_stretch(vcd::Parser<Source>& parser, const Window& windo
                                 const Visitor& visitor, Sink& sink, std::uint64_t& time,
                                 BodyTimes& times) {
   StretchEnd ending = StretchEnd::Input;
-  // The changes the visitor would drop below, for the reader to step over.
-  const auto wants = [&](vcd::IdCode code) __attribute__((always_inline)) {
-    times.any = true;
-    return static_cast<bool>(visitor.wanted(code)) && !(window.start && time < *window.start);
-  };
+  const WantedChanges<Visitor> wants(visitor, window, time, times);
   auto read = parser.for_each_command(
       [&](const auto& command) __attribute__((always_inline)) {
         using C = std::decay_t<decltype(command)>;

@@ -27,6 +27,7 @@ class ToggleCounter {
                 std::vector<Counter> counters)
       : targets_(&targets), counter_of_(&counter_of), counters_(std::move(counters)) {}
 
+  const CodeIndex& codes() const { return targets_->codes(); }
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets_->find(code);
   }

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "check.hpp"
+#include "vcd/code_filter.hpp"
+#include "vcd/line_blocks.hpp"
 #include "vcd/parser.hpp"
 #include "vcd/scope_lines.hpp"
 
@@ -80,8 +82,9 @@ const std::vector<std::string> kPieces = {
     "#0", "#18446744073709551615", "# 5", "#+7", "#007", "#1234567890123456789", "1!", "0\"", "x#",
     "Z$", "X%", "z!!", "x~~", "1!!!!!!!", "1~~~~~~~~~", "1!!!!!!!!!@", "b0 !", "b1010 #", "b10xZ $",
     "bXZ01 !", "B11111111111111111 ~~", "b0101010101010101 !", "b01010101010101010x !",
-    "b0 !!!!!!!", "x!!!!!!!!", "b" + std::string(70, '1') + "0z0x ~~", "r1.5 !", "r-0.25 \"", "rinf #", "rNaN $", "r.5 !", "R1E400 !", "sHello !",
-    "s\xc3\xa9t\xc3\xa9 #", "$dumpvars", "$comment x $end", "$var wire 1 ! a $end",
+    "b0 !!!!!!!", "x!!!!!!!!", "b" + std::string(70, '1') + "0z0x ~~", "r1.5 !", "r-0.25 \"",
+    "rinf #", "rNaN $", "r.5 !", "R1E400 !", "sHello !", "s\xc3\xa9t\xc3\xa9 #", "$dumpvars",
+    "$comment x $end", "$var wire 1 ! a $end",
     // kFaulty
     "#18446744073709551616", "#12345678901234567890", "#-1", "#x", "1!!!!!!!!!A", "1\x80", "1!\x7f",
     "0!!!!!!!!", "b1021 !", "b0101", "b1 \x7f", "r1,5 !", "r1e !", "s\xff !", "$end", "$dumpoff",
@@ -266,4 +269,43 @@ TEST_CASE("numbers: the first fault met decides, limits and nearest rounding") {
   // Identifier codes: ten characters fit only while the value does (see the error table).
   CHECK_EQ(parse_id_code("!!!!!!!!!@")->value, 18341994905748300298ULL);
   CHECK(parse_id_code("~~~~~~~~~~~ ").error() == InvalidIdCode::InvalidChars);
+}
+
+TEST_CASE("a code's text as a word reads back as the code and passes its filter") {
+  CodeFilter filter;
+  for (const std::string_view text : {"!", "~", "!!", "~~", "#$%", "~~~~~~~~", "!!!!!!!!"}) {
+    const IdCode code = *parse_id_code(text);
+    const std::uint64_t word = id_code_text_word(code);
+    CHECK_EQ(std::string_view(reinterpret_cast<const char*>(&word), text.size()), text);
+    CHECK_EQ(detail::code_of_word(word, static_cast<unsigned>(text.size())).value, code.value);
+    filter.add(code);
+    CHECK(filter.may_contain(word));
+  }
+  CHECK_EQ(id_code_text_word(*parse_id_code("!!!!!!!!!")), 0u);  // nine characters
+}
+
+TEST_CASE("every instruction set classifies blocks alike") {
+  using detail::LineBlock;
+  using detail::LineBlocks;
+  std::mt19937 random(7);
+  const std::string_view alphabet = "01xzXZbB# !~\n\n\r\x7f\x80\xff";
+  std::string bytes(16 * detail::kBlockBytes, ' ');
+  for (int round = 0; round < 200; ++round) {
+    for (char& c : bytes) c = alphabet[random() % alphabet.size()];
+    std::vector<std::vector<std::uint64_t>> results;
+    for (const auto isa :
+         {LineBlocks::Isa::best, LineBlocks::Isa::sse2, LineBlocks::Isa::portable}) {
+      LineBlocks blocks;
+      std::vector<LineBlock> out(16);
+      blocks.classify(reinterpret_cast<const unsigned char*>(bytes.data()), 8, out.data(), isa);
+      blocks.classify(
+          reinterpret_cast<const unsigned char*>(bytes.data()) + 8 * detail::kBlockBytes, 8,
+          out.data() + 8, isa);
+      std::vector<std::uint64_t> flat;
+      for (const LineBlock& b : out) flat.insert(flat.end(), {b.line_feeds, b.not_bits, b.faults});
+      results.push_back(flat);
+    }
+    CHECK(results[0] == results[1]);
+    CHECK(results[0] == results[2]);
+  }
 }
