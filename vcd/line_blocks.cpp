@@ -23,9 +23,11 @@ struct ByteMasks {
 // a + b + carry, with the carry out kept for the next block.
 [[gnu::always_inline]] inline std::uint64_t add(std::uint64_t a, std::uint64_t b,
                                                 std::uint64_t& carry) {
-  const auto sum = static_cast<unsigned __int128>(a) + b + carry;
-  carry = static_cast<std::uint64_t>(sum >> 64);
-  return static_cast<std::uint64_t>(sum);
+  std::uint64_t sum = 0;
+  const bool first = __builtin_add_overflow(a, b, &sum);
+  const bool second = __builtin_add_overflow(sum, carry, &sum);
+  carry = static_cast<std::uint64_t>(first || second);
+  return sum;
 }
 
 // The shapes of the lines of one block, from its byte masks.
@@ -53,12 +55,16 @@ struct ByteMasks {
   faults |= (code_starts & ~m.code) | (sum & ~m.code & ~m.line_feed);
   // A code byte eight or more bytes after the nearest code start before it
   // is in a code too long to read at once.
-  auto near = (static_cast<unsigned __int128>(code_starts) << 64) | carry.code_starts;
+  // Each start smeared over the eight bytes from it, across the block edge.
+  std::uint64_t before = carry.code_starts;
+  std::uint64_t near = code_starts;
   carry.code_starts = code_starts;
-  near |= near << 1;
-  near |= near << 2;
-  near |= near << 4;
-  faults |= code_bytes & ~static_cast<std::uint64_t>(near >> 64);
+  near |= (near << 1) | (before >> 63);
+  before |= before << 1;
+  near |= (near << 2) | (before >> 62);
+  before |= before << 2;
+  near |= (near << 4) | (before >> 60);
+  faults |= code_bytes & ~near;
 
   return {m.line_feed, ~m.bit, faults};
 }
