@@ -14,6 +14,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/function.hpp"
+#include "src/python/template_dicts.hpp"
 #include "src/python/value_text.hpp"
 
 namespace quarnel::python {
@@ -108,7 +109,9 @@ class GcPause {
 // list. A record is made as a copy of a template dict that already holds its
 // name, time and value: copying a dict takes its hash table as it stands (one
 // block copied) where building one sets key after key, and the copy keeps
-// the template's key order, "signal", "time", "value". Each request position
+// the template's key order, "signal", "time", "value". Once a call has made
+// a few thousand records, templates whose copies share one table of keys
+// take over (TemplateDicts). Each request position
 // has one template per one-bit text ("0", "1", "x", "z") and a few for other
 // values; a template's time and value are brought up to date before it is
 // copied, so a change to a value a template holds costs the copy and the new
@@ -124,7 +127,9 @@ class RecordBuilder {
     key_signal_ = PyRef::steal(PyUnicode_InternFromString("signal"));
     key_time_ = PyRef::steal(PyUnicode_InternFromString("time"));
     key_value_ = PyRef::steal(PyUnicode_InternFromString("value"));
-    return list_ && key_signal_ && key_time_ && key_value_;
+    if (!list_ || !key_signal_ || !key_time_ || !key_value_) return false;
+    forms_.emplace(std::array{key_signal_.get(), key_time_.get(), key_value_.get()});
+    return true;
   }
 
   // False with a Python exception set when an object cannot be built or a
@@ -145,6 +150,7 @@ class RecordBuilder {
       // The read looks for signals at every buffer; this bounds the wait
       // when one change feeds very many records.
       if (++built_ % kSignalCheckInterval == 0 && PyErr_CheckSignals() != 0) return false;
+      if (built_ == kShareKeysAfter && !share_keys()) return false;
       std::unique_ptr<Request>& slot = requests_[request];
       if (!slot) slot = std::make_unique<Request>();
       Template& form = slot->templates[template_index(bit_index, value.get())];
@@ -170,6 +176,8 @@ class RecordBuilder {
 
  private:
   static constexpr std::uint64_t kSignalCheckInterval = std::uint64_t{1} << 16;
+  // Sharing keys costs about as much as a thousand records.
+  static constexpr std::uint64_t kShareKeysAfter = std::uint64_t{1} << 12;
 
   // Templates per request: one for each one-bit text, then a few for other
   // values, chosen by the value object. Recurring texts (those of small
@@ -198,15 +206,20 @@ class RecordBuilder {
     PyRef& name = requests_[request]->name;
     if (!name) name = to_py_str(names_[request]);
     if (!name) return false;
-    PyRef record = PyRef::steal(PyDict_New());
-    if (!record || PyDict_SetItem(record.get(), key_signal_.get(), name.get()) < 0 ||
-        PyDict_SetItem(record.get(), key_time_.get(), time_.get()) < 0 ||
-        PyDict_SetItem(record.get(), key_value_.get(), value) < 0) {
-      return false;
-    }
+    PyRef record = forms_->make(std::array{name.get(), time_.get(), value});
+    if (!record) return false;
     form.record = std::move(record);
     form.time = time_.get();
     form.value = value;
+    return true;
+  }
+
+  // Templates made from now on share their keys; those made so far go.
+  bool share_keys() {
+    if (!forms_->share_keys()) return false;
+    for (std::unique_ptr<Request>& request : requests_) {
+      if (request) request->templates = {};
+    }
     return true;
   }
 
@@ -215,6 +228,7 @@ class RecordBuilder {
   PyRef key_signal_;
   PyRef key_time_;
   PyRef key_value_;
+  std::optional<TemplateDicts> forms_;  // of these three keys
   // Made on a request's first record, so that a long request list costs a
   // pointer per name.
   std::vector<std::unique_ptr<Request>> requests_;
