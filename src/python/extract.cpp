@@ -109,14 +109,13 @@ class GcPause {
 // list. A record is made as a copy of a template dict that already holds its
 // name, time and value: copying a dict takes its hash table as it stands (one
 // block copied) where building one sets key after key, and the copy keeps
-// the template's key order, "signal", "time", "value". Once a call has made
-// a few thousand records, templates whose copies share one table of keys
-// take over (TemplateDicts). Each request position
+// the template's key order, "signal", "time", "value". Each request position
 // has one template per one-bit text ("0", "1", "x", "z") and a few for other
 // values; a template's time and value are brought up to date before it is
 // copied, so a change to a value a template holds costs the copy and the new
 // time only. The records of one time stamp share its int, and those of one
-// change their value text.
+// change their value text. Once a call has made a few thousand records, new
+// templates whose copies share one table of keys take over (TemplateDicts).
 class RecordBuilder {
  public:
   explicit RecordBuilder(const std::vector<std::string>& names)
