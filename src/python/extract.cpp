@@ -126,9 +126,7 @@ class RecordBuilder {
     key_signal_ = PyRef::steal(PyUnicode_InternFromString("signal"));
     key_time_ = PyRef::steal(PyUnicode_InternFromString("time"));
     key_value_ = PyRef::steal(PyUnicode_InternFromString("value"));
-    if (!list_ || !key_signal_ || !key_time_ || !key_value_) return false;
-    forms_.emplace(std::array{key_signal_.get(), key_time_.get(), key_value_.get()});
-    return true;
+    return list_ && key_signal_ && key_time_ && key_value_;
   }
 
   // False with a Python exception set when an object cannot be built or a
@@ -205,7 +203,7 @@ class RecordBuilder {
     PyRef& name = requests_[request]->name;
     if (!name) name = to_py_str(names_[request]);
     if (!name) return false;
-    PyRef record = forms_->make(std::array{name.get(), time_.get(), value});
+    PyRef record = forms_.make(keys(), std::array{name.get(), time_.get(), value});
     if (!record) return false;
     form.record = std::move(record);
     form.time = time_.get();
@@ -213,9 +211,13 @@ class RecordBuilder {
     return true;
   }
 
+  std::array<PyObject*, 3> keys() const {
+    return {key_signal_.get(), key_time_.get(), key_value_.get()};
+  }
+
   // Templates made from now on share their keys; those made so far go.
   bool share_keys() {
-    if (!forms_->share_keys()) return false;
+    if (!forms_.share_keys(keys())) return false;
     for (std::unique_ptr<Request>& request : requests_) {
       if (request) request->templates = {};
     }
@@ -227,7 +229,7 @@ class RecordBuilder {
   PyRef key_signal_;
   PyRef key_time_;
   PyRef key_value_;
-  std::optional<TemplateDicts> forms_;  // of these three keys
+  TemplateDicts forms_;
   // Made on a request's first record, so that a long request list costs a
   // pointer per name.
   std::vector<std::unique_ptr<Request>> requests_;

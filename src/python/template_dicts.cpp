@@ -1,6 +1,7 @@
 #include "src/python/template_dicts.hpp"
 
 #include <cstddef>
+#include <vector>
 
 namespace quarnel::python {
 
@@ -20,26 +21,22 @@ Py_ssize_t copy_size(PyObject* dict) {
   return size ? PyLong_AsSsize_t(size.get()) : -1;
 }
 
-}  // namespace
-
-PyRef TemplateDicts::make(std::span<PyObject* const> values) const {
-  return class_ ? make_shared(values) : make_plain(values);
-}
-
-PyRef TemplateDicts::make_plain(std::span<PyObject* const> values) const {
+PyRef make_plain(std::span<PyObject* const> keys, std::span<PyObject* const> values) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict) return {};
-  for (std::size_t i = 0; i < keys_.size(); ++i) {
-    if (PyDict_SetItem(dict.get(), keys_[i], values[i]) < 0) return {};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (PyDict_SetItem(dict.get(), keys[i], values[i]) < 0) return {};
   }
   return dict;
 }
 
-PyRef TemplateDicts::make_shared(std::span<PyObject* const> values) const {
-  const PyRef instance = PyRef::steal(PyObject_CallObject(class_.get(), nullptr));
+// The attribute dict of a new instance of `type`.
+PyRef make_shared(PyObject* type, std::span<PyObject* const> keys,
+                  std::span<PyObject* const> values) {
+  const PyRef instance = PyRef::steal(PyObject_CallObject(type, nullptr));
   if (!instance) return {};
-  for (std::size_t i = 0; i < keys_.size(); ++i) {
-    if (PyObject_SetAttr(instance.get(), keys_[i], values[i]) < 0) return {};
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (PyObject_SetAttr(instance.get(), keys[i], values[i]) < 0) return {};
   }
   PyRef dict = PyRef::steal(PyObject_GetAttrString(instance.get(), "__dict__"));
   if (dict && !PyDict_CheckExact(dict.get())) {
@@ -49,30 +46,33 @@ PyRef TemplateDicts::make_shared(std::span<PyObject* const> values) const {
   return dict;
 }
 
-bool TemplateDicts::share_keys() {
+}  // namespace
+
+PyRef TemplateDicts::make(std::span<PyObject* const> keys,
+                          std::span<PyObject* const> values) const {
+  return class_ ? make_shared(class_.get(), keys, values) : make_plain(keys, values);
+}
+
+bool TemplateDicts::share_keys(std::span<PyObject* const> keys) {
   if (class_) return true;
   const PyRef namespace_ = PyRef::steal(Py_BuildValue("{s:s}", "__module__", "quarnel"));
   if (!namespace_) return false;
-  PyRef made = PyRef::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s()O",
+  PyRef type = PyRef::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s()O",
                                                   "record", namespace_.get()));
-  if (!made) return false;
-  const std::vector<PyObject*> nones(keys_.size(), Py_None);
-  const PyRef plain = make_plain(nones);
-  if (!plain) return false;
-  class_ = std::move(made);
+  if (!type) return false;
+  const std::vector<PyObject*> nones(keys.size(), Py_None);
   // The first instance enters the keys into the shared table, in order.
-  const PyRef shared = make_shared(nones);
-  bool fine = static_cast<bool>(shared);
-  for (int i = 0; fine && i < kSettlingInstances; ++i) {
-    fine = static_cast<bool>(PyRef::steal(PyObject_CallObject(class_.get(), nullptr)));
+  const PyRef shared = make_shared(type.get(), keys, nones);
+  if (!shared) return false;
+  for (int i = 0; i < kSettlingInstances; ++i) {
+    if (!PyRef::steal(PyObject_CallObject(type.get(), nullptr))) return false;
   }
-  const Py_ssize_t shared_size = fine ? copy_size(shared.get()) : -1;
-  const Py_ssize_t plain_size = shared_size >= 0 ? copy_size(plain.get()) : -1;
-  if (plain_size < 0) {
-    class_ = PyRef{};
-    return false;
-  }
-  if (shared_size >= plain_size) class_ = PyRef{};
+  const PyRef plain = make_plain(keys, nones);
+  if (!plain) return false;
+  const Py_ssize_t shared_size = copy_size(shared.get());
+  const Py_ssize_t plain_size = shared_size < 0 ? -1 : copy_size(plain.get());
+  if (plain_size < 0) return false;
+  if (shared_size < plain_size) class_ = std::move(type);
   return true;
 }
 

@@ -5,7 +5,6 @@
 #include <Python.h>
 
 #include <span>
-#include <vector>
 
 #include "src/python/pyref.hpp"
 
@@ -18,26 +17,20 @@ namespace quarnel::python {
 // memory of a plain copy, and quicker to make. share_keys() switches to such
 // dicts when the interpreter makes them and their copies are the smaller.
 // Either way the copies are plain dicts, with the keys in the order given.
+// One object serves one list of keys.
 class TemplateDicts {
  public:
-  // `keys` are str, kept alive by the caller.
-  explicit TemplateDicts(std::span<PyObject* const> keys) : keys_(keys.begin(), keys.end()) {}
-
-  // A new dict of the keys with `values` (one per key, in order), or an
+  // A new dict of `keys` (str) with `values`, one per key, in order, or an
   // empty PyRef with an exception set.
-  PyRef make(std::span<PyObject* const> values) const;
+  PyRef make(std::span<PyObject* const> keys, std::span<PyObject* const> values) const;
 
-  // Makes later templates share one table of keys, if that makes their
-  // copies smaller. Costs a class and a few dozen instances: worth it for
-  // many copies only. False with an exception set on failure.
-  bool share_keys();
+  // Makes later templates of `keys` share one table of keys, if that makes
+  // their copies smaller. Costs a class and a few dozen instances: worth it
+  // for many copies only. False with an exception set on failure.
+  bool share_keys(std::span<PyObject* const> keys);
 
  private:
-  PyRef make_plain(std::span<PyObject* const> values) const;
-  PyRef make_shared(std::span<PyObject* const> values) const;
-
-  std::vector<PyObject*> keys_;
-  PyRef class_;  // set when templates are instances' attribute dicts
+  PyRef class_;  // set when templates are the attribute dicts of its instances
 };
 
 }  // namespace quarnel::python
