@@ -173,7 +173,7 @@ class RecordBuilder {
 
  private:
   static constexpr std::uint64_t kSignalCheckInterval = std::uint64_t{1} << 16;
-  // Sharing keys costs about as much as a thousand records.
+  // Sharing keys costs about as much as a hundred records.
   static constexpr std::uint64_t kShareKeysAfter = std::uint64_t{1} << 12;
 
   // Templates per request: one for each one-bit text, then a few for other
