@@ -30,15 +30,16 @@ PyRef make_plain(std::span<PyObject* const> keys, std::span<PyObject* const> val
   return dict;
 }
 
-// The attribute dict of a new instance of `type`.
-PyRef make_shared(PyObject* type, std::span<PyObject* const> keys,
+// The attribute dict of a new instance of `type`, `dict_name` the interned
+// str "__dict__".
+PyRef make_shared(PyObject* type, PyObject* dict_name, std::span<PyObject* const> keys,
                   std::span<PyObject* const> values) {
   const PyRef instance = PyRef::steal(PyObject_CallObject(type, nullptr));
   if (!instance) return {};
   for (std::size_t i = 0; i < keys.size(); ++i) {
     if (PyObject_SetAttr(instance.get(), keys[i], values[i]) < 0) return {};
   }
-  PyRef dict = PyRef::steal(PyObject_GetAttrString(instance.get(), "__dict__"));
+  PyRef dict = PyRef::steal(PyObject_GetAttr(instance.get(), dict_name));
   if (dict && !PyDict_CheckExact(dict.get())) {
     PyErr_SetString(PyExc_SystemError, "an instance's attributes are not a dict");
     return {};
@@ -50,7 +51,8 @@ PyRef make_shared(PyObject* type, std::span<PyObject* const> keys,
 
 PyRef TemplateDicts::make(std::span<PyObject* const> keys,
                           std::span<PyObject* const> values) const {
-  return class_ ? make_shared(class_.get(), keys, values) : make_plain(keys, values);
+  return class_ ? make_shared(class_.get(), dict_name_.get(), keys, values)
+                : make_plain(keys, values);
 }
 
 bool TemplateDicts::share_keys(std::span<PyObject* const> keys) {
@@ -60,9 +62,13 @@ bool TemplateDicts::share_keys(std::span<PyObject* const> keys) {
   PyRef type = PyRef::steal(PyObject_CallFunction(reinterpret_cast<PyObject*>(&PyType_Type), "s()O",
                                                   "record", namespace_.get()));
   if (!type) return false;
+  // The interpreter's own "__dict__", which its caches of attribute
+  // lookups then keep, rather than a new str per template.
+  PyRef dict_name = PyRef::steal(PyUnicode_InternFromString("__dict__"));
+  if (!dict_name) return false;
   const std::vector<PyObject*> nones(keys.size(), Py_None);
   // The first instance enters the keys into the shared table, in order.
-  const PyRef shared = make_shared(type.get(), keys, nones);
+  const PyRef shared = make_shared(type.get(), dict_name.get(), keys, nones);
   if (!shared) return false;
   for (int i = 0; i < kSettlingInstances; ++i) {
     if (!PyRef::steal(PyObject_CallObject(type.get(), nullptr))) return false;
@@ -72,7 +78,10 @@ bool TemplateDicts::share_keys(std::span<PyObject* const> keys) {
   const Py_ssize_t shared_size = copy_size(shared.get());
   const Py_ssize_t plain_size = shared_size < 0 ? -1 : copy_size(plain.get());
   if (plain_size < 0) return false;
-  if (shared_size < plain_size) class_ = std::move(type);
+  if (shared_size < plain_size) {
+    class_ = std::move(type);
+    dict_name_ = std::move(dict_name);
+  }
   return true;
 }
 

@@ -30,7 +30,8 @@ class TemplateDicts {
   bool share_keys(std::span<PyObject* const> keys);
 
  private:
-  PyRef class_;  // set when templates are the attribute dicts of its instances
+  PyRef class_;      // set when templates are the attribute dicts of its instances
+  PyRef dict_name_;  // "__dict__", with class_
 };
 
 }  // namespace quarnel::python
