@@ -101,6 +101,14 @@ def test_module_frame_results_and_core_errors(vcd):
     records = quarnel.extract(vcd(DUMP), ["clk", "clk"])
     records[0]["value"] = "changed"
     assert len({id(r) for r in records}) == 4 and records[1]["value"] == "1"
+    # Past the first few thousand records, their templates are made another way.
+    times = range(10, 3010)
+    records = quarnel.extract(vcd(DUMP + "".join(f"#{t}\n{t % 2}!\nb{t:b} #\n" for t in times)),
+                              ["clk", "d\u00e4t", "clk"])[4:]
+    records[-1]["value"] = "changed"
+    assert records[:-1] == [{"signal": n, "time": t, "value": v} for t in times for n, v in
+                            (("clk", str(t % 2)), ("clk", str(t % 2)), ("d\u00e4t", str(t)))][:-1]
+    assert all(list(r) == ["signal", "time", "value"] for r in records)
     with pytest.raises(RuntimeError) as info:
         quarnel.list_signals(vcd("$var wire 1 ! clk $end\n"))
     assert type(info.value) is RuntimeError and info.value.__cause__ is None

@@ -14,6 +14,7 @@
 
 #include "src/python/convert.hpp"
 #include "src/python/function.hpp"
+#include "src/python/template_dicts.hpp"
 #include "src/python/value_text.hpp"
 
 namespace quarnel::python {
@@ -113,7 +114,8 @@ class GcPause {
 // values; a template's time and value are brought up to date before it is
 // copied, so a change to a value a template holds costs the copy and the new
 // time only. The records of one time stamp share its int, and those of one
-// change their value text.
+// change their value text. Once a call has made a few thousand records, new
+// templates whose copies share one table of keys take over (TemplateDicts).
 class RecordBuilder {
  public:
   explicit RecordBuilder(const std::vector<std::string>& names)
@@ -145,6 +147,7 @@ class RecordBuilder {
       // The read looks for signals at every buffer; this bounds the wait
       // when one change feeds very many records.
       if (++built_ % kSignalCheckInterval == 0 && PyErr_CheckSignals() != 0) return false;
+      if (built_ == kShareKeysAfter && !share_keys()) return false;
       std::unique_ptr<Request>& slot = requests_[request];
       if (!slot) slot = std::make_unique<Request>();
       Template& form = slot->templates[template_index(bit_index, value.get())];
@@ -170,6 +173,8 @@ class RecordBuilder {
 
  private:
   static constexpr std::uint64_t kSignalCheckInterval = std::uint64_t{1} << 16;
+  // Sharing keys costs about as much as a hundred records.
+  static constexpr std::uint64_t kShareKeysAfter = std::uint64_t{1} << 12;
 
   // Templates per request: one for each one-bit text, then a few for other
   // values, chosen by the value object. Recurring texts (those of small
@@ -198,15 +203,24 @@ class RecordBuilder {
     PyRef& name = requests_[request]->name;
     if (!name) name = to_py_str(names_[request]);
     if (!name) return false;
-    PyRef record = PyRef::steal(PyDict_New());
-    if (!record || PyDict_SetItem(record.get(), key_signal_.get(), name.get()) < 0 ||
-        PyDict_SetItem(record.get(), key_time_.get(), time_.get()) < 0 ||
-        PyDict_SetItem(record.get(), key_value_.get(), value) < 0) {
-      return false;
-    }
+    PyRef record = forms_.make(keys(), std::array{name.get(), time_.get(), value});
+    if (!record) return false;
     form.record = std::move(record);
     form.time = time_.get();
     form.value = value;
+    return true;
+  }
+
+  std::array<PyObject*, 3> keys() const {
+    return {key_signal_.get(), key_time_.get(), key_value_.get()};
+  }
+
+  // Templates made from now on share their keys; those made so far go.
+  bool share_keys() {
+    if (!forms_.share_keys(keys())) return false;
+    for (std::unique_ptr<Request>& request : requests_) {
+      if (request) request->templates = {};
+    }
     return true;
   }
 
@@ -215,6 +229,7 @@ class RecordBuilder {
   PyRef key_signal_;
   PyRef key_time_;
   PyRef key_value_;
+  TemplateDicts forms_;
   // Made on a request's first record, so that a long request list costs a
   // pointer per name.
   std::vector<std::unique_ptr<Request>> requests_;
