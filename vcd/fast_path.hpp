@@ -169,8 +169,8 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
   // line feed to line feed, reading each change line of a known good shape
   // with no loop over its bytes and no branch on whether it is a scalar or a
   // vector. A line the blocks flag goes to its own reader.
-  if (end_ - p >= detail::kBlockBytes + kMargin) {
-    // A few blocks at a time: the road may leave any line for another.
+  {
+    // A few blocks at a time, since the road may end at any line.
     constexpr std::ptrdiff_t kBatch = 16;
     const unsigned char* base = p;
     detail::LineBlocks blocks;
@@ -223,9 +223,10 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           if constexpr (requires { wanted.may_want(word); }) {
             may_want = wanted.may_want(word & (~std::uint64_t{0} >> (64 - 8 * code_length)));
           }
-          IdCode code{0};
-          if (may_want && wanted(code = detail::code_of_word(word, code_length))) {
-            if (vector) {
+          if (may_want) {
+            const IdCode code = detail::code_of_word(word, code_length);
+            if (!wanted(code)) {
+            } else if (vector) {
               go = handler(cmd::VectorChange{
                   code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
             } else {
@@ -234,9 +235,9 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           }
           p = line_end + 1;
         } else {
-          const unsigned char* const next = take_line(p, handler, go);
-          if (next == nullptr) return finish_lines(p, lines);
-          p = next;
+          const unsigned char* const after = take_line(p, handler, go);
+          if (after == nullptr) return finish_lines(p, lines);
+          p = after;
         }
         ++lines;
         if (!go) {
@@ -250,9 +251,9 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
   // The last lines of the window, one at a time.
   const unsigned char* const stop = end_ - kMargin;
   while (p < stop) {
-    const unsigned char* const next = take_line(p, handler, keep_going);
-    if (next == nullptr) break;
-    p = next;
+    const unsigned char* const after = take_line(p, handler, keep_going);
+    if (after == nullptr) break;
+    p = after;
     ++lines;
     if (!keep_going) break;
   }

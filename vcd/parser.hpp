@@ -20,6 +20,7 @@
 
 namespace vcd {
 
+// The `wants` of for_each_command that has a use for every change.
 struct WantsEveryChange {
   bool operator()(IdCode /*code*/) const { return true; }
 };
@@ -134,7 +135,8 @@ class Parser {
   // false when it read nothing.
   //
   // A run of commands each alone on its line, as simulators write them:
-  // "#<digits>", a scalar change with its code glued on, "b<bits> <code>".
+  // "#<digits>", a scalar change with its code glued on, "b<bits> <code>",
+  // "r<real> <code>"; the changes `wants` has no use for are checked only.
   template <class Handler, class Wants>
   [[gnu::noinline]] bool try_fast_lines(Handler& handler, const Wants& wants, bool& keep_going);
   // One line of such a run by its own reader, from `p`.

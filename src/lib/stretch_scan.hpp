@@ -112,34 +112,32 @@ Result<StretchEnd> scan_stretch(vcd::Parser<Source>& parser, const Window& windo
                                 const Visitor& visitor, Sink& sink, std::uint64_t& time,
                                 BodyTimes& times) {
   StretchEnd ending = StretchEnd::Input;
-  const WantedChanges<Visitor> wants(visitor, window, time, times);
-  auto read = parser.for_each_command(
-      [&](const auto& command) __attribute__((always_inline)) {
-        using C = std::decay_t<decltype(command)>;
-        if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
-          time = command.time;
-          if (window.end && time > *window.end) {
-            ending = StretchEnd::Window;
-            return false;
-          }
-          if (!times.any) times.first = time;
-          times.any = true;
-          times.last = time;
-          sink.timestamp(time);
-          return true;
-        } else if constexpr (is_change_v<C>) {
-          times.any = true;
-          const auto wanted = visitor.wanted(command.id_code);
-          if (!wanted || (window.start && time < *window.start)) return true;
-          if (sink.change(time, command, wanted)) return true;
-          ending = StretchEnd::Visitor;
-          return false;
-        } else {
-          // Simulation sections and declarations met in the body carry no value.
-          return true;
-        }
-      },
-      wants);
+  const auto handle = [&](const auto& command) __attribute__((always_inline)) {
+    using C = std::decay_t<decltype(command)>;
+    if constexpr (std::is_same_v<C, vcd::cmd::Timestamp>) {
+      time = command.time;
+      if (window.end && time > *window.end) {
+        ending = StretchEnd::Window;
+        return false;
+      }
+      if (!times.any) times.first = time;
+      times.any = true;
+      times.last = time;
+      sink.timestamp(time);
+      return true;
+    } else if constexpr (is_change_v<C>) {
+      times.any = true;
+      const auto wanted = visitor.wanted(command.id_code);
+      if (!wanted || (window.start && time < *window.start)) return true;
+      if (sink.change(time, command, wanted)) return true;
+      ending = StretchEnd::Visitor;
+      return false;
+    } else {
+      // Simulation sections and declarations met in the body carry no value.
+      return true;
+    }
+  };
+  auto read = parser.for_each_command(handle, WantedChanges<Visitor>(visitor, window, time, times));
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return ending;
 }
