@@ -31,9 +31,7 @@ class MemorySource {
 
   // Bytes consumed when the reader stands at `cur`.
   std::size_t offset_of(const unsigned char* cur) const {
-    return handed_out_ ? static_cast<std::size_t>(
-                             cur - reinterpret_cast<const unsigned char*>(text_.data()))
-                       : 0;
+    return handed_out_ ? static_cast<std::size_t>(cur - reinterpret_cast<const unsigned char*>(text_.data())) : 0;
   }
 
  private:

@@ -18,22 +18,11 @@ enum class SimulationCommand : std::uint8_t { Dumpall, Dumpoff, Dumpon, Dumpvars
 // Texts in commands point into the parser's own storage and stay valid until
 // the parser's next read; whoever keeps one copies it.
 namespace cmd {
-struct Comment {
-  std::string_view text;
-};
-struct Date {
-  std::string_view text;
-};
-struct Version {
-  std::string_view text;
-};
-struct Timescale {
-  vcd::Timescale value;
-};
-struct ScopeDecl {
-  ScopeType scope_type;
-  std::string_view name;
-};
+struct Comment { std::string_view text; };
+struct Date { std::string_view text; };
+struct Version { std::string_view text; };
+struct Timescale { vcd::Timescale value; };
+struct ScopeDecl { ScopeType scope_type; std::string_view name; };
 struct Upscope {};
 struct VarDecl {
   VarType var_type;
@@ -43,31 +32,13 @@ struct VarDecl {
   std::optional<ReferenceIndex> reference_index;
 };
 struct EndDefinitions {};
-struct Timestamp {
-  std::uint64_t time;
-};
-struct ScalarChange {
-  IdCode id_code;
-  Value value;
-};
-struct VectorChange {
-  IdCode id_code;
-  Vector vector;
-};
-struct RealChange {
-  IdCode id_code;
-  double value;
-};
-struct StringChange {
-  IdCode id_code;
-  std::string_view text;
-};
-struct SimulationBegin {
-  SimulationCommand command;
-};
-struct SimulationEnd {
-  SimulationCommand command;
-};
+struct Timestamp { std::uint64_t time; };
+struct ScalarChange { IdCode id_code; Value value; };
+struct VectorChange { IdCode id_code; Vector vector; };
+struct RealChange { IdCode id_code; double value; };
+struct StringChange { IdCode id_code; std::string_view text; };
+struct SimulationBegin { SimulationCommand command; };
+struct SimulationEnd { SimulationCommand command; };
 }  // namespace cmd
 
 using Command = std::variant<cmd::Comment, cmd::Date, cmd::Version, cmd::Timescale, cmd::ScopeDecl,
