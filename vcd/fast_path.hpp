@@ -174,7 +174,7 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
     constexpr std::ptrdiff_t kBatch = 16;
     const unsigned char* base = p;
     detail::LineBlocks blocks;
-    std::array<detail::LineBlock, kBatch> batch;
+    std::array<detail::LineBlock, kBatch> batch{};
     std::ptrdiff_t batched = 0;
     std::ptrdiff_t next = 0;
     // The not-bits of the block before (none: all set) and of this one.

@@ -175,10 +175,17 @@ void classify_bytes(const unsigned char* p, std::size_t count, LineBlocks::Carry
 void LineBlocks::classify(const unsigned char* p, std::size_t count, LineBlock* out, Isa isa) {
 #if defined(QUARNEL_X86)
   static const bool avx2 = __builtin_cpu_supports("avx2");
-  if (isa == Isa::best && avx2) return classify_avx2(p, count, carry_, out);
-  if (isa != Isa::portable) return classify_sse2(p, count, carry_, out);
-#endif
+  if (isa == Isa::best && avx2) {
+    classify_avx2(p, count, carry_, out);
+  } else if (isa != Isa::portable) {
+    classify_sse2(p, count, carry_, out);
+  } else {
+    classify_bytes(p, count, carry_, out);
+  }
+#else
+  static_cast<void>(isa);  // one way only
   classify_bytes(p, count, carry_, out);
+#endif
 }
 
 }  // namespace vcd::detail

@@ -62,7 +62,7 @@ class WantedChanges {
     } else {
       if (!visitor_.wanted(code)) return false;
     }
-    return !(start_ && time_ < *start_);
+    return !start_ || time_ >= *start_;
   }
   // False when the change of the code with the text `word` (as
   // vcd::id_code_text_word) is surely not wanted.
