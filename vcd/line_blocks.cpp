@@ -54,8 +54,8 @@ struct ByteMasks {
   const std::uint64_t code_bytes = m.code & ~sum;
   faults |= (code_starts & ~m.code) | (sum & ~m.code & ~m.line_feed);
   // A code byte eight or more bytes after the nearest code start before it
-  // is in a code too long to read at once.
-  // Each start smeared over the eight bytes from it, across the block edge.
+  // is in a code too long to read at once: each start is smeared over the
+  // eight bytes from it, across the block edge.
   std::uint64_t before = carry.code_starts;
   std::uint64_t near = code_starts;
   carry.code_starts = code_starts;
