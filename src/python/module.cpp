@@ -45,13 +45,14 @@ PyModuleDef module_def = {
     nullptr,
 };
 
-// quarnel.extended's state is the dialect its functions read.
+// quarnel.extended: its functions read the extended dialect (module_dialect
+// tells the two modules by their definitions).
 PyModuleDef extended_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel.extended",
     "The functions of quarnel, reading the extended VCD dialect: what other simulators write\n"
     "besides IEEE 1364 (nine-state values, any scope and variable type, unknown commands).",
-    sizeof(vcd::Dialect),
+    0,
     nullptr,
     nullptr,
     nullptr,
@@ -81,11 +82,10 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
-// A module of `definition` holding the six functions, which read `dialect`.
-PyRef create_module(PyModuleDef* definition, vcd::Dialect dialect) {
+// A module of `definition` holding the six functions.
+PyRef create_module(PyModuleDef* definition) {
   PyRef module = PyRef::steal(PyModule_Create2(definition, kStableAbiVersion));
   if (!module) return {};
-  if (void* state = PyModule_GetState(module.get())) *static_cast<vcd::Dialect*>(state) = dialect;
   const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
   if (!module_name) return {};
   for (PyMethodDef* definition : kFunctions) {
@@ -100,11 +100,11 @@ PyObject* initialise() {
                     "quarnel can be initialised only once per process; it is already loaded");
     return nullptr;
   }
-  PyRef module = create_module(&module_def, vcd::Dialect::specified);
+  PyRef module = create_module(&module_def);
   if (!module) return nullptr;
   // quarnel.extended is an attribute outside __all__, and in sys.modules so
   // that "import quarnel.extended" finds it.
-  const PyRef extended = create_module(&extended_def, vcd::Dialect::extended);
+  const PyRef extended = create_module(&extended_def);
   if (!extended || PyObject_SetAttrString(module.get(), "extended", extended.get()) < 0 ||
       PyDict_SetItemString(PyImport_GetModuleDict(), "quarnel.extended", extended.get()) < 0) {
     return nullptr;
@@ -123,9 +123,11 @@ PyObject* initialise() {
 
 }  // namespace
 
+// By the definition, not by a module state: the import machinery gives even a
+// module without state a state pointer, to storage of no size.
 vcd::Dialect module_dialect(PyObject* module) {
-  const void* state = PyModule_GetState(module);
-  return state != nullptr ? *static_cast<const vcd::Dialect*>(state) : vcd::Dialect::specified;
+  return PyModule_GetDef(module) == &extended_def ? vcd::Dialect::extended
+                                                  : vcd::Dialect::specified;
 }
 
 }  // namespace quarnel::python
