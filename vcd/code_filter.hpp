@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "vcd/idcode.hpp"
+#include "vcd/word_scan.hpp"
 
 namespace vcd {
 
@@ -20,6 +21,12 @@ constexpr std::uint64_t id_code_text_word(IdCode code) {
     rest = (rest - 1) / 94;
   }
   return word;
+}
+
+// The code whose `length` (1 to 8) characters are the lowest bytes of
+// `word`: the inverse of id_code_text_word.
+inline IdCode id_code_of_text_word(std::uint64_t word, unsigned length) {
+  return detail::code_of_word(word, length);
 }
 
 // The codes added pass; most others fail.

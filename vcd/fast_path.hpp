@@ -218,15 +218,11 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           // Without a branch: scalars and vectors come in no order.
           const unsigned code_start = 1 + (space & (0u - static_cast<unsigned>(vector)));
           const unsigned code_length = length - code_start;
-          const std::uint64_t word = detail::load_word(p + code_start);
-          bool may_want = true;
-          if constexpr (requires { wanted.may_want(word); }) {
-            may_want = wanted.may_want(word & (~std::uint64_t{0} >> (64 - 8 * code_length)));
-          }
-          if (may_want) {
-            const IdCode code = detail::code_of_word(word, code_length);
-            if (!wanted(code)) {
-            } else if (vector) {
+          const std::uint64_t text =
+              detail::load_word(p + code_start) & (~std::uint64_t{0} >> (64 - 8 * code_length));
+          if (wanted(text, code_length)) {
+            const IdCode code = detail::code_of_word(text, code_length);
+            if (vector) {
               go = handler(cmd::VectorChange{
                   code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
             } else {

@@ -22,7 +22,7 @@ namespace vcd {
 
 // The `wants` of for_each_command that has a use for every change.
 struct WantsEveryChange {
-  bool operator()(IdCode /*code*/) const { return true; }
+  bool operator()(std::uint64_t /*text*/, unsigned /*length*/) const { return true; }
 };
 
 template <class Source>
@@ -42,9 +42,11 @@ class Parser {
   // callable taking each cmd:: record (const&) and returning false to stop
   // early. The same commands as calling next_slow() in a loop, taking the
   // fast roads where they can, without building a Command on the hot path.
-  // `wants(code)`, false for the value changes the visitor has no use for,
-  // lets a fast road check such a change and step over it without handing it
-  // on (it may still hand it on).
+  // `wants(text, length)`, given the characters of a change's code as one
+  // word (first character in the lowest byte) and their number (1 to 8),
+  // false when the visitor surely has no use for the change, lets a fast road
+  // check such a change and step over it without handing it on; true leaves
+  // the choice to the visitor.
   template <class Visitor, class Wants = WantsEveryChange>
   Result<void> for_each_command(Visitor&& visitor, const Wants& wants = {}) {
     for (;;) {

@@ -36,29 +36,8 @@ class CodeIndex {
     return slot;
   }
 
-  // Whether codes have numbers, with the flat table's place held by value:
-  // what a loop over many codes keeps in registers.
-  class View {
-   public:
-    [[gnu::always_inline]] bool contains(vcd::IdCode code) const {
-      if (code.value < size_) return flat_[code.value] != kNone;
-      return index_->sparse_.empty() ? false : index_->find(code) != kNone;
-    }
-    // False when no code with the text `word` has a number (see
-    // vcd::CodeFilter).
-    [[gnu::always_inline]] bool may_contain(std::uint64_t word) const {
-      return index_->filter_.may_contain(word);
-    }
-
-   private:
-    friend class CodeIndex;
-    View(const std::uint32_t* flat, std::uint64_t size, const CodeIndex* index)
-        : flat_(flat), size_(size), index_(index) {}
-    const std::uint32_t* flat_;
-    std::uint64_t size_;
-    const CodeIndex* index_;
-  };
-  View view() const { return {flat_.data(), flat_.size(), this}; }
+  // A quick test on the text of a code: false when it has no number.
+  const vcd::CodeFilter& filter() const { return filter_; }
 
   // Makes the flat table reach every code up to `code`, so that looking up
   // any declared code takes the same road.

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "src/lib/vcd_error.hpp"
+#include "vcd/code_filter.hpp"
 #include "vcd/parser.hpp"
 
 namespace quarnel {
@@ -41,56 +42,28 @@ inline constexpr bool is_change_v =
     std::is_same_v<C, vcd::cmd::ScalarChange> || std::is_same_v<C, vcd::cmd::VectorChange> ||
     std::is_same_v<C, vcd::cmd::RealChange> || std::is_same_v<C, vcd::cmd::StringChange>;
 
-// The changes a visitor has no use for, for the reader to step over; each
-// test notes that a change was met. The codes of a visitor that names them
-// (codes()) are held by value.
+// The changes a visitor has no use for, for the reader to step over unseen;
+// each test notes that a change was met. A visitor that names its codes
+// (codes()) is asked through their filter; any other through wanted().
 template <class Visitor>
 class WantedChanges {
  public:
-  WantedChanges(const Visitor& visitor, const Window& window, const std::uint64_t& time,
-                BodyTimes& times)
-      : visitor_(visitor),
-        start_(window.start),
-        time_(time),
-        times_(times),
-        codes_(codes_of(visitor)) {}
+  WantedChanges(const Visitor& visitor, BodyTimes& times) : visitor_(visitor), times_(times) {}
 
-  [[gnu::always_inline]] bool operator()(vcd::IdCode code) const {
-    note_change();
-    if constexpr (kNamesCodes) {
-      if (!codes_.contains(code)) return false;
+  // False when the change of the code whose `length` characters are `text`
+  // (as vcd::id_code_text_word) is surely not wanted.
+  [[gnu::always_inline]] bool operator()(std::uint64_t text, unsigned length) const {
+    if (!times_.any) times_.any = true;
+    if constexpr (requires { visitor_.codes(); }) {
+      return visitor_.codes().filter().may_contain(text);
     } else {
-      if (!visitor_.wanted(code)) return false;
+      return static_cast<bool>(visitor_.wanted(vcd::id_code_of_text_word(text, length)));
     }
-    return !start_ || time_ >= *start_;
-  }
-  // False when the change of the code with the text `word` (as
-  // vcd::id_code_text_word) is surely not wanted.
-  [[gnu::always_inline]] bool may_want(std::uint64_t word) const
-    requires(requires(const Visitor& v) { v.codes(); })
-  {
-    note_change();
-    return codes_.may_contain(word);
   }
 
  private:
-  static constexpr bool kNamesCodes = requires(const Visitor& v) { v.codes(); };
-  static auto codes_of(const Visitor& visitor) {
-    if constexpr (kNamesCodes) {
-      return visitor.codes().view();
-    } else {
-      return 0;
-    }
-  }
-  void note_change() const {
-    if (!times_.any) times_.any = true;
-  }
-
   const Visitor& visitor_;
-  std::optional<std::uint64_t> start_;
-  const std::uint64_t& time_;
   BodyTimes& times_;
-  decltype(codes_of(std::declval<const Visitor&>())) codes_;
 };
 
 // How a stretch ended, when it did not fail.
@@ -137,7 +110,7 @@ Result<StretchEnd> scan_stretch(vcd::Parser<Source>& parser, const Window& windo
       return true;
     }
   };
-  auto read = parser.for_each_command(handle, WantedChanges<Visitor>(visitor, window, time, times));
+  auto read = parser.for_each_command(handle, WantedChanges<Visitor>(visitor, times));
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return ending;
 }
