@@ -163,7 +163,7 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
   if (end_ - cur_ < kMargin) return false;
   const unsigned char* p = cur_;
   std::uint64_t lines = 0;
-  const Wants wanted = wants;  // what it holds by value stays in registers
+  const Wants wanted = wants;  // a copy of its own stays in registers
 
   // Whole blocks of the window classified at once: the road then goes from
   // line feed to line feed, reading each change line of a known good shape

@@ -32,7 +32,7 @@ PyMethodDef* const kFunctions[] = {
 // The API version of the stable ABI.
 constexpr int kStableAbiVersion = 3;
 
-// quarnel has no module state: its functions read the specified dialect.
+// quarnel: its functions read the specified dialect (module_dialect).
 PyModuleDef module_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel",
