@@ -17,8 +17,18 @@ def halves(compress):
     return lambda data: compress(data[: len(data) // 2]) + compress(data[len(data) // 2:])
 
 
+def skippable(kind, payload):
+    return (0x184D2A50 + kind).to_bytes(4, "little") + len(payload).to_bytes(4, "little") + payload
+
+
+def skipping(data):
+    """zstd frames behind and between skippable frames, as seekable and tagging tools write."""
+    return skippable(0, b"tag" * 50) + halves(lambda d: zstandard.compress(d) + skippable(15, b""))(data)
+
+
 COMPRESS = {"gzip": gzip.compress, "zstd": zstandard.compress,
-            "gzip members": halves(gzip.compress), "zstd frames": halves(zstandard.compress)}
+            "gzip members": halves(gzip.compress), "zstd frames": halves(zstandard.compress),
+            "zstd skippable frames": skipping}
 
 
 def answers(path, plain, names):

@@ -95,10 +95,13 @@ Result<std::unique_ptr<Decoder>> started() {
 
 Compression compression_of(std::span<const unsigned char> head) {
   if (head.size() >= 2 && head[0] == 0x1f && head[1] == 0x8b) return Compression::gzip;
-  if (head.size() >= 4 && head[0] == 0x28 && head[1] == 0xb5 && head[2] == 0x2f &&
-      head[3] == 0xfd) {
+  if (head.size() < 4) return Compression::none;
+  // A zstd frame, or a skippable frame (magic 0x184D2A50 to 0x184D2A5F), which
+  // may come first.
+  if (head[0] == 0x28 && head[1] == 0xb5 && head[2] == 0x2f && head[3] == 0xfd)
     return Compression::zstd;
-  }
+  if ((head[0] & 0xf0) == 0x50 && head[1] == 0x2a && head[2] == 0x4d && head[3] == 0x18)
+    return Compression::zstd;
   return Compression::none;
 }
 
