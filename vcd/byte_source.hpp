@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "vcd/error.hpp"
@@ -29,27 +30,24 @@ class MemorySource {
   }
   std::optional<ReaderError> take_error() { return std::nullopt; }
 
-  // Bytes consumed when the reader stands at `cur`.
-  std::size_t offset_of(const unsigned char* cur) const {
-    return handed_out_ ? static_cast<std::size_t>(cur - reinterpret_cast<const unsigned char*>(text_.data())) : 0;
-  }
-
  private:
   std::string_view text_;
   bool handed_out_ = false;
 };
 
-// A file read forward through a buffer of fixed size. `interrupt` (may be
-// null; must outlive the source) is asked before every refill: when it asks
-// to stop, reading ends with an error of kind Interrupted.
+// A file read forward through a buffer of fixed size, after `ahead`, bytes
+// already read from it. `interrupt` (may be null; must outlive the source) is
+// asked before every refill: when it asks to stop, reading ends with an error
+// of kind Interrupted.
 class FileSource {
  public:
   static constexpr std::size_t kBufferSize = std::size_t{1} << 18;
 
-  explicit FileSource(File file, const Interrupt* interrupt = nullptr)
+  explicit FileSource(File file, const Interrupt* interrupt = nullptr, std::string ahead = {})
       : file_(std::move(file)),
         buffer_(std::make_unique_for_overwrite<unsigned char[]>(kBufferSize)),
-        interrupt_(interrupt) {}
+        interrupt_(interrupt),
+        ahead_(std::move(ahead)) {}
 
   // Sets [cur, end) to the next window; false at end of file or on a read
   // error, which take_error then reports.
@@ -57,6 +55,12 @@ class FileSource {
     if (interrupt_requested(interrupt_)) {
       error_ = ReaderError::interrupted();
       return false;
+    }
+    if (!ahead_taken_ && !ahead_.empty()) {
+      ahead_taken_ = true;
+      cur = reinterpret_cast<const unsigned char*>(ahead_.data());
+      end = cur + ahead_.size();
+      return true;
     }
     auto got = file_.read(buffer_.get(), kBufferSize, interrupt_);
     if (!got) {
@@ -77,6 +81,8 @@ class FileSource {
   File file_;
   std::unique_ptr<unsigned char[]> buffer_;
   const Interrupt* interrupt_;
+  std::string ahead_;
+  bool ahead_taken_ = false;
   std::optional<ReaderError> error_;
 };
 

@@ -140,19 +140,33 @@ Result<void> Parser<Source>::read_command_end() {
   return {};
 }
 
-// Free text up to "$end" (found anywhere), trimmed of Unicode whitespace.
+// Free text up to "$end" (found anywhere), trimmed of Unicode whitespace;
+// empty when texts are dropped.
 template <class Source>
 Result<std::string_view> Parser<Source>::read_string_command() {
+  constexpr std::size_t kStretch = 4096;
+  const auto is_continuation = [](char c) {
+    return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
+  };
+  bool utf8 = true;
   scratch_.clear();
   for (;;) {
     const int byte = read_byte_or_eof();
     if (byte == kEnd) return eof_error(kEofInCommand);
     scratch_.push_back(static_cast<char>(byte));
     if (byte == 'd' && std::string_view(scratch_).ends_with("$end")) break;
+    if (!keep_texts_ && scratch_.size() == kStretch) {
+      // Checked up to a character's first byte; the last three bytes stay,
+      // where "$end" may begin.
+      std::size_t cut = scratch_.size() - 3;
+      for (int step = 0; step < 4 && is_continuation(scratch_[cut]); ++step) --cut;
+      utf8 = utf8 && is_utf8_token(std::string_view(scratch_).substr(0, cut));
+      scratch_.erase(0, cut);
+    }
   }
   const std::string_view text(scratch_.data(), scratch_.size() - 4);
-  if (!is_utf8_token(text)) return fail(ParseErrorKind::InvalidUtf8);
-  return unicode::trim_white_space(text);
+  if (!utf8 || !is_utf8_token(text)) return fail(ParseErrorKind::InvalidUtf8);
+  return keep_texts_ ? unicode::trim_white_space(text) : std::string_view();
 }
 
 // A declaration token that does not parse: "invalid UTF-8" when it is not
@@ -466,5 +480,6 @@ Result<std::optional<Command>> Parser<Source>::read_var_decl() {
 template class Parser<FileSource>;
 template class Parser<MemorySource>;
 template class Parser<ChunkSource>;
+template class Parser<HeaderSource>;
 
 }  // namespace vcd

@@ -16,6 +16,7 @@
 #include "vcd/command.hpp"
 #include "vcd/dialect.hpp"
 #include "vcd/error.hpp"
+#include "vcd/header_source.hpp"
 #include "vcd/word_scan.hpp"
 
 namespace vcd {
@@ -65,6 +66,10 @@ class Parser {
   // Whether a $dumpvars, $dumpall, $dumpon or $dumpoff section awaits its $end.
   bool in_simulation_section() const { return open_simulation_command_.has_value(); }
   const Source& source() const { return source_; }
+  Source& source() { return source_; }
+  // Reads the texts of comments, dates and versions without keeping them,
+  // in bounded memory, and hands them on empty.
+  void drop_texts() { keep_texts_ = false; }
   // Where the next byte will be taken from (inside the current window).
   const unsigned char* cursor() const { return cur_; }
 
@@ -195,6 +200,7 @@ class Parser {
   std::uint64_t line_;
   bool end_of_line_ = false;
   std::optional<SimulationCommand> open_simulation_command_;
+  bool keep_texts_ = true;
   // Storage of the texts of the command last returned.
   std::string scratch_;
   // Bytes pushed back (push_back), read before the rest of the window
@@ -207,6 +213,7 @@ class Parser {
 extern template class Parser<FileSource>;
 extern template class Parser<MemorySource>;
 extern template class Parser<ChunkSource>;
+extern template class Parser<HeaderSource>;
 
 }  // namespace vcd
 

@@ -2,7 +2,8 @@
 
 namespace quarnel {
 
-Result<vcd::File> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
+Result<vcd::FileRest> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
+  if (dump.rest) return std::move(*dump.rest);
   auto file = vcd::File::open_read(dump.path, interrupt, vcd::reads_compressed(dump.dialect));
   if (!file) return std::unexpected(VcdError::io(file.error()));
   const auto size = file->regular_size();
@@ -11,7 +12,7 @@ Result<vcd::File> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
   }
   if (auto seek = file->seek(dump.body_offset); !seek)
     return std::unexpected(VcdError::io(seek.error()));
-  return std::move(*file);
+  return vcd::FileRest{std::move(*file), {}};
 }
 
 }  // namespace quarnel

@@ -20,10 +20,11 @@
 
 namespace quarnel {
 
-// Opens the dump's file again at its body offset. A regular file that has
-// become shorter than that offset since is cut short: it fails with the
+// The dump's file at its body offset: opened again, or, for one that cannot
+// be, taken from the dump (so its body is read once). A regular file that
+// has become shorter than that offset since is cut short: it fails with the
 // reader's end-of-input error rather than reading as an empty body.
-Result<vcd::File> open_body(const Dump& dump, const vcd::Interrupt* interrupt = nullptr);
+Result<vcd::FileRest> open_body(const Dump& dump, const vcd::Interrupt* interrupt = nullptr);
 
 // The outcome of a walk that did not fail.
 struct Walked {
@@ -53,17 +54,18 @@ template <class Visitor>
 Result<Walked> walk_body(const Dump& dump, Window window, Visitor& visitor,
                          const vcd::Interrupt* interrupt = nullptr,
                          std::optional<ScanSettings> settings = std::nullopt) {
-  auto file = open_body(dump, interrupt);
-  if (!file) return std::unexpected(std::move(file.error()));
+  auto body = open_body(dump, interrupt);
+  if (!body) return std::unexpected(std::move(body.error()));
   if (!settings) settings = scan_settings();
-  const auto size = file->regular_size();
+  const auto size = body->file.regular_size();
   Walked walked{false, {}};
   Result<bool> read = false;
   if (settings->threads > 1 && size && (*size - dump.body_offset) / 2 >= settings->chunk_bytes) {
-    read = walk_split(*file, dump.body_offset, *size, dump.dialect, *settings, window, visitor,
+    read = walk_split(body->file, dump.body_offset, *size, dump.dialect, *settings, window, visitor,
                       walked.times, interrupt);
   } else {
-    vcd::Parser<vcd::FileSource> parser{vcd::FileSource(std::move(*file), interrupt), dump.dialect};
+    vcd::Parser<vcd::FileSource> parser{
+        vcd::FileSource(std::move(body->file), interrupt, std::move(body->ahead)), dump.dialect};
     std::uint64_t time = 0;
     DirectSink<Visitor> sink{visitor};
     auto ending = scan_stretch(parser, window, visitor, sink, time, walked.times);

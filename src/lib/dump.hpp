@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/dialect.hpp"
+#include "vcd/header_source.hpp"
 #include "vcd/timescale.hpp"
 
 namespace quarnel {
@@ -21,7 +23,10 @@ struct Dump {
   std::optional<vcd::Timescale> timescale;
   SignalIndex index;
   std::uint64_t body_offset;  // where the value-change section is read from
-  vcd::Dialect dialect;       // how the header was read, and the body is
+  // A file that cannot be opened again (a pipe, a compressed file), left
+  // where its body begins: the body is read from it, once.
+  std::unique_ptr<vcd::FileRest> rest;
+  vcd::Dialect dialect;  // how the header was read, and the body is
 
   const Signal* find(std::string_view name) const { return index.find(signals, name); }
 };

@@ -1,8 +1,8 @@
 #include "src/lib/header_pass.hpp"
 
-#include "vcd/byte_source.hpp"
 #include "vcd/declarations.hpp"
 #include "vcd/file.hpp"
+#include "vcd/header_source.hpp"
 
 namespace quarnel {
 
@@ -43,21 +43,6 @@ struct NameBuilder {
 
 namespace {
 
-Result<vcd::HeaderBytes> read_header_bytes(const std::string& path,
-                                           const vcd::Interrupt* interrupt,
-                                           vcd::Dialect dialect) {
-  auto header = vcd::scan_header_bytes(path, interrupt, vcd::reads_compressed(dialect));
-  if (header) return std::move(*header);
-  if (header.error().kind == vcd::ReaderError::Kind::MissingEndDefinitions) {
-    return std::unexpected(VcdError{VcdError::Kind::MissingEndDefinitions, {}});
-  }
-  return std::unexpected(VcdError::io(header.error()));
-}
-
-}  // namespace
-
-namespace {
-
 // Drops every declaration that repeats an earlier one's name and identifier
 // code. A name repeated with another code is kept, for the index to refuse.
 void drop_repeated_declarations(ParsedHeader& parsed) {
@@ -84,21 +69,28 @@ void drop_repeated_declarations(ParsedHeader& parsed) {
 
 Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt,
                                  vcd::Dialect dialect) {
-  auto bytes = read_header_bytes(path, interrupt, dialect);
-  if (!bytes) return std::unexpected(std::move(bytes.error()));
-  const vcd::HeaderText header(bytes->bytes);
-  vcd::Parser<vcd::MemorySource> parser{vcd::MemorySource(header.text()), dialect};
-  ParsedHeader parsed{{}, {}, std::nullopt, 0};
-  // The names take about as many bytes as their declarations.
-  parsed.names.text.reserve(header.text().size());
+  auto file = vcd::File::open_read(path, interrupt, vcd::reads_compressed(dialect));
+  if (!file) return std::unexpected(VcdError::io(file.error()));
+  vcd::Parser<vcd::HeaderSource> parser{vcd::HeaderSource(std::move(*file), interrupt), dialect};
+  parser.drop_texts();
+  vcd::HeaderSource& source = parser.source();
+  ParsedHeader parsed{{}, {}, std::nullopt, 0, std::nullopt};
   NameBuilder builder{parsed, {}, {}};
+  const auto scan_error = [](vcd::ReaderError error) {
+    if (error.kind == vcd::ReaderError::Kind::MissingEndDefinitions)
+      return VcdError{VcdError::Kind::MissingEndDefinitions, {}};
+    return VcdError::io(error);
+  };
   if (auto read = vcd::read_declarations(parser, builder); !read) {
+    // A file without the marker, or one that cannot be read to it, fails
+    // so whatever its text before.
+    if (auto failed = source.finish_scan()) return std::unexpected(scan_error(std::move(*failed)));
     return std::unexpected(VcdError::parse(read.error()));
   }
-  // Value changes written on the marker line after "$enddefinitions $end"
-  // are read from just after the whitespace byte that ends that $end.
-  parsed.body_offset =
-      bytes->body_offset - header.unread_bytes(parser.source().offset_of(parser.cursor()));
+  auto body_offset = source.body_offset(parser.cursor());
+  if (!body_offset) return std::unexpected(scan_error(std::move(body_offset.error())));
+  parsed.body_offset = *body_offset;
+  if (!source.reopenable()) parsed.rest = source.take_rest(*body_offset);
   if (dialect == vcd::Dialect::extended) drop_repeated_declarations(parsed);
   return parsed;
 }
@@ -115,12 +107,14 @@ Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt,
   }
   auto index = SignalIndex::build(signals);
   if (!index) return std::unexpected(std::move(index.error()));
-  return Dump{.path = path,
-              .signals = std::move(signals),
-              .timescale = parsed->timescale,
-              .index = std::move(*index),
-              .body_offset = parsed->body_offset,
-              .dialect = dialect};
+  return Dump{
+      .path = path,
+      .signals = std::move(signals),
+      .timescale = parsed->timescale,
+      .index = std::move(*index),
+      .body_offset = parsed->body_offset,
+      .rest = parsed->rest ? std::make_unique<vcd::FileRest>(std::move(*parsed->rest)) : nullptr,
+      .dialect = dialect};
 }
 
 }  // namespace quarnel

@@ -11,7 +11,7 @@
 #include "src/lib/dump.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/header_bytes.hpp"
+#include "vcd/header_source.hpp"
 #include "vcd/interrupt.hpp"
 
 namespace quarnel {
@@ -28,11 +28,13 @@ struct ParsedHeader {
   std::vector<Declaration> declarations;  // alongside `names`
   std::optional<vcd::Timescale> timescale;
   std::uint64_t body_offset;  // where the value-change section begins
+  // The file, for reading the body on, when it cannot be opened again.
+  std::optional<vcd::FileRest> rest;
 };
 
-// Copies the file's lines up to the first one that holds "$enddefinitions"
-// and parses them in `dialect`. `interrupt` (may be null) is asked before
-// every read. The extended dialect keeps one declaration of a name declared
+// Reads the file's lines up to the first one that holds "$enddefinitions"
+// as a stream and parses them in `dialect`. `interrupt` (may be null) is
+// asked before every read. The extended dialect keeps one declaration of a name declared
 // again with the same identifier code.
 Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt = nullptr,
                                  vcd::Dialect dialect = vcd::Dialect::specified);
