@@ -50,6 +50,18 @@ def test_marker_line_across_buffer_boundaries(vcd, at):
     assert quarnel.extract(path, ["top.clk"]) == [{"signal": "top.clk", "time": 7, "value": "1"}]
 
 
+@pytest.mark.parametrize("shift", [0, 1, 2, 3, 7, 15])
+def test_lines_longer_than_a_block(vcd, shift):
+    # Read in pieces: a name of two-byte characters, a scope line that is rewritten and the
+    # marker lie across the cuts; the body begins on the marker line after long whitespace.
+    pad = " " * (65536 + shift)
+    name = "\u00e9" * (32768 + shift)
+    path = vcd(f"$scope module a-b{pad}$end\n$var wire 1 ! {pad}{name} $end\n$upscope $end\n"
+               f"$comment{pad}$end{pad[:shift + 9]}$enddefinitions $end{pad}#7 1!\n#9\n")
+    assert quarnel.list_signals(path) == [f"\\a-b.{name}"]
+    assert quarnel.extract(path, [f"\\a-b.{name}"])[0]["time"] == 7
+
+
 @pytest.mark.parametrize("end", [" ", "\t", "\r", " #0 1!\n", "\n%bad\n", "\n#0\nb102 !\n"])
 def test_only_the_header_is_read(vcd, end):
     assert quarnel.list_signals(vcd(ONE_LINE + end)) == ["top.clk"]
