@@ -26,9 +26,15 @@ def skipping(data):
     return skippable(0, b"tag" * 50) + halves(lambda d: zstandard.compress(d) + skippable(15, b""))(data)
 
 
+def to_block(compress):
+    """A stream that ends where a read block ends: a comment fills the text up to 64 KiB."""
+    return lambda data: compress(data + b"$comment " + b"x" * (-(len(data) + 15) % 2**16) + b" $end\n")
+
+
 COMPRESS = {"gzip": gzip.compress, "zstd": zstandard.compress,
             "gzip members": halves(gzip.compress), "zstd frames": halves(zstandard.compress),
-            "zstd skippable frames": skipping}
+            "zstd skippable frames": skipping, "gzip to a block's end": to_block(gzip.compress),
+            "zstd to a block's end": to_block(zstandard.compress)}
 
 
 def answers(path, plain, names):

@@ -137,9 +137,12 @@ Result<std::size_t> Decoder::decode(std::span<unsigned char> out) {
       if (!ended_ || stream_end_) return 0;
       return std::unexpected(damaged(std::string(format_) + " stream cut short"));
     }
+    const unsigned char* const from = in_;
     auto step = this->step(in_, in_end_, out);
     if (!step) return std::unexpected(std::move(step.error()));
-    stream_end_ = step->stream_end;
+    // A step that found nothing to do, after one that ended a stream and
+    // filled its output, leaves the stream ended.
+    if (in_ != from || step->written != 0) stream_end_ = step->stream_end;
     output_left_ = step->written == out.size();
     if (step->written != 0) return step->written;
   }
