@@ -2,6 +2,7 @@
 // line. Compiled once for each byte source.
 #include "vcd/parser.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <utility>
@@ -151,11 +152,21 @@ Result<std::string_view> Parser<Source>::read_string_command() {
   bool utf8 = true;
   scratch_.clear();
   for (;;) {
-    const int byte = read_byte_or_eof();
-    if (byte == kEnd) return eof_error(kEofInCommand);
-    scratch_.push_back(static_cast<char>(byte));
-    if (byte == 'd' && std::string_view(scratch_).ends_with("$end")) break;
-    if (!keep_texts_ && scratch_.size() == kStretch) {
+    const std::string_view read(scratch_);
+    if (cur_ != end_ && *cur_ != '$' &&
+        !(read.ends_with('$') || read.ends_with("$e") || read.ends_with("$en"))) {
+      // The bytes before the next "$" of the window in one go.
+      const void* dollar = std::memchr(cur_, '$', static_cast<std::size_t>(end_ - cur_));
+      const auto* stop = dollar != nullptr ? static_cast<const unsigned char*>(dollar) : end_;
+      scratch_.append(reinterpret_cast<const char*>(cur_), static_cast<std::size_t>(stop - cur_));
+      commit(stop, static_cast<std::uint64_t>(std::count(cur_, stop, '\n')));
+    } else {
+      const int byte = read_byte_or_eof();
+      if (byte == kEnd) return eof_error(kEofInCommand);
+      scratch_.push_back(static_cast<char>(byte));
+      if (byte == 'd' && std::string_view(scratch_).ends_with("$end")) break;
+    }
+    if (!keep_texts_ && scratch_.size() >= kStretch) {
       // Checked up to a character's first byte; the last three bytes stay,
       // where "$end" may begin.
       std::size_t cut = scratch_.size() - 3;
