@@ -138,6 +138,28 @@ TEST_CASE("the extended dialect reads across file windows as from memory") {
   }
 }
 
+TEST_CASE("comment texts read across file windows, kept or dropped, as from memory") {
+  for (std::size_t at = FileSource::kBufferSize - 6; at < FileSource::kBufferSize + 2; ++at) {
+    // "$end" and a two-byte character lie across the window's edge.
+    const std::string body = "$comment\n" + std::string(at - 12, 'x') + " \xC3\xA9$end\n$foo\n";
+    const check::TempFile file(body);
+    auto opened = File::open_read(file.path());
+    CHECK(opened.has_value());
+    if (opened) CHECK_EQ(read_fast(FileSource(std::move(*opened))), read_slow(body));
+  }
+  // Dropped texts are still checked, wherever the fault lies in a long one.
+  for (const std::string& text : {std::string("\xFF") + std::string(9000, 'x'),
+                                  std::string(9000, 'x') + "\xC3", std::string(9000, 'x')}) {
+    const std::string comment = "\n$comment " + text + "\n$end\n";
+    Parser<MemorySource> parser{MemorySource(comment)};
+    parser.drop_texts();
+    const auto command = parser.next_slow();
+    const bool valid = text.back() == 'x' && text.front() == 'x';
+    CHECK_EQ(command ? std::string("comment") : command.error().text,
+             valid ? "comment" : "invalid UTF-8 at line 3");
+  }
+}
+
 TEST_CASE("every parse error kind with its text and line") {
   const Row rows[] = {
       {"\n\n\xFF", "unexpected character at start of command at line 3"},
