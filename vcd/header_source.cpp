@@ -187,7 +187,7 @@ Result<std::uint64_t> HeaderSource::body_offset(const unsigned char* cursor) {
   }
   // The rest of the marker line is left to the header.
   if (auto failed = finish_scan()) return std::unexpected(std::move(*failed));
-  return *end_;
+  return end_.value_or(offset_of(raw_.size()));
 }
 
 FileRest HeaderSource::take_rest(std::uint64_t body_offset) {

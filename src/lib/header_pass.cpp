@@ -74,9 +74,9 @@ Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* 
   vcd::Parser<vcd::HeaderSource> parser{vcd::HeaderSource(std::move(*file), interrupt), dialect};
   parser.drop_texts();
   vcd::HeaderSource& source = parser.source();
-  ParsedHeader parsed{{}, {}, std::nullopt, 0, std::nullopt};
+  ParsedHeader parsed{{}, {}, std::nullopt, 0, nullptr};
   NameBuilder builder{parsed, {}, {}};
-  const auto scan_error = [](vcd::ReaderError error) {
+  const auto scan_error = [](const vcd::ReaderError& error) {
     if (error.kind == vcd::ReaderError::Kind::MissingEndDefinitions)
       return VcdError{VcdError::Kind::MissingEndDefinitions, {}};
     return VcdError::io(error);
@@ -84,13 +84,14 @@ Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* 
   if (auto read = vcd::read_declarations(parser, builder); !read) {
     // A file without the marker, or one that cannot be read to it, fails
     // so whatever its text before.
-    if (auto failed = source.finish_scan()) return std::unexpected(scan_error(std::move(*failed)));
+    if (auto failed = source.finish_scan()) return std::unexpected(scan_error(*failed));
     return std::unexpected(VcdError::parse(read.error()));
   }
   auto body_offset = source.body_offset(parser.cursor());
-  if (!body_offset) return std::unexpected(scan_error(std::move(body_offset.error())));
+  if (!body_offset) return std::unexpected(scan_error(body_offset.error()));
   parsed.body_offset = *body_offset;
-  if (!source.reopenable()) parsed.rest = source.take_rest(*body_offset);
+  if (!source.reopenable())
+    parsed.rest = std::make_unique<vcd::FileRest>(source.take_rest(*body_offset));
   if (dialect == vcd::Dialect::extended) drop_repeated_declarations(parsed);
   return parsed;
 }
@@ -107,14 +108,13 @@ Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt,
   }
   auto index = SignalIndex::build(signals);
   if (!index) return std::unexpected(std::move(index.error()));
-  return Dump{
-      .path = path,
-      .signals = std::move(signals),
-      .timescale = parsed->timescale,
-      .index = std::move(*index),
-      .body_offset = parsed->body_offset,
-      .rest = parsed->rest ? std::make_unique<vcd::FileRest>(std::move(*parsed->rest)) : nullptr,
-      .dialect = dialect};
+  return Dump{.path = path,
+              .signals = std::move(signals),
+              .timescale = parsed->timescale,
+              .index = std::move(*index),
+              .body_offset = parsed->body_offset,
+              .rest = std::move(parsed->rest),
+              .dialect = dialect};
 }
 
 }  // namespace quarnel

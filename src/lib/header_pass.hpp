@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -29,7 +30,7 @@ struct ParsedHeader {
   std::optional<vcd::Timescale> timescale;
   std::uint64_t body_offset;  // where the value-change section begins
   // The file, for reading the body on, when it cannot be opened again.
-  std::optional<vcd::FileRest> rest;
+  std::unique_ptr<vcd::FileRest> rest;
 };
 
 // Reads the file's lines up to the first one that holds "$enddefinitions"
