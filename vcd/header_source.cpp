@@ -48,7 +48,6 @@ bool HeaderSource::read_block() {
   raw_.erase(0, drop);
   base_ += drop;
   pos_ -= drop;
-  piece_ = pos_;
   const std::size_t old_size = raw_.size();
   raw_.resize(old_size + kReadBlock);
   auto got =
@@ -145,9 +144,8 @@ bool HeaderSource::next_piece() {
   const bool line_start = at_line_start();
   const auto stop = next_piece_end();
   if (!stop) return false;
-  piece_ = pos_;
+  text_->assign(std::string_view(raw_).substr(pos_, *stop - pos_), line_start);
   pos_ = *stop;
-  text_->assign(std::string_view(raw_).substr(piece_, pos_ - piece_), line_start);
   return true;
 }
 

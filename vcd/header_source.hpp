@@ -46,8 +46,9 @@ class HeaderSource {
 
   // After the declaration reader read "$enddefinitions $end" and stopped at
   // `cursor` of the last piece: where the body begins, counted in bytes of
-  // the file. That is just after the marker line, unless more than
-  // whitespace follows on it: then the first other byte.
+  // what the file reads as (the text of a compressed one). That is just
+  // after the marker line, unless more than whitespace follows on that line:
+  // then where the reader stopped, or where the whitespace after it ends.
   Result<std::uint64_t> body_offset(const unsigned char* cursor);
 
   // Whether the file can be opened again and read from `body_offset`.
@@ -82,9 +83,8 @@ class HeaderSource {
   std::optional<std::uint64_t> end_;     // just past the marker line
   std::uint64_t searched_ = 0;           // the marker was looked for before this
   std::optional<ReaderError> error_;
-  // The text of the last piece, whose bytes are raw_[piece_, pos_).
+  // The text of the last piece, whose bytes end at pos_.
   std::unique_ptr<HeaderText> text_;
-  std::size_t piece_ = 0;
 };
 
 }  // namespace vcd

@@ -33,10 +33,10 @@ struct ParsedHeader {
   std::unique_ptr<vcd::FileRest> rest;
 };
 
-// Reads the file's lines up to the first one that holds "$enddefinitions"
-// as a stream and parses them in `dialect`. `interrupt` (may be null) is
-// asked before every read. The extended dialect keeps one declaration of a name declared
-// again with the same identifier code.
+// Reads the file's lines up to the first one that holds "$enddefinitions",
+// as a stream, and parses them in `dialect`. `interrupt` (may be null) is
+// asked before every read. The extended dialect keeps one declaration of a
+// name declared again with the same identifier code.
 Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt = nullptr,
                                  vcd::Dialect dialect = vcd::Dialect::specified);
 
