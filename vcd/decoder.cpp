@@ -50,7 +50,6 @@ class GzipDecoder final : public Decoder {
     if (status == Z_STREAM_END) inflateReset(&stream_);
     return Step{static_cast<std::size_t>(stream_.next_out - out.data()), status == Z_STREAM_END};
   }
-  void reset_stream() override { inflateReset(&stream_); }
 
   z_stream stream_{};
   bool started_ = false;
@@ -78,7 +77,6 @@ class ZstdDecoder final : public Decoder {
     }
     return Step{to.pos, status == 0};
   }
-  void reset_stream() override { ZSTD_DCtx_reset(stream_, ZSTD_reset_session_only); }
 
   ZSTD_DStream* stream_;
 };
@@ -146,12 +144,6 @@ Result<std::size_t> Decoder::decode(std::span<unsigned char> out) {
     output_left_ = step->written == out.size();
     if (step->written != 0) return step->written;
   }
-}
-
-void Decoder::restart() {
-  in_ = in_end_ = nullptr;
-  ended_ = stream_end_ = output_left_ = false;
-  reset_stream();
 }
 
 }  // namespace vcd

@@ -38,8 +38,6 @@ class Decoder {
   // (input_space() is not empty) or when every stream has ended. A damaged
   // stream, or a file that ends inside one, is an error of kind InvalidData.
   Result<std::size_t> decode(std::span<unsigned char> out);
-  // Back to the state of a new decoder, for reading the file from its start.
-  void restart();
 
  protected:
   // What one call of the library did.
@@ -52,7 +50,6 @@ class Decoder {
   // Decodes from [in, in_end) into `out`, moving `in` past what it used.
   virtual Result<Step> step(const unsigned char*& in, const unsigned char* in_end,
                             std::span<unsigned char> out) = 0;
-  virtual void reset_stream() = 0;
 
  private:
   std::string_view format_;  // "gzip" or "zstd", for messages

@@ -12,9 +12,6 @@ namespace vcd {
 
 namespace {
 
-// What seek() decodes at a time on its way to the offset.
-constexpr std::size_t kSkipBlock = std::size_t{1} << 16;
-
 // Retries `call` while a signal interrupts it, unless `interrupt` then asks
 // to stop.
 template <class Call>
@@ -80,7 +77,6 @@ File& File::operator=(File&& other) noexcept {
     other.fd_ = -1;
     decoder_ = std::move(other.decoder_);
     head_ = other.head_;
-    position_ = other.position_;
   }
   return *this;
 }
@@ -90,20 +86,9 @@ File::~File() {
 }
 
 Result<void> File::seek(std::uint64_t offset) {
-  if (!decoder_ || offset < position_) {
-    if (::lseek(fd_, static_cast<off_t>(decoder_ ? 0 : offset), SEEK_SET) < 0) {
-      return std::unexpected(ReaderError::from_os(errno));
-    }
-    if (!decoder_) return {};
-    decoder_->restart();
-    position_ = 0;
-  }
-  auto scratch = std::make_unique_for_overwrite<unsigned char[]>(kSkipBlock);
-  while (position_ < offset) {
-    auto got = read(scratch.get(), std::min<std::uint64_t>(kSkipBlock, offset - position_));
-    if (!got) return std::unexpected(std::move(got.error()));
-    if (*got == 0) return std::unexpected(ReaderError::eof(kEofInCommand));
-  }
+  if (decoder_) return std::unexpected(ReaderError::from_os(ESPIPE));
+  if (::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0)
+    return std::unexpected(ReaderError::from_os(errno));
   return {};
 }
 
@@ -142,10 +127,7 @@ Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
     auto decoded = decoder_->decode({buffer, size});
     if (!decoded) return decoded;
     // Nothing decoded and no input wanted: every stream has ended.
-    if (*decoded != 0 || decoder_->input_space().empty()) {
-      position_ += *decoded;
-      return decoded;
-    }
+    if (*decoded != 0 || decoder_->input_space().empty()) return decoded;
   }
 }
 

@@ -24,10 +24,7 @@ class File {
                                 bool decompress = false);
 
   File(File&& other) noexcept
-      : fd_(other.fd_),
-        decoder_(std::move(other.decoder_)),
-        head_(other.head_),
-        position_(other.position_) {
+      : fd_(other.fd_), decoder_(std::move(other.decoder_)), head_(other.head_) {
     other.fd_ = -1;
   }
   File& operator=(File&& other) noexcept;
@@ -35,9 +32,7 @@ class File {
   File& operator=(const File&) = delete;
   ~File();
 
-  // Moves to `offset` of what read() hands out. A compressed file is decoded
-  // up to there (from its start when going back); one that ends before it
-  // gives the reader's end-of-input error.
+  // Moves to `offset`; a compressed file, read once, cannot be.
   Result<void> seek(std::uint64_t offset);
   // The size of a regular file; nullopt for pipes, devices and the like, and
   // for a compressed file.
@@ -65,7 +60,6 @@ class File {
     std::uint8_t size = 0;
     std::uint8_t taken = 0;
   } head_;
-  std::uint64_t position_ = 0;  // bytes handed out by read() while decoding
 };
 
 }  // namespace vcd

@@ -4,7 +4,8 @@ namespace quarnel {
 
 Result<vcd::FileRest> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
   if (dump.rest) return std::move(*dump.rest);
-  auto file = vcd::File::open_read(dump.path, interrupt, vcd::reads_compressed(dump.dialect));
+  // A file read again is a regular one that was read as it is.
+  auto file = vcd::File::open_read(dump.path, interrupt);
   if (!file) return std::unexpected(VcdError::io(file.error()));
   const auto size = file->regular_size();
   if (size && *size < dump.body_offset) {
