@@ -20,7 +20,7 @@ class HeaderText {
   // lossy UTF-8 (valid UTF-8, the usual case, is used where it lies), then,
   // when the piece begins at a line's start, with scope lines rewritten
   // (scope_lines.hpp). A piece that begins inside a line ends with it.
-  void assign(std::string_view bytes, bool line_start = true);
+  void assign(std::string_view bytes, bool line_start);
 
   std::string_view text() const { return text_; }
 
