@@ -159,17 +159,22 @@ def compare(
     progress: bool = False,
     extended: bool = False,
     client: Any = None,
+    timescales: str = "ticks",
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
 
     Unless ``allow_missing`` is true, a pair is an error when a name of ``signals`` is not
-    declared in both dumps, or when the dumps share no signal to compare."""
+    declared in both dumps, or when the dumps share no signal to compare. ``timescales`` is
+    the option of quarnel.extended.compare: "ticks" compares the times as written, "same"
+    makes dumps whose timescales differ an error, "finer" compares them in the finer unit
+    (``start``, ``end`` and the mismatch times in it)."""
     check = functools.partial(
         _compare_one,
         dict(max_mismatches=max_mismatches, signals=list(signals or []) or None,
              ignore_unknown=ignore_unknown, start=start, end=end),
         allow_missing,
         extended,
+        timescales,
     )
     return Report("compare", run(check, list(pairs), jobs=jobs, progress=progress,
                                  client=client))
@@ -409,24 +414,42 @@ def _find_one(
     return Outcome(path, FAILED, f"FAILED: {nth}{signal} = {value} not found", result)
 
 
+def _compare_in(timescales: str, extended: bool, golden: str, new: str,
+                options: dict[str, Any]) -> Any:
+    """compare() of the module asked for, its times meeting as ``timescales`` says."""
+    if extended:
+        return quarnel.extended.compare(golden, new, **options, timescales=timescales)
+    result = quarnel.compare(golden, new, **options)
+    if timescales == "ticks":
+        return result
+    # quarnel.compare compares ticks. Read in its dialect, the dumps read in the extended
+    # one too, whose compare looks at the timescales after the headers: with end=0 the
+    # bodies are left at their first step.
+    try:
+        quarnel.extended.compare(golden, new, **{**options, "start": None, "end": 0},
+                                 timescales="same")
+    except RuntimeError as error:
+        if getattr(error, "path", None) is not None or timescales == "same":
+            raise
+        return quarnel.extended.compare(golden, new, **options, timescales=timescales)
+    return result
+
+
 @_guarded
 def _compare_one(
-    options: dict[str, Any], allow_missing: bool, extended: bool, pair: Pair
+    options: dict[str, Any], allow_missing: bool, extended: bool, timescales: str, pair: Pair
 ) -> Outcome:
     name, golden, new = pair
     if golden is None or new is None:
         return Outcome(name, FAILED, f"FAILED: no counterpart of {golden or new}")
-    module = _module(extended)
     try:
-        result = module.compare(golden, new, **options)
+        result = _compare_in(timescales, extended, golden, new, options)
     except RuntimeError as error:
-        # The error does not say which dump it comes from: a golden dump that reads
-        # on its own leaves the new one.
-        try:
-            module.metadata(golden)
-        except RuntimeError as golden_error:
-            return _error(name, golden, golden_error)
-        return _error(name, new, error)
+        # The error names the dump it is about, or none when the two disagree in timescale.
+        path = getattr(error, "path", None)
+        if path is None:
+            return Outcome(name, ERROR, f"{new}: {error} ({golden} and {new})")
+        return _error(name, path, error)
 
     common = set(result["common_signals"])
     asked = list(dict.fromkeys(options["signals"] or []))
