@@ -79,7 +79,9 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
 // tuple, one converter per parameter; convert_arguments), then runs
 // `body(converted values..., signal_interrupt(), dialect)`, all inside
 // run_guarded, with the dialect of the module the function belongs to.
-// The body calls the core and builds the result (build_result).
+// The body calls the core and builds the result (build_result); it takes
+// its paths (PathArg) by const reference, since a core error names them
+// after it returns.
 template <const ParamTable& table, const auto& converters, auto body>
 PyMethodDef define_function(const char* doc) {
   return {
