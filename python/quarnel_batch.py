@@ -38,6 +38,7 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from dataclasses import asdict, dataclass
 from multiprocessing import active_children
 from typing import Any, Callable, Iterable, Iterator, Optional, Sequence, Tuple, TypeVar
+from typing import Literal
 
 import junitparser
 from tqdm import tqdm
@@ -57,6 +58,9 @@ COMPRESSED_SUFFIXES = (".gz", ".zst")
 
 # (name, golden dump, new dump); a side is None when the dump has no counterpart.
 Pair = Tuple[str, Optional[str], Optional[str]]
+
+# How compare() treats dumps whose timescales differ (quarnel.extended.compare's option).
+Timescales = Literal["ticks", "same", "finer"]
 
 T = TypeVar("T")
 
@@ -159,7 +163,7 @@ def compare(
     progress: bool = False,
     extended: bool = False,
     client: Any = None,
-    timescales: str = "ticks",
+    timescales: Timescales = "ticks",
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
 
@@ -414,7 +418,7 @@ def _find_one(
     return Outcome(path, FAILED, f"FAILED: {nth}{signal} = {value} not found", result)
 
 
-def _compare_in(timescales: str, extended: bool, golden: str, new: str,
+def _compare_in(timescales: Timescales, extended: bool, golden: str, new: str,
                 options: dict[str, Any]) -> Any:
     """compare() of the module asked for, its times meeting as ``timescales`` says."""
     if extended:
@@ -422,9 +426,9 @@ def _compare_in(timescales: str, extended: bool, golden: str, new: str,
     result = quarnel.compare(golden, new, **options)
     if timescales == "ticks":
         return result
-    # quarnel.compare compares ticks. Read in its dialect, the dumps read in the extended
-    # one too, whose compare looks at the timescales after the headers: with end=0 the
-    # bodies are left at their first step.
+    # quarnel.compare compares ticks. quarnel.extended reads whatever quarnel reads, and its
+    # compare checks the timescales once the headers are read; end=0 stops the bodies at
+    # their first timestamp past 0.
     try:
         quarnel.extended.compare(golden, new, **{**options, "start": None, "end": 0},
                                  timescales="same")
@@ -437,7 +441,8 @@ def _compare_in(timescales: str, extended: bool, golden: str, new: str,
 
 @_guarded
 def _compare_one(
-    options: dict[str, Any], allow_missing: bool, extended: bool, timescales: str, pair: Pair
+    options: dict[str, Any], allow_missing: bool, extended: bool, timescales: Timescales,
+    pair: Pair
 ) -> Outcome:
     name, golden, new = pair
     if golden is None or new is None:
