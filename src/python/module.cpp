@@ -64,7 +64,8 @@ PyModuleDef extended_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel.extended",
     "The functions of quarnel, reading the extended VCD dialect: what other simulators write\n"
-    "besides IEEE 1364 (nine-state values, any scope and variable type, unknown commands).",
+    "besides IEEE 1364 (nine-state values, any scope and variable type, unknown commands).\n"
+    "Paths may also be os.PathLike objects; compare has the option timescales.",
     0,
     nullptr,
     nullptr,
