@@ -118,7 +118,8 @@ def test_name_lists_and_codes_shared_in_one_file_only(vcd):
 
 
 @pytest.mark.parametrize("first, second, winner", [
-    (0, 1, 0), (6, 0, 0), (4, 1, 4), (5, 4, 4), (2, 1, 1), (2, 3, 2), (5, 3, 3), (2, 6, 2)])
+    (0, 1, 0), (6, 0, 0), (4, 1, 4), (5, 4, 4), (1, 0, 1), (2, 1, 1), (2, 3, 2), (5, 3, 3),
+    (2, 6, 2)])
 def test_error_order(vcd, tmp_path, first, second, winner):
     # The headers of both files are read before either body; the error names its file.
     paths = [vcd("$var wire 1 ! a $end\n"), str(DATA / "verilator_interface.vcd"),
