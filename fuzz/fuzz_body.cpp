@@ -66,7 +66,7 @@ const std::string header_text = [] {
   text += "$var wire 4 !! two [3:0] $end\n";
   text += "$var wire 1 ~~~~ four $end\n";
   // Codes that start with a value letter, some of zero-width variables,
-  // whose changes the extended dialect writes as "b <code>".
+  // whose changes are written "b <code>".
   text += "$var wire 0 H empty_h $end\n$var wire 0 x empty_x $end\n";
   text += "$var wire 0 0a empty_0a $end\n$var wire 0 Zz empty_zz $end\n";
   text += "$var wire 3 Hq hq [2:0] $end\n$var wire 1 h! h $end\n$var wire 1 u u $end\n";
