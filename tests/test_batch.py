@@ -43,7 +43,7 @@ def test_a_dead_worker_fails_its_own_check_only(tmp_path, end, message):
     items = [str(tmp_path / name) for name in (f"dies-{end}", "waits", "a", "b", "c", "d")]
     outcomes = quarnel_batch.run(dies_in_its_worker, items, jobs=2)
     assert [(o.name, o.status, o.message) for o in outcomes] == [
-        (items[0], "error", f"{items[0]}: {message}")] + [(item, "passed", "") for item in items[1:]]
+        (items[0], "error", f"{items[0]}: {message}")] + [(i, "passed", "") for i in items[1:]]
 
 
 def junit_of(report, path):
