@@ -42,8 +42,8 @@ from concurrent.futures import ProcessPoolExecutor, as_completed
 from concurrent.futures.process import BrokenProcessPool
 from dataclasses import asdict, dataclass
 from multiprocessing import active_children
-from typing import (Any, Callable, Iterable, Iterator, List, Optional, Sequence, Tuple, TypeVar,
-                    Union, cast)
+from typing import (Any, Callable, Iterable, Iterator, List, Literal, Optional, Sequence, Tuple,
+                    TypeVar, Union, cast)
 
 import junitparser
 from tqdm import tqdm
@@ -69,6 +69,9 @@ Pairing = Tuple[str, Side, Side]
 
 # The characters XML 1.0 can hold.
 _NOT_XML = re.compile("[^\t\n\r\x20-\ud7ff\ue000-\ufffd\U00010000-\U0010ffff]")
+
+# How compare() treats dumps whose timescales differ (quarnel.extended.compare's option).
+Timescales = Literal["ticks", "same", "finer"]
 
 T = TypeVar("T")
 
@@ -204,11 +207,15 @@ def compare(
     progress: bool = False,
     extended: bool = False,
     client: Any = None,
+    timescales: Timescales = "ticks",
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
 
     Unless ``allow_missing`` is true, a pair is an error when a name of ``signals`` is not
-    declared in both dumps, or when the dumps share no signal to compare."""
+    declared in both dumps, or when the dumps share no signal to compare. ``timescales`` is
+    the option of quarnel.extended.compare: "ticks" compares the times as written, "same"
+    makes dumps whose timescales differ an error, "finer" compares them in the finer unit
+    (``start``, ``end`` and the mismatch times in it)."""
     if max_mismatches is not None:
         # One mismatch more per signal than the limit tells whether the limit cut its list.
         max_mismatches = min(max(max_mismatches, 1) + 1, _U64_MAX)
@@ -218,6 +225,7 @@ def compare(
              ignore_unknown=ignore_unknown, start=start, end=end),
         allow_missing,
         extended,
+        timescales,
     )
     return _report("compare", check, list(pairs), jobs, progress, client)
 
@@ -548,34 +556,54 @@ def _find_one(
 
 
 def _compare_pair(
-    options: dict[str, Any], allow_missing: bool, extended: bool, pairing: Pairing
+    options: dict[str, Any], allow_missing: bool, extended: bool, timescales: Timescales,
+    pairing: Pairing
 ) -> Outcome:
     name = pairing[0]
     lines = [f"{side[0]}: {' and '.join(side[1:])} also pair{'s' if len(side) == 2 else ''} "
              f"as {name}: keep one" for side in pairing[1:] if isinstance(side, tuple)]
     if lines:
         return Outcome(name, ERROR, "\n".join(lines))
-    return _compare_one(options, allow_missing, extended, cast(Pair, pairing))
+    return _compare_one(options, allow_missing, extended, timescales, cast(Pair, pairing))
+
+
+def _compare_in(timescales: Timescales, extended: bool, golden: str, new: str,
+                options: dict[str, Any]) -> Any:
+    """compare() of the module asked for, its times meeting as ``timescales`` says."""
+    if extended:
+        return quarnel.extended.compare(golden, new, **options, timescales=timescales)
+    result = quarnel.compare(golden, new, **options)
+    if timescales == "ticks":
+        return result
+    # quarnel.compare compares ticks. quarnel.extended reads whatever quarnel reads, and its
+    # compare checks the timescales once the headers are read; end=0 stops the bodies at
+    # their first timestamp past 0.
+    try:
+        quarnel.extended.compare(golden, new, **{**options, "start": None, "end": 0},
+                                 timescales="same")
+    except RuntimeError as error:
+        if getattr(error, "path", None) is not None or timescales == "same":
+            raise
+        return quarnel.extended.compare(golden, new, **options, timescales=timescales)
+    return result
 
 
 @_guarded
 def _compare_one(
-    options: dict[str, Any], allow_missing: bool, extended: bool, pair: Pair
+    options: dict[str, Any], allow_missing: bool, extended: bool, timescales: Timescales,
+    pair: Pair
 ) -> Outcome:
     name, golden, new = pair
     if golden is None or new is None:
         return Outcome(name, FAILED, f"FAILED: no counterpart of {golden or new}")
-    module = _module(extended)
     try:
-        result = module.compare(golden, new, **options)
+        result = _compare_in(timescales, extended, golden, new, options)
     except RuntimeError as error:
-        # The error does not say which dump it comes from: a golden dump that reads
-        # on its own leaves the new one.
-        try:
-            module.metadata(golden)
-        except RuntimeError as golden_error:
-            return _error(name, golden, golden_error)
-        return _error(name, new, error)
+        # The error names the dump it is about, or none when the two disagree in timescale.
+        path = getattr(error, "path", None)
+        if path is None:
+            return Outcome(name, ERROR, f"{new}: {error} ({golden} and {new})")
+        return _error(name, path, error)
     cut: list[str] = []
     if options["max_mismatches"] is not None:
         result, cut = _within_limit(result, options["max_mismatches"] - 1)

@@ -6,7 +6,7 @@
     quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
-                    [--ignore-unknown] [--start T] [--end T]
+                    [--ignore-unknown] [--finer-unit] [--start T] [--end T]
 
 Dumps are read in the extended dialect (quarnel.extended); --strict reads them in the IEEE
 1364 dialect only (quarnel). Options may stand before or after the dumps. Results are printed
@@ -22,6 +22,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import io
 import json
 import os
 import sys
@@ -180,7 +181,8 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
         pairs, signals=args.signals, allow_missing=args.allow_missing,
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
         start=args.start, end=args.end, jobs=args.jobs, progress=_progress(),
-        extended=not args.strict, client=args.client)
+        extended=not args.strict, client=args.client,
+        timescales="finer" if args.finer_unit else "same")
     text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
     if all(directories):
         text += report.summary() + "\n"
@@ -302,6 +304,9 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      help="stop each signal at N mismatches (0 acts as 1)")
     sub.add_argument("--ignore-unknown", action="store_true",
                      help="no mismatch while either side is x or z")
+    sub.add_argument("--finer-unit", action="store_true",
+                     help="compare dumps whose timescales differ in the finer one (--start, "
+                     "--end and the times shown in it); without it they are an error")
     window(sub)
     return top, commands
 
@@ -383,6 +388,9 @@ def _run(argv: Sequence[str] | None) -> int:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    # A file name that is not UTF-8 is printed as the bytes it is made of.
+    if isinstance(sys.stdout, io.TextIOWrapper):
+        sys.stdout.reconfigure(errors="surrogateescape")
     try:
         status = _run(argv)
         sys.stdout.flush()

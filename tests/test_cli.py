@@ -106,8 +106,9 @@ def test_json_holds_the_module_results(argv, expected, monkeypatch):
     ("counter.vcd", "uart/uart_tx.vcd", ["tb.clk", "tb.tx", "tb.en"],
      "quarnel: counter.vcd: not declared: tb.tx\nquarnel: uart/uart_tx.vcd: not declared: tb.en\n",
      (1, "FAILED: 56 mismatches in 1 signal (1 signal compared)")),
-    ("counter.vcd", "../tests/data/ghdl_hier.vcd", [],
-     "quarnel: ../tests/data/ghdl_hier.vcd: no signal in common with counter.vcd\n",
+    ("../tests/data/ghdl_hier.vcd", "../tests/data/ghdl_ninevalue.vcd", [],
+     "quarnel: ../tests/data/ghdl_ninevalue.vcd: no signal in common with "
+     "../tests/data/ghdl_hier.vcd\n",
      (0, "passed: 0 signals compared, no mismatches")),
 ])
 def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenient):
@@ -123,6 +124,8 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
     (["meta", "counter.vcd", "{bad}", "nosuch.vcd"], "{bad}"),
     (["compare", "counter.vcd", "{bad}"], "{bad}"),
     (["compare", "counter.vcd", "nosuch.vcd"], "nosuch.vcd"),
+    # The golden dump is damaged only past the end.
+    (["compare", "{golden}", "{new}", "--end", "10"], "{new}"),
     (["compare", "{nine}", "counter.vcd", "--strict"], "{nine}"),  # nine-state values
     (["compare", "counter.vcd", "--strict", "{nine}"], "{nine}"),
     # Bad arguments: the last line of the usage message names the fault.
@@ -136,7 +139,11 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
 ], ids=_ids)
 def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
     (tmp_path / "bad.vcd").write_text("$scope module top $end\n")
-    names = {"bad": str(tmp_path / "bad.vcd"), "nine": "../tests/data/ghdl_ninevalue.vcd"}
+    head = "$var wire 1 ! a $end $enddefinitions $end\n"
+    (tmp_path / "golden.vcd").write_text(head + "#0\n1!\n#5\n0!\n#50\n?garbage\n")
+    (tmp_path / "new.vcd").write_text(head + "#0\n1!\n#3\n?bad\n#5\n0!\n")
+    names = {"bad": str(tmp_path / "bad.vcd"), "nine": "../tests/data/ghdl_ninevalue.vcd",
+             **{name: str(tmp_path / f"{name}.vcd") for name in ("golden", "new")}}
     argv, culprit = [arg.format(**names) for arg in argv], culprit.format(**names)
     status, out, err = run(*argv)
     assert status == 2
@@ -148,6 +155,33 @@ def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
     if argv[0] == "meta":  # the others are still read
         assert out.startswith("dump ") and "counter.vcd " in out
         assert "quarnel: nosuch.vcd: I/O error: No such file" in err
+
+
+def test_compare_refuses_differing_timescales_unless_asked(tmp_path):
+    def dump(name, timescale, time):
+        head = f"$timescale {timescale} $end\n" if timescale else ""
+        (tmp_path / name).write_text(head + "$var wire 1 ! a $end $enddefinitions $end\n"
+                                     f"#0\n0!\n#{time}\n1!\n")
+        return name
+
+    ns, ps, ps_ticks, none = (dump("ns.vcd", "1 ns", 10), dump("ps.vcd", "1 ps", 10000),
+                              dump("ps_ticks.vcd", "1ps", 10), dump("none.vcd", None, 10))
+    passed = (0, "passed: 1 signal compared, no mismatches\n", "")
+    for argv, timescales in (([ns, ps_ticks], "1 ns and 1 ps"), ([ns, ps, "--strict"],
+                             "1 ns and 1 ps"), ([none, ns], "none and 1 ns")):
+        assert run("compare", *argv, cwd=tmp_path) == (
+            2, "", f"quarnel: {argv[1]}: timescales differ: {timescales} ({argv[0]} and "
+            f"{argv[1]})\n")
+    # In the finer unit: the times shown and the window.
+    for argv, expected in [
+            ([ns, ps], passed), ([ns, ps, "--strict"], passed), ([none, none], passed),
+            ([ps, ns, "--start", "5000"], passed),
+            ([ns, ps_ticks, "--end", "9999"], (1, "FAILED: 1 mismatch in 1 signal (1 signal "
+             "compared)\nsignal  time  value1  value2  is_unknown\n"
+             "a         10  0       1       no\n", "")),
+            ([ns, none], (2, "", f"quarnel: {none}: timescales differ: 1 ns and none "
+                          f"({ns} and {none})\n"))]:
+        assert run("compare", *argv, "--finer-unit", cwd=tmp_path) == expected
 
 
 def make_batch(tmp_path, cases):
