@@ -347,8 +347,10 @@ def _run_on_pool(check: Callable[[T], Outcome], items: Sequence[T], jobs: int,
                 outcomes[i] = Outcome(_name(items[i]), ERROR, f"{_name(items[i])}: {error}")
             bar.update()
     except BaseException:
-        executor.shutdown(wait=False, cancel_futures=True)
+        # The workers stopped first, the pool ends at once, and before this process exits:
+        # its thread would race the exit for the pipe that wakes it.
         _terminate_children_but(others)
+        executor.shutdown(cancel_futures=True)
         raise
     executor.shutdown()
     if broken is None:
