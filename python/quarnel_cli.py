@@ -318,11 +318,15 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     args = sub.parse_intermixed_args(first.arguments)
     if first.command == "find" and len(args.signals) != 1:
         sub.error("give exactly one -s/--signal")
+    if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
+            args.start > args.end:
+        sub.error(f"--start {args.start} is after --end {args.end}")
     if getattr(args, "dask", None) is not None:
         try:
             import distributed  # noqa: F401
         except ImportError:
-            sub.error("--dask needs Dask: pip install 'quarnel[dask]'")
+            sub.error("--dask needs Dask: pip install 'quarnel[dask]', or from the repository "
+                      "python -m pip install '.[dask]'")
     return args
 
 
@@ -348,6 +352,18 @@ def _report_errors(report: Report) -> None:
                 print(f"quarnel: {line}", file=sys.stderr)
 
 
+def _write_junit(report: Report, path: str | None) -> bool:
+    """Writes the JUnit report if asked; False when it cannot be written."""
+    if path is None:
+        return True
+    try:
+        report.write_junit(path)
+    except OSError as error:
+        print(f"quarnel: {path}: {error.strerror or error}", file=sys.stderr)
+        return False
+    return True
+
+
 def _run(argv: Sequence[str] | None) -> int:
     args = _parse(argv)
     try:
@@ -356,18 +372,18 @@ def _run(argv: Sequence[str] | None) -> int:
     except _Fatal as error:
         print(f"quarnel: {error}", file=sys.stderr)
         return EXIT_ERROR
-    output = result.to_json() if isinstance(result, Report) else result
+    except quarnel_batch.Interrupted as stop:
+        if stop.report is not None:  # what finished, the rest marked interrupted
+            _write_junit(stop.report, args.junit)
+        raise
+    output = result.to_dict() if isinstance(result, Report) else result
     sys.stdout.write(json.dumps(output, indent=2) + "\n" if args.json else text)
     if not isinstance(result, Report):
         return 0
     sys.stdout.flush()
     _report_errors(result)
-    if args.junit:
-        try:
-            result.write_junit(args.junit)
-        except OSError as error:
-            print(f"quarnel: {args.junit}: {error.strerror or error}", file=sys.stderr)
-            return EXIT_ERROR
+    if not _write_junit(result, args.junit):
+        return EXIT_ERROR
     return result.exit_status
 
 

@@ -133,6 +133,8 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
     (["extract", "counter.vcd"], "usage: -s/--signal"),
     (["find", "counter.vcd", "-s", "tb.clk", "-s", "tb.rst", "--value", "1"], "usage: exactly one"),
     (["toggles", "counter.vcd", "-s", "tb.clk", "--end", "18446744073709551616"], "usage: --end"),
+    (["compare", "counter.vcd", "counter.vcd", "--end", "9", "--start", "10"],
+     "usage: --start 10 is after --end 9"),
     (["compare", "counter.vcd"], "usage: NEW"),
 ], ids=_ids)
 def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
@@ -229,6 +231,27 @@ def test_directories_exit_status_and_junit(tmp_path, cases, status, summary):
         for case in cases}
 
 
+@pytest.mark.parametrize("golden, new", [
+    (["x.vcd"], ["x.vcd", "x.vcd.zst"]), (["x.vcd.gz", "x.vcd"], ["x.vcd"]),
+    (["x.vcd.zst"], ["x.vcd.gz", "x.vcd.zst"])])
+def test_two_files_pairing_under_one_name_are_an_error_naming_both(tmp_path, golden, new):
+    zstandard = pytest.importorskip("zstandard")
+    data = (EXAMPLES / "counter.vcd").read_bytes()
+    compress = {".vcd": bytes, ".gz": gzip.compress, ".zst": zstandard.compress}
+    for side, names in (("golden", golden), ("new", new)):
+        for name in names + ["y.vcd"]:
+            (tmp_path / side).mkdir(exist_ok=True)
+            (tmp_path / side / name).write_bytes(compress[Path(name).suffix](data))
+    ambiguous = [(side, names) for side, names in (("golden", golden), ("new", new))
+                 if len(names) > 1]
+    complaint = "".join(f"quarnel: {side}/{min(names)}: {side}/{max(names)} also pairs as x.vcd: "
+                        "keep one\n" for side, names in ambiguous)
+    status, out, err = run("compare", "golden", "new", cwd=tmp_path)
+    assert (status, out, err) == (
+        2, "y.vcd: passed: 17 signals compared, no mismatches\n"
+        "2 checks: 1 passed, 0 failed, 1 error\n", complaint)
+
+
 def test_a_local_dask_cluster_gives_the_report_of_a_process_pool(tmp_path):
     golden, new = make_batch(tmp_path, ["pass", "mismatch", "new_only", "error"])
     reports = []
@@ -243,7 +266,9 @@ def test_dask_without_the_extra_says_how_to_install_it(monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "distributed", None)
     with pytest.raises(SystemExit, match="^2$"):
         quarnel_cli.main(["meta", "counter.vcd", "--dask", "local"])
-    assert capsys.readouterr().err.endswith("--dask needs Dask: pip install 'quarnel[dask]'\n")
+    assert capsys.readouterr().err.endswith(
+        "--dask needs Dask: pip install 'quarnel[dask]', or from the repository "
+        "python -m pip install '.[dask]'\n")
 
 
 @pytest.mark.parametrize("command", ["list", "meta", "extract", "toggles", "find", "compare"])
@@ -272,25 +297,44 @@ def group(pgid):
     return [p for p in map(int, filter(str.isdigit, os.listdir("/proc"))) if pgid_of(p) == pgid]
 
 
-@pytest.mark.parametrize("where, processes", [
-    (["-j", "1"], 1), (["-j", "2"], 3), (["--dask", "local", "-j", "2"], 4)], ids=_ids)
-def test_interrupt_is_one_line_and_stops_the_workers(tmp_path, where, processes):
+def opening_fifos(pgid):
+    """The processes of group `pgid` that wait in the opening of a FIFO for a writer."""
+    def waits(pid):
+        with contextlib.suppress(OSError):
+            return Path(f"/proc/{pid}/wchan").read_text() == "wait_for_partner"
+    return [pid for pid in group(pgid) if waits(pid)]
+
+
+@pytest.mark.parametrize("where", [["-j", "1"], ["-j", "2"], ["--dask", "local", "-j", "2"],
+                                   ["--dask", "local", "-j", "2", "while the workers start"]],
+                         ids=_ids)
+def test_interrupt_is_one_line_keeps_what_finished_and_stops_the_workers(tmp_path, where):
     # Nobody writes to the FIFOs, so every read of them waits until it is interrupted.
     for name in ("a.vcd", "b.vcd"):
         os.mkfifo(tmp_path / name)
+    (tmp_path / "c.vcd").write_bytes((EXAMPLES / "counter.vcd").read_bytes())
     child = subprocess.Popen(
-        [QUARNEL, "meta", "a.vcd", "b.vcd", *where], cwd=tmp_path, start_new_session=True,
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        [QUARNEL, "meta", "c.vcd", "a.vcd", "b.vcd", "--junit", "junit.xml", *where[:4]],
+        cwd=tmp_path, start_new_session=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        text=True, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    # Once each process waits on a FIFO, c.vcd has been read; or, the first worker started.
+    waiting = int(where[-1]) if len(where) < 5 else 0
     deadline = time.monotonic() + 60
-    while len(group(child.pid)) < processes and time.monotonic() < deadline:
-        time.sleep(0.05)
-    time.sleep(0.3)
-    child.send_signal(signal.SIGINT)
+    while (len(opening_fifos(child.pid)) < waiting or len(group(child.pid)) < 2 - bool(waiting)
+           ) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    os.killpg(child.pid, signal.SIGINT)  # as Ctrl-C in a terminal
     assert child.communicate(timeout=60) == ("", "quarnel: interrupted\n")
     assert child.returncode == 130
     time.sleep(0.2)
     assert group(child.pid) == []
+    if waiting:
+        (suite,) = junitparser.JUnitXml.fromfile(str(tmp_path / "junit.xml"))
+        results = {case.name: [r.message for r in case.result] for case in suite}
+        if "--dask" in where and results["c.vcd"] == ["c.vcd: interrupted"]:
+            results["c.vcd"] = []  # a worker may have queued it behind a FIFO
+        assert results == {
+            "c.vcd": [], "a.vcd": ["a.vcd: interrupted"], "b.vcd": ["b.vcd: interrupted"]}
 
 
 def test_reader_gone_is_quiet():
