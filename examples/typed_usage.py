@@ -7,7 +7,8 @@ knows the parameters of each function and the keys of each result dict:
     python examples/typed_usage.py
 
 The result types (VcdMetadata, TimeValue, FindResult, ComparisonResult, SignalMismatch) exist
-only in the stubs, so they are imported for the type checker alone.
+only in the stubs, so they are imported for the type checker alone. quarnel_batch carries its
+own annotations (and the py.typed marker).
 """
 
 from __future__ import annotations
@@ -17,6 +18,7 @@ from typing import TYPE_CHECKING
 
 import quarnel
 import quarnel.extended
+import quarnel_batch
 
 if TYPE_CHECKING:
     from quarnel import ComparisonResult, FindResult, SignalMismatch, TimeValue, VcdMetadata
@@ -52,6 +54,11 @@ def first_mismatch(result: ComparisonResult) -> SignalMismatch | None:
     return result["mismatches"][0] if result["mismatches"] else None
 
 
+def failures(paths: list[str]) -> dict[str, str]:
+    report: quarnel_batch.Report = quarnel_batch.metadata(paths, jobs=1)
+    return {o.name: o.message for o in report.outcomes if o.status != quarnel_batch.PASSED}
+
+
 def main() -> None:
     names: list[str] = quarnel.list_signals(VCD, filter="count")
     print(names)
@@ -63,6 +70,7 @@ def main() -> None:
     result = quarnel.compare(VCD, VCD, signals=names, max_mismatches=1, ignore_unknown=True)
     passed: bool = result["passed"]
     print("compare with itself:", "passed" if passed else first_mismatch(result))
+    print("failures:", failures([VCD, "nosuch.vcd"]))
 
 
 if __name__ == "__main__":

@@ -33,6 +33,7 @@
 #include "src/lib/toggles.hpp"
 #include "src/lib/value_equality.hpp"
 #include "vcd/interrupt.hpp"
+#include "vcd/value.hpp"
 
 namespace {
 
@@ -40,7 +41,8 @@ using quarnel::fuzz::MemoryFile;
 using Time = std::optional<std::uint64_t>;
 
 // Codes "!" to "@" with a mix of types and widths, one code shared by two
-// variables, and codes of two and four characters (the last beyond the flat code table).
+// variables, codes of two and four characters (the last beyond the flat code
+// table) and codes of value letters.
 const std::string header_text = [] {
   static constexpr struct {
     const char* type;
@@ -63,6 +65,11 @@ const std::string header_text = [] {
   text += "$var wire 1 ! alias_of_s0 $end\n";
   text += "$var wire 4 !! two [3:0] $end\n";
   text += "$var wire 1 ~~~~ four $end\n";
+  // Codes that start with a value letter, some of zero-width variables,
+  // whose changes are written "b <code>".
+  text += "$var wire 0 H empty_h $end\n$var wire 0 x empty_x $end\n";
+  text += "$var wire 0 0a empty_0a $end\n$var wire 0 Zz empty_zz $end\n";
+  text += "$var wire 3 Hq hq [2:0] $end\n$var wire 1 h! h $end\n$var wire 1 u u $end\n";
   text += "$upscope $end\n$enddefinitions $end\n";
   return text;
 }();
@@ -80,6 +87,24 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
       break;
   }
   return body;
+}
+
+// Whether a line of `body` holds "b", blanks and bits of 0, 1, x and z alone:
+// where the next line starts a command, the extended dialect reads an empty
+// vector there, and the specified one bits whose code is on the next line.
+bool has_bits_alone_after_blank(std::string_view body) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  for (std::size_t i = 0; i + 1 < body.size(); ++i) {
+    if ((body[i] != 'b' && body[i] != 'B') || !blank(body[i + 1])) continue;
+    std::size_t j = i + 1;
+    while (j < body.size() && blank(body[j])) ++j;
+    const std::size_t bits = j;
+    while (j < body.size() && vcd::value_from_char(body[j])) ++j;
+    if (j == bits || j == body.size() || (!blank(body[j]) && body[j] != '\n')) continue;
+    while (j < body.size() && blank(body[j])) ++j;
+    if (j < body.size() && body[j] == '\n') return true;
+  }
+  return false;
 }
 
 // Every record of `names` within [start, end], or the first error.
@@ -278,7 +303,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto extended_same =
       quarnel::compare_vcd_files(a.path(), a.path(), {}, nullptr, vcd::Dialect::extended);
   FUZZ_CHECK(extended_same ? extended && extended_same->passed : !extended);
-  if (records) {
+  if (records && !has_bits_alone_after_blank(body)) {
     FUZZ_CHECK(extended && extended->size() == records->size());
     for (std::size_t i = 0; i < records->size(); ++i) {
       const auto &r = (*records)[i], &e = (*extended)[i];

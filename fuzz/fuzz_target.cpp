@@ -73,7 +73,9 @@ std::string extend(std::string_view bits, std::size_t width) {
 void check_bits(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return;
   std::string text;
-  for (std::size_t i = 0; i < size; ++i) text += "01xz"[data[i] & (data[0] & 0x80 ? 3 : 1)];
+  // 0 and 1, or all nine states.
+  const unsigned states = data[0] & 0x80 ? 9 : 2;
+  for (std::size_t i = 0; i < size; ++i) text += "01xzuwlh-"[data[i] % states];
   const std::size_t split = 1 + data[0] % (size - 1);
   const std::string_view a = std::string_view(text).substr(0, split);
   const std::string_view b = std::string_view(text).substr(split);
@@ -84,7 +86,8 @@ void check_bits(const std::uint8_t* data, std::size_t size) {
   FUZZ_CHECK(quarnel::values_agree(value_a, value_b) == same);
   FUZZ_CHECK(quarnel::same_toggle_value(value_b, value_a, 8) == same);
   FUZZ_CHECK((quarnel::normalize_value(value_a) == quarnel::normalize_value(value_b)) == same);
-  const bool unknown = extend("x", a.size()) == a || extend("z", a.size()) == a;
+  bool unknown = false;
+  for (const char* state : {"x", "z", "u", "w", "-"}) unknown |= extend(state, a.size()) == a;
   FUZZ_CHECK(quarnel::is_unknown(value_a) == unknown);
 }
 

@@ -54,18 +54,30 @@ void check_numbers(std::string_view text) {
     FUZZ_CHECK(vcd::parse_u64(std::to_string(*u64)) == u64);
     if (*u64 > UINT32_MAX) FUZZ_CHECK(!u32 && u32.error() == vcd::ParseErrorKind::IntTooLarge);
   }
+  // A time is what parse_u64 reads, or that with a fraction of zeros.
+  const auto time = vcd::parse_time_with_zero_fraction(text);
+  if (u64 || u64.error() != vcd::ParseErrorKind::IntInvalidDigit) FUZZ_CHECK(time == u64);
+  if (time && !u64) FUZZ_CHECK(vcd::parse_u64(text.substr(0, text.find('.'))) == time);
+  if (u64) FUZZ_CHECK(vcd::parse_time_with_zero_fraction(std::to_string(*u64) + ".00") == u64);
   const auto real = vcd::parse_real(text);
   if (real && u64 && *u64 < (std::uint64_t{1} << 53)) {
     FUZZ_CHECK(*real == static_cast<double>(*u64));
   }
 }
 
+// The four states and the nine, in either case, print in lower case and
+// read back as themselves.
 void check_values(std::string_view text) {
   for (const char c : text) {
-    const auto value = vcd::value_from_char(c);
+    const auto value = vcd::nine_state_value_from_char(c);
+    const auto four_state = vcd::value_from_char(c);
+    FUZZ_CHECK(!four_state || four_state == value);
     if (!value) continue;
-    FUZZ_CHECK(vcd::to_text(*value).size() == 1 && vcd::to_text(*value)[0] == vcd::to_char(*value));
-    FUZZ_CHECK(vcd::value_from_char(vcd::to_char(*value)) == value);
+    const char lower = vcd::to_char(*value);
+    FUZZ_CHECK(vcd::to_text(*value).size() == 1 && vcd::to_text(*value)[0] == lower);
+    FUZZ_CHECK(vcd::nine_state_value_from_char(lower) == value);
+    FUZZ_CHECK((c | 0x20) == lower || c == '-');
+    FUZZ_CHECK(vcd::value_from_char(lower).has_value() == four_state.has_value());
   }
 }
 

@@ -61,6 +61,11 @@ class ComparisonResult(TypedDict):
 # BaseException, so that ``except Exception`` does not swallow it.
 class PanicException(BaseException): ...
 
+# A problem with a file is raised as RuntimeError(text), with an attribute ``path``: the path
+# argument the error is about, as the caller gave it (for compare, file1 or file2), or None
+# (an argument such as occurrence=0; dumps of quarnel.extended.compare whose timescales
+# differ). Read it with ``getattr(error, "path", None)``.
+
 def list_signals(path: str, filter: str | None = None) -> list[str]: ...
 def metadata(path: str) -> VcdMetadata: ...
 def extract(

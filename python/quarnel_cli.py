@@ -6,7 +6,7 @@
     quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
-                    [--ignore-unknown] [--start T] [--end T]
+                    [--ignore-unknown] [--finer-unit] [--start T] [--end T]
 
 Dumps are read in the extended dialect (quarnel.extended); --strict reads them in the IEEE
 1364 dialect only (quarnel). Options may stand before or after the dumps. Results are printed
@@ -22,6 +22,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import io
 import json
 import os
 import sys
@@ -180,7 +181,8 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
         pairs, signals=args.signals, allow_missing=args.allow_missing,
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
         start=args.start, end=args.end, jobs=args.jobs, progress=_progress(),
-        extended=not args.strict, client=args.client)
+        extended=not args.strict, client=args.client,
+        timescales="finer" if args.finer_unit else "same")
     text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
     if all(directories):
         text += report.summary() + "\n"
@@ -302,6 +304,9 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      help="stop each signal at N mismatches (0 acts as 1)")
     sub.add_argument("--ignore-unknown", action="store_true",
                      help="no mismatch while either side is x or z")
+    sub.add_argument("--finer-unit", action="store_true",
+                     help="compare dumps whose timescales differ in the finer one (--start, "
+                     "--end and the times shown in it); without it they are an error")
     window(sub)
     return top, commands
 
@@ -313,11 +318,15 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     args = sub.parse_intermixed_args(first.arguments)
     if first.command == "find" and len(args.signals) != 1:
         sub.error("give exactly one -s/--signal")
+    if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
+            args.start > args.end:
+        sub.error(f"--start {args.start} is after --end {args.end}")
     if getattr(args, "dask", None) is not None:
         try:
             import distributed  # noqa: F401
         except ImportError:
-            sub.error("--dask needs Dask: pip install 'quarnel[dask]'")
+            sub.error("--dask needs Dask: pip install 'quarnel[dask]', or from the repository "
+                      "python -m pip install '.[dask]'")
     return args
 
 
@@ -343,6 +352,18 @@ def _report_errors(report: Report) -> None:
                 print(f"quarnel: {line}", file=sys.stderr)
 
 
+def _write_junit(report: Report, path: str | None) -> bool:
+    """Writes the JUnit report if asked; False when it cannot be written."""
+    if path is None:
+        return True
+    try:
+        report.write_junit(path)
+    except OSError as error:
+        print(f"quarnel: {path}: {error.strerror or error}", file=sys.stderr)
+        return False
+    return True
+
+
 def _run(argv: Sequence[str] | None) -> int:
     args = _parse(argv)
     try:
@@ -351,22 +372,25 @@ def _run(argv: Sequence[str] | None) -> int:
     except _Fatal as error:
         print(f"quarnel: {error}", file=sys.stderr)
         return EXIT_ERROR
-    output = result.to_json() if isinstance(result, Report) else result
+    except quarnel_batch.Interrupted as stop:
+        if stop.report is not None:  # what finished, the rest marked interrupted
+            _write_junit(stop.report, args.junit)
+        raise
+    output = result.to_dict() if isinstance(result, Report) else result
     sys.stdout.write(json.dumps(output, indent=2) + "\n" if args.json else text)
     if not isinstance(result, Report):
         return 0
     sys.stdout.flush()
     _report_errors(result)
-    if args.junit:
-        try:
-            result.write_junit(args.junit)
-        except OSError as error:
-            print(f"quarnel: {args.junit}: {error.strerror or error}", file=sys.stderr)
-            return EXIT_ERROR
+    if not _write_junit(result, args.junit):
+        return EXIT_ERROR
     return result.exit_status
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    # A file name that is not UTF-8 is printed as the bytes it is made of.
+    if isinstance(sys.stdout, io.TextIOWrapper):
+        sys.stdout.reconfigure(errors="surrogateescape")
     try:
         status = _run(argv)
         sys.stdout.flush()

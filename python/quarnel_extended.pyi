@@ -1,12 +1,52 @@
-"""Type stubs for quarnel.extended: the six functions of quarnel, reading the extended dialect."""
+"""Type stubs for quarnel.extended: the six functions of quarnel, reading the extended dialect.
 
-from quarnel import (
-    compare as compare,
-    extract as extract,
-    find as find,
-    list_signals as list_signals,
-    metadata as metadata,
-    toggles as toggles,
-)
+They also take os.PathLike objects as paths, and compare has the option ``timescales``.
+"""
+
+from collections.abc import Sequence
+from os import PathLike
+from typing import Literal, SupportsIndex, Union
+
+from quarnel import ComparisonResult, FindResult, TimeValue, VcdMetadata
 
 __all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
+
+StrPath = Union[str, PathLike[str]]
+
+def list_signals(path: StrPath, filter: str | None = None) -> list[str]: ...
+def metadata(path: StrPath) -> VcdMetadata: ...
+def extract(
+    path: StrPath,
+    signals: Sequence[str],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> list[TimeValue]: ...
+def toggles(
+    path: StrPath,
+    signals: Sequence[str],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> dict[str, int]: ...
+def find(
+    path: StrPath,
+    signal: str,
+    value: str,
+    occurrence: SupportsIndex = 1,
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> FindResult: ...
+
+# timescales: "ticks" compares times as written, whatever the timescales; "same" raises
+# RuntimeError when they differ (a dump without one differs); "finer" converts both dumps to
+# the finer timescale, in which start, end and the mismatch times are then given.
+def compare(
+    file1: StrPath,
+    file2: StrPath,
+    *,
+    max_mismatches: SupportsIndex | None = None,
+    signals: Sequence[str] | None = None,
+    ignore_unknown: bool = False,
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+    timescales: Literal["ticks", "same", "finer"] = "ticks",
+) -> ComparisonResult: ...

@@ -1,6 +1,7 @@
 """The binding, for all six functions at once: the module frame, argument binding and
 conversion, and how the core's errors reach Python."""
 
+import os
 import pathlib
 import subprocess
 import sys
@@ -8,6 +9,7 @@ import sys
 import pytest
 
 import quarnel
+import quarnel.extended
 from conftest import error_of
 
 DUMP = "$var wire 1 ! clk $end $var wire 1 # d\u00e4t $end $enddefinitions $end\n#0\n1!\n#5\n0!\n"
@@ -28,6 +30,16 @@ class Index:
         if self.value is None:
             raise ValueError("no index")
         return self.value
+
+
+class Fspath:
+    def __init__(self, path):
+        self.path = path
+
+    def __fspath__(self):
+        if self.path is None:
+            raise ValueError("no path")
+        return self.path
 
 
 def arg(name, kind, target):
@@ -65,6 +77,17 @@ ERRORS = [  # (call, exception type, its text, or None for the interpreter's own
      arg("ignore_unknown", "int", "converted to 'PyBool'")),
     (lambda: quarnel.list_signals("a\ud800.vcd"), UnicodeEncodeError, None),
     (lambda: quarnel.toggles(P, ["a", "\udcff"]), UnicodeEncodeError, None),
+    # quarnel.extended also takes os.PathLike paths (test_paths_name_files_as_the_os_does).
+    (lambda: quarnel.extended.metadata(b"x.vcd"), T,
+     "argument 'path': expected str or os.PathLike object, not bytes"),
+    (lambda: quarnel.extended.compare(P, Outer.Inner()), T,
+     "argument 'file2': expected str or os.PathLike object, not Outer.Inner"),
+    (lambda: quarnel.extended.list_signals(Fspath(b"x")), T,
+     "argument 'path': expected Fspath.__fspath__() to return str, not bytes"),
+    (lambda: quarnel.extended.list_signals(Fspath(None)), ValueError, "no path"),
+    (lambda: quarnel.extended.compare(P, P, timescales=1), T, arg("timescales", "int", STR)),
+    (lambda: quarnel.extended.compare(P, P, timescales="ns"), ValueError,
+     "timescales must be 'ticks', 'same' or 'finer', not 'ns'"),
 ]
 
 
@@ -113,9 +136,41 @@ def test_module_frame_results_and_core_errors(vcd):
         quarnel.list_signals(vcd("$var wire 1 ! clk $end\n"))
     assert type(info.value) is RuntimeError and info.value.__cause__ is None
     assert info.value.args == ("missing $enddefinitions marker in VCD file",)
+    with pytest.raises(RuntimeError) as info:
+        quarnel.find(vcd(DUMP), "clk", "1", 0)
+    assert info.value.path is None  # not about the file
     # The path is passed whole: cut at the NUL, it would open the valid file.
     assert error_of(quarnel.list_signals, vcd(DUMP) + "\0.bak").startswith("I/O error: ")
     assert quarnel.list_signals(vcd(DUMP), "clk\0") == []
+
+
+# Each function with the arguments that follow its path, or paths.
+CALLS = {"list_signals": lambda f, p: f(p), "metadata": lambda f, p: f(p),
+         "extract": lambda f, p: f(p, ["clk"]), "toggles": lambda f, p: f(p, ["clk"]),
+         "find": lambda f, p: f(p, "clk", "0"), "compare": lambda f, p: f(p, p)}
+
+
+@pytest.mark.parametrize("name", CALLS)
+def test_paths_name_files_as_the_os_does(tmp_path, name):
+    call = CALLS[name]
+    plain, raw = tmp_path / "plain.vcd", tmp_path / os.fsdecode(b"not utf-8 \xff.vcd")
+    for path in (plain, raw):
+        path.write_text(DUMP)
+    answer = call(getattr(quarnel, name), str(plain))
+    for module, kind in ((quarnel, str), (quarnel, type("Text", (str,), {})),
+                         (quarnel.extended, pathlib.Path), (quarnel.extended, Fspath)):
+        result = call(getattr(module, name), kind(str(raw)))
+        if name == "compare":  # the paths as plain str
+            assert type(result["file1"]) is str and result["file1"] == str(raw)
+            result.update(file1=str(plain), file2=str(plain))
+        assert result == answer
+        # An error names the path as the caller gave it.
+        absent = kind(str(tmp_path / "absent \udcff.vcd"))
+        with pytest.raises(RuntimeError) as info:
+            call(getattr(module, name), absent)
+        assert info.value.path is absent
+    assert error_of(call, getattr(quarnel, name), raw, error=TypeError).endswith(
+        "'PosixPath' object cannot be converted to 'PyString'")
 
 
 def test_second_initialisation_is_refused(vcd):

@@ -106,8 +106,9 @@ def test_json_holds_the_module_results(argv, expected, monkeypatch):
     ("counter.vcd", "uart/uart_tx.vcd", ["tb.clk", "tb.tx", "tb.en"],
      "quarnel: counter.vcd: not declared: tb.tx\nquarnel: uart/uart_tx.vcd: not declared: tb.en\n",
      (1, "FAILED: 56 mismatches in 1 signal (1 signal compared)")),
-    ("counter.vcd", "../tests/data/ghdl_hier.vcd", [],
-     "quarnel: ../tests/data/ghdl_hier.vcd: no signal in common with counter.vcd\n",
+    ("../tests/data/ghdl_hier.vcd", "../tests/data/ghdl_ninevalue.vcd", [],
+     "quarnel: ../tests/data/ghdl_ninevalue.vcd: no signal in common with "
+     "../tests/data/ghdl_hier.vcd\n",
      (0, "passed: 0 signals compared, no mismatches")),
 ])
 def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenient):
@@ -123,6 +124,8 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
     (["meta", "counter.vcd", "{bad}", "nosuch.vcd"], "{bad}"),
     (["compare", "counter.vcd", "{bad}"], "{bad}"),
     (["compare", "counter.vcd", "nosuch.vcd"], "nosuch.vcd"),
+    # The golden dump is damaged only past the end.
+    (["compare", "{golden}", "{new}", "--end", "10"], "{new}"),
     (["compare", "{nine}", "counter.vcd", "--strict"], "{nine}"),  # nine-state values
     (["compare", "counter.vcd", "--strict", "{nine}"], "{nine}"),
     # Bad arguments: the last line of the usage message names the fault.
@@ -130,11 +133,17 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
     (["extract", "counter.vcd"], "usage: -s/--signal"),
     (["find", "counter.vcd", "-s", "tb.clk", "-s", "tb.rst", "--value", "1"], "usage: exactly one"),
     (["toggles", "counter.vcd", "-s", "tb.clk", "--end", "18446744073709551616"], "usage: --end"),
+    (["compare", "counter.vcd", "counter.vcd", "--end", "9", "--start", "10"],
+     "usage: --start 10 is after --end 9"),
     (["compare", "counter.vcd"], "usage: NEW"),
 ], ids=_ids)
 def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
     (tmp_path / "bad.vcd").write_text("$scope module top $end\n")
-    names = {"bad": str(tmp_path / "bad.vcd"), "nine": "../tests/data/ghdl_ninevalue.vcd"}
+    head = "$var wire 1 ! a $end $enddefinitions $end\n"
+    (tmp_path / "golden.vcd").write_text(head + "#0\n1!\n#5\n0!\n#50\n?garbage\n")
+    (tmp_path / "new.vcd").write_text(head + "#0\n1!\n#3\n?bad\n#5\n0!\n")
+    names = {"bad": str(tmp_path / "bad.vcd"), "nine": "../tests/data/ghdl_ninevalue.vcd",
+             **{name: str(tmp_path / f"{name}.vcd") for name in ("golden", "new")}}
     argv, culprit = [arg.format(**names) for arg in argv], culprit.format(**names)
     status, out, err = run(*argv)
     assert status == 2
@@ -146,6 +155,33 @@ def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
     if argv[0] == "meta":  # the others are still read
         assert out.startswith("dump ") and "counter.vcd " in out
         assert "quarnel: nosuch.vcd: I/O error: No such file" in err
+
+
+def test_compare_refuses_differing_timescales_unless_asked(tmp_path):
+    def dump(name, timescale, time):
+        head = f"$timescale {timescale} $end\n" if timescale else ""
+        (tmp_path / name).write_text(head + "$var wire 1 ! a $end $enddefinitions $end\n"
+                                     f"#0\n0!\n#{time}\n1!\n")
+        return name
+
+    ns, ps, ps_ticks, none = (dump("ns.vcd", "1 ns", 10), dump("ps.vcd", "1 ps", 10000),
+                              dump("ps_ticks.vcd", "1ps", 10), dump("none.vcd", None, 10))
+    passed = (0, "passed: 1 signal compared, no mismatches\n", "")
+    for argv, timescales in (([ns, ps_ticks], "1 ns and 1 ps"), ([ns, ps, "--strict"],
+                             "1 ns and 1 ps"), ([none, ns], "none and 1 ns")):
+        assert run("compare", *argv, cwd=tmp_path) == (
+            2, "", f"quarnel: {argv[1]}: timescales differ: {timescales} ({argv[0]} and "
+            f"{argv[1]})\n")
+    # In the finer unit: the times shown and the window.
+    for argv, expected in [
+            ([ns, ps], passed), ([ns, ps, "--strict"], passed), ([none, none], passed),
+            ([ps, ns, "--start", "5000"], passed),
+            ([ns, ps_ticks, "--end", "9999"], (1, "FAILED: 1 mismatch in 1 signal (1 signal "
+             "compared)\nsignal  time  value1  value2  is_unknown\n"
+             "a         10  0       1       no\n", "")),
+            ([ns, none], (2, "", f"quarnel: {none}: timescales differ: 1 ns and none "
+                          f"({ns} and {none})\n"))]:
+        assert run("compare", *argv, "--finer-unit", cwd=tmp_path) == expected
 
 
 def make_batch(tmp_path, cases):
@@ -195,6 +231,27 @@ def test_directories_exit_status_and_junit(tmp_path, cases, status, summary):
         for case in cases}
 
 
+@pytest.mark.parametrize("golden, new", [
+    (["x.vcd"], ["x.vcd", "x.vcd.zst"]), (["x.vcd.gz", "x.vcd"], ["x.vcd"]),
+    (["x.vcd.zst"], ["x.vcd.gz", "x.vcd.zst"])])
+def test_two_files_pairing_under_one_name_are_an_error_naming_both(tmp_path, golden, new):
+    zstandard = pytest.importorskip("zstandard")
+    data = (EXAMPLES / "counter.vcd").read_bytes()
+    compress = {".vcd": bytes, ".gz": gzip.compress, ".zst": zstandard.compress}
+    for side, names in (("golden", golden), ("new", new)):
+        for name in names + ["y.vcd"]:
+            (tmp_path / side).mkdir(exist_ok=True)
+            (tmp_path / side / name).write_bytes(compress[Path(name).suffix](data))
+    ambiguous = [(side, names) for side, names in (("golden", golden), ("new", new))
+                 if len(names) > 1]
+    complaint = "".join(f"quarnel: {side}/{min(names)}: {side}/{max(names)} also pairs as x.vcd: "
+                        "keep one\n" for side, names in ambiguous)
+    status, out, err = run("compare", "golden", "new", cwd=tmp_path)
+    assert (status, out, err) == (
+        2, "y.vcd: passed: 17 signals compared, no mismatches\n"
+        "2 checks: 1 passed, 0 failed, 1 error\n", complaint)
+
+
 def test_a_local_dask_cluster_gives_the_report_of_a_process_pool(tmp_path):
     golden, new = make_batch(tmp_path, ["pass", "mismatch", "new_only", "error"])
     reports = []
@@ -209,7 +266,9 @@ def test_dask_without_the_extra_says_how_to_install_it(monkeypatch, capsys):
     monkeypatch.setitem(sys.modules, "distributed", None)
     with pytest.raises(SystemExit, match="^2$"):
         quarnel_cli.main(["meta", "counter.vcd", "--dask", "local"])
-    assert capsys.readouterr().err.endswith("--dask needs Dask: pip install 'quarnel[dask]'\n")
+    assert capsys.readouterr().err.endswith(
+        "--dask needs Dask: pip install 'quarnel[dask]', or from the repository "
+        "python -m pip install '.[dask]'\n")
 
 
 @pytest.mark.parametrize("command", ["list", "meta", "extract", "toggles", "find", "compare"])
@@ -238,25 +297,44 @@ def group(pgid):
     return [p for p in map(int, filter(str.isdigit, os.listdir("/proc"))) if pgid_of(p) == pgid]
 
 
-@pytest.mark.parametrize("where, processes", [
-    (["-j", "1"], 1), (["-j", "2"], 3), (["--dask", "local", "-j", "2"], 4)], ids=_ids)
-def test_interrupt_is_one_line_and_stops_the_workers(tmp_path, where, processes):
+def opening_fifos(pgid):
+    """The processes of group `pgid` that wait in the opening of a FIFO for a writer."""
+    def waits(pid):
+        with contextlib.suppress(OSError):
+            return Path(f"/proc/{pid}/wchan").read_text() == "wait_for_partner"
+    return [pid for pid in group(pgid) if waits(pid)]
+
+
+@pytest.mark.parametrize("where", [["-j", "1"], ["-j", "2"], ["--dask", "local", "-j", "2"],
+                                   ["--dask", "local", "-j", "2", "while the workers start"]],
+                         ids=_ids)
+def test_interrupt_is_one_line_keeps_what_finished_and_stops_the_workers(tmp_path, where):
     # Nobody writes to the FIFOs, so every read of them waits until it is interrupted.
     for name in ("a.vcd", "b.vcd"):
         os.mkfifo(tmp_path / name)
+    (tmp_path / "c.vcd").write_bytes((EXAMPLES / "counter.vcd").read_bytes())
     child = subprocess.Popen(
-        [QUARNEL, "meta", "a.vcd", "b.vcd", *where], cwd=tmp_path, start_new_session=True,
-        stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
-        preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+        [QUARNEL, "meta", "c.vcd", "a.vcd", "b.vcd", "--junit", "junit.xml", *where[:4]],
+        cwd=tmp_path, start_new_session=True, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+        text=True, preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+    # Once each process waits on a FIFO, c.vcd has been read; or, the first worker started.
+    waiting = int(where[-1]) if len(where) < 5 else 0
     deadline = time.monotonic() + 60
-    while len(group(child.pid)) < processes and time.monotonic() < deadline:
-        time.sleep(0.05)
-    time.sleep(0.3)
-    child.send_signal(signal.SIGINT)
+    while (len(opening_fifos(child.pid)) < waiting or len(group(child.pid)) < 2 - bool(waiting)
+           ) and time.monotonic() < deadline:
+        time.sleep(0.02)
+    os.killpg(child.pid, signal.SIGINT)  # as Ctrl-C in a terminal
     assert child.communicate(timeout=60) == ("", "quarnel: interrupted\n")
     assert child.returncode == 130
     time.sleep(0.2)
     assert group(child.pid) == []
+    if waiting:
+        (suite,) = junitparser.JUnitXml.fromfile(str(tmp_path / "junit.xml"))
+        results = {case.name: [r.message for r in case.result] for case in suite}
+        if "--dask" in where and results["c.vcd"] == ["c.vcd: interrupted"]:
+            results["c.vcd"] = []  # a worker may have queued it behind a FIFO
+        assert results == {
+            "c.vcd": [], "a.vcd": ["a.vcd: interrupted"], "b.vcd": ["b.vcd: interrupted"]}
 
 
 def test_reader_gone_is_quiet():

@@ -5,6 +5,7 @@ from pathlib import Path
 import pytest
 
 import quarnel
+import quarnel.extended
 from conftest import DATA, MAX, REPO, error_of
 
 HEAD = "$scope module top $end $var wire 4 ! v [3:0] $end $var wire 1 \" a $end " \
@@ -117,18 +118,63 @@ def test_name_lists_and_codes_shared_in_one_file_only(vcd):
 
 
 @pytest.mark.parametrize("first, second, winner", [
-    (0, 1, 0), (4, 1, 4), (2, 1, 1), (2, 3, 2), (5, 3, 3), (2, 6, 2)])
+    (0, 1, 0), (6, 0, 0), (4, 1, 4), (5, 4, 4), (1, 0, 1), (2, 1, 1), (2, 3, 2), (5, 3, 3),
+    (2, 6, 2)])
 def test_error_order(vcd, tmp_path, first, second, winner):
-    # The headers of both files are read before either body.
+    # The headers of both files are read before either body; the error names its file.
     paths = [vcd("$var wire 1 ! a $end\n"), str(DATA / "verilator_interface.vcd"),
              vcd(HEAD + "#0\n%\n"), vcd(HEAD + "#0\n#1\n%\n"), str(tmp_path / "absent.vcd"),
              vcd(HEAD + "#0\n"), vcd("$var wire 1 ! o $end $enddefinitions $end\n#0\n1!\n")]
-    assert error_of(quarnel.compare, paths[first], paths[second], signals=["no.such"]) == [
+    with pytest.raises(RuntimeError) as info:
+        quarnel.compare(paths[first], paths[second], signals=["no.such"])
+    assert (str(info.value), info.value.path) == ([
         "missing $enddefinitions marker in VCD file",
         "unexpected parse error: invalid scope type at line 6",
         "I/O error: unexpected character at start of command at line 2",
         "I/O error: unexpected character at start of command at line 3",
-        "I/O error: No such file or directory (os error 2)"][winner]
+        "I/O error: No such file or directory (os error 2)"][winner], paths[winner])
+
+
+def timed(vcd, timescale, *rows):
+    head = HEAD if timescale is None else f"$timescale {timescale} $end\n{HEAD}"
+    return dump(vcd, *rows, head=head)
+
+
+@pytest.mark.parametrize("window, expected", [
+    ({}, [miss(45, "1", "0")]), ({"end": 44}, []), ({"end": 45}, [miss(45, "1", "0")]),
+    # The window is in the finer unit; a change at 3 ns is at 30 in it.
+    ({"start": 30}, [miss(45, "1", "0")]), ({"start": 31}, [miss(45, "x", "0", True)]),
+    ({"start": 31, "end": 44}, []),
+])
+def test_finer_timescale(vcd, window, expected):
+    damage = "%" if "end" in window else ""  # just past the end: never read
+    ns = timed(vcd, "1 ns", "#0", "b0 !", "#3", "b1 !", "#5", "b0 !", "#6", damage)
+    ps = timed(vcd, "100ps", "#0", "b0 !", "#30", "b1 !", "#45", "b0 !", "#46", damage)
+    result = quarnel.extended.compare(ns, ps, timescales="finer", signals=["top.v[3:0]"],
+                                      **window)
+    assert result["mismatches"] == expected
+    swapped = quarnel.extended.compare(ps, ns, timescales="finer", signals=["top.v[3:0]"],
+                                       **window)
+    assert [(m["time"], m["value2"]) for m in swapped["mismatches"]] == [
+        (m["time"], m["value1"]) for m in expected]
+
+
+@pytest.mark.parametrize("first, second, timescales, text", [
+    ("1 ns", "100 ps", "same", "timescales differ: 1 ns and 100 ps"),
+    ("1 ns", None, "finer", "timescales differ: 1 ns and none"),
+    ("3 ns", "2 ns", "finer", "timescales differ: 3 ns and 2 ns, without an exact common unit"),
+    ("1 s", "1 fs", "finer", "time overflows in the finer unit: 18447 * 1000000000000000"),
+])
+def test_timescales_that_do_not_meet(vcd, first, second, timescales, text):
+    files = [timed(vcd, first, "#18447", "1\""), timed(vcd, second, "#0", "1\"")]
+    for options in ({}, {"timescales": "ticks"}):  # as written
+        assert quarnel.extended.compare(*files, **options)["mismatches"] == [
+            miss(0, "x", "1", True, "top.a")]
+    with pytest.raises(RuntimeError) as info:
+        quarnel.extended.compare(*files, timescales=timescales)
+    assert (str(info.value), info.value.path) == (text, files[0] if "overflow" in text else None)
+    for same in ("same", "finer"):
+        assert quarnel.extended.compare(files[1], files[1], timescales=same)["passed"]
 
 
 @pytest.mark.parametrize("path", [DATA / "icarus_hier.vcd", DATA / "verilator_hier.vcd",

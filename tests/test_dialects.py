@@ -25,7 +25,9 @@ def test_same_answers_wherever_the_specified_dialect_reads(path):
             continue
         assert getattr(extended, function)(*args) == strict
     assert quarnel.extended is extended and extended.__all__ == quarnel.__all__
-    assert all(getattr(extended, f).__doc__ == getattr(quarnel, f).__doc__ for f in quarnel.__all__)
+    # compare's docstring also tells of its option timescales.
+    assert all(getattr(extended, f).__doc__ == getattr(quarnel, f).__doc__
+               for f in quarnel.__all__ if f != "compare")
 
 
 @pytest.mark.parametrize("text, call, answer, strict_error", [
@@ -57,3 +59,65 @@ def test_extensions(vcd, text, call, answer, strict_error):
         got = [(r["signal"], r["time"], r["value"]) for r in got]
     assert got == answer
     assert error_of(getattr(quarnel, call), path, *args) == strict_error
+
+
+@pytest.fixture(params=[("1", "65536"), ("4", "16")], ids=["one thread", "pieces"])
+def threads(request, monkeypatch):
+    """Each test twice: the body read on one thread, and in pieces of 16 bytes on four."""
+    monkeypatch.setenv("QUARNEL_THREADS", request.param[0])
+    monkeypatch.setenv("QUARNEL_CHUNK_BYTES", request.param[1])
+
+
+ZERO_WIDTH = "$scope module t $end\n$var wire 0 {} e $end\n$var wire 1 ! a $end\n$upscope $end\n" + M
+
+
+@pytest.mark.parametrize("code", [*"01xzuwlh-XZUWLH", "Hq", "h!", "0a", "H$", "zz", "10", "x1"])
+@pytest.mark.parametrize("blank", [" ", "\t", " \t  "], ids=["space", "tab", "several"])
+def test_empty_vector_whose_code_starts_with_a_value_letter(vcd, threads, code, blank):
+    path = vcd(ZERO_WIDTH.format(code) + f"#0\n$dumpvars\nb{blank}{code}\n1!\n$end\n"
+               f"#1\nb{blank}{code}{blank}\n#5\n0!\n")
+    assert [(r["signal"], r["time"], r["value"]) for r in extended.extract(path, ["t.a", "t.e"])] \
+        == [("t.e", 0, ""), ("t.a", 0, "1"), ("t.e", 1, ""), ("t.a", 5, "0")]
+    assert extended.metadata(path)["end_time"] == 5
+
+
+@pytest.mark.parametrize("change", ["b0\n!", "b 0\n!", "b \n0 !", "b\n\n0\n!", "b 0 \n\n !",
+                                    "b 0 !", "b\t0\t!"])
+def test_bits_and_code_on_two_lines_read_as_in_the_specified_dialect(vcd, threads, change):
+    path = vcd(ZERO_WIDTH.format("e") + f"#0\n{change}\n#2\n")
+    answer = [{"signal": "t.a", "time": 0, "value": "0"}]
+    assert quarnel.extract(path, ["t.a"]) == extended.extract(path, ["t.a"]) == answer
+
+
+@pytest.mark.parametrize("time, end", [("3.0", 3), ("3.000", 3), ("+3.0", 3),
+                                       (f"{2**64 - 1}.00", 2**64 - 1)])
+def test_timestamps_with_a_fraction_of_zeros(vcd, threads, time, end):
+    path = vcd(TOP + M + f"#0\n1!\n#{time}\n0!\n")
+    assert extended.metadata(path)["end_time"] == end
+    assert extended.extract(path, ["top.a"])[-1] == {"signal": "top.a", "time": end, "value": "0"}
+    assert error_of(quarnel.metadata, path) == IO + "invalid digit found in string at line 3"
+
+
+@pytest.mark.parametrize("time, error", [("3.2", "timestamp with a non-zero fraction"),
+                                         ("3.0001", "timestamp with a non-zero fraction"),
+                                         ("3.", "invalid digit found in string"),
+                                         ("3.0x", "invalid digit found in string"),
+                                         (".0", "invalid digit found in string"),
+                                         (f"{2**64}.0", "number too large to fit in target type")])
+def test_timestamps_with_another_fraction(vcd, threads, time, error):
+    path = vcd(TOP + M + f"#0\n1!\n#{time}\n0!\n")
+    assert error_of(extended.extract, path, ["top.a"]) == IO + error + " at line 3"
+
+
+@pytest.mark.parametrize("command", [f"${'k' * n}{text} $end" for n in (17, 33, 100_000)
+                                     for text in ("", " a note ", " \u00e9" * 5000)]
+                         + ["$" + "k" * 40 + "$end"], ids=lambda c: f"{c[:3]}{len(c)}")
+def test_unknown_commands_skipped_at_any_length(vcd, threads, command):
+    path = vcd(command + "\n" + TOP + M + f"#0\n1!\n{command}\n#1\n0!\n")
+    assert [r["time"] for r in extended.extract(path, ["top.a"])] == [0, 1]
+
+
+@pytest.mark.parametrize("text", [b"\xff", " \u00e9".encode() * 3000 + b"\xc3"])
+def test_unknown_command_not_utf8(vcd, text):
+    path = vcd((TOP + M + "#0\n$attr\n").encode() + text + b"\n$end\n")
+    assert error_of(extended.metadata, path) == IO + "invalid UTF-8 at line 4"

@@ -63,6 +63,8 @@ HEADER_CASES = [
     b"$var wire 1 " + b"!" * 33 + b" long $end\n$enddefinitions $end\n",
     b"$scope module top $end\n$var wire 1 ! a [3] $end\n$var wire 2 \" b [1:0] $end\n"
     b"$var wire 2 # c [-1:+0] $end\n$upscope $end\n$enddefinitions $end\n",
+    b"$" + b"k" * 40 + b" x $end\n$scope module t $end\n$var wire 0 H e $end\n$var wire 1 0a a $end\n"
+    b"$upscope $end\n$enddefinitions $end\n#0\nb H\n10a\n#3.0\n",
 ]
 
 BODY_CASES = [
@@ -76,6 +78,10 @@ BODY_CASES = [
     b"#1\n1!",
     b"$end\n",
     b"#1\nsABC '\n#2\nsabc '\n#3\nb0001 \"\n#4\nb1 \"\n",
+    # Codes of value letters, empty vectors, fractional times, long unknown commands.
+    b"#0\n$dumpvars\nb H\n1!\nb x\n1h!\n$end\n#1\nb\t0a\nbUx0 Hq\nb Zz \n#3.0\nu!\n0u\n#4\nb 0\n!\n",
+    b"$" + b"k" * 40 + b" some text $end\n#2\nB H\nX!\nbLH- Hq\nb 1\n#3\n$" + b"k" * 40
+    + b"$end\nb 0 \n$end\n#3.000\nw!\n#3.2\n",
 ]
 
 VOCABULARY_CASES = [
@@ -86,7 +92,7 @@ VOCABULARY_CASES = [
     b"[3]", b"[+3]", b"[7:0]", b"[31:-4]", b"[2147483648]", b"[-2147483648:0]", b"[ 1 ]",
     b"0", b"+12", b"4294967296", b"18446744073709551615", b"18446744073709551616",
     b"1.5e3", b"-0.25", b"inf", b"-Infinity", b"NaN", b"1e400", b"1,5", b".5", b"5.",
-    b"01xzXZ", b"\xc3\xa4\xe2\x80\x83\xce\xa3\xcf\x82", b"\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf",
+    b"01xzXZ", b"uwlh-UWLH", b"3.0", b"3.000", b"3.2", b"3.", b"\xc3\xa4\xe2\x80\x83\xce\xa3\xcf\x82", b"\xed\xa0\x80\xf4\x90\x80\x80\xc0\xaf",
 ]
 
 TARGET_CASES = [

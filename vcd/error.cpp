@@ -26,6 +26,7 @@ std::string_view parse_error_text(ParseErrorKind kind) {
     case ParseErrorKind::IdCodeEmpty: return "ID cannot be empty";
     case ParseErrorKind::IdCodeInvalidChars: return "invalid characters in ID";
     case ParseErrorKind::IdCodeTooLong: return "ID too long";
+    case ParseErrorKind::TimeFraction: return "timestamp with a non-zero fraction";
   }
   return "unknown parse error";
 }

@@ -33,6 +33,7 @@ enum class ParseErrorKind : std::uint8_t {
   IdCodeEmpty,
   IdCodeInvalidChars,
   IdCodeTooLong,
+  TimeFraction,
 };
 
 std::string_view parse_error_text(ParseErrorKind kind);

@@ -72,12 +72,12 @@ namespace detail {
 }
 
 // The bits of "b<bits> <code>", upper case allowed; `upper` tells whether
-// any bit is written in upper case.
+// any bit is written in upper case. Bits after a blank are left to the slow
+// road, where the extended dialect may read an empty vector.
 [[gnu::always_inline]] inline bool scan_vector_bits(const unsigned char*& p,
                                                     const unsigned char* end,
                                                     std::uint64_t& line_feeds,
                                                     std::string_view& bits, bool& upper) {
-  skip_blanks(p, end, line_feeds);
   const unsigned char* const start = p;
   // Eight bits at a time while they are all 0 or 1, the usual case.
   while (end - p >= 8 && are_binary_digits(p)) p += 8;

@@ -77,6 +77,22 @@ std::expected<std::uint64_t, ParseErrorKind> parse_unsigned(std::string_view tex
   return value;
 }
 
+std::expected<std::uint64_t, ParseErrorKind> parse_time_with_zero_fraction(std::string_view text) {
+  const auto whole = parse_u64(text);
+  const std::size_t point = text.find('.');
+  if (whole || whole.error() != ParseErrorKind::IntInvalidDigit ||
+      point == std::string_view::npos) {
+    return whole;
+  }
+  const auto integer = parse_u64(text.substr(0, point));
+  const std::string_view fraction = text.substr(point + 1);
+  if (!integer || fraction.empty() || count_digits(fraction, 0) != fraction.size()) return whole;
+  if (fraction.find_first_not_of('0') != std::string_view::npos) {
+    return std::unexpected(ParseErrorKind::TimeFraction);
+  }
+  return integer;
+}
+
 std::expected<double, ParseErrorKind> parse_real(std::string_view text) {
   if (text.empty()) return std::unexpected(ParseErrorKind::FloatEmpty);
   bool negative = false;

@@ -24,6 +24,11 @@ inline std::expected<std::uint64_t, ParseErrorKind> parse_u64(std::string_view t
   return parse_unsigned(text, UINT64_MAX);
 }
 
+// A time as parse_u64 reads it, or written with a fraction of zeros
+// ("3.0", "3.000"), which is read as the whole number; a fraction of digits
+// that are not all zeros is TimeFraction.
+std::expected<std::uint64_t, ParseErrorKind> parse_time_with_zero_fraction(std::string_view text);
+
 // Sign, digits with an optional point, optional exponent; or inf, infinity,
 // nan in any case. The nearest double is taken.
 std::expected<double, ParseErrorKind> parse_real(std::string_view text);

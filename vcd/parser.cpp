@@ -46,6 +46,21 @@ std::optional<Keyword> find_keyword(std::string_view text) {
   return std::nullopt;
 }
 
+// Whether `byte` starts a command of the extended dialect.
+bool starts_extended_command(int byte) {
+  switch (byte) {
+    case '$':
+    case '#':
+    case 'b':
+    case 'B':
+    case 'r':
+    case 'R':
+    case 's':
+    case 'S': return true;
+    default: return nine_state_value_from_char(static_cast<char>(byte)).has_value();
+  }
+}
+
 }  // namespace
 
 // End of input inside something: the source's read error if there was one,
@@ -142,9 +157,9 @@ Result<void> Parser<Source>::read_command_end() {
 }
 
 // Free text up to "$end" (found anywhere), trimmed of Unicode whitespace;
-// empty when texts are dropped.
+// unless `keep`, checked a stretch at a time, not kept, and handed on empty.
 template <class Source>
-Result<std::string_view> Parser<Source>::read_string_command() {
+Result<std::string_view> Parser<Source>::read_string_command(bool keep) {
   constexpr std::size_t kStretch = 4096;
   const auto is_continuation = [](char c) {
     return (static_cast<unsigned char>(c) & 0xC0) == 0x80;
@@ -166,7 +181,7 @@ Result<std::string_view> Parser<Source>::read_string_command() {
       scratch_.push_back(static_cast<char>(byte));
       if (byte == 'd' && std::string_view(scratch_).ends_with("$end")) break;
     }
-    if (!keep_texts_ && scratch_.size() >= kStretch) {
+    if (!keep && scratch_.size() >= kStretch) {
       // Checked up to a character's first byte; the last three bytes stay,
       // where "$end" may begin.
       std::size_t cut = scratch_.size() - 3;
@@ -177,7 +192,7 @@ Result<std::string_view> Parser<Source>::read_string_command() {
   }
   const std::string_view text(scratch_.data(), scratch_.size() - 4);
   if (!utf8 || !is_utf8_token(text)) return fail(ParseErrorKind::InvalidUtf8);
-  return keep_texts_ ? unicode::trim_white_space(text) : std::string_view();
+  return keep ? unicode::trim_white_space(text) : std::string_view();
 }
 
 // A declaration token that does not parse: "invalid UTF-8" when it is not
@@ -249,14 +264,15 @@ Result<std::optional<Command>> Parser<Source>::next_slow() {
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
-  // The extended dialect skips unknown commands, whose keywords run longer.
-  std::array<char, kTokenCapacity> buffer{};
-  auto word = read_window_token(buffer.data(),
-                                dialect_ == Dialect::extended ? kTokenCapacity : kKeywordCapacity);
+  std::array<char, kKeywordCapacity> buffer{};
+  const bool extended = dialect_ == Dialect::extended;
+  bool long_word = false;
+  auto word = extended ? read_keyword_of_any_length(buffer, long_word)
+                       : read_window_token(buffer.data(), buffer.size());
   if (!word) return std::unexpected(std::move(word.error()));
-  const auto keyword = find_keyword(*word);
+  const auto keyword = long_word ? std::nullopt : find_keyword(*word);
   if (!keyword) {
-    if (dialect_ == Dialect::extended) return skip_unknown_command(*word);
+    if (extended) return skip_unknown_command(word->ends_with("$end"));
     return fail(ParseErrorKind::UnknownCommand);
   }
 
@@ -265,7 +281,7 @@ Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
     return Command{cmd::SimulationBegin{command}};
   };
   const auto string_command = [this](auto make) -> Result<std::optional<Command>> {
-    auto text = read_string_command();
+    auto text = read_string_command(keep_texts_);
     if (!text) return std::unexpected(std::move(text.error()));
     return Command{make(*text)};
   };
@@ -299,18 +315,39 @@ Result<std::optional<Command>> Parser<Source>::read_keyword_command() {
   return fail(ParseErrorKind::UnknownCommand);
 }
 
-// An unknown "$keyword ... $end" of the extended dialect ($attrbegin, vendor
-// commands): its text up to "$end" is read as the text of a comment, which
-// every consumer skips.
+// A keyword as read_window_token reads it, but of any length: one longer than
+// `buffer`, which no known keyword is, sets `long_word` and gives its last
+// four bytes.
 template <class Source>
-Result<std::optional<Command>> Parser<Source>::skip_unknown_command(std::string_view keyword) {
-  if (keyword.size() >= 4 && keyword.ends_with("$end")) {
-    // "$keyword$end": the command ends with its keyword.
-    return Command{cmd::Comment{}};
+Result<std::string_view> Parser<Source>::read_keyword_of_any_length(
+    std::array<char, kKeywordCapacity>& buffer, bool& long_word) {
+  std::string_view word;
+  if (take_window_token(buffer.size(), word)) return word;
+  int byte = skip_whitespace();
+  std::size_t size = 0;
+  std::uint32_t last = 0;  // the last four bytes, the latest lowest
+  for (; byte != kEnd && !is_whitespace(byte); byte = read_byte_or_eof(), ++size) {
+    if (size < buffer.size()) buffer[size] = static_cast<char>(byte);
+    last = (last << 8) | static_cast<std::uint32_t>(byte);
   }
-  auto text = read_string_command();
-  if (!text) return std::unexpected(std::move(text.error()));
-  return Command{cmd::Comment{*text}};
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  long_word = size > buffer.size();
+  if (!long_word) return std::string_view(buffer.data(), size);
+  for (int i = 0; i < 4; ++i) buffer[i] = static_cast<char>(last >> (24 - 8 * i));
+  return std::string_view(buffer.data(), 4);
+}
+
+// An unknown "$keyword ... $end" of the extended dialect ($attrbegin, vendor
+// commands): its text up to "$end", checked as the text of a comment is but
+// not kept, and handed on as an empty comment, which every consumer skips.
+// `ended`: the keyword itself ends with "$end".
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::skip_unknown_command(bool ended) {
+  if (!ended) {
+    auto text = read_string_command(false);
+    if (!text) return std::unexpected(std::move(text.error()));
+  }
+  return Command{cmd::Comment{}};
 }
 
 template <class Source>
@@ -318,25 +355,22 @@ Result<std::optional<Command>> Parser<Source>::read_timestamp() {
   std::array<char, kTokenCapacity> buffer{};
   auto token = read_token_str(buffer.data(), buffer.size());
   if (!token) return std::unexpected(std::move(token.error()));
-  auto time = parse_or_fail(parse_u64(*token));
+  auto time = parse_or_fail(dialect_ == Dialect::extended ? parse_time_with_zero_fraction(*token)
+                                                          : parse_u64(*token));
   if (!time) return std::unexpected(std::move(time.error()));
   return Command{cmd::Timestamp{*time}};
 }
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_vector_change() {
-  scratch_.clear();
   const bool extended = dialect_ == Dialect::extended;
   int byte = read_byte_or_eof();
-  const bool blank = is_whitespace(byte);
-  while (is_whitespace(byte)) byte = read_byte_or_eof();
-  if (extended && blank && byte != kEnd && !nine_state_value_from_char(static_cast<char>(byte))) {
-    // "b <code>": the empty value of a zero-width variable; the byte read
-    // starts the code.
-    const char first = static_cast<char>(byte);
-    push_back(std::string_view(&first, 1), line_);
-    byte = ' ';
+  if (extended && is_blank(byte)) {
+    byte = skip_blanks();
+    if (byte != '\n' && byte != kEnd) return read_blank_vector_change(byte);
   }
+  while (is_whitespace(byte)) byte = read_byte_or_eof();
+  scratch_.clear();
   while (byte != kEnd && !is_whitespace(byte)) {
     const auto value = extended ? nine_state_value_from_char(static_cast<char>(byte))
                                 : value_from_char(static_cast<char>(byte));
@@ -345,6 +379,60 @@ Result<std::optional<Command>> Parser<Source>::read_vector_change() {
     byte = read_byte_or_eof();
   }
   if (byte == kEnd) return eof_error(kEofInCommand);
+  return read_vector_code();
+}
+
+// "b", a blank, and `byte` starting a token T on the same line, in the
+// extended dialect. A change stays on its line: with a second token there, T
+// holds the bits and that token is the code, as in the specified dialect;
+// alone on its line, T is the code of an empty vector, the value of a
+// zero-width variable. Except where the specified dialect reads the change
+// too, bits alone on their line with the code on a later one: when T is made
+// of 0, 1, x and z only and what follows starts no command, T holds the bits.
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_blank_vector_change(int byte) {
+  scratch_.clear();
+  bool bits = true;
+  bool four_state = true;
+  for (; byte != kEnd && !is_whitespace(byte); byte = read_byte_or_eof()) {
+    bits = bits && nine_state_value_from_char(static_cast<char>(byte));
+    four_state = four_state && value_from_char(static_cast<char>(byte));
+    scratch_.push_back(static_cast<char>(byte));
+  }
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  if (byte != '\n') byte = skip_blanks();
+  const auto take_bits = [this](int next, std::uint64_t line) {
+    const char first = static_cast<char>(next);
+    push_back(std::string_view(&first, 1), line);
+    for (char& c : scratch_) c = to_char(*nine_state_value_from_char(c));
+    return read_vector_code();
+  };
+  if (byte != '\n' && byte != kEnd) {
+    if (!bits) return fail(ParseErrorKind::InvalidValueChar);
+    return take_bits(byte, line_);
+  }
+  // T as a code, with the errors of the line it stands on.
+  Result<IdCode> code = parse_id_code_token(scratch_);
+  if (scratch_.size() > kTokenCapacity) {
+    code = fail(ParseErrorKind::TokenTooLong);
+  } else if (!is_utf8_token(scratch_)) {
+    code = fail(ParseErrorKind::InvalidUtf8);
+  }
+  if (four_state && byte == '\n') {
+    byte = skip_whitespace();
+    if (byte != kEnd) {
+      if (!starts_extended_command(byte)) return take_bits(byte, line_);
+      const char first = static_cast<char>(byte);
+      push_back(std::string_view(&first, 1), line_);
+    }
+  }
+  if (!code) return std::unexpected(std::move(code.error()));
+  return Command{cmd::VectorChange{*code, Vector{}}};
+}
+
+// The code of a vector change whose bits are in scratch_.
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_vector_code() {
   auto code = read_id_code();
   if (!code) return std::unexpected(std::move(code.error()));
   return Command{cmd::VectorChange{*code, Vector{scratch_}}};

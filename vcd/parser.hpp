@@ -5,6 +5,7 @@
 // for_each_command and must always give what it gives.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -115,6 +116,13 @@ class Parser {
     return byte;
   }
 
+  // Skips blanks within the line; the first other byte, or kEnd.
+  int skip_blanks() {
+    int byte = read_byte_or_eof();
+    while (is_blank(byte)) byte = read_byte_or_eof();
+    return byte;
+  }
+
   // Consumes a token of at most `capacity` bytes and its terminating byte
   // when they lie whole in the current window, accounting for lines as
   // read_byte_or_eof would; false, with nothing consumed, otherwise. The
@@ -171,7 +179,7 @@ class Parser {
   Result<std::string_view> read_token_str(char* buffer, std::size_t capacity);
   Result<std::string_view> read_token_string();
   Result<void> read_command_end();
-  Result<std::string_view> read_string_command();
+  Result<std::string_view> read_string_command(bool keep);
   Result<IdCode> read_id_code();
   Result<IdCode> parse_id_code_token(std::string_view token) const;
   std::unexpected<ReaderError> fail_token(std::string_view token, ParseErrorKind kind) const;
@@ -183,10 +191,14 @@ class Parser {
   }
 
   Result<std::optional<Command>> read_keyword_command();
-  Result<std::optional<Command>> skip_unknown_command(std::string_view keyword);
+  Result<std::string_view> read_keyword_of_any_length(std::array<char, kKeywordCapacity>& buffer,
+                                                      bool& long_word);
+  Result<std::optional<Command>> skip_unknown_command(bool ended);
   Result<bool> next_token_is_end();
   Result<std::optional<Command>> read_timestamp();
   Result<std::optional<Command>> read_vector_change();
+  Result<std::optional<Command>> read_blank_vector_change(int byte);
+  Result<std::optional<Command>> read_vector_code();
   Result<std::optional<Command>> read_real_change();
   Result<std::optional<Command>> read_string_change();
   Result<std::optional<Command>> read_timescale();

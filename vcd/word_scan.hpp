@@ -26,6 +26,9 @@ constexpr bool is_whitespace(int byte) {
   return byte == ' ' || byte == '\n' || byte == '\t' || byte == '\r';
 }
 
+// Whitespace within a line: tab, carriage return and space.
+constexpr bool is_blank(int byte) { return byte == ' ' || byte == '\t' || byte == '\r'; }
+
 // True when every byte is ASCII or the bytes form valid UTF-8.
 inline bool is_utf8_token(std::string_view token) {
   unsigned char high = 0;

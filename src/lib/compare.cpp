@@ -1,6 +1,8 @@
 #include "src/lib/compare.hpp"
 
 #include <algorithm>
+#include <array>
+#include <limits>
 #include <type_traits>
 #include <unordered_set>
 #include <utility>
@@ -181,6 +183,80 @@ void merge_signals(const std::vector<std::string>& selected, const SignalValues&
   }
 }
 
+// An error of the second file, marked as such.
+VcdError second_file(VcdError error) {
+  error.input = VcdError::Input::second;
+  return error;
+}
+
+// The text of a timescale, "1 ns", or "none".
+std::string timescale_text(const std::optional<vcd::Timescale>& timescale) {
+  if (!timescale) return "none";
+  return std::to_string(timescale->magnitude) + " " + std::string(vcd::to_text(timescale->unit));
+}
+
+unsigned __int128 femtoseconds(const vcd::Timescale& timescale) {
+  unsigned __int128 length = timescale.magnitude;
+  for (auto unit = static_cast<int>(timescale.unit);
+       unit < static_cast<int>(vcd::TimescaleUnit::Fs); ++unit) {
+    length *= 1000;
+  }
+  return length;
+}
+
+// What the ticks of each dump are multiplied by so that their times meet:
+// both 1 unless `units` asks for the finer timescale of two that differ.
+Result<std::array<std::uint64_t, 2>> tick_factors(const Dump& dump1, const Dump& dump2,
+                                                  TimeUnits units) {
+  constexpr std::array<std::uint64_t, 2> kAsWritten{1, 1};
+  const auto& timescale1 = dump1.timescale;
+  const auto& timescale2 = dump2.timescale;
+  if (units == TimeUnits::ticks || (!timescale1 && !timescale2)) return kAsWritten;
+  const auto differ = [&](std::string_view why) {
+    return std::unexpected(VcdError{
+        VcdError::Kind::TimescalesDiffer,
+        timescale_text(timescale1) + " and " + timescale_text(timescale2) + std::string(why),
+        VcdError::Input::none});
+  };
+  if (!timescale1 || !timescale2) return differ("");
+  const unsigned __int128 length1 = femtoseconds(*timescale1);
+  const unsigned __int128 length2 = femtoseconds(*timescale2);
+  if (length1 == length2) return kAsWritten;
+  if (units == TimeUnits::same) return differ("");
+  const auto [fine, coarse] = std::minmax(length1, length2);
+  if (fine == 0 || coarse % fine != 0 ||
+      coarse / fine > std::numeric_limits<std::uint64_t>::max()) {
+    return differ(", without an exact common unit");
+  }
+  const auto factor = static_cast<std::uint64_t>(coarse / fine);
+  if (length1 > length2) return std::array<std::uint64_t, 2>{factor, 1};
+  return std::array<std::uint64_t, 2>{1, factor};
+}
+
+// The window, given in the finer unit, in ticks `factor` times as long:
+// exactly the ticks whose times lie in it.
+Window window_in_ticks(const Window& window, std::uint64_t factor) {
+  Window ticks;
+  if (window.start) ticks.start = *window.start / factor + (*window.start % factor != 0 ? 1 : 0);
+  if (window.end) ticks.end = *window.end / factor;
+  return ticks;
+}
+
+// Turns the ticks of a file's timeline into times of the finer unit. The
+// largest time stays what it is in a file: never compared.
+Result<void> scale_times(Timeline& times, std::uint64_t factor, VcdError::Input input) {
+  if (factor == 1) return {};
+  for (std::uint64_t& time : times) {
+    if (time > (kNoTime - 1) / factor) {
+      return std::unexpected(VcdError{VcdError::Kind::TimeOverflow,
+                                      std::to_string(time) + " * " + std::to_string(factor),
+                                      input});
+    }
+    time *= factor;
+  }
+  return {};
+}
+
 }  // namespace
 
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
@@ -189,7 +265,9 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   auto dump1 = open_dump(file1, interrupt, dialect);
   if (!dump1) return std::unexpected(std::move(dump1.error()));
   auto dump2 = open_dump(file2, interrupt, dialect);
-  if (!dump2) return std::unexpected(std::move(dump2.error()));
+  if (!dump2) return std::unexpected(second_file(std::move(dump2.error())));
+  const auto factors = tick_factors(*dump1, *dump2, options.units);
+  if (!factors) return std::unexpected(factors.error());
 
   ComparisonResult result{};
   result.file1 = file1;
@@ -199,18 +277,26 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
 
   // Both files are read at once, each with half the threads.
   const Window window{options.start, options.end};
+  const Window window1 = window_in_ticks(window, (*factors)[0]);
+  const Window window2 = window_in_ticks(window, (*factors)[1]);
   ScanSettings settings = scan_settings();
   settings.threads = std::max(1U, settings.threads / 2);
   auto [values1, values2] = side_by_side(
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump1, selected, window, stop, settings);
+        return collect_signal_values(*dump1, selected, window1, stop, settings);
       },
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump2, selected, window, stop, settings);
+        return collect_signal_values(*dump2, selected, window2, stop, settings);
       },
       interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));
-  if (!values2) return std::unexpected(std::move(values2.error()));
+  if (!values2) return std::unexpected(second_file(std::move(values2.error())));
+  if (auto scaled = scale_times(values1->times, (*factors)[0], VcdError::Input::first); !scaled) {
+    return std::unexpected(std::move(scaled.error()));
+  }
+  if (auto scaled = scale_times(values2->times, (*factors)[1], VcdError::Input::second); !scaled) {
+    return std::unexpected(std::move(scaled.error()));
+  }
 
   merge_signals(selected, *values1, *values2, options, result);
   result.total_mismatches = result.mismatches.size();

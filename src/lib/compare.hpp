@@ -17,6 +17,13 @@
 
 namespace quarnel {
 
+// How the times of two dumps meet when their timescales differ.
+enum class TimeUnits : std::uint8_t {
+  ticks,  // as written, whatever the timescales
+  same,   // differing timescales are an error (a dump without one differs)
+  finer,  // converted exactly to the finer timescale, the window given in it
+};
+
 struct ComparisonOptions {
   // Per signal: its comparison stops once this many mismatches are recorded
   // (0 still records one). Absent: no limit.
@@ -25,6 +32,7 @@ struct ComparisonOptions {
   bool ignore_unknown = false;       // an unknown value on either side is never a mismatch
   std::optional<std::uint64_t> start;
   std::optional<std::uint64_t> end;
+  TimeUnits units = TimeUnits::ticks;
 };
 
 struct SignalMismatch {
@@ -61,7 +69,8 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
                                            const vcd::Interrupt* interrupt = nullptr,
                                            std::optional<ScanSettings> settings = std::nullopt);
 
-// Errors in the order first header, second header, first body, second body.
+// Errors in the order first header, second header, timescales, first body,
+// second body; each error of a file says which.
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
                                            const ComparisonOptions& options,
                                            const vcd::Interrupt* interrupt = nullptr,

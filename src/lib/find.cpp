@@ -61,7 +61,9 @@ Result<std::optional<TimeValue>> find_nth_occurrence(
     const std::string& path, const std::string& signal, const TargetValue& target,
     std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
     const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  if (occurrence == 0) return std::unexpected(VcdError{VcdError::Kind::InvalidOccurrence, {}});
+  if (occurrence == 0) {
+    return std::unexpected(VcdError{VcdError::Kind::InvalidOccurrence, {}, VcdError::Input::none});
+  }
   const std::vector<std::string> names{signal};
   auto request = request_signals(path, names, VcdError::Kind::SignalNotFound, interrupt, dialect);
   if (!request) return std::unexpected(std::move(request.error()));

@@ -11,6 +11,8 @@ std::string VcdError::text() const {
     case Kind::SignalNotFound: return "signal not found in VCD: " + payload;
     case Kind::InvalidOccurrence: return "occurrence must be >= 1";
     case Kind::Parse: return "unexpected parse error: " + payload;
+    case Kind::TimescalesDiffer: return "timescales differ: " + payload;
+    case Kind::TimeOverflow: return "time overflows in the finer unit: " + payload;
     case Kind::Interrupted: return "interrupted";
   }
   return payload;

@@ -24,6 +24,11 @@ constexpr KeywordOnlyParam kKeywordOnly[] = {
     {"max_mismatches", false}, {"signals", false}, {"ignore_unknown", false},
     {"start", false},          {"end", false},
 };
+// quarnel.extended's compare also asks how timescales meet.
+constexpr KeywordOnlyParam kExtendedKeywordOnly[] = {
+    {"max_mismatches", false}, {"signals", false}, {"ignore_unknown", false},
+    {"start", false},          {"end", false},     {"timescales", false},
+};
 
 constexpr ParamTable kParams{
     .function = "compare",
@@ -33,9 +38,33 @@ constexpr ParamTable kParams{
     .keyword_only = kKeywordOnly,
     .class_name = std::nullopt,
 };
+constexpr ParamTable kExtendedParams{
+    .function = "compare",
+    .positional = kPositional,
+    .positional_only = 0,
+    .required_positional = 2,
+    .keyword_only = kExtendedKeywordOnly,
+    .class_name = std::nullopt,
+};
+
+// "ticks", "same" or "finer".
+PyResult<TimeUnits> as_time_units(PyObject* value) {
+  auto text = as_text(value);
+  if (!text) return kRaised;
+  if (*text == "ticks") return TimeUnits::ticks;
+  if (*text == "same") return TimeUnits::same;
+  if (*text == "finer") return TimeUnits::finer;
+  PyErr_Format(PyExc_ValueError, "timescales must be 'ticks', 'same' or 'finer', not %R", value);
+  return kRaised;
+}
+
 constexpr auto kConverters =
-    std::make_tuple(as_text, as_text, or_none(as_size), or_none(as_text_list),
+    std::make_tuple(as_path, as_path, or_none(as_size), or_none(as_text_list),
                     with_default(as_bool, false), or_none(as_u64), or_none(as_u64));
+constexpr auto kExtendedConverters =
+    std::make_tuple(as_path_like, as_path_like, or_none(as_size), or_none(as_text_list),
+                    with_default(as_bool, false), or_none(as_u64), or_none(as_u64),
+                    with_default(as_time_units, TimeUnits::ticks));
 
 constexpr char kDoc[] =
     "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
@@ -52,6 +81,37 @@ constexpr char kDoc[] =
     "    ignore_unknown:  If True, treat x/z differences as matches.\n"
     "    start:           Optional start time (inclusive).\n"
     "    end:             Optional end time (inclusive).\n"
+    "\n"
+    "Returns:\n"
+    "    Dict with keys:\n"
+    "        passed (bool), file1 (str), file2 (str),\n"
+    "        common_signals (list[str]),\n"
+    "        signals_only_in_file1 (list[str]),\n"
+    "        signals_only_in_file2 (list[str]),\n"
+    "        total_mismatches (int), signals_with_mismatches (int),\n"
+    "        mismatches (list[dict]) each with:\n"
+    "            signal (str), time (int), value1 (str), value2 (str),\n"
+    "            is_unknown (bool)";
+
+constexpr char kExtendedDoc[] =
+    "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
+    "start=None, end=None, timescales='ticks')\n"
+    "--\n"
+    "\n"
+    "Compare two VCD files and report signal mismatches.\n"
+    "\n"
+    "Args:\n"
+    "    file1:           Path to the first VCD file.\n"
+    "    file2:           Path to the second VCD file.\n"
+    "    max_mismatches:  Optional per-signal mismatch limit.\n"
+    "    signals:         Optional list of signal names to restrict comparison to.\n"
+    "    ignore_unknown:  If True, treat x/z differences as matches.\n"
+    "    start:           Optional start time (inclusive).\n"
+    "    end:             Optional end time (inclusive).\n"
+    "    timescales:      'ticks' compares times as written, whatever the timescales;\n"
+    "                     'same' refuses files whose timescales differ; 'finer'\n"
+    "                     converts both to the finer timescale, in which start, end\n"
+    "                     and the mismatch times are then given.\n"
     "\n"
     "Returns:\n"
     "    Dict with keys:\n"
@@ -91,11 +151,13 @@ PyRef mismatch_list(const std::vector<SignalMismatch>& mismatches) {
   return list;
 }
 
-PyRef comparison_dict(const ComparisonResult& result) {
+// The paths are shown as the caller gave them, not as the bytes that name
+// the files.
+PyRef comparison_dict(const ComparisonResult& result, const PathArg& file1, const PathArg& file2) {
   PyRef dict = PyRef::steal(PyDict_New());
   if (!dict || !set_item(dict.get(), "passed", to_py_bool(result.passed)) ||
-      !set_item(dict.get(), "file1", to_py_str(result.file1)) ||
-      !set_item(dict.get(), "file2", to_py_str(result.file2)) ||
+      !set_item(dict.get(), "file1", PyRef::borrow(file1.text.get())) ||
+      !set_item(dict.get(), "file2", PyRef::borrow(file2.text.get())) ||
       !set_item(dict.get(), "common_signals", to_py_str_list(result.common_signals)) ||
       !set_item(dict.get(), "signals_only_in_file1",
                 to_py_str_list(result.signals_only_in_file1)) ||
@@ -109,20 +171,35 @@ PyRef comparison_dict(const ComparisonResult& result) {
   return dict;
 }
 
-Outcome compare(const std::string& file1, const std::string& file2,
+Outcome extended_compare(const PathArg& file1, const PathArg& file2,
+                         std::optional<std::size_t> max_mismatches,
+                         std::optional<std::vector<std::string>> signals, bool ignore_unknown,
+                         std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                         TimeUnits units, const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  const ComparisonOptions options{max_mismatches,
+                                  std::move(signals).value_or(std::vector<std::string>{}),
+                                  ignore_unknown,
+                                  start,
+                                  end,
+                                  units};
+  return build_result(
+      compare_vcd_files(file1.bytes, file2.bytes, options, interrupt, dialect),
+      [&](const ComparisonResult& result) { return comparison_dict(result, file1, file2); });
+}
+
+Outcome compare(const PathArg& file1, const PathArg& file2,
                 std::optional<std::size_t> max_mismatches,
                 std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
                 const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  const ComparisonOptions options{max_mismatches,
-                                  std::move(signals).value_or(std::vector<std::string>{}),
-                                  ignore_unknown, start, end};
-  return build_result(compare_vcd_files(file1, file2, options, interrupt, dialect),
-                      comparison_dict);
+  return extended_compare(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start,
+                          end, TimeUnits::ticks, interrupt, dialect);
 }
 
 }  // namespace
 
 PyMethodDef compare_method = define_function<kParams, kConverters, compare>(kDoc);
+PyMethodDef compare_extended_method =
+    define_function<kExtendedParams, kExtendedConverters, extended_compare>(kExtendedDoc);
 
 }  // namespace quarnel::python

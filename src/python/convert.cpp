@@ -84,6 +84,55 @@ PyResult<std::string> as_text(PyObject* value) {
   return std::string(data, static_cast<std::size_t>(size));
 }
 
+namespace {
+
+// The path named by the str `text`, which `given` stands for.
+PyResult<PathArg> path_of_str(PyObject* given, PyObject* text) {
+  PyRef bytes = PyRef::steal(PyUnicode_EncodeFSDefault(text));
+  if (!bytes) return kRaised;
+  char* data = nullptr;
+  Py_ssize_t size = 0;
+  if (PyBytes_AsStringAndSize(bytes.get(), &data, &size) < 0) return kRaised;
+  // The whole of a str is itself; that of a subclass, a plain copy.
+  PyRef exact = PyRef::steal(PyUnicode_Substring(text, 0, PyUnicode_GetLength(text)));
+  if (!exact) return kRaised;
+  return PathArg{std::string(data, static_cast<std::size_t>(size)), PyRef::borrow(given),
+                 std::move(exact)};
+}
+
+}  // namespace
+
+PyResult<PathArg> as_path(PyObject* value) {
+  if (!PyUnicode_Check(value)) return raise_not_convertible(value, "PyString");
+  return path_of_str(value, value);
+}
+
+PyResult<PathArg> as_path_like(PyObject* value) {
+  if (PyUnicode_Check(value)) return path_of_str(value, value);
+  // Bytes name a file too, but are not taken: results show paths as str.
+  PyRef path;
+  if (!PyBytes_Check(value)) path = PyRef::steal(PyOS_FSPath(value));
+  if (!path) {
+    if (PyErr_Occurred() != nullptr && !PyErr_ExceptionMatches(PyExc_TypeError)) return kRaised;
+    PyErr_Clear();
+    PyRef name = type_name(value);
+    if (name) {
+      PyErr_Format(PyExc_TypeError, "expected str or os.PathLike object, not %U", name.get());
+    }
+    return kRaised;
+  }
+  if (!PyUnicode_Check(path.get())) {
+    PyRef name = type_name(value);
+    PyRef result_name = type_name(path.get());
+    if (name && result_name) {
+      PyErr_Format(PyExc_TypeError, "expected %U.__fspath__() to return str, not %U", name.get(),
+                   result_name.get());
+    }
+    return kRaised;
+  }
+  return path_of_str(value, path.get());
+}
+
 PyResult<std::vector<std::string>> as_text_list(PyObject* value) {
   if (PyUnicode_Check(value)) {
     PyErr_SetString(PyExc_TypeError, "Can't extract `str` to `Vec`");

@@ -31,6 +31,19 @@ namespace quarnel::python {
 // str or a subclass, as UTF-8. A str with lone surrogates raises the
 // interpreter's UnicodeEncodeError.
 PyResult<std::string> as_text(PyObject* value);
+
+// A path to read: the bytes that name the file, encoded as os.fsencode
+// encodes (so the undecodable bytes of a name, held as lone surrogates, are
+// given back), and the objects that results and errors show it by.
+struct PathArg {
+  std::string bytes;
+  PyRef given;  // the object the caller gave
+  PyRef text;   // the path as a str
+};
+// str or a subclass.
+PyResult<PathArg> as_path(PyObject* value);
+// str, or an os.PathLike whose __fspath__ gives one.
+PyResult<PathArg> as_path_like(PyObject* value);
 // Any sequence other than a str, iterated; each item as text.
 PyResult<std::vector<std::string>> as_text_list(PyObject* value);
 // int or a subclass, or an object with __index__; 0 to 2**64-1, otherwise

@@ -6,6 +6,7 @@
 
 #include <expected>
 #include <new>
+#include <span>
 #include <stdexcept>
 
 #include "src/lib/vcd_error.hpp"
@@ -21,9 +22,11 @@ using PyResult = std::expected<T, Raised>;
 
 inline constexpr std::unexpected<Raised> kRaised{Raised{}};
 
-// Raises `error` as RuntimeError(text) and returns nullptr. An interrupted
-// read keeps the exception that the signal handler raised.
-PyObject* raise_vcd_error(const VcdError& error) noexcept;
+// Raises `error` as RuntimeError(text) and returns nullptr. Its attribute
+// `path` is the one of `inputs` (the path arguments as the caller gave them,
+// in parameter order) that the error is about, or None. An interrupted read
+// keeps the exception that the signal handler raised.
+PyObject* raise_vcd_error(const VcdError& error, std::span<PyObject* const> inputs) noexcept;
 
 // The class PanicException (a direct subclass of BaseException), created on
 // first use and kept for the process. Borrowed; nullptr with an exception set

@@ -32,7 +32,9 @@ constexpr ParamTable kParams{
     .class_name = std::nullopt,
 };
 constexpr auto kConverters =
-    std::make_tuple(as_text, as_text_list, or_none(as_u64), or_none(as_u64));
+    std::make_tuple(as_path, as_text_list, or_none(as_u64), or_none(as_u64));
+constexpr auto kExtendedConverters =
+    std::make_tuple(as_path_like, as_text_list, or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
     "extract(path, signals, start=None, end=None)\n"
@@ -239,7 +241,7 @@ class RecordBuilder {
   ValueTexts texts_;
 };
 
-Outcome extract(const std::string& path, const std::vector<std::string>& signals,
+Outcome extract(const PathArg& path, const std::vector<std::string>& signals,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
                 const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
   RecordBuilder builder(signals);
@@ -247,7 +249,7 @@ Outcome extract(const std::string& path, const std::vector<std::string>& signals
   GcPause gc;
   if (!gc.pause()) return PyRef{};
   auto read = extract_changes(
-      path, signals, start, end,
+      path.bytes, signals, start, end,
       [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
         return builder.add(requests, time, view);
       },
@@ -262,5 +264,6 @@ Outcome extract(const std::string& path, const std::vector<std::string>& signals
 }  // namespace
 
 PyMethodDef extract_method = define_function<kParams, kConverters, extract>(kDoc);
+PyMethodDef extract_extended_method = define_function<kParams, kExtendedConverters, extract>(kDoc);
 
 }  // namespace quarnel::python

@@ -30,7 +30,10 @@ constexpr ParamTable kParams{
     .class_name = std::nullopt,
 };
 constexpr auto kConverters =
-    std::make_tuple(as_text, as_text, as_text, with_default(as_size, std::size_t{1}),
+    std::make_tuple(as_path, as_text, as_text, with_default(as_size, std::size_t{1}),
+                    or_none(as_u64), or_none(as_u64));
+constexpr auto kExtendedConverters =
+    std::make_tuple(as_path_like, as_text, as_text, with_default(as_size, std::size_t{1}),
                     or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
@@ -51,7 +54,7 @@ constexpr char kDoc[] =
     "    Dict with keys: found (bool), signal (str), time (int), value (str).\n"
     "    If not found, time and value are None.";
 
-Outcome find(const std::string& path, const std::string& signal, const std::string& value,
+Outcome find(const PathArg& path, const std::string& signal, const std::string& value,
              std::size_t occurrence, std::optional<std::uint64_t> start,
              std::optional<std::uint64_t> end, const vcd::Interrupt* interrupt,
              vcd::Dialect dialect) {
@@ -67,7 +70,7 @@ Outcome find(const std::string& path, const std::string& signal, const std::stri
     }
     return dict;
   };
-  return build_result(find_nth_occurrence(path, signal, parse_target_value(value), occurrence,
+  return build_result(find_nth_occurrence(path.bytes, signal, parse_target_value(value), occurrence,
                                           start, end, interrupt, dialect),
                       found);
 }
@@ -75,5 +78,6 @@ Outcome find(const std::string& path, const std::string& signal, const std::stri
 }  // namespace
 
 PyMethodDef find_method = define_function<kParams, kConverters, find>(kDoc);
+PyMethodDef find_extended_method = define_function<kParams, kExtendedConverters, find>(kDoc);
 
 }  // namespace quarnel::python

@@ -6,7 +6,9 @@
 
 #include <expected>
 #include <tuple>
+#include <type_traits>
 #include <utility>
+#include <vector>
 
 #include "src/lib/vcd_error.hpp"
 #include "src/python/convert.hpp"
@@ -38,6 +40,20 @@ vcd::Dialect module_dialect(PyObject* module);
 
 namespace detail {
 
+// The objects the caller gave for the path parameters among `values` (the
+// converted arguments), in order: the inputs that a core error names.
+template <class... T>
+std::vector<PyObject*> given_paths(const std::tuple<T...>& values) {
+  std::vector<PyObject*> paths;
+  const auto add = [&](const auto& value) {
+    if constexpr (std::is_same_v<std::remove_cvref_t<decltype(value)>, PathArg>) {
+      paths.push_back(value.given.get());
+    }
+  };
+  std::apply([&](const auto&... value) { (add(value), ...); }, values);
+  return paths;
+}
+
 template <const ParamTable& table, const auto& converters, auto body>
 PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
   return run_guarded([&]() -> PyObject* {
@@ -51,7 +67,7 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
           return body(std::move(value)..., signal_interrupt(), dialect);
         },
         *arguments);
-    if (!outcome) return raise_vcd_error(outcome.error());
+    if (!outcome) return raise_vcd_error(outcome.error(), given_paths(*arguments));
     return outcome->release();
   });
 }
@@ -63,7 +79,9 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
 // tuple, one converter per parameter; convert_arguments), then runs
 // `body(converted values..., signal_interrupt(), dialect)`, all inside
 // run_guarded, with the dialect of the module the function belongs to.
-// The body calls the core and builds the result (build_result).
+// The body calls the core and builds the result (build_result); it takes
+// its paths (PathArg) by const reference, since a core error names them
+// after it returns.
 template <const ParamTable& table, const auto& converters, auto body>
 PyMethodDef define_function(const char* doc) {
   return {

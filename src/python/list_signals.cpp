@@ -24,7 +24,8 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
-constexpr auto kConverters = std::make_tuple(as_text, or_none(as_text));
+constexpr auto kConverters = std::make_tuple(as_path, or_none(as_text));
+constexpr auto kExtendedConverters = std::make_tuple(as_path_like, or_none(as_text));
 
 constexpr char kDoc[] =
     "list_signals(path, filter=None)\n"
@@ -39,14 +40,16 @@ constexpr char kDoc[] =
     "Returns:\n"
     "    List of signal name strings.";
 
-Outcome list_signals(const std::string& path, const std::optional<std::string>& filter,
+Outcome list_signals(const PathArg& path, const std::optional<std::string>& filter,
                      const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  return build_result(list_signals_from_file(path, filter, interrupt, dialect),
+  return build_result(list_signals_from_file(path.bytes, filter, interrupt, dialect),
                       to_py_str_list<SignalNames>);
 }
 
 }  // namespace
 
 PyMethodDef list_signals_method = define_function<kParams, kConverters, list_signals>(kDoc);
+PyMethodDef list_signals_extended_method =
+    define_function<kParams, kExtendedConverters, list_signals>(kDoc);
 
 }  // namespace quarnel::python

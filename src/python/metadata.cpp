@@ -23,7 +23,8 @@ constexpr ParamTable kParams{
     .keyword_only = {},
     .class_name = std::nullopt,
 };
-constexpr auto kConverters = std::make_tuple(as_text);
+constexpr auto kConverters = std::make_tuple(as_path);
+constexpr auto kExtendedConverters = std::make_tuple(as_path_like);
 
 constexpr char kDoc[] =
     "metadata(path)\n"
@@ -51,12 +52,14 @@ PyRef metadata_dict(const VcdMetadata& metadata) {
   return dict;
 }
 
-Outcome metadata(const std::string& path, const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  return build_result(read_vcd_metadata(path, interrupt, dialect), metadata_dict);
+Outcome metadata(const PathArg& path, const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+  return build_result(read_vcd_metadata(path.bytes, interrupt, dialect), metadata_dict);
 }
 
 }  // namespace
 
 PyMethodDef metadata_method = define_function<kParams, kConverters, metadata>(kDoc);
+PyMethodDef metadata_extended_method =
+    define_function<kParams, kExtendedConverters, metadata>(kDoc);
 
 }  // namespace quarnel::python

@@ -2,6 +2,8 @@
 // quarnel.extended, whose functions read the extended dialect.
 #include <Python.h>
 
+#include <span>
+
 #include "src/python/errors.hpp"
 #include "src/python/function.hpp"
 #include "src/python/pyref.hpp"
@@ -13,13 +15,20 @@
 
 namespace quarnel::python {
 
-// Defined beside each function's code.
+// Defined beside each function's code: its entry in quarnel, and in
+// quarnel.extended, where paths may also be os.PathLike objects.
 extern PyMethodDef list_signals_method;
 extern PyMethodDef metadata_method;
 extern PyMethodDef extract_method;
 extern PyMethodDef toggles_method;
 extern PyMethodDef find_method;
 extern PyMethodDef compare_method;
+extern PyMethodDef list_signals_extended_method;
+extern PyMethodDef metadata_extended_method;
+extern PyMethodDef extract_extended_method;
+extern PyMethodDef toggles_extended_method;
+extern PyMethodDef find_extended_method;
+extern PyMethodDef compare_extended_method;
 
 namespace {
 
@@ -27,6 +36,10 @@ namespace {
 PyMethodDef* const kFunctions[] = {
     &list_signals_method, &metadata_method, &extract_method,
     &toggles_method,      &find_method,     &compare_method,
+};
+PyMethodDef* const kExtendedFunctions[] = {
+    &list_signals_extended_method, &metadata_extended_method, &extract_extended_method,
+    &toggles_extended_method,      &find_extended_method,     &compare_extended_method,
 };
 
 // The API version of the stable ABI.
@@ -51,7 +64,8 @@ PyModuleDef extended_def = {
     PyModuleDef_HEAD_INIT,
     "quarnel.extended",
     "The functions of quarnel, reading the extended VCD dialect: what other simulators write\n"
-    "besides IEEE 1364 (nine-state values, any scope and variable type, unknown commands).",
+    "besides IEEE 1364 (nine-state values, any scope and variable type, unknown commands).\n"
+    "Paths may also be os.PathLike objects; compare has the option timescales.",
     0,
     nullptr,
     nullptr,
@@ -82,14 +96,14 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
-// A module of `definition` holding the six functions.
-PyRef create_module(PyModuleDef* definition) {
+// A module of `definition` holding the six functions of `functions`.
+PyRef create_module(PyModuleDef* definition, std::span<PyMethodDef* const> functions) {
   PyRef module = PyRef::steal(PyModule_Create2(definition, kStableAbiVersion));
   if (!module) return {};
   const PyRef module_name = PyRef::steal(PyModule_GetNameObject(module.get()));
   if (!module_name) return {};
-  for (PyMethodDef* definition : kFunctions) {
-    if (!add_function(module.get(), module_name.get(), definition)) return {};
+  for (PyMethodDef* function : functions) {
+    if (!add_function(module.get(), module_name.get(), function)) return {};
   }
   return module;
 }
@@ -100,11 +114,11 @@ PyObject* initialise() {
                     "quarnel can be initialised only once per process; it is already loaded");
     return nullptr;
   }
-  PyRef module = create_module(&module_def);
+  PyRef module = create_module(&module_def, kFunctions);
   if (!module) return nullptr;
   // quarnel.extended is an attribute outside __all__, and in sys.modules so
   // that "import quarnel.extended" finds it.
-  const PyRef extended = create_module(&extended_def);
+  const PyRef extended = create_module(&extended_def, kExtendedFunctions);
   if (!extended || PyObject_SetAttrString(module.get(), "extended", extended.get()) < 0 ||
       PyDict_SetItemString(PyImport_GetModuleDict(), "quarnel.extended", extended.get()) < 0) {
     return nullptr;

@@ -28,7 +28,9 @@ constexpr ParamTable kParams{
     .class_name = std::nullopt,
 };
 constexpr auto kConverters =
-    std::make_tuple(as_text, as_text_list, or_none(as_u64), or_none(as_u64));
+    std::make_tuple(as_path, as_text_list, or_none(as_u64), or_none(as_u64));
+constexpr auto kExtendedConverters =
+    std::make_tuple(as_path_like, as_text_list, or_none(as_u64), or_none(as_u64));
 
 constexpr char kDoc[] =
     "toggles(path, signals, start=None, end=None)\n"
@@ -56,14 +58,16 @@ PyRef counts_dict(const std::vector<std::pair<std::string, std::uint64_t>>& coun
   return dict;
 }
 
-Outcome toggles(const std::string& path, const std::vector<std::string>& signals,
+Outcome toggles(const PathArg& path, const std::vector<std::string>& signals,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
                 const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  return build_result(count_toggles(path, signals, start, end, interrupt, dialect), counts_dict);
+  return build_result(count_toggles(path.bytes, signals, start, end, interrupt, dialect),
+                      counts_dict);
 }
 
 }  // namespace
 
 PyMethodDef toggles_method = define_function<kParams, kConverters, toggles>(kDoc);
+PyMethodDef toggles_extended_method = define_function<kParams, kExtendedConverters, toggles>(kDoc);
 
 }  // namespace quarnel::python
