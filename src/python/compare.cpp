@@ -66,63 +66,47 @@ constexpr auto kExtendedConverters =
                     with_default(as_bool, false), or_none(as_u64), or_none(as_u64),
                     with_default(as_time_units, TimeUnits::ticks));
 
+// The two docstrings share all but compare's timescales option.
+#define QUARNEL_COMPARE_SUMMARY                                                     \
+  "--\n"                                                                            \
+  "\n"                                                                              \
+  "Compare two VCD files and report signal mismatches.\n"                           \
+  "\n"                                                                              \
+  "Args:\n"                                                                         \
+  "    file1:           Path to the first VCD file.\n"                              \
+  "    file2:           Path to the second VCD file.\n"                             \
+  "    max_mismatches:  Optional per-signal mismatch limit.\n"                      \
+  "    signals:         Optional list of signal names to restrict comparison to.\n" \
+  "    ignore_unknown:  If True, treat x/z differences as matches.\n"               \
+  "    start:           Optional start time (inclusive).\n"                         \
+  "    end:             Optional end time (inclusive).\n"
+#define QUARNEL_COMPARE_RETURNS                                         \
+  "\n"                                                                  \
+  "Returns:\n"                                                          \
+  "    Dict with keys:\n"                                               \
+  "        passed (bool), file1 (str), file2 (str),\n"                  \
+  "        common_signals (list[str]),\n"                               \
+  "        signals_only_in_file1 (list[str]),\n"                        \
+  "        signals_only_in_file2 (list[str]),\n"                        \
+  "        total_mismatches (int), signals_with_mismatches (int),\n"    \
+  "        mismatches (list[dict]) each with:\n"                        \
+  "            signal (str), time (int), value1 (str), value2 (str),\n" \
+  "            is_unknown (bool)"
+
 constexpr char kDoc[] =
     "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
-    "start=None, end=None)\n"
-    "--\n"
-    "\n"
-    "Compare two VCD files and report signal mismatches.\n"
-    "\n"
-    "Args:\n"
-    "    file1:           Path to the first VCD file.\n"
-    "    file2:           Path to the second VCD file.\n"
-    "    max_mismatches:  Optional per-signal mismatch limit.\n"
-    "    signals:         Optional list of signal names to restrict comparison to.\n"
-    "    ignore_unknown:  If True, treat x/z differences as matches.\n"
-    "    start:           Optional start time (inclusive).\n"
-    "    end:             Optional end time (inclusive).\n"
-    "\n"
-    "Returns:\n"
-    "    Dict with keys:\n"
-    "        passed (bool), file1 (str), file2 (str),\n"
-    "        common_signals (list[str]),\n"
-    "        signals_only_in_file1 (list[str]),\n"
-    "        signals_only_in_file2 (list[str]),\n"
-    "        total_mismatches (int), signals_with_mismatches (int),\n"
-    "        mismatches (list[dict]) each with:\n"
-    "            signal (str), time (int), value1 (str), value2 (str),\n"
-    "            is_unknown (bool)";
+    "start=None, end=None)\n" QUARNEL_COMPARE_SUMMARY QUARNEL_COMPARE_RETURNS;
 
 constexpr char kExtendedDoc[] =
     "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
-    "start=None, end=None, timescales='ticks')\n"
-    "--\n"
-    "\n"
-    "Compare two VCD files and report signal mismatches.\n"
-    "\n"
-    "Args:\n"
-    "    file1:           Path to the first VCD file.\n"
-    "    file2:           Path to the second VCD file.\n"
-    "    max_mismatches:  Optional per-signal mismatch limit.\n"
-    "    signals:         Optional list of signal names to restrict comparison to.\n"
-    "    ignore_unknown:  If True, treat x/z differences as matches.\n"
-    "    start:           Optional start time (inclusive).\n"
-    "    end:             Optional end time (inclusive).\n"
+    "start=None, end=None, timescales='ticks')\n" QUARNEL_COMPARE_SUMMARY
     "    timescales:      'ticks' compares times as written, whatever the timescales;\n"
     "                     'same' refuses files whose timescales differ; 'finer'\n"
     "                     converts both to the finer timescale, in which start, end\n"
-    "                     and the mismatch times are then given.\n"
-    "\n"
-    "Returns:\n"
-    "    Dict with keys:\n"
-    "        passed (bool), file1 (str), file2 (str),\n"
-    "        common_signals (list[str]),\n"
-    "        signals_only_in_file1 (list[str]),\n"
-    "        signals_only_in_file2 (list[str]),\n"
-    "        total_mismatches (int), signals_with_mismatches (int),\n"
-    "        mismatches (list[dict]) each with:\n"
-    "            signal (str), time (int), value1 (str), value2 (str),\n"
-    "            is_unknown (bool)";
+    "                     and the mismatch times are then given.\n" QUARNEL_COMPARE_RETURNS;
+
+#undef QUARNEL_COMPARE_SUMMARY
+#undef QUARNEL_COMPARE_RETURNS
 
 // {"signal", "time", "value1", "value2", "is_unknown"}
 PyRef mismatch_dict(const SignalMismatch& mismatch, ValueTexts& texts) {
