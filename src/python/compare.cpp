@@ -38,14 +38,11 @@ constexpr ParamTable kParams{
     .keyword_only = kKeywordOnly,
     .class_name = std::nullopt,
 };
-constexpr ParamTable kExtendedParams{
-    .function = "compare",
-    .positional = kPositional,
-    .positional_only = 0,
-    .required_positional = 2,
-    .keyword_only = kExtendedKeywordOnly,
-    .class_name = std::nullopt,
-};
+constexpr ParamTable kExtendedParams = [] {
+  ParamTable table = kParams;
+  table.keyword_only = kExtendedKeywordOnly;
+  return table;
+}();
 
 // "ticks", "same" or "finer".
 PyResult<TimeUnits> as_time_units(PyObject* value) {
