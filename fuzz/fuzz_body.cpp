@@ -12,8 +12,6 @@
 //      byte replaced); 1: where; 2, 3: which record the search looks for;
 //   4: the time window of the windowed runs. Byte 1 also decides after how many
 //   questions an interrupt hook stops one metadata scan.
-#include <stdlib.h>
-
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -24,11 +22,12 @@
 #include <vector>
 
 #include "fuzz/fuzz_file.hpp"
+#include "src/lib/call_context.hpp"
 #include "src/lib/compare.hpp"
+#include "src/lib/extract.hpp"
 #include "src/lib/find.hpp"
 #include "src/lib/header_pass.hpp"
 #include "src/lib/metadata.hpp"
-#include "src/lib/requested_changes.hpp"
 #include "src/lib/target.hpp"
 #include "src/lib/toggles.hpp"
 #include "src/lib/value_equality.hpp"
@@ -39,6 +38,14 @@ namespace {
 
 using quarnel::fuzz::MemoryFile;
 using Time = std::optional<std::uint64_t>;
+
+// How the calls read a body (read_bodies_with).
+quarnel::ScanSettings body_reading;
+
+quarnel::CallContext reading(vcd::Dialect dialect = vcd::Dialect::specified,
+                             const vcd::Interrupt* interrupt = nullptr) {
+  return {dialect, interrupt, body_reading};
+}
 
 // Codes "!" to "@" with a mix of types and widths, one code shared by two
 // variables, codes of two and four characters (the last beyond the flat code
@@ -107,19 +114,21 @@ bool has_bits_alone_after_blank(std::string_view body) {
   return false;
 }
 
-// Every record of `names` within [start, end], or the first error.
+// Every record of `names` within [start, end], one per request position of
+// each change, as extraction reads them, or the first error.
 quarnel::Result<std::vector<quarnel::TimeValue>> records_of(
     const std::string& path, const std::vector<std::string>& names, Time start, Time end,
     vcd::Dialect dialect = vcd::Dialect::specified) {
-  auto request = quarnel::request_signals(path, names, quarnel::VcdError::Kind::SignalsNotFound,
-                                          nullptr, dialect);
-  if (!request) return std::unexpected(std::move(request.error()));
   std::vector<quarnel::TimeValue> records;
-  const auto keep = [&](quarnel::TimeValue&& r) {
-    records.push_back(std::move(r));
+  const auto keep = [&](const std::vector<std::uint32_t>& requests, std::uint64_t time,
+                        const quarnel::ChangeView& view) {
+    const quarnel::ChangeValue value = quarnel::change_value(view);
+    for (const std::uint32_t request : requests) {
+      records.push_back(quarnel::TimeValue{names[request], request, time, value});
+    }
     return true;
   };
-  auto read = quarnel::walk_records(*request, names, {start, end}, keep);
+  auto read = quarnel::extract_changes(path, names, {start, end}, keep, reading(dialect));
   if (!read) return std::unexpected(std::move(read.error()));
   return records;
 }
@@ -132,7 +141,7 @@ bool same_value(const quarnel::ChangeValue& a, const quarnel::ChangeValue& b) {
 void check_toggles(const std::string& path, const std::vector<std::string>& names,
                    const quarnel::Dump& header, Time start, Time end,
                    const quarnel::Result<std::vector<quarnel::TimeValue>>& records) {
-  auto toggles = quarnel::count_toggles(path, names, start, end);
+  auto toggles = quarnel::count_toggles(path, names, {start, end}, reading());
   FUZZ_CHECK(toggles.has_value() == records.has_value());
   if (!toggles) {
     FUZZ_CHECK(toggles.error().text() == records.error().text());
@@ -174,13 +183,11 @@ void check_find(const std::string& path, const std::vector<quarnel::TimeValue>& 
     if (quarnel::normalize_value(record->value) == want) ++occurrence;
     if (record == &chosen) break;
   }
-  auto found =
-      quarnel::find_nth_occurrence(path, signal, target, occurrence, std::nullopt, std::nullopt);
+  auto found = quarnel::find_nth_occurrence(path, signal, target, occurrence, {}, reading());
   FUZZ_CHECK(found.has_value() && found->has_value());
   FUZZ_CHECK((*found)->time == chosen.time);
   FUZZ_CHECK(same_value((*found)->value, chosen.value));
-  auto beyond = quarnel::find_nth_occurrence(path, signal, target, own.size() + 1, std::nullopt,
-                                             std::nullopt);
+  auto beyond = quarnel::find_nth_occurrence(path, signal, target, own.size() + 1, {}, reading());
   FUZZ_CHECK(beyond.has_value() && !beyond->has_value());
 }
 
@@ -193,7 +200,7 @@ void check_interrupted(const std::string& path, int allowed,
     static bool requested(void* context) { return static_cast<Countdown*>(context)->left-- <= 0; }
   } countdown{allowed};
   const vcd::Interrupt hook{&Countdown::requested, &countdown};
-  auto metadata = quarnel::read_vcd_metadata(path, &hook);
+  auto metadata = quarnel::read_vcd_metadata(path, reading(vcd::Dialect::specified, &hook));
   if (metadata) {
     FUZZ_CHECK(uninterrupted && metadata->end_time == uninterrupted->end_time &&
                metadata->start_time == uninterrupted->start_time);
@@ -229,8 +236,8 @@ void check_mirrored(const quarnel::Result<quarnel::ComparisonResult>& ab,
 // Makes the following calls read a body on `threads` threads in pieces of
 // `chunk_bytes`.
 void read_bodies_with(unsigned threads, unsigned chunk_bytes) {
-  setenv("QUARNEL_THREADS", std::to_string(threads).c_str(), 1);
-  setenv("QUARNEL_CHUNK_BYTES", std::to_string(chunk_bytes).c_str(), 1);
+  body_reading.threads = threads;
+  body_reading.chunk_bytes = chunk_bytes;
 }
 
 template <class T>
@@ -272,7 +279,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string> names;
   for (const auto& signal : header->signals) names.push_back(signal.name);
 
-  auto metadata = quarnel::read_vcd_metadata(a.path());
+  auto metadata = quarnel::read_vcd_metadata(a.path(), reading());
   auto records = records_of(a.path(), names, std::nullopt, std::nullopt);
   // Both read the whole body with the same reader: the same outcome.
   FUZZ_CHECK(metadata.has_value() == records.has_value());
@@ -286,22 +293,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   const quarnel::ComparisonOptions options;
-  const auto compared = quarnel::compare_vcd_files(a.path(), b.path(), options);
+  const auto compared = quarnel::compare_vcd_files(a.path(), b.path(), options, reading());
   const auto extended_whole =
       records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
   read_bodies_with(4, 8 + (where ^ pick_record) % 64);
-  auto split_metadata = quarnel::read_vcd_metadata(a.path());
+  auto split_metadata = quarnel::read_vcd_metadata(a.path(), reading());
   FUZZ_CHECK(same_outcome(metadata, split_metadata));
   FUZZ_CHECK(!metadata || (metadata->start_time == split_metadata->start_time &&
                            metadata->end_time == split_metadata->end_time));
   check_same_records(records, records_of(a.path(), names, std::nullopt, std::nullopt));
-  check_same_comparison(compared, quarnel::compare_vcd_files(a.path(), b.path(), options));
+  check_same_comparison(compared,
+                        quarnel::compare_vcd_files(a.path(), b.path(), options, reading()));
   // The checks against models below read the body in pieces too.
   check_interrupted(a.path(), where % 4, metadata);
   auto extended = records_of(a.path(), names, std::nullopt, std::nullopt, vcd::Dialect::extended);
   check_same_records(extended_whole, extended);
   auto extended_same =
-      quarnel::compare_vcd_files(a.path(), a.path(), {}, nullptr, vcd::Dialect::extended);
+      quarnel::compare_vcd_files(a.path(), a.path(), {}, reading(vcd::Dialect::extended));
   FUZZ_CHECK(extended_same ? extended && extended_same->passed : !extended);
   if (records && !has_bits_alone_after_blank(body)) {
     FUZZ_CHECK(extended && extended->size() == records->size());
@@ -322,19 +330,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   check_toggles(a.path(), names, *header, start, end, windowed);
 
-  auto same = quarnel::compare_vcd_files(a.path(), a.path(), options);
+  auto same = quarnel::compare_vcd_files(a.path(), a.path(), options, reading());
   FUZZ_CHECK(same ? records && same->passed && same->mismatches.empty()
                   : !records && same.error().text() == records.error().text());
-  check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), options),
-                 quarnel::compare_vcd_files(b.path(), a.path(), options));
+  check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), options, reading()),
+                 quarnel::compare_vcd_files(b.path(), a.path(), options, reading()));
 
   quarnel::ComparisonOptions limited;
   limited.max_mismatches = pick_record % 3;
   limited.ignore_unknown = (pick_record & 4) != 0;
-  limited.start = start;
-  limited.end = end;
+  limited.window = {start, end};
   if (pick_record & 8) limited.signals = {names[pick_signal % names.size()], "no.such"};
-  check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), limited),
-                 quarnel::compare_vcd_files(b.path(), a.path(), limited));
+  check_mirrored(quarnel::compare_vcd_files(a.path(), b.path(), limited, reading()),
+                 quarnel::compare_vcd_files(b.path(), a.path(), limited, reading()));
   return 0;
 }

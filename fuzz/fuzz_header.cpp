@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   } else {
     FUZZ_CHECK(metadata.error().kind == quarnel::VcdError::Kind::Io);
   }
-  auto extended = quarnel::open_dump(file.path(), nullptr, vcd::Dialect::extended);
+  auto extended = quarnel::open_dump(file.path(), {.dialect = vcd::Dialect::extended});
   FUZZ_CHECK(extended && extended->body_offset == header->body_offset &&
              extended->signals.size() == header->signals.size());
   for (std::size_t i = 0; i < header->signals.size(); ++i) {

@@ -5,11 +5,10 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <utility>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/dump.hpp"
-#include "src/lib/scan_settings.hpp"
 #include "src/lib/split_walk.hpp"
 #include "src/lib/stretch_scan.hpp"
 #include "src/lib/vcd_error.hpp"
@@ -47,25 +46,24 @@ struct Walked {
 //                                    walk.
 // A visitor that can sum up a piece of a body itself says so by being a
 // PieceVisitor (split_walk.hpp). Changes before `window.start` are dropped
-// without a trace. `settings`
-// says how many threads read the body (scan_settings() when absent). Returns
-// the outcome or the first error.
+// without a trace. The body is read in the context's dialect (the one the
+// dump was opened in), with its interrupt and on the threads its settings ask for. Returns the
+// outcome or the first error.
 template <class Visitor>
-Result<Walked> walk_body(const Dump& dump, Window window, Visitor& visitor,
-                         const vcd::Interrupt* interrupt = nullptr,
-                         std::optional<ScanSettings> settings = std::nullopt) {
+Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visitor,
+                         const CallContext& context = {}) {
+  const vcd::Interrupt* interrupt = context.interrupt;
+  const ScanSettings& settings = context.settings;
   auto body = open_body(dump, interrupt);
   if (!body) return std::unexpected(std::move(body.error()));
-  if (!settings) settings = scan_settings();
   const auto size = body->file.regular_size();
   Walked walked{false, {}};
   Result<bool> read = false;
-  if (settings->threads > 1 && size && (*size - dump.body_offset) / 2 >= settings->chunk_bytes) {
-    read = walk_split(body->file, dump.body_offset, *size, dump.dialect, *settings, window, visitor,
-                      walked.times, interrupt);
+  if (settings.threads > 1 && size && (*size - dump.body_offset) / 2 >= settings.chunk_bytes) {
+    read = walk_split(body->file, dump.body_offset, *size, context, window, visitor, walked.times);
   } else {
     vcd::Parser<vcd::FileSource> parser{
-        vcd::FileSource(std::move(body->file), interrupt, std::move(body->ahead)), dump.dialect};
+        vcd::FileSource(std::move(body->file), interrupt, std::move(body->ahead)), context.dialect};
     std::uint64_t time = 0;
     DirectSink<Visitor> sink{visitor};
     auto ending = scan_stretch(parser, window, visitor, sink, time, walked.times);

@@ -92,8 +92,7 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
 }
 
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
-                                           const Window& window, const vcd::Interrupt* interrupt,
-                                           std::optional<ScanSettings> settings) {
+                                           const Window& window, const CallContext& context) {
   // One list per identifier code, so that a change lands once however many
   // names it feeds; undeclared names share the first list, which stays empty.
   SignalValues values;
@@ -111,7 +110,7 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
   }
 
   Collector collector(values, lists);
-  auto read = walk_body(dump, window, collector, interrupt, settings);
+  auto read = walk_body(dump, window, collector, context);
   if (!read) return std::unexpected(std::move(read.error()));
   return values;
 }
@@ -261,10 +260,10 @@ Result<void> scale_times(Timeline& times, std::uint64_t factor, VcdError::Input 
 
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
                                            const ComparisonOptions& options,
-                                           const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  auto dump1 = open_dump(file1, interrupt, dialect);
+                                           const CallContext& context) {
+  auto dump1 = open_dump(file1, context);
   if (!dump1) return std::unexpected(std::move(dump1.error()));
-  auto dump2 = open_dump(file2, interrupt, dialect);
+  auto dump2 = open_dump(file2, context);
   if (!dump2) return std::unexpected(second_file(std::move(dump2.error())));
   const auto factors = tick_factors(*dump1, *dump2, options.units);
   if (!factors) return std::unexpected(factors.error());
@@ -276,19 +275,22 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   const std::vector<std::string> selected = select_signals(result.common_signals, options.signals);
 
   // Both files are read at once, each with half the threads.
-  const Window window{options.start, options.end};
-  const Window window1 = window_in_ticks(window, (*factors)[0]);
-  const Window window2 = window_in_ticks(window, (*factors)[1]);
-  ScanSettings settings = scan_settings();
-  settings.threads = std::max(1U, settings.threads / 2);
+  const Window window1 = window_in_ticks(options.window, (*factors)[0]);
+  const Window window2 = window_in_ticks(options.window, (*factors)[1]);
+  const auto half = [&](const vcd::Interrupt* stop) {
+    CallContext each = context;
+    each.interrupt = stop;
+    each.settings.threads = std::max(1U, context.settings.threads / 2);
+    return each;
+  };
   auto [values1, values2] = side_by_side(
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump1, selected, window1, stop, settings);
+        return collect_signal_values(*dump1, selected, window1, half(stop));
       },
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump2, selected, window2, stop, settings);
+        return collect_signal_values(*dump2, selected, window2, half(stop));
       },
-      interrupt);
+      context.interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));
   if (!values2) return std::unexpected(second_file(std::move(values2.error())));
   if (auto scaled = scale_times(values1->times, (*factors)[0], VcdError::Input::first); !scaled) {

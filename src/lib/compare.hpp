@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "src/lib/body_walker.hpp"
+#include "src/lib/call_context.hpp"
 #include "src/lib/change_list.hpp"
 #include "src/lib/change_value.hpp"
 #include "src/lib/dump.hpp"
+#include "src/lib/stretch_scan.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
@@ -30,8 +31,7 @@ struct ComparisonOptions {
   std::optional<std::size_t> max_mismatches;
   std::vector<std::string> signals;  // restricts the comparison; empty: every common signal
   bool ignore_unknown = false;       // an unknown value on either side is never a mismatch
-  std::optional<std::uint64_t> start;
-  std::optional<std::uint64_t> end;
+  Window window;                     // in the finer unit with TimeUnits::finer
   TimeUnits units = TimeUnits::ticks;
 };
 
@@ -62,18 +62,16 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
                            const SignalChanges& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches);
 
-// Every change of `names` within the window, the body read as `settings`
-// say (scan_settings() when absent).
+// Every change of `names` within the window, the body read as the context
+// says.
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
-                                           const Window& window,
-                                           const vcd::Interrupt* interrupt = nullptr,
-                                           std::optional<ScanSettings> settings = std::nullopt);
+                                           const Window& window, const CallContext& context = {});
 
 // Errors in the order first header, second header, timescales, first body,
-// second body; each error of a file says which.
+// second body; each error of a file says which (VcdError::input). Both
+// bodies are read at once, each on half the context's threads.
 Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::string& file2,
                                            const ComparisonOptions& options,
-                                           const vcd::Interrupt* interrupt = nullptr,
-                                           vcd::Dialect dialect = vcd::Dialect::specified);
+                                           const CallContext& context = {});
 
 }  // namespace quarnel

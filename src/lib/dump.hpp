@@ -11,7 +11,6 @@
 
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/dialect.hpp"
 #include "vcd/header_source.hpp"
 #include "vcd/timescale.hpp"
 
@@ -26,7 +25,6 @@ struct Dump {
   // A file that cannot be opened again (a pipe, a compressed file), left
   // where its body begins: the body is read from it, once.
   std::unique_ptr<vcd::FileRest> rest;
-  vcd::Dialect dialect;  // how the header was read, and the body is
 
   const Signal* find(std::string_view name) const { return index.find(signals, name); }
 };

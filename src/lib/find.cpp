@@ -57,20 +57,21 @@ class MatchCounter {
 
 }  // namespace
 
-Result<std::optional<TimeValue>> find_nth_occurrence(
-    const std::string& path, const std::string& signal, const TargetValue& target,
-    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+Result<std::optional<TimeValue>> find_nth_occurrence(const std::string& path,
+                                                     const std::string& signal,
+                                                     const TargetValue& target,
+                                                     std::size_t occurrence, const Window& window,
+                                                     const CallContext& context) {
   if (occurrence == 0) {
     return std::unexpected(VcdError{VcdError::Kind::InvalidOccurrence, {}, VcdError::Input::none});
   }
   const std::vector<std::string> names{signal};
-  auto request = request_signals(path, names, VcdError::Kind::SignalNotFound, interrupt, dialect);
+  auto request = request_signals(path, names, VcdError::Kind::SignalNotFound, context);
   if (!request) return std::unexpected(std::move(request.error()));
 
   const TargetMatcher matcher(target);
   MatchCounter counter(request->targets, matcher, names, occurrence);
-  auto read = walk_body(request->dump, Window{start, end}, counter, interrupt);
+  auto read = walk_body(request->dump, window, counter, context);
   if (!read) return std::unexpected(std::move(read.error()));
   std::optional<TimeValue> found = std::move(counter.found());
   // The record views the local request list; point it at the caller's name.

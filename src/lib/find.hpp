@@ -11,14 +11,15 @@
 
 namespace quarnel {
 
-// The `occurrence`-th change of `signal` within [start, end] whose normalised
+// The `occurrence`-th change of `signal` within `window` whose normalised
 // value equals the target's text, or nullopt when there are fewer. Fails on
 // `occurrence` 0 before touching the file, and with "signal not found in VCD:
 // {}" for an undeclared name. Reading stops at the match. The record's
 // `signal` views the `signal` argument.
-Result<std::optional<TimeValue>> find_nth_occurrence(
-    const std::string& path, const std::string& signal, const TargetValue& target,
-    std::size_t occurrence, std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt = nullptr, vcd::Dialect dialect = vcd::Dialect::specified);
+Result<std::optional<TimeValue>> find_nth_occurrence(const std::string& path,
+                                                     const std::string& signal,
+                                                     const TargetValue& target,
+                                                     std::size_t occurrence, const Window& window,
+                                                     const CallContext& context = {});
 
 }  // namespace quarnel

@@ -67,8 +67,9 @@ void drop_repeated_declarations(ParsedHeader& parsed) {
 
 }  // namespace
 
-Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt,
-                                 vcd::Dialect dialect) {
+Result<ParsedHeader> read_header(const std::string& path, const CallContext& context) {
+  const vcd::Dialect dialect = context.dialect;
+  const vcd::Interrupt* interrupt = context.interrupt;
   auto file = vcd::File::open_read(path, interrupt, vcd::reads_compressed(dialect));
   if (!file) return std::unexpected(VcdError::io(file.error()));
   vcd::Parser<vcd::HeaderSource> parser{vcd::HeaderSource(std::move(*file), interrupt), dialect};
@@ -96,9 +97,8 @@ Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* 
   return parsed;
 }
 
-Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt,
-                       vcd::Dialect dialect) {
-  auto parsed = read_header(path, interrupt, dialect);
+Result<Dump> open_dump(const std::string& path, const CallContext& context) {
+  auto parsed = read_header(path, context);
   if (!parsed) return std::unexpected(std::move(parsed.error()));
   std::vector<Signal> signals;
   signals.reserve(parsed->declarations.size());
@@ -113,8 +113,7 @@ Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt,
               .timescale = parsed->timescale,
               .index = std::move(*index),
               .body_offset = parsed->body_offset,
-              .rest = std::move(parsed->rest),
-              .dialect = dialect};
+              .rest = std::move(parsed->rest)};
 }
 
 }  // namespace quarnel

@@ -9,11 +9,11 @@
 #include <string_view>
 #include <vector>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/dump.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/header_source.hpp"
-#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
@@ -34,15 +34,13 @@ struct ParsedHeader {
 };
 
 // Reads the file's lines up to the first one that holds "$enddefinitions",
-// as a stream, and parses them in `dialect`. `interrupt` (may be null) is
-// asked before every read. The extended dialect keeps one declaration of a
-// name declared again with the same identifier code.
-Result<ParsedHeader> read_header(const std::string& path, const vcd::Interrupt* interrupt = nullptr,
-                                 vcd::Dialect dialect = vcd::Dialect::specified);
+// as a stream, and parses them in the context's dialect, asking its
+// interrupt before every read. The extended dialect keeps one declaration of
+// a name declared again with the same identifier code.
+Result<ParsedHeader> read_header(const std::string& path, const CallContext& context = {});
 
 // The header pass of an analysis: read_header, then every declared variable
 // named and indexed.
-Result<Dump> open_dump(const std::string& path, const vcd::Interrupt* interrupt = nullptr,
-                       vcd::Dialect dialect = vcd::Dialect::specified);
+Result<Dump> open_dump(const std::string& path, const CallContext& context = {});
 
 }  // namespace quarnel

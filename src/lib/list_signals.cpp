@@ -6,10 +6,10 @@ namespace quarnel {
 
 Result<SignalNames> list_signals_from_file(const std::string& path,
                                            const std::optional<std::string>& filter,
-                                           const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+                                           const CallContext& context) {
   // The header pass without the signal records and their index: the names
   // only need to be unique.
-  auto parsed = read_header(path, interrupt, dialect);
+  auto parsed = read_header(path, context);
   if (!parsed) return std::unexpected(std::move(parsed.error()));
   SignalNames& names = parsed->names;
   if (const auto repeated = find_repeated_name(names)) {

@@ -4,10 +4,9 @@
 #include <optional>
 #include <string>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/dialect.hpp"
-#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
@@ -15,7 +14,6 @@ namespace quarnel {
 // those containing `filter` as a byte substring.
 Result<SignalNames> list_signals_from_file(const std::string& path,
                                            const std::optional<std::string>& filter,
-                                           const vcd::Interrupt* interrupt = nullptr,
-                                           vcd::Dialect dialect = vcd::Dialect::specified);
+                                           const CallContext& context = {});
 
 }  // namespace quarnel

@@ -18,12 +18,11 @@ struct NoChanges {
 
 }  // namespace
 
-Result<VcdMetadata> read_vcd_metadata(const std::string& path, const vcd::Interrupt* interrupt,
-                                      vcd::Dialect dialect) {
-  auto dump = open_dump(path, interrupt, dialect);
+Result<VcdMetadata> read_vcd_metadata(const std::string& path, const CallContext& context) {
+  auto dump = open_dump(path, context);
   if (!dump) return std::unexpected(std::move(dump.error()));
   NoChanges none;
-  auto read = walk_body(*dump, Window{}, none, interrupt);
+  auto read = walk_body(*dump, Window{}, none, context);
   if (!read) return std::unexpected(std::move(read.error()));
   return VcdMetadata{dump->signals.size(), read->times.first, read->times.last.value_or(0),
                      dump->timescale};

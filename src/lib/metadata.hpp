@@ -6,9 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/dialect.hpp"
-#include "vcd/interrupt.hpp"
 #include "vcd/timescale.hpp"
 
 namespace quarnel {
@@ -20,8 +19,6 @@ struct VcdMetadata {
   std::optional<vcd::Timescale> timescale;
 };
 
-Result<VcdMetadata> read_vcd_metadata(const std::string& path,
-                                      const vcd::Interrupt* interrupt = nullptr,
-                                      vcd::Dialect dialect = vcd::Dialect::specified);
+Result<VcdMetadata> read_vcd_metadata(const std::string& path, const CallContext& context = {});
 
 }  // namespace quarnel

@@ -11,9 +11,8 @@ void TargetMap::add(vcd::IdCode code, std::uint32_t request) {
 }
 
 Result<Request> request_signals(const std::string& path, const std::vector<std::string>& names,
-                                VcdError::Kind missing_error, const vcd::Interrupt* interrupt,
-                                vcd::Dialect dialect) {
-  auto dump = open_dump(path, interrupt, dialect);
+                                VcdError::Kind missing_error, const CallContext& context) {
+  auto dump = open_dump(path, context);
   if (!dump) return std::unexpected(std::move(dump.error()));
   TargetMap targets;
   for (const Signal& signal : dump->signals) targets.cover(signal.id_code);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "src/lib/body_walker.hpp"
+#include "src/lib/call_context.hpp"
 #include "src/lib/change_value.hpp"
 #include "src/lib/code_index.hpp"
 #include "src/lib/dump.hpp"
@@ -49,12 +50,10 @@ struct Request {
 // SignalsNotFound for extraction and toggle counting ("signals not found in
 // VCD: a, b"), SignalNotFound for the one-name search.
 Result<Request> request_signals(const std::string& path, const std::vector<std::string>& names,
-                                VcdError::Kind missing_error,
-                                const vcd::Interrupt* interrupt = nullptr,
-                                vcd::Dialect dialect = vcd::Dialect::specified);
+                                VcdError::Kind missing_error, const CallContext& context = {});
 
-// One change of a requested signal, as toggle counting and the search see
-// it: once per request position of the change.
+// The change that the search found: the requested name it was asked for by,
+// the time and the value converted.
 struct TimeValue {
   std::string_view signal;  // the requested name
   std::uint32_t request;    // its position in the request list
@@ -97,30 +96,11 @@ struct RequestedChangeVisitor {
 // error.
 template <class ChangeSink>
 Result<bool> walk_requested(const Request& request, const Window& window, ChangeSink& sink,
-                            const vcd::Interrupt* interrupt = nullptr) {
+                            const CallContext& context = {}) {
   RequestedChangeVisitor<ChangeSink> visitor{request.targets, sink};
-  auto walked = walk_body(request.dump, window, visitor, interrupt);
+  auto walked = walk_body(request.dump, window, visitor, context);
   if (!walked) return std::unexpected(std::move(walked.error()));
   return walked->finished;
-}
-
-// The same walk, one TimeValue per request position of each change:
-// record_sink(TimeValue&&) returns false to stop early.
-template <class RecordSink>
-Result<bool> walk_records(const Request& request, const std::vector<std::string>& names,
-                          const Window& window, RecordSink& record_sink,
-                          const vcd::Interrupt* interrupt = nullptr) {
-  const auto to_records = [&](const std::vector<std::uint32_t>& requests, std::uint64_t time,
-                              const ChangeView& view) {
-    // The converted value goes to every request: copies to all but the last.
-    ChangeValue value = change_value(view);
-    const std::size_t last = requests.size() - 1;
-    for (std::size_t i = 0; i < last; ++i) {
-      if (!record_sink(TimeValue{names[requests[i]], requests[i], time, value})) return false;
-    }
-    return record_sink(TimeValue{names[requests[last]], requests[last], time, std::move(value)});
-  };
-  return walk_requested(request, window, to_records, interrupt);
 }
 
 }  // namespace quarnel

@@ -20,9 +20,4 @@ struct ScanSettings {
   std::uint64_t log_bytes = kDefaultLogBytes;
 };
 
-// From the environment at the time of the call: QUARNEL_THREADS (default:
-// the cores this process may run on) and QUARNEL_CHUNK_BYTES (default 4 MiB).
-// Values that are not positive integers are ignored.
-ScanSettings scan_settings();
-
 }  // namespace quarnel

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/interrupt.hpp"
 
@@ -88,7 +89,7 @@ auto side_by_side(First first, Second second, const vcd::Interrupt* interrupt)
   bool caller_stopped = false;
   {
     std::unique_lock lock(mutex);
-    while (!finished.wait_for(lock, std::chrono::milliseconds(20), [&] { return done; })) {
+    while (!finished.wait_for(lock, kInterruptPoll, [&] { return done; })) {
       if (!stop.load() && vcd::interrupt_requested(interrupt)) {
         caller_stopped = true;
         stop.store(true);

@@ -30,8 +30,8 @@
 #include <utility>
 #include <vector>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/change_log.hpp"
-#include "src/lib/scan_settings.hpp"
 #include "src/lib/stretch_scan.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/chunk_source.hpp"
@@ -77,21 +77,21 @@ struct Piece {
   std::exception_ptr failure;  // an exception thrown while reading it
 };
 
-// How often the calling thread asks the caller's interrupt while it waits.
-inline constexpr std::chrono::milliseconds kInterruptPoll{20};
-
 }  // namespace split
 
 // Reads the body of `file`, a regular file of `size` bytes whose body begins
-// at `body_offset`, in `dialect`, in pieces of about `settings.chunk_bytes`
-// on `settings.threads` workers, as scan_stretch over the whole body would
-// read it: returns whether the visitor let the walk run to its end, or the first
-// error, and notes the body's times in `times`. `interrupt` is asked on the
-// calling thread only.
+// at `body_offset`, in the context's dialect, in pieces of about
+// `chunk_bytes` on `threads` workers (its settings), as scan_stretch over the
+// whole body would read it: returns whether the visitor let the walk run to
+// its end, or the first error, and notes the body's times in `times`. The
+// context's interrupt is asked on the calling thread only.
 template <class Visitor>
 Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::uint64_t size,
-                        vcd::Dialect dialect, const ScanSettings& settings, const Window& window,
-                        Visitor& visitor, BodyTimes& times, const vcd::Interrupt* interrupt) {
+                        const CallContext& context, const Window& window, Visitor& visitor,
+                        BodyTimes& times) {
+  const vcd::Dialect dialect = context.dialect;
+  const ScanSettings& settings = context.settings;
+  const vcd::Interrupt* interrupt = context.interrupt;
   using Wanted = std::decay_t<decltype(visitor.wanted(vcd::IdCode{0}))>;
   using Keeper = typename split::KeeperOf<Visitor, Wanted>::type;
   using Piece = split::Piece<Keeper>;
@@ -204,7 +204,7 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
       std::unique_lock lock(shared.mutex);
       auto& slot = shared.ring[k % shared.ring.size()];
       while (!slot) {
-        if (shared.done.wait_for(lock, split::kInterruptPoll) == std::cv_status::timeout) {
+        if (shared.done.wait_for(lock, kInterruptPoll) == std::cv_status::timeout) {
           lock.unlock();
           if (vcd::interrupt_requested(interrupt)) return interrupted();
           lock.lock();

@@ -81,11 +81,9 @@ class ToggleCounter {
 }  // namespace
 
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
-    const std::string& path, const std::vector<std::string>& signals,
-    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  auto request =
-      request_signals(path, signals, VcdError::Kind::SignalsNotFound, interrupt, dialect);
+    const std::string& path, const std::vector<std::string>& signals, const Window& window,
+    const CallContext& context) {
+  auto request = request_signals(path, signals, VcdError::Kind::SignalsNotFound, context);
   if (!request) return std::unexpected(std::move(request.error()));
 
   // One counter per distinct name; each request position points at its own.
@@ -99,7 +97,7 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
   }
 
   ToggleCounter counter(request->targets, counter_of, std::move(counters));
-  auto read = walk_body(request->dump, Window{start, end}, counter, interrupt);
+  auto read = walk_body(request->dump, window, counter, context);
   if (!read) return std::unexpected(std::move(read.error()));
 
   std::vector<std::pair<std::string, std::uint64_t>> counts;

@@ -7,17 +7,15 @@
 #include <utility>
 #include <vector>
 
-#include "src/lib/change_value.hpp"
+#include "src/lib/call_context.hpp"
+#include "src/lib/stretch_scan.hpp"
 #include "src/lib/vcd_error.hpp"
-#include "vcd/dialect.hpp"
-#include "vcd/interrupt.hpp"
 
 namespace quarnel {
 
 // One entry per distinct requested name, in order of first request.
 Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
-    const std::string& path, const std::vector<std::string>& signals,
-    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-    const vcd::Interrupt* interrupt = nullptr, vcd::Dialect dialect = vcd::Dialect::specified);
+    const std::string& path, const std::vector<std::string>& signals, const Window& window,
+    const CallContext& context = {});
 
 }  // namespace quarnel

@@ -36,7 +36,6 @@ constexpr ParamTable kParams{
     .positional_only = 0,
     .required_positional = 2,
     .keyword_only = kKeywordOnly,
-    .class_name = std::nullopt,
 };
 constexpr ParamTable kExtendedParams = [] {
   ParamTable table = kParams;
@@ -156,15 +155,12 @@ Outcome extended_compare(const PathArg& file1, const PathArg& file2,
                          std::optional<std::size_t> max_mismatches,
                          std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                          std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                         TimeUnits units, const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+                         TimeUnits units, const CallContext& context) {
   const ComparisonOptions options{max_mismatches,
                                   std::move(signals).value_or(std::vector<std::string>{}),
-                                  ignore_unknown,
-                                  start,
-                                  end,
-                                  units};
+                                  ignore_unknown, Window{start, end}, units};
   return build_result(
-      compare_vcd_files(file1.bytes, file2.bytes, options, interrupt, dialect),
+      compare_vcd_files(file1.bytes, file2.bytes, options, context),
       [&](const ComparisonResult& result) { return comparison_dict(result, file1, file2); });
 }
 
@@ -172,9 +168,9 @@ Outcome compare(const PathArg& file1, const PathArg& file2,
                 std::optional<std::size_t> max_mismatches,
                 std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+                const CallContext& context) {
   return extended_compare(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start,
-                          end, TimeUnits::ticks, interrupt, dialect);
+                          end, TimeUnits::ticks, context);
 }
 
 }  // namespace

@@ -29,7 +29,6 @@ constexpr ParamTable kParams{
     .positional_only = 0,
     .required_positional = 2,
     .keyword_only = {},
-    .class_name = std::nullopt,
 };
 constexpr auto kConverters =
     std::make_tuple(as_path, as_text_list, or_none(as_u64), or_none(as_u64));
@@ -243,17 +242,17 @@ class RecordBuilder {
 
 Outcome extract(const PathArg& path, const std::vector<std::string>& signals,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
+                const CallContext& context) {
   RecordBuilder builder(signals);
   if (!builder.ready()) return PyRef{};
   GcPause gc;
   if (!gc.pause()) return PyRef{};
   auto read = extract_changes(
-      path.bytes, signals, start, end,
+      path.bytes, signals, Window{start, end},
       [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
         return builder.add(requests, time, view);
       },
-      interrupt, dialect);
+      context);
   if (!read) return std::unexpected(std::move(read.error()));
   if (!*read) return PyRef{};  // a Python object could not be built
   PyRef list = PyRef::steal(builder.release());

@@ -27,7 +27,6 @@ constexpr ParamTable kParams{
     .positional_only = 0,
     .required_positional = 3,
     .keyword_only = {},
-    .class_name = std::nullopt,
 };
 constexpr auto kConverters =
     std::make_tuple(as_path, as_text, as_text, with_default(as_size, std::size_t{1}),
@@ -56,8 +55,7 @@ constexpr char kDoc[] =
 
 Outcome find(const PathArg& path, const std::string& signal, const std::string& value,
              std::size_t occurrence, std::optional<std::uint64_t> start,
-             std::optional<std::uint64_t> end, const vcd::Interrupt* interrupt,
-             vcd::Dialect dialect) {
+             std::optional<std::uint64_t> end, const CallContext& context) {
   const auto found = [&](const std::optional<TimeValue>& record) {
     PyRef dict = PyRef::steal(PyDict_New());
     if (!dict) return PyRef{};
@@ -71,7 +69,7 @@ Outcome find(const PathArg& path, const std::string& signal, const std::string& 
     return dict;
   };
   return build_result(find_nth_occurrence(path.bytes, signal, parse_target_value(value), occurrence,
-                                          start, end, interrupt, dialect),
+                                          Window{start, end}, context),
                       found);
 }
 

@@ -1,5 +1,5 @@
 // The frame of every module function: its method entry, argument binding and
-// conversion, the guard, the interrupt hook and the raising of core errors.
+// conversion, the guard, the call context and the raising of core errors.
 #pragma once
 
 #include <Python.h>
@@ -10,13 +10,13 @@
 #include <utility>
 #include <vector>
 
+#include "src/lib/call_context.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "src/python/call_context.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/errors.hpp"
-#include "src/python/interrupt.hpp"
 #include "src/python/params.hpp"
 #include "src/python/pyref.hpp"
-#include "vcd/dialect.hpp"
 
 namespace quarnel::python {
 
@@ -33,10 +33,6 @@ Outcome build_result(Result<T> core_result, Build&& build) {
   if (!core_result) return std::unexpected(std::move(core_result.error()));
   return std::forward<Build>(build)(std::move(*core_result));
 }
-
-// The dialect the functions of `module` read: quarnel reads the specified
-// one, quarnel.extended the extended one (module.cpp).
-vcd::Dialect module_dialect(PyObject* module);
 
 namespace detail {
 
@@ -57,16 +53,13 @@ std::vector<PyObject*> given_paths(const std::tuple<T...>& values) {
 template <const ParamTable& table, const auto& converters, auto body>
 PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
   return run_guarded([&]() -> PyObject* {
-    const vcd::Dialect dialect = module_dialect(module);
     auto arguments = std::apply(
         [&](const auto&... convert) { return convert_arguments<table>(args, kwargs, convert...); },
         converters);
     if (!arguments) return nullptr;
+    const CallContext context = call_context(module);
     Outcome outcome = std::apply(
-        [&](auto&... value) -> Outcome {
-          return body(std::move(value)..., signal_interrupt(), dialect);
-        },
-        *arguments);
+        [&](auto&... value) -> Outcome { return body(std::move(value)..., context); }, *arguments);
     if (!outcome) return raise_vcd_error(outcome.error(), given_paths(*arguments));
     return outcome->release();
   });
@@ -77,8 +70,9 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
 // The method entry of function `table.function`, documented by `doc`. A call
 // binds its arguments to `table` and converts them with `converters` (a
 // tuple, one converter per parameter; convert_arguments), then runs
-// `body(converted values..., signal_interrupt(), dialect)`, all inside
-// run_guarded, with the dialect of the module the function belongs to.
+// `body(converted values..., context)`, all inside run_guarded, with the
+// context of the call (call_context): the dialect of the module the function
+// belongs to, the signal hook and the scan settings.
 // The body calls the core and builds the result (build_result); it takes
 // its paths (PathArg) by const reference, since a core error names them
 // after it returns.

@@ -22,7 +22,6 @@ constexpr ParamTable kParams{
     .positional_only = 0,
     .required_positional = 1,
     .keyword_only = {},
-    .class_name = std::nullopt,
 };
 constexpr auto kConverters = std::make_tuple(as_path, or_none(as_text));
 constexpr auto kExtendedConverters = std::make_tuple(as_path_like, or_none(as_text));
@@ -41,8 +40,8 @@ constexpr char kDoc[] =
     "    List of signal name strings.";
 
 Outcome list_signals(const PathArg& path, const std::optional<std::string>& filter,
-                     const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  return build_result(list_signals_from_file(path.bytes, filter, interrupt, dialect),
+                     const CallContext& context) {
+  return build_result(list_signals_from_file(path.bytes, filter, context),
                       to_py_str_list<SignalNames>);
 }
 

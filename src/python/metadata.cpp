@@ -21,7 +21,6 @@ constexpr ParamTable kParams{
     .positional_only = 0,
     .required_positional = 1,
     .keyword_only = {},
-    .class_name = std::nullopt,
 };
 constexpr auto kConverters = std::make_tuple(as_path);
 constexpr auto kExtendedConverters = std::make_tuple(as_path_like);
@@ -52,8 +51,8 @@ PyRef metadata_dict(const VcdMetadata& metadata) {
   return dict;
 }
 
-Outcome metadata(const PathArg& path, const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  return build_result(read_vcd_metadata(path.bytes, interrupt, dialect), metadata_dict);
+Outcome metadata(const PathArg& path, const CallContext& context) {
+  return build_result(read_vcd_metadata(path.bytes, context), metadata_dict);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <span>
 
+#include "src/python/call_context.hpp"
 #include "src/python/errors.hpp"
 #include "src/python/function.hpp"
 #include "src/python/pyref.hpp"

@@ -54,16 +54,7 @@ std::optional<std::size_t> keyword_slot(const ParamTable& table, PyObject* key) 
 
 }  // namespace
 
-std::string full_name(const ParamTable& table) {
-  std::string name;
-  if (table.class_name) {
-    name += *table.class_name;
-    name += '.';
-  }
-  name += table.function;
-  name += "()";
-  return name;
-}
+std::string full_name(const ParamTable& table) { return std::string(table.function) + "()"; }
 
 PyResult<Slots> bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs) {
   if (table.size() > kMaxParams) {

@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstddef>
-#include <optional>
 #include <span>
 #include <string>
 
@@ -28,8 +27,6 @@ struct ParamTable {
   // The required positional parameters are a prefix of `positional`.
   std::size_t required_positional;
   std::span<const KeywordOnlyParam> keyword_only;
-  // Set for a method; messages then name "Class.function()".
-  std::optional<const char*> class_name;
 
   constexpr std::size_t size() const { return positional.size() + keyword_only.size(); }
   constexpr const char* name_of(std::size_t slot) const {

@@ -25,7 +25,6 @@ constexpr ParamTable kParams{
     .positional_only = 0,
     .required_positional = 2,
     .keyword_only = {},
-    .class_name = std::nullopt,
 };
 constexpr auto kConverters =
     std::make_tuple(as_path, as_text_list, or_none(as_u64), or_none(as_u64));
@@ -60,9 +59,8 @@ PyRef counts_dict(const std::vector<std::pair<std::string, std::uint64_t>>& coun
 
 Outcome toggles(const PathArg& path, const std::vector<std::string>& signals,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                const vcd::Interrupt* interrupt, vcd::Dialect dialect) {
-  return build_result(count_toggles(path.bytes, signals, start, end, interrupt, dialect),
-                      counts_dict);
+                const CallContext& context) {
+  return build_result(count_toggles(path.bytes, signals, Window{start, end}, context), counts_dict);
 }
 
 }  // namespace

@@ -31,7 +31,7 @@ struct Recorder {
 std::string walk(const std::string& path, Window window, std::size_t limit, ScanSettings settings) {
   auto dump = open_dump(path);
   Recorder recorder{limit, {}};
-  auto walked = walk_body(*dump, window, recorder, nullptr, settings);
+  auto walked = walk_body(*dump, window, recorder, {.settings = settings});
   if (!walked) return recorder.seen + walked.error().text();
   if (!walked->finished) return recorder.seen + "stop";
   return recorder.seen + std::to_string(walked->times.first) + '-' +

@@ -1,18 +1,26 @@
-#include "src/lib/scan_settings.hpp"
+#include "src/python/call_context.hpp"
 
 #include <sched.h>
 
 #include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <thread>
 
-namespace quarnel {
+#include "src/python/interrupt.hpp"
+
+namespace quarnel::python {
 
 namespace {
 
+// A body is read on at most this many threads, whatever QUARNEL_THREADS
+// says: each thread may hold the logs of two pieces (twice
+// ScanSettings::log_bytes), so the cap bounds the memory and the threads one
+// call starts. It lies above the cores of the machines this runs on, where
+// more threads than cores read no faster.
 constexpr unsigned kMaxThreads = 256;
 
 std::optional<std::uint64_t> positive_from_env(const char* name) {
@@ -34,14 +42,20 @@ unsigned usable_cores() {
   return count > 0 ? count : 1;
 }
 
-}  // namespace
-
-ScanSettings scan_settings() {
+ScanSettings settings_from_environment() {
   const auto threads = positive_from_env("QUARNEL_THREADS");
   const auto chunk = positive_from_env("QUARNEL_CHUNK_BYTES");
-  return ScanSettings{static_cast<unsigned>(threads ? std::min<std::uint64_t>(*threads, kMaxThreads)
-                                                    : std::min(usable_cores(), kMaxThreads)),
-                      chunk.value_or(kDefaultChunkBytes)};
+  ScanSettings settings;
+  settings.threads =
+      static_cast<unsigned>(std::min<std::uint64_t>(threads.value_or(usable_cores()), kMaxThreads));
+  settings.chunk_bytes = chunk.value_or(kDefaultChunkBytes);
+  return settings;
 }
 
-}  // namespace quarnel
+}  // namespace
+
+CallContext call_context(PyObject* module) {
+  return CallContext{module_dialect(module), signal_interrupt(), settings_from_environment()};
+}
+
+}  // namespace quarnel::python

@@ -1,0 +1,27 @@
+// What the caller of an analysis decides besides its arguments: the dialect
+// the files are read in, the hook that may stop the read, and how many
+// threads read a body. The core takes them from here and nowhere else.
+#pragma once
+
+#include <chrono>
+
+#include "src/lib/scan_settings.hpp"
+#include "vcd/dialect.hpp"
+#include "vcd/interrupt.hpp"
+
+namespace quarnel {
+
+struct CallContext {
+  vcd::Dialect dialect = vcd::Dialect::specified;
+  // Asked before every read (may be null); must outlive the call.
+  const vcd::Interrupt* interrupt = nullptr;
+  ScanSettings settings;
+};
+
+// How often a thread that waits for the reads of others asks the interrupt.
+// Those reads ask only a hook of their own, so this is how late Ctrl-C may
+// come into effect: well below what a person notices, and rare enough that
+// the waits cost nothing measurable.
+inline constexpr std::chrono::milliseconds kInterruptPoll{20};
+
+}  // namespace quarnel
