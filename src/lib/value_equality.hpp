@@ -20,8 +20,8 @@ namespace quarnel {
 
 // `bits` ("0", "1", "x", "z" or a nine-state letter per bit, lower case)
 // without the leading bits that left extension restores: every leading 0
-// followed by 0 or 1, every other leading state but 1 followed by itself. Two bit texts stand for
-// the same value exactly when these are equal.
+// followed by 0 or 1, every other leading state but 1 followed by itself. Two bit texts stand for the
+// same value exactly when these are equal.
 std::string_view shorten_bits(std::string_view bits);
 
 // Whether two bit values (ChangeValue::is_bits) stand for the same bits.
