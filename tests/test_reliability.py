@@ -136,6 +136,23 @@ def test_long_and_endless_reads_stop_at_a_signal(long_dump, vcd, tmp_path, name,
         CALLS[name](str(tmp_path), str(tmp_path))
 
 
+@pytest.mark.parametrize("handler", [signal.default_int_handler, raise_stop])
+def test_compare_stopped_while_waiting_for_the_second_file(vcd, tmp_path, handler):
+    """The signal comes while compare waits for the second file, read on another thread,
+    and that read then ends well (at the window's end, with nothing more to ask): the call
+    still raises the handler's exception."""
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+    end = os.open(fifo, os.O_RDWR)  # the writer's, so that opening it to read does not wait
+    writer = subprocess.Popen(["sh", "-c", 'printf "$0"; sleep 0.3; printf "#1\\n1!\\n#99\\n"',
+                               HEAD.replace("\n", "\\n")], stdout=end)
+    os.close(end)
+    try:
+        interrupted(lambda: quarnel.compare(vcd(HEAD + "#1\n1!\n"), str(fifo), end=50), handler)
+    finally:
+        writer.wait(timeout=60)
+
+
 FEEDS = {"stdin": "cat", "FIFO": "cat", "gzip FIFO": "gzip -c"}
 
 
