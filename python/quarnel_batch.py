@@ -571,23 +571,9 @@ def _compare_pair(
 
 def _compare_in(timescales: Timescales, extended: bool, golden: str, new: str,
                 options: dict[str, Any]) -> Any:
-    """compare() of the module asked for, its times meeting as ``timescales`` says."""
-    if extended:
-        return quarnel.extended.compare(golden, new, **options, timescales=timescales)
-    result = quarnel.compare(golden, new, **options)
-    if timescales == "ticks":
-        return result
-    # quarnel.compare compares ticks. quarnel.extended reads whatever quarnel reads, and its
-    # compare checks the timescales once the headers are read; end=0 stops the bodies at
-    # their first timestamp past 0.
-    try:
-        quarnel.extended.compare(golden, new, **{**options, "start": None, "end": 0},
-                                 timescales="same")
-    except RuntimeError as error:
-        if getattr(error, "path", None) is not None or timescales == "same":
-            raise
-        return quarnel.extended.compare(golden, new, **options, timescales=timescales)
-    return result
+    """compare() in the dialect asked for, its times meeting as ``timescales`` says."""
+    return quarnel.extended.compare(golden, new, **options, timescales=timescales,
+                                    strict=not extended)
 
 
 @_guarded

@@ -38,7 +38,8 @@ def find(
 
 # timescales: "ticks" compares times as written, whatever the timescales; "same" raises
 # RuntimeError when they differ (a dump without one differs); "finer" converts both dumps to
-# the finer timescale, in which start, end and the mismatch times are then given.
+# the finer timescale, in which start, end and the mismatch times are then given. strict=True
+# reads both dumps as quarnel.compare does (IEEE 1364 only, not compressed).
 def compare(
     file1: StrPath,
     file2: StrPath,
@@ -49,4 +50,5 @@ def compare(
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
     timescales: Literal["ticks", "same", "finer"] = "ticks",
+    strict: bool = False,
 ) -> ComparisonResult: ...

@@ -126,8 +126,10 @@ def test_compare_is_strict_unless_allowed(golden, new, signals, complaint, lenie
     (["compare", "counter.vcd", "nosuch.vcd"], "nosuch.vcd"),
     # The golden dump is damaged only past the end.
     (["compare", "{golden}", "{new}", "--end", "10"], "{new}"),
-    (["compare", "{nine}", "counter.vcd", "--strict"], "{nine}"),  # nine-state values
-    (["compare", "counter.vcd", "--strict", "{nine}"], "{nine}"),
+    # Nine-state values, in a dump of another timescale (refused before the bodies are read
+    # unless converted).
+    (["compare", "{nine}", "counter.vcd", "--strict", "--finer-unit"], "{nine}"),
+    (["compare", "counter.vcd", "--strict", "{nine}", "--finer-unit"], "{nine}"),
     # Bad arguments: the last line of the usage message names the fault.
     (["toggles", "counter.vcd", "-s", "tb.clk", "--signals", "tb.rst"], "usage: --signals"),
     (["extract", "counter.vcd"], "usage: -s/--signal"),
@@ -158,17 +160,22 @@ def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
 
 
 def test_compare_refuses_differing_timescales_unless_asked(tmp_path):
-    def dump(name, timescale, time):
+    def dump(name, timescale, time, tail=""):
         head = f"$timescale {timescale} $end\n" if timescale else ""
         (tmp_path / name).write_text(head + "$var wire 1 ! a $end $enddefinitions $end\n"
-                                     f"#0\n0!\n#{time}\n1!\n")
+                                     f"#0\n0!\n#{time}\n1!\n{tail}")
         return name
 
     ns, ps, ps_ticks, none = (dump("ns.vcd", "1 ns", 10), dump("ps.vcd", "1 ps", 10000),
                               dump("ps_ticks.vcd", "1ps", 10), dump("none.vcd", None, 10))
+    # Damaged at tick 100: within --end 5000 in ticks, past it in the finer unit.
+    ns_late, ps_late = dump("ns_late.vcd", "1 ns", 10, "#100\n?\n"), dump(
+        "ps_late.vcd", "1 ps", 10, "#100\n?\n")
     passed = (0, "passed: 1 signal compared, no mismatches\n", "")
+    # Timescales are checked before the bodies are read, also those of --strict.
     for argv, timescales in (([ns, ps_ticks], "1 ns and 1 ps"), ([ns, ps, "--strict"],
-                             "1 ns and 1 ps"), ([none, ns], "none and 1 ns")):
+                             "1 ns and 1 ps"), ([none, ns], "none and 1 ns"),
+                             ([ns, ps_late, "--strict"], "1 ns and 1 ps")):
         assert run("compare", *argv, cwd=tmp_path) == (
             2, "", f"quarnel: {argv[1]}: timescales differ: {timescales} ({argv[0]} and "
             f"{argv[1]})\n")
@@ -176,6 +183,8 @@ def test_compare_refuses_differing_timescales_unless_asked(tmp_path):
     for argv, expected in [
             ([ns, ps], passed), ([ns, ps, "--strict"], passed), ([none, none], passed),
             ([ps, ns, "--start", "5000"], passed),
+            ([ps, ns_late, "--end", "5000"], passed), ([ps, ns_late, "--end", "5000", "--strict"],
+                                                       passed),
             ([ns, ps_ticks, "--end", "9999"], (1, "FAILED: 1 mismatch in 1 signal (1 signal "
              "compared)\nsignal  time  value1  value2  is_unknown\n"
              "a         10  0       1       no\n", "")),

@@ -24,10 +24,12 @@ constexpr KeywordOnlyParam kKeywordOnly[] = {
     {"max_mismatches", false}, {"signals", false}, {"ignore_unknown", false},
     {"start", false},          {"end", false},
 };
-// quarnel.extended's compare also asks how timescales meet.
+// quarnel.extended's compare also asks how timescales meet, and may read
+// both files in the IEEE 1364 dialect alone.
 constexpr KeywordOnlyParam kExtendedKeywordOnly[] = {
     {"max_mismatches", false}, {"signals", false}, {"ignore_unknown", false},
     {"start", false},          {"end", false},     {"timescales", false},
+    {"strict", false},
 };
 
 constexpr ParamTable kParams{
@@ -60,7 +62,7 @@ constexpr auto kConverters =
 constexpr auto kExtendedConverters =
     std::make_tuple(as_path_like, as_path_like, or_none(as_size), or_none(as_text_list),
                     with_default(as_bool, false), or_none(as_u64), or_none(as_u64),
-                    with_default(as_time_units, TimeUnits::ticks));
+                    with_default(as_time_units, TimeUnits::ticks), with_default(as_bool, false));
 
 // The two docstrings share all but compare's timescales option.
 #define QUARNEL_COMPARE_SUMMARY                                                     \
@@ -95,11 +97,13 @@ constexpr char kDoc[] =
 
 constexpr char kExtendedDoc[] =
     "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
-    "start=None, end=None, timescales='ticks')\n" QUARNEL_COMPARE_SUMMARY
+    "start=None, end=None, timescales='ticks', strict=False)\n" QUARNEL_COMPARE_SUMMARY
     "    timescales:      'ticks' compares times as written, whatever the timescales;\n"
     "                     'same' refuses files whose timescales differ; 'finer'\n"
     "                     converts both to the finer timescale, in which start, end\n"
-    "                     and the mismatch times are then given.\n" QUARNEL_COMPARE_RETURNS;
+    "                     and the mismatch times are then given.\n"
+    "    strict:          If True, read both files as quarnel.compare does (IEEE 1364\n"
+    "                     only, not compressed).\n" QUARNEL_COMPARE_RETURNS;
 
 #undef QUARNEL_COMPARE_SUMMARY
 #undef QUARNEL_COMPARE_RETURNS
@@ -151,11 +155,11 @@ PyRef comparison_dict(const ComparisonResult& result, const PathArg& file1, cons
   return dict;
 }
 
-Outcome extended_compare(const PathArg& file1, const PathArg& file2,
-                         std::optional<std::size_t> max_mismatches,
-                         std::optional<std::vector<std::string>> signals, bool ignore_unknown,
-                         std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                         TimeUnits units, const CallContext& context) {
+Outcome compare_in(const PathArg& file1, const PathArg& file2,
+                   std::optional<std::size_t> max_mismatches,
+                   std::optional<std::vector<std::string>> signals, bool ignore_unknown,
+                   std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                   TimeUnits units, const CallContext& context) {
   const ComparisonOptions options{max_mismatches,
                                   std::move(signals).value_or(std::vector<std::string>{}),
                                   ignore_unknown, Window{start, end}, units};
@@ -169,8 +173,18 @@ Outcome compare(const PathArg& file1, const PathArg& file2,
                 std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
                 const CallContext& context) {
-  return extended_compare(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start,
-                          end, TimeUnits::ticks, context);
+  return compare_in(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start, end,
+                    TimeUnits::ticks, context);
+}
+
+Outcome extended_compare(const PathArg& file1, const PathArg& file2,
+                         std::optional<std::size_t> max_mismatches,
+                         std::optional<std::vector<std::string>> signals, bool ignore_unknown,
+                         std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
+                         TimeUnits units, bool strict, CallContext context) {
+  if (strict) context.dialect = vcd::Dialect::specified;
+  return compare_in(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start, end,
+                    units, context);
 }
 
 }  // namespace
