@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <limits>
+#include <string_view>
 #include <type_traits>
 #include <unordered_set>
 #include <utility>
@@ -62,8 +63,9 @@ class Collector {
   bool stamped_ = false;  // whether time_ is on the timeline yet
 };
 
-}  // namespace
-
+// Merges the change lists of one signal in time order, appending a mismatch
+// for every time at which the current values disagree. Returns how many
+// were appended.
 std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
                            const SignalChanges& second, const ComparisonOptions& options,
                            std::vector<SignalMismatch>& mismatches) {
@@ -91,6 +93,8 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
   return count;
 }
 
+// Every change of `names` within the window, the body read as the context
+// says.
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
                                            const Window& window, const CallContext& context) {
   // One list per identifier code, so that a change lands once however many
@@ -114,8 +118,6 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
   if (!read) return std::unexpected(std::move(read.error()));
   return values;
 }
-
-namespace {
 
 // The name lists of the result: common (in byte order), and in one file only
 // (in that file's order).

@@ -5,7 +5,6 @@
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "src/lib/body_walker.hpp"
@@ -54,18 +53,6 @@ struct ComparisonResult {
   std::uint64_t signals_with_mismatches;
   std::vector<SignalMismatch> mismatches;  // compared signals in order, each in merge order
 };
-
-// Merges the change lists of one signal in time order, appending a mismatch
-// for every time at which the current values disagree. Returns how many
-// were appended.
-std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
-                           const SignalChanges& second, const ComparisonOptions& options,
-                           std::vector<SignalMismatch>& mismatches);
-
-// Every change of `names` within the window, the body read as the context
-// says.
-Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
-                                           const Window& window, const CallContext& context = {});
 
 // Errors in the order first header, second header, timescales, first body,
 // second body; each error of a file says which (VcdError::input). Both

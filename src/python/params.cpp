@@ -10,6 +10,9 @@ namespace quarnel::python {
 
 namespace {
 
+// The name used in messages, for example "list_signals()".
+std::string full_name(const ParamTable& table) { return std::string(table.function) + "()"; }
+
 PyResult<Slots> raise_type_error(const std::string& text) {
   PyErr_SetString(PyExc_TypeError, text.c_str());
   return kRaised;
@@ -53,8 +56,6 @@ std::optional<std::size_t> keyword_slot(const ParamTable& table, PyObject* key) 
 }
 
 }  // namespace
-
-std::string full_name(const ParamTable& table) { return std::string(table.function) + "()"; }
 
 PyResult<Slots> bind_arguments(const ParamTable& table, PyObject* args, PyObject* kwargs) {
   if (table.size() > kMaxParams) {

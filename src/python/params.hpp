@@ -42,9 +42,6 @@ inline constexpr std::size_t kMaxParams = 9;
 // call gave no value, so the parameter takes its default.
 using Slots = std::array<PyObject*, kMaxParams>;
 
-// The name used in messages, for example "list_signals()".
-std::string full_name(const ParamTable& table);
-
 // Binds `args` (a tuple) and `kwargs` (a dict or nullptr) to the parameters,
 // checking in this order: too many positional arguments; each keyword in the
 // dict's order (first duplicate or unknown name wins); missing required
