@@ -2,8 +2,8 @@
 
 namespace quarnel {
 
-Result<vcd::FileRest> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
-  if (dump.rest) return std::move(*dump.rest);
+Result<Body> open_body(const Dump& dump, const vcd::Interrupt* interrupt) {
+  if (dump.rest) return Body{std::move(*dump.rest), std::nullopt};
   // A file read again is a regular one that was read as it is.
   auto file = vcd::File::open_read(dump.path, interrupt);
   if (!file) return std::unexpected(VcdError::io(file.error()));
@@ -13,7 +13,9 @@ Result<vcd::FileRest> open_body(const Dump& dump, const vcd::Interrupt* interrup
   }
   if (auto seek = file->seek(dump.body_offset); !seek)
     return std::unexpected(VcdError::io(seek.error()));
-  return vcd::FileRest{std::move(*file), {}};
+  std::optional<std::uint64_t> length;
+  if (size) length = *size - dump.body_offset;
+  return Body{vcd::FileRest{std::move(*file), {}}, length};
 }
 
 }  // namespace quarnel

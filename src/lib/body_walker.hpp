@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <utility>
 
 #include "src/lib/call_context.hpp"
@@ -19,11 +20,18 @@
 
 namespace quarnel {
 
+// A dump's file positioned at its body, and the body's length in bytes when
+// the file is a regular one read again (and so can be read in pieces).
+struct Body {
+  vcd::FileRest rest;
+  std::optional<std::uint64_t> length;
+};
+
 // The dump's file at its body offset: opened again, or, for one that cannot
 // be, taken from the dump (so its body is read once). A regular file that
 // has become shorter than that offset since is cut short: it fails with the
 // reader's end-of-input error rather than reading as an empty body.
-Result<vcd::FileRest> open_body(const Dump& dump, const vcd::Interrupt* interrupt = nullptr);
+Result<Body> open_body(const Dump& dump, const vcd::Interrupt* interrupt = nullptr);
 
 // The outcome of a walk that did not fail.
 struct Walked {
@@ -56,14 +64,15 @@ Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visito
   const ScanSettings& settings = context.settings;
   auto body = open_body(dump, interrupt);
   if (!body) return std::unexpected(std::move(body.error()));
-  const auto size = body->file.regular_size();
   Walked walked{false, {}};
   Result<bool> read = false;
-  if (settings.threads > 1 && size && (*size - dump.body_offset) / 2 >= settings.chunk_bytes) {
-    read = walk_split(body->file, dump.body_offset, *size, context, window, visitor, walked.times);
+  if (settings.threads > 1 && body->length && *body->length / 2 >= settings.chunk_bytes) {
+    read = walk_split(body->rest.file, dump.body_offset, *body->length, context, window, visitor,
+                      walked.times);
   } else {
     vcd::Parser<vcd::FileSource> parser{
-        vcd::FileSource(std::move(body->file), interrupt, std::move(body->ahead)), context.dialect};
+        vcd::FileSource(std::move(body->rest.file), interrupt, std::move(body->rest.ahead)),
+        context.dialect};
     std::uint64_t time = 0;
     DirectSink<Visitor> sink{visitor};
     auto ending = scan_stretch(parser, window, visitor, sink, time, walked.times);

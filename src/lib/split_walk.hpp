@@ -79,14 +79,14 @@ struct Piece {
 
 }  // namespace split
 
-// Reads the body of `file`, a regular file of `size` bytes whose body begins
-// at `body_offset`, in the context's dialect, in pieces of about
+// Reads the body of `file`, a regular file whose body of `length` bytes
+// begins at `body_offset`, in the context's dialect, in pieces of about
 // `chunk_bytes` on `threads` workers (its settings), as scan_stretch over the
 // whole body would read it: returns whether the visitor let the walk run to
 // its end, or the first error, and notes the body's times in `times`. The
 // context's interrupt is asked on the calling thread only.
 template <class Visitor>
-Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::uint64_t size,
+Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::uint64_t length,
                         const CallContext& context, const Window& window, Visitor& visitor,
                         BodyTimes& times) {
   const vcd::Dialect dialect = context.dialect;
@@ -96,7 +96,7 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
   using Keeper = typename split::KeeperOf<Visitor, Wanted>::type;
   using Piece = split::Piece<Keeper>;
   const std::uint64_t chunk = settings.chunk_bytes;
-  const std::uint64_t count = (size - body_offset) / chunk + ((size - body_offset) % chunk != 0);
+  const std::uint64_t count = length / chunk + (length % chunk != 0);
   const auto nominal = [&](std::uint64_t k) {
     return k == count ? vcd::ChunkSource::kNoEnd : body_offset + k * chunk;
   };
