@@ -299,10 +299,11 @@ TEST_CASE("scope lines: plain names stay, others get a backslash, other lines ar
 
 TEST_CASE("a piece ends at the first timestamp line after its end, not in stale bytes") {
   // The piece [0, 8) reads on to a split point: the first read (a buffer of
-  // 4096 bytes) holds none after byte 8, and the second, two bytes, ends
+  // the least size) holds none after byte 8, and the second, two bytes, ends
   // with a '#' that starts no line. The buffer still holds the first read's
   // "\n#" behind those two bytes, which is not the file.
-  const std::string text = "#1\n\n\n\n#2\n" + std::string(4096 - 9, 'a') + "x#";
+  const std::string text =
+      "#1\n\n\n\n#2\n" + std::string(ChunkSource::kMinBufferSize - 9, 'a') + "x#";
   const check::TempFile file(text);
   auto opened = File::open_read(file.path());
   CHECK(opened.has_value());
