@@ -8,10 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "src/lib/body_walker.hpp"
 #include "src/lib/change_list.hpp"
 #include "src/lib/change_value.hpp"
 #include "src/lib/dump.hpp"
+#include "src/lib/scan_settings.hpp"
+#include "src/lib/stretch_scan.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/interrupt.hpp"
 
