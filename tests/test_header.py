@@ -3,6 +3,7 @@
 import pytest
 
 import quarnel
+import quarnel.extended
 from conftest import DATA, error_of
 
 PARSE = "unexpected parse error: "
@@ -40,6 +41,27 @@ def test_scope_names_line_ends_and_undecodable_bytes(vcd, eol):
 def test_header_errors(vcd, text, message, eol):
     path = vcd(text.replace("\n", eol).encode("latin-1"))
     assert error_of(quarnel.list_signals, path) == message
+
+
+@pytest.mark.parametrize("line, names", [  # None: refused in both dialects
+    ("$scope module $end $var wire 1 ! a $end\n$upscope $end", ["top.a"]),
+    ("$scope module $end $var wire 1 ! a $end $var wire 1 # b [0] $end $upscope $end", ["top.a",
+                                                                                    "top.b[0]"]),
+    ("$scope module $end $upscope $end $var wire 1 ! a $end", ["top.a"]),
+    ("$scope module $end $scope module g[0] $end $var wire 1 ! a $end\n$upscope $end\n$upscope $end",
+     ["top.g[0].a"]),
+    ("  $scope  task\t$end  $comment c $end $var wire 1 ! a $end\n$upscope $end", ["top.a"]),
+    ("$scope module u $var wire 1 ! a $end\n$upscope $end", None)])
+@pytest.mark.parametrize("module", [quarnel, quarnel.extended], ids=["strict", "extended"])
+@pytest.mark.parametrize("eol", ["\n", "\r\n"])
+def test_declarations_on_a_scope_line_without_name_or_end(vcd, line, names, module, eol):
+    # The extended dialect reads a scope without a name, which adds nothing to the names; a
+    # declaration on such a line is read with it, or refused, never dropped.
+    path = vcd(("$scope module top $end\n" + line + "\n$upscope $end\n" + M).replace("\n", eol))
+    if module is quarnel or names is None:
+        assert error_of(module.list_signals, path) == PARSE + "expected `$end` at line 2"
+    else:
+        assert module.list_signals(path) == names
 
 
 @pytest.mark.parametrize("at", [8192 - 20, 8192 - 8, 8192, 8192 + 7, 65536 - 8, 65536])

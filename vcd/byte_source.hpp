@@ -1,4 +1,6 @@
-// The two byte sources a Parser reads from. A source hands out whole windows
+// Two of the four byte sources a Parser reads from (the others are ChunkSource,
+// a piece of a body, and HeaderSource, a declaration section made into text):
+// text in memory and a file read forward. A source hands out whole windows
 // of bytes, so the parser's inner loop is plain pointer arithmetic with one
 // refill call at the end of each window and no per-byte virtual call.
 #pragma once

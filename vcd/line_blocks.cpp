@@ -71,82 +71,92 @@ struct ByteMasks {
 
 #if defined(QUARNEL_X86)
 
-// The bits of each 16 bytes of a compare result, placed at `shift`.
-[[gnu::always_inline]] inline std::uint64_t mask_bits(__m128i found, int shift) {
-  return std::uint64_t{static_cast<std::uint16_t>(_mm_movemask_epi8(found))} << shift;
-}
+// The vector type of each instruction set, with the operations that
+// block_masks.inc uses.
+namespace sse2 {
+
+struct Vector {
+  static constexpr int kBytes = 16;
+  __m128i v;
+
+  [[gnu::always_inline]] static Vector load(const unsigned char* p) {
+    return {_mm_loadu_si128(reinterpret_cast<const __m128i*>(p))};
+  }
+  [[gnu::always_inline]] static Vector set1(char c) { return {_mm_set1_epi8(c)}; }
+  [[gnu::always_inline]] friend Vector eq(Vector a, Vector b) { return {_mm_cmpeq_epi8(a.v, b.v)}; }
+  [[gnu::always_inline]] friend Vector gt(Vector a, Vector b) { return {_mm_cmpgt_epi8(a.v, b.v)}; }
+  [[gnu::always_inline]] friend Vector operator|(Vector a, Vector b) {
+    return {_mm_or_si128(a.v, b.v)};
+  }
+  [[gnu::always_inline]] friend Vector operator&(Vector a, Vector b) {
+    return {_mm_and_si128(a.v, b.v)};
+  }
+  // One bit per byte, the first byte's lowest.
+  [[gnu::always_inline]] std::uint64_t mask() const {
+    return static_cast<std::uint16_t>(_mm_movemask_epi8(v));
+  }
+};
+
+#include "vcd/block_masks.inc"
+
+}  // namespace sse2
 
 void classify_sse2(const unsigned char* p, std::size_t count, LineBlocks::Carry& carry,
                    LineBlock* out) {
-  const __m128i line_feed = _mm_set1_epi8('\n');
-  const __m128i space = _mm_set1_epi8(' ');
-  const __m128i one = _mm_set1_epi8(1);
-  const __m128i two = _mm_set1_epi8(2);
-  const __m128i digit_one = _mm_set1_epi8('1');
-  const __m128i lower_z = _mm_set1_epi8('z');
-  const __m128i upper_z = _mm_set1_epi8('Z');
-  const __m128i del = _mm_set1_epi8(0x7f);
-  const __m128i letter_b = _mm_set1_epi8('b');
-  const __m128i hash = _mm_set1_epi8('#');
-  for (std::size_t block = 0; block < count; ++block, p += kBlockBytes) {
-    ByteMasks m{};
-    for (int shift = 0; shift < kBlockBytes; shift += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + shift));
-      // '0' and '1' are '1' with the low bit set; 'x' and 'z' are 'z' with
-      // bit 1 set, 'X' and 'Z' likewise 'Z'.
-      const __m128i with_bit_1 = _mm_or_si128(v, two);
-      const __m128i bit = _mm_or_si128(_mm_cmpeq_epi8(_mm_or_si128(v, one), digit_one),
-                                       _mm_cmpeq_epi8(with_bit_1, lower_z));
-      m.line_feed |= mask_bits(_mm_cmpeq_epi8(v, line_feed), shift);
-      m.space |= mask_bits(_mm_cmpeq_epi8(v, space), shift);
-      m.bit |= mask_bits(bit, shift);
-      // Signed comparisons: bytes from 0x80 up are negative.
-      m.code |= mask_bits(_mm_and_si128(_mm_cmpgt_epi8(v, space), _mm_cmplt_epi8(v, del)), shift);
-      m.scalar |= mask_bits(_mm_or_si128(bit, _mm_cmpeq_epi8(with_bit_1, upper_z)), shift);
-      m.vector |= mask_bits(_mm_cmpeq_epi8(v, letter_b), shift);
-      m.time |= mask_bits(_mm_cmpeq_epi8(v, hash), shift);
-    }
-    out[block] = check_lines(m, carry);
-  }
+  sse2::classify_vectors<sse2::Vector>(p, count, carry, out);
 }
 
-// The same 32 bytes at a time.
-[[gnu::target("avx2")]] inline std::uint64_t mask_bits_256(__m256i found, int shift) {
-  return std::uint64_t{static_cast<std::uint32_t>(_mm256_movemask_epi8(found))} << shift;
+// The AVX2 classifier is compiled for AVX2 as a whole, so that the shared
+// code is inlined with its vector operations; it runs only where the
+// processor has AVX2.
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#endif
+
+namespace avx2 {
+
+struct Vector {
+  static constexpr int kBytes = 32;
+  __m256i v;
+
+  [[gnu::always_inline]] static Vector load(const unsigned char* p) {
+    return {_mm256_loadu_si256(reinterpret_cast<const __m256i*>(p))};
+  }
+  [[gnu::always_inline]] static Vector set1(char c) { return {_mm256_set1_epi8(c)}; }
+  [[gnu::always_inline]] friend Vector eq(Vector a, Vector b) {
+    return {_mm256_cmpeq_epi8(a.v, b.v)};
+  }
+  [[gnu::always_inline]] friend Vector gt(Vector a, Vector b) {
+    return {_mm256_cmpgt_epi8(a.v, b.v)};
+  }
+  [[gnu::always_inline]] friend Vector operator|(Vector a, Vector b) {
+    return {_mm256_or_si256(a.v, b.v)};
+  }
+  [[gnu::always_inline]] friend Vector operator&(Vector a, Vector b) {
+    return {_mm256_and_si256(a.v, b.v)};
+  }
+  [[gnu::always_inline]] std::uint64_t mask() const {
+    return static_cast<std::uint32_t>(_mm256_movemask_epi8(v));
+  }
+};
+
+#include "vcd/block_masks.inc"  // NOLINT(readability-duplicate-include): for AVX2
+
+}  // namespace avx2
+
+void classify_avx2(const unsigned char* p, std::size_t count, LineBlocks::Carry& carry,
+                   LineBlock* out) {
+  avx2::classify_vectors<avx2::Vector>(p, count, carry, out);
 }
 
-[[gnu::target("avx2")]] void classify_avx2(const unsigned char* p, std::size_t count,
-                                           LineBlocks::Carry& carry, LineBlock* out) {
-  const __m256i line_feed = _mm256_set1_epi8('\n');
-  const __m256i space = _mm256_set1_epi8(' ');
-  const __m256i one = _mm256_set1_epi8(1);
-  const __m256i two = _mm256_set1_epi8(2);
-  const __m256i digit_one = _mm256_set1_epi8('1');
-  const __m256i lower_z = _mm256_set1_epi8('z');
-  const __m256i upper_z = _mm256_set1_epi8('Z');
-  const __m256i del = _mm256_set1_epi8(0x7f);
-  const __m256i letter_b = _mm256_set1_epi8('b');
-  const __m256i hash = _mm256_set1_epi8('#');
-  for (std::size_t block = 0; block < count; ++block, p += kBlockBytes) {
-    ByteMasks m{};
-    for (int shift = 0; shift < kBlockBytes; shift += 32) {
-      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(p + shift));
-      const __m256i with_bit_1 = _mm256_or_si256(v, two);
-      const __m256i bit = _mm256_or_si256(_mm256_cmpeq_epi8(_mm256_or_si256(v, one), digit_one),
-                                          _mm256_cmpeq_epi8(with_bit_1, lower_z));
-      m.line_feed |= mask_bits_256(_mm256_cmpeq_epi8(v, line_feed), shift);
-      m.space |= mask_bits_256(_mm256_cmpeq_epi8(v, space), shift);
-      m.bit |= mask_bits_256(bit, shift);
-      m.code |= mask_bits_256(
-          _mm256_and_si256(_mm256_cmpgt_epi8(v, space), _mm256_cmpgt_epi8(del, v)), shift);
-      m.scalar |=
-          mask_bits_256(_mm256_or_si256(bit, _mm256_cmpeq_epi8(with_bit_1, upper_z)), shift);
-      m.vector |= mask_bits_256(_mm256_cmpeq_epi8(v, letter_b), shift);
-      m.time |= mask_bits_256(_mm256_cmpeq_epi8(v, hash), shift);
-    }
-    out[block] = check_lines(m, carry);
-  }
-}
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
+#pragma GCC pop_options
+#endif
 
 #endif
 

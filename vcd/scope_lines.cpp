@@ -63,6 +63,14 @@ bool rebuild_scope_line(std::string_view line, std::string& out) {
   const std::string_view rest = line.substr(lead);
   const auto tokens = split_white_space(rest);
   if (tokens.size() < 4) return false;
+  // The words between the name and the scope's own $end are dropped, unless
+  // one of them begins a command, as in "$scope module $end $var ... $end"
+  // (a scope without a name) or "$scope module top $var ... $end": then the
+  // line stays as written, for the reader to take or refuse whole.
+  const auto end = std::find_if(tokens.begin() + 3, tokens.end(),
+                                [](const Token& t) { return t.text == "$end"; });
+  if (std::any_of(tokens.begin() + 3, end, [](const Token& t) { return t.text.starts_with('$'); }))
+    return false;
   const std::string_view name = tokens[2].text;
   out += line.substr(0, lead);
   out += "$scope ";
@@ -73,8 +81,6 @@ bool rebuild_scope_line(std::string_view line, std::string& out) {
   out += " $end";
   // Declarations written after the scope's own $end on the same line are
   // kept as written.
-  const auto end = std::find_if(tokens.begin() + 3, tokens.end(),
-                                [](const Token& t) { return t.text == "$end"; });
   if (end != tokens.end() && end + 1 != tokens.end()) {
     std::string_view after = rest.substr(end->end);
     if (after.ends_with('\n') || after.ends_with('\r')) after.remove_suffix(1);

@@ -7,7 +7,6 @@
 #include <string>
 #include <vector>
 
-#include "src/lib/body_walker.hpp"
 #include "src/lib/call_context.hpp"
 #include "src/lib/change_list.hpp"
 #include "src/lib/change_value.hpp"

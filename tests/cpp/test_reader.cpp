@@ -1,6 +1,6 @@
 // The reader where Python cannot reach it directly: the fast roads against the
 // byte-by-byte reader, every parse error kind with its line, the scope-line
-// rewriting and the number readers' edge cases.
+// rewriting, the number readers' edge cases and the ends of a piece.
 #include <bit>
 #include <random>
 #include <string>
@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "check.hpp"
+#include "vcd/chunk_source.hpp"
 #include "vcd/code_filter.hpp"
 #include "vcd/line_blocks.hpp"
 #include "vcd/parser.hpp"
@@ -294,6 +295,25 @@ TEST_CASE("scope lines: plain names stay, others get a backslash, other lines ar
     std::string storage;
     CHECK_EQ(std::string(normalize_scope_lines(input, storage)), expected);
   }
+}
+
+TEST_CASE("a piece ends at the first timestamp line after its end, not in stale bytes") {
+  // The piece [0, 8) reads on to a split point: the first read (a buffer of
+  // the least size) holds none after byte 8, and the second, two bytes, ends
+  // with a '#' that starts no line. The buffer still holds the first read's
+  // "\n#" behind those two bytes, which is not the file.
+  const std::string text =
+      "#1\n\n\n\n#2\n" + std::string(ChunkSource::kMinBufferSize - 9, 'a') + "x#";
+  const check::TempFile file(text);
+  auto opened = File::open_read(file.path());
+  CHECK(opened.has_value());
+  if (!opened) return;
+  ChunkSource source(*opened, 0, true, 8, nullptr);
+  std::string read;
+  const unsigned char* cur = nullptr;
+  const unsigned char* end = nullptr;
+  while (source.refill(cur, end)) read.append(reinterpret_cast<const char*>(cur), end - cur);
+  CHECK_EQ(read, text);
 }
 
 TEST_CASE("numbers: the first fault met decides, limits and nearest rounding") {
