@@ -36,8 +36,7 @@ def _side(paths: list[str]) -> Side:
 
 def _dumps_under(directory: str) -> dict[str, list[str]]:
     dumps: dict[str, list[str]] = {}
-    for root, dirs, files in os.walk(directory, onerror=_raise):
-        dirs.sort()
+    for root, _, files in os.walk(directory, onerror=_raise):
         for file in sorted(files):
             if file.endswith(DUMP_SUFFIXES):
                 path = os.path.join(root, file)
