@@ -150,8 +150,8 @@ def _metadata_one(extended: bool, path: str) -> Outcome:
 def _toggles_one(
     extended: bool, signals: list[str], start: int | None, end: int | None, path: str
 ) -> Outcome:
-    # The module gives the counts in the order asked, a name asked twice once, where first
-    # asked: the order of the command's columns.
+    # The module already gives the counts in the order of the names asked, each name once
+    # where it was first asked: the order of the command's columns.
     return Outcome(path, PASSED, "", _module(extended).toggles(path, signals, start, end))
 
 
