@@ -1,4 +1,5 @@
-"""The batch behind the command: worker processes that die, the JUnit report, the list cut."""
+"""The batch behind the command, called directly: pairing, the checks and their messages, the
+report and its JUnit and JSON forms, worker processes that die."""
 
 import os
 import signal
@@ -6,13 +7,71 @@ import time
 import xml.etree.ElementTree as ElementTree
 from pathlib import Path
 
+import junitparser
 import pytest
 
 import quarnel
 import quarnel_batch
+from conftest import DATA, error_of
 from quarnel_batch import PASSED, Outcome
 
 EXAMPLES = Path(__file__).resolve().parent.parent / "examples"
+
+
+def test_dumps_pair_by_relative_path_without_compression_suffix(tmp_path):
+    files = {"golden": ["z.vcd", "deep/b/run.vcd", "deep/a/run.vcd", "x.vcd", "x.vcd.gz",
+                        "x.vcd.zst", "y.vcd.zst", "notes.txt", "x.vcd.bz2"],
+             "new": ["deep/a/run.vcd.gz", "deep/b/run.vcd", "y.vcd", "w.vcd", "x.vcd", "w.gz"]}
+    for side, names in files.items():
+        for name in names:
+            (tmp_path / side / name).parent.mkdir(parents=True, exist_ok=True)
+            (tmp_path / side / name).touch()
+    golden, new = (str(tmp_path / side) for side in files)
+    g, n = golden + os.sep, new + os.sep
+    assert quarnel_batch.pair_dumps(golden, new) == [
+        ("deep/a/run.vcd", g + "deep/a/run.vcd", n + "deep/a/run.vcd.gz"),
+        ("deep/b/run.vcd", g + "deep/b/run.vcd", n + "deep/b/run.vcd"),
+        ("w.vcd", None, n + "w.vcd"),
+        ("x.vcd", (g + "x.vcd", g + "x.vcd.gz", g + "x.vcd.zst"), n + "x.vcd"),
+        ("y.vcd", g + "y.vcd.zst", n + "y.vcd"),
+        ("z.vcd", g + "z.vcd", None)]
+    with pytest.raises(FileNotFoundError):
+        quarnel_batch.pair_dumps(str(tmp_path / "nosuch"), new)
+
+
+C, C2, U, HIER, NINE = [str(EXAMPLES / "counter.vcd"), str(EXAMPLES / "counter_changed.vcd"),
+                        str(EXAMPLES / "uart" / "uart_tx.vcd"),
+                        *(str(DATA / f"ghdl_{name}.vcd") for name in ("hier", "ninevalue"))]
+SOME = ["tb.clk", "tb.tx", "tb.en"]
+
+
+@pytest.mark.parametrize("golden, new, options, status, message", [
+    (C, C, {}, "passed", "passed: 17 signals compared, no mismatches"),
+    (C, None, {}, "failed", f"FAILED: no counterpart of {C}"),
+    (None, U, {}, "failed", f"FAILED: no counterpart of {U}"),
+    (C, C2, {}, "failed", "FAILED: 1 mismatch in 1 signal (17 signals compared)\n"
+     "tb.count[3:0] at 135: 10 != 11"),
+    ((C, U), C, {}, "error", f"{C}: {U} also pairs as p: keep one"),
+    ((C, U, C2), (U, C), {}, "error",
+     f"{C}: {U} and {C2} also pair as p: keep one\n{U}: {C} also pairs as p: keep one"),
+    (C, NINE, {"extended": False}, "error", f"{NINE}: {error_of(quarnel.metadata, NINE)}"),
+    (C, C2, {"signals": ["tb.nosuch"]}, "error",
+     f"{C}: not declared: tb.nosuch\n{C2}: not declared: tb.nosuch"),
+    (C, C2, {"signals": ["tb.nosuch"], "allow_missing": True}, "passed",
+     "passed: 0 signals compared, no mismatches"),
+    (C, U, {"signals": SOME}, "error", f"{C}: not declared: tb.tx\n{U}: not declared: tb.en"),
+    (C, U, {"signals": SOME, "allow_missing": True}, "failed",
+     "FAILED: 56 mismatches in 1 signal (1 signal compared)"),
+    (HIER, NINE, {}, "error", f"{NINE}: no signal in common with {HIER}"),
+    (HIER, NINE, {"allow_missing": True}, "passed", "passed: 0 signals compared, no mismatches"),
+])
+def test_compare_outcome_and_message(golden, new, options, status, message):
+    options = {"extended": True, "jobs": 1, **options}
+    (outcome,) = quarnel_batch.compare([("p", golden, new)], **options).outcomes
+    assert (outcome.name, outcome.status) == ("p", status)
+    # A failure lists every mismatch after its summary.
+    assert outcome.message == message or status == "failed" and \
+        outcome.message.startswith(message + "\n")
 
 
 def dies_in_its_worker(item):
@@ -94,8 +153,26 @@ def test_the_list_is_cut_only_when_mismatches_were_left_out(dumps, limit, summar
     assert outcome.result == quarnel.compare(*dumps, max_mismatches=limit)
 
 
-def test_to_json_is_the_deprecated_name_of_to_dict():
-    report = quarnel_batch.Report("meta", [Outcome("a.vcd", "passed", "", {"x": 1})])
+@pytest.mark.parametrize("statuses, exit_status, summary", [
+    ([], 0, "0 checks: 0 passed, 0 failed, 0 errors"),
+    (["passed"], 0, "1 check: 1 passed, 0 failed, 0 errors"),
+    (["failed", "passed", "failed"], 1, "3 checks: 1 passed, 2 failed, 0 errors"),
+    (["passed", "error", "failed"], 2, "3 checks: 1 passed, 1 failed, 1 error")])
+def test_report_status_summary_json_and_junit(tmp_path, statuses, exit_status, summary):
+    outcomes = [Outcome(f"{i}.vcd", status, f"{status} {i}\nline", {"i": i})
+                for i, status in enumerate(statuses)]
+    report = quarnel_batch.Report("find", outcomes)
+    assert (report.exit_status, report.summary()) == (exit_status, summary)
+    entries = {o.name: {"status": o.status, "message": o.message, "result": o.result}
+               for o in outcomes}
     with pytest.deprecated_call():
-        assert report.to_json() == report.to_dict() == {
-            "a.vcd": {"status": "passed", "message": "", "result": {"x": 1}}}
+        assert report.to_json() == report.to_dict() == entries
+    report.write_junit(str(tmp_path / "junit.xml"))
+    (suite,) = junitparser.JUnitXml.fromfile(str(tmp_path / "junit.xml"))
+    kinds = {"failed": junitparser.Failure, "error": junitparser.Error}
+    assert (suite.name, suite.tests, suite.failures, suite.errors) == (
+        "quarnel find", len(statuses), statuses.count("failed"), statuses.count("error"))
+    assert [(case.name, case.classname, [(type(r), r.message, r.text) for r in case.result])
+            for case in suite] == [
+        (o.name, "quarnel.find", [(kinds[o.status], o.message.splitlines()[0], o.message)]
+         if o.status != "passed" else []) for o in outcomes]

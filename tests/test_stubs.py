@@ -42,8 +42,8 @@ def test_mypy_strict_accepts_the_typed_example_and_it_runs(tmp_path):
     # The example reads quarnel_batch as installed, the batch and the command as written.
     example = str(REPO / "examples" / "typed_usage.py")
     mypy = [sys.executable, "-m", "mypy", "--strict", "--cache-dir", str(tmp_path)]
-    for command in ([*mypy, example], [*mypy, *(str(REPO / "python" / f"quarnel_{name}.py")
-                                                for name in ("batch", "cli"))],
+    for command in ([*mypy, example], [*mypy, *(str(REPO / "python" / name)
+                                                for name in ("quarnel_batch", "quarnel_cli.py"))],
                     [sys.executable, example]):
         result = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                 text=True)
