@@ -266,10 +266,12 @@ def group(pgid):
 
 
 def opening_fifos(pgid):
-    """The processes of group `pgid` that wait in the opening of a FIFO for a writer."""
+    """The processes of group `pgid` with a thread that waits in the opening of a FIFO for a
+    writer (a Dask worker reads on a thread of its own)."""
     def waits(pid):
         with contextlib.suppress(OSError):
-            return Path(f"/proc/{pid}/wchan").read_text() == "wait_for_partner"
+            return any(wchan.read_text() == "wait_for_partner"
+                       for wchan in Path(f"/proc/{pid}/task").glob("*/wchan"))
     return [pid for pid in group(pgid) if waits(pid)]
 
 
