@@ -30,6 +30,7 @@ extern PyMethodDef extract_extended_method;
 extern PyMethodDef toggles_extended_method;
 extern PyMethodDef find_extended_method;
 extern PyMethodDef compare_extended_method;
+extern PyMethodDef extract_table_extended_method;
 
 namespace {
 
@@ -39,8 +40,9 @@ PyMethodDef* const kFunctions[] = {
     &toggles_method,      &find_method,     &compare_method,
 };
 PyMethodDef* const kExtendedFunctions[] = {
-    &list_signals_extended_method, &metadata_extended_method, &extract_extended_method,
-    &toggles_extended_method,      &find_extended_method,     &compare_extended_method,
+    &list_signals_extended_method,  &metadata_extended_method, &extract_extended_method,
+    &toggles_extended_method,       &find_extended_method,     &compare_extended_method,
+    &extract_table_extended_method,
 };
 
 // The API version of the stable ABI.
@@ -97,7 +99,7 @@ bool add_function(PyObject* module, PyObject* module_name, PyMethodDef* definiti
   return PyObject_SetAttr(module, name.get(), function.get()) == 0;
 }
 
-// A module of `definition` holding the six functions of `functions`.
+// A module of `definition` holding the functions of `functions`.
 PyRef create_module(PyModuleDef* definition, std::span<PyMethodDef* const> functions) {
   PyRef module = PyRef::steal(PyModule_Create2(definition, kStableAbiVersion));
   if (!module) return {};

@@ -1,0 +1,74 @@
+// A table of changes handed out through the Arrow C data and C stream
+// interfaces: the interfaces' own structures (a fixed ABI), filled so that
+// every buffer points into the table, which each exported piece keeps alive.
+// Nothing here touches the interpreter, so a consumer may read and release
+// the exported structures on any thread.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "src/lib/change_table.hpp"
+
+extern "C" {
+
+// The structures as the Arrow C data and C stream interfaces fix them.
+#ifndef ARROW_C_DATA_INTERFACE
+#define ARROW_C_DATA_INTERFACE
+
+#define ARROW_FLAG_DICTIONARY_ORDERED 1
+#define ARROW_FLAG_NULLABLE 2
+#define ARROW_FLAG_MAP_KEYS_SORTED 4
+
+struct ArrowSchema {
+  const char* format;
+  const char* name;
+  const char* metadata;
+  int64_t flags;
+  int64_t n_children;
+  struct ArrowSchema** children;
+  struct ArrowSchema* dictionary;
+  void (*release)(struct ArrowSchema*);
+  void* private_data;
+};
+
+struct ArrowArray {
+  int64_t length;
+  int64_t null_count;
+  int64_t offset;
+  int64_t n_buffers;
+  int64_t n_children;
+  const void** buffers;
+  struct ArrowArray** children;
+  struct ArrowArray* dictionary;
+  void (*release)(struct ArrowArray*);
+  void* private_data;
+};
+
+#endif
+
+#ifndef ARROW_C_STREAM_INTERFACE
+#define ARROW_C_STREAM_INTERFACE
+
+struct ArrowArrayStream {
+  int (*get_schema)(struct ArrowArrayStream*, struct ArrowSchema* out);
+  int (*get_next)(struct ArrowArrayStream*, struct ArrowArray* out);
+  const char* (*get_last_error)(struct ArrowArrayStream*);
+  void (*release)(struct ArrowArrayStream*);
+  void* private_data;
+};
+
+#endif
+}
+
+namespace quarnel::python {
+
+// Fills `out` with the schema of every table of changes: a struct of the
+// columns time, signal, value, integer and real. Returns an errno value
+// (ENOMEM) and leaves `out` released when it cannot.
+int export_change_schema(ArrowSchema* out) noexcept;
+
+// Fills `out` with a stream of the table's batches, one record batch each.
+int export_change_stream(std::shared_ptr<const ChangeTable> table, ArrowArrayStream* out) noexcept;
+
+}  // namespace quarnel::python
