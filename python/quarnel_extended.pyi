@@ -1,15 +1,16 @@
 """Type stubs for quarnel.extended: the six functions of quarnel, reading the extended dialect.
 
 They also take os.PathLike objects as paths, and compare has the option ``timescales``.
+extract_table gives the records of extract as an Arrow table.
 """
 
 from collections.abc import Sequence
 from os import PathLike
-from typing import Literal, SupportsIndex, Union
+from typing import Any, Literal, SupportsIndex, Union, final
 
 from quarnel import ComparisonResult, FindResult, TimeValue, VcdMetadata
 
-__all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare"]
+__all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare", "extract_table"]
 
 StrPath = Union[str, PathLike[str]]
 
@@ -52,3 +53,19 @@ def compare(
     timescales: Literal["ticks", "same", "finer"] = "ticks",
     strict: bool = False,
 ) -> ComparisonResult: ...
+
+# The changes of chosen signals as an Arrow table, read through the Arrow PyCapsule interface
+# (pyarrow.table(t), polars.DataFrame(t), DuckDB). Columns: time (uint64), signal
+# (dictionary of utf8), value (utf8, extract's text), integer (uint64: bits of 0 and 1 whose
+# value fits in 64 bits, else null), real (float64: the value of a real change, else null).
+@final
+class ChangeTable:
+    def __arrow_c_schema__(self) -> Any: ...
+    def __arrow_c_stream__(self, requested_schema: Any = None) -> Any: ...
+
+def extract_table(
+    path: StrPath,
+    signals: Sequence[str],
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+) -> ChangeTable: ...

@@ -15,6 +15,7 @@ import threading
 import time
 from concurrent.futures import ThreadPoolExecutor
 
+import pyarrow
 import pytest
 
 import quarnel
@@ -33,8 +34,15 @@ CALLS = {"list_signals": lambda p, q: quarnel.list_signals(p, "c"),
          "extract": lambda p, q: quarnel.extract(p, NAMES, start=5),
          "toggles": lambda p, q: quarnel.toggles(p, NAMES),
          "find": lambda p, q: quarnel.find(p, "top.clk", "1", 2),  # stops reading at the match
-         "compare": lambda p, q: quarnel.compare(q, p, max_mismatches=1)}
+         "compare": lambda p, q: quarnel.compare(q, p, max_mismatches=1),
+         "extract_table": lambda p, q: read_table(quarnel.extended.extract_table(p, NAMES, start=5))}
 TO_THE_END = dict(CALLS, find=lambda p, q: quarnel.find(p, "top.clk", "z"))
+
+
+def read_table(table):
+    """The rows of one stream of `table`, after a stream and a schema released unread."""
+    table.__arrow_c_stream__(), table.__arrow_c_schema__()
+    return pyarrow.table(table).to_pylist()
 
 
 def state(*objects):

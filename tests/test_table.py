@@ -1,0 +1,151 @@
+"""extract_table: the records of extract as an Arrow table, read by pyarrow, polars, pandas and
+DuckDB, and the C stream interface's rules for the stream it hands out."""
+
+import ctypes
+import math
+import struct
+import threading
+
+import duckdb
+import pandas
+import polars
+import pyarrow
+import pytest
+
+from conftest import DATA, REPO, error_of
+from quarnel import extended
+
+COLUMNS = ["time", "signal", "value", "integer", "real"]
+DUMPS = sorted([*DATA.glob("*.vcd"), *(REPO / "examples").rglob("*.vcd")])
+READERS = {
+    "pyarrow": lambda t: pyarrow.table(t).to_pylist(),
+    "batches": lambda t: [row for batch in pyarrow.RecordBatchReader.from_stream(t)
+                          for row in batch.to_pylist()],
+    "polars": lambda t: polars.DataFrame(t).to_dicts(),
+    # pandas (its own reader from 3.0 on) keeps the integers as float64, with NaN for null.
+    "pandas": lambda t: [{k: None if pandas.isna(v) else int(v) if k == "integer" else v
+                          for k, v in row.items()}
+                         for row in getattr(pandas.DataFrame, "from_arrow", lambda t: pyarrow.table(t).to_pandas())(
+                             t).to_dict("records")],
+    "duckdb": lambda t: [dict(zip(COLUMNS, row)) for row in
+                         duckdb.sql("select * from t").fetchall()],
+}
+
+
+@pytest.mark.parametrize("reader", READERS)
+@pytest.mark.parametrize("path", DUMPS, ids=lambda p: p.name)
+def test_every_reader_gets_the_records_of_extract(path, reader):
+    names = extended.list_signals(path)
+    records = extended.extract(path, names)
+    rows = READERS[reader](extended.extract_table(path, names))
+    assert [{k: r[k] for k in ("signal", "time", "value")} for r in rows] == records
+    for row in rows:
+        if row["integer"] is not None:
+            assert str(row["integer"]) == row["value"]
+        if row["real"] is not None:
+            assert row["integer"] is None and row["value"] == extended.extract(
+                path, [row["signal"]], row["time"], row["time"])[-1]["value"]
+
+
+HEAD = ("$scope module t $end\n$var wire 1 ! a $end\n$var wire 70 # v [69:0] $end\n"
+        "$var real 64 $ r $end\n$var string 1 % s $end\n$upscope $end\n$enddefinitions $end\n")
+# (change, integer, real) in file order, all at time 1.
+TYPED = [("0!", 0, None), ("1!", 1, None), ("x!", None, None), ("Z!", None, None),
+         ("U!", None, None), ("b0 #", 0, None), ("b1x #", None, None), ("b1010 #", 10, None),
+         ("b" + "1" * 64 + " #", 2**64 - 1, None), ("b1" + "0" * 64 + " #", None, None),
+         ("bLH #", None, None), ("r0.1 $", None, 0.1), ("r-0 $", None, -0.0),
+         ("r5e-324 $", None, 5e-324), ("r1.7976931348623157e308 $", None, 1.7976931348623157e308),
+         ("r-inf $", None, -math.inf), ("s5 %", None, None)]
+
+
+def test_typed_columns(vcd):
+    path = vcd(HEAD + "#1\n" + "".join(change + "\n" for change, _, _ in TYPED))
+    table = pyarrow.table(extended.extract_table(path, ["t.a", "t.v[69:0]", "t.r", "t.s"]))
+    assert table.column_names == COLUMNS and table.num_rows == len(TYPED)
+    assert table.schema.field("integer").type == pyarrow.uint64()
+    assert table.column("integer").to_pylist() == [i for _, i, _ in TYPED]
+    bits = [None if r is None else struct.pack("<d", r) for r in table.column("real").to_pylist()]
+    assert bits == [None if r is None else struct.pack("<d", r) for _, _, r in TYPED]
+
+
+def test_batches_are_bounded_and_empty_tables_have_the_columns(vcd):
+    path = vcd(HEAD + "".join(f"#{t}\n{t % 2}!\n" for t in range(70_000)))
+    sizes = [b.num_rows for b in pyarrow.RecordBatchReader.from_stream(
+        extended.extract_table(path, ["t.a", "t.a"]))]
+    assert sum(sizes) == 140_000 and max(sizes) == 65_536
+    t = extended.extract_table(path, ["t.a"], start=80_000)
+    empty = pyarrow.table(t)
+    assert empty.num_rows == 0 and empty.column_names == COLUMNS
+    assert duckdb.sql("select count(*), max(time) from t").fetchall() == [(0, None)]
+
+
+@pytest.mark.parametrize("text, names", [
+    (HEAD + "#1\n2!\n", ["t.a"]),
+    (HEAD, ["t.a", "no.such", "t.b"]),
+    ("$var wire 1 ! a $end\n", ["a"]),
+])
+def test_the_errors_of_extract(vcd, text, names):
+    path = vcd(text)
+    assert error_of(extended.extract_table, path, names) == error_of(extended.extract, path, names)
+
+
+# The structures of the Arrow C stream interface, to call the stream as any consumer does.
+class Array(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_int64) for n in ("length", "null_count", "offset", "n_buffers",
+                                              "n_children")] + [
+        ("buffers", ctypes.POINTER(ctypes.c_void_p)), ("children", ctypes.c_void_p),
+        ("dictionary", ctypes.c_void_p), ("release", ctypes.c_void_p),
+        ("private_data", ctypes.c_void_p)]
+
+
+class Stream(ctypes.Structure):
+    _fields_ = [(n, ctypes.c_void_p) for n in ("get_schema", "get_next", "get_last_error",
+                                               "release", "private_data")]
+
+
+def stream_of(capsule):
+    get = ctypes.pythonapi.PyCapsule_GetPointer
+    get.restype, get.argtypes = ctypes.c_void_p, [ctypes.py_object, ctypes.c_char_p]
+    return Stream.from_address(get(capsule, b"arrow_array_stream"))
+
+
+def call(pointer, restype, *args):
+    return ctypes.CFUNCTYPE(restype, *[ctypes.c_void_p] * len(args))(pointer)(*args)
+
+
+def test_stream_rules(vcd):
+    """The end is given as often as asked, arrays outlive their stream, a stream is read on
+    any thread, and every stream of a table holds its rows."""
+    path = vcd(HEAD + "".join(f"#{t}\n{t % 2}!\n" for t in range(70_000)))
+    table = extended.extract_table(path, ["t.a"])
+    capsule = table.__arrow_c_stream__()
+    stream = stream_of(capsule)
+    arrays = []
+    while True:
+        array = Array()
+        assert call(stream.get_next, ctypes.c_int, ctypes.addressof(stream),
+                    ctypes.addressof(array)) == 0
+        if not array.release:
+            break
+        arrays.append(array)
+    for _ in range(2):
+        end = Array(release=1)
+        assert call(stream.get_next, ctypes.c_int, ctypes.addressof(stream),
+                    ctypes.addressof(end)) == 0 and not end.release
+    assert call(stream.get_last_error, ctypes.c_void_p, ctypes.addressof(stream)) is None
+    call(stream.release, None, ctypes.addressof(stream))
+    assert not stream.release
+    del capsule, table
+    last = arrays[-1]
+    time = ctypes.cast(ctypes.cast(last.children, ctypes.POINTER(ctypes.c_void_p))[0],
+                       ctypes.POINTER(Array))[0]
+    assert [len(arrays), last.length, ctypes.cast(time.buffers[1], ctypes.POINTER(
+        ctypes.c_uint64))[last.length - 1]] == [2, 70_000 - 65_536, 69_999]
+    for array in arrays:
+        call(array.release, None, ctypes.addressof(array))
+    table = extended.extract_table(path, ["t.a"])
+    rows = []
+    reader = threading.Thread(target=lambda: rows.append(pyarrow.table(table)))
+    reader.start()
+    reader.join()
+    assert rows[0] == pyarrow.table(table) and rows[0].num_rows == 70_000
