@@ -4,6 +4,8 @@ DuckDB, and the C stream interface's rules for the stream it hands out."""
 import ctypes
 import math
 import struct
+import subprocess
+import sys
 import threading
 
 import duckdb
@@ -149,3 +151,14 @@ def test_stream_rules(vcd):
     reader.start()
     reader.join()
     assert rows[0] == pyarrow.table(table) and rows[0].num_rows == 70_000
+
+
+def test_the_readme_examples():
+    readme = (REPO / "README.md").read_text(encoding="utf-8")
+    section = readme.split("### Changes as columns")[1].split("\n## ")[0]
+    examples = [block.split("```")[0] for block in section.split("```python\n")[1:]]
+    assert len(examples) == 3
+    for example in examples:
+        result = subprocess.run([sys.executable, "-c", example], cwd=REPO, capture_output=True,
+                                text=True, timeout=120)
+        assert (result.returncode, result.stdout) == (0, "145\n"), result.stderr
