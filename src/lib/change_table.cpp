@@ -1,5 +1,6 @@
 #include "src/lib/change_table.hpp"
 
+#include <algorithm>
 #include <limits>
 #include <unordered_map>
 #include <utility>
@@ -10,14 +11,21 @@ namespace quarnel {
 
 template <class T>
 void NullableColumn<T>::push(std::optional<T> value) {
-  const std::size_t row = values.size();
-  if (row % 8 == 0) valid.push_back(0);
-  values.push_back(value.value_or(T{}));
+  if (rows % 8 == 0) valid.push_back(0);
   if (value) {
-    valid.back() = static_cast<std::uint8_t>(valid.back() | (1U << (row % 8)));
+    if (values.size() < rows) values.resize(rows);
+    values.push_back(*value);
+    valid.back() = static_cast<std::uint8_t>(valid.back() | (1U << (rows % 8)));
   } else {
+    if (!values.empty()) values.push_back(T{});
     ++nulls;
   }
+  ++rows;
+}
+
+const std::uint64_t* zero_values() {
+  static const std::vector<std::uint64_t> zeros(kMaxBatchRows);
+  return zeros.data();
 }
 
 template struct NullableColumn<std::uint64_t>;
@@ -25,6 +33,7 @@ template struct NullableColumn<double>;
 
 ChangeTableBuilder::ChangeTableBuilder(const std::vector<std::string>& requests, BatchLimits limits)
     : limits_(limits) {
+  limits_.rows = std::min(limits_.rows, kMaxBatchRows);
   std::unordered_map<std::string_view, std::int32_t> seen;
   name_of_request_.reserve(requests.size());
   for (const std::string& name : requests) {

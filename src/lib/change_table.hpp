@@ -18,14 +18,21 @@ namespace quarnel {
 
 // A column of 64-bit numbers where some rows have none: `valid` holds one
 // bit per row, least significant first, and a row without a number holds 0.
+// A column without any number keeps no values at all (see zero_values).
 template <class T>
 struct NullableColumn {
   std::vector<T> values;
   std::vector<std::uint8_t> valid;
+  std::size_t rows = 0;
   std::int64_t nulls = 0;
 
   void push(std::optional<T> value);
 };
+
+// The most rows a batch holds.
+inline constexpr std::size_t kMaxBatchRows = std::size_t{1} << 16;
+// kMaxBatchRows zero values, the values of a column that has none.
+const std::uint64_t* zero_values();
 
 // One record batch: row i is the change of signal names[signal[i]] at
 // time[i], its text value_data[value_offsets[i], value_offsets[i + 1]).
@@ -51,7 +58,7 @@ struct ChangeTable {
 // Limits of one batch: a batch ends after this many rows, or once its value
 // texts reach this many bytes (so that their 32-bit offsets cannot overflow).
 struct BatchLimits {
-  std::size_t rows = std::size_t{1} << 16;
+  std::size_t rows = kMaxBatchRows;  // at most that
   std::size_t value_bytes = std::size_t{1} << 26;
 };
 

@@ -128,8 +128,11 @@ ArrayNode* start_array(ArrowArray* out, const std::shared_ptr<const TableData>& 
 template <class T>
 void fill_nullable(ArrowArray* out, const std::shared_ptr<const TableData>& data, std::size_t rows,
                    const NullableColumn<T>& column) {
-  start_array(out, data, rows, column.nulls,
-              {column.nulls ? column.valid.data() : nullptr, column.values.data()}, 0);
+  start_array(
+      out, data, rows, column.nulls,
+      {column.nulls ? column.valid.data() : nullptr,
+       column.values.empty() ? static_cast<const void*>(zero_values()) : column.values.data()},
+      0);
 }
 
 void fill_batch(ArrowArray* out, const std::shared_ptr<const TableData>& data,
