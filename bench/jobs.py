@@ -64,7 +64,8 @@ def quarnel_job(job: str, params: dict):
     import quarnel.extended
 
     module = quarnel.extended if params.get("extended") or job == "extract_table" else quarnel
-    fn = getattr(module, {"compare_all": "compare", "dataframe": "extract"}.get(job, job), None)
+    name = "compare" if job.startswith("compare") else "extract" if job == "dataframe" else job
+    fn = getattr(module, name, None)
     if fn is None:
         raise NotImplementedError(job)
     if job in ("extract_table", "dataframe"):
@@ -173,12 +174,6 @@ def pyvcd_job(job: str, params: dict):
             ch = changes_of(p, names)
             recs = [{"signal": n, "time": t, "value": str(v)} for n in names for t, v in ch[n]]
             return len(recs), {"records": len(recs)}
-        if job == "extract_table":  # the table held whole, as pyarrow reads it
-            table = pyarrow.table(fn(p, params["signals"]))
-            return table.num_rows, {"records": table.num_rows, "bytes": table.nbytes}
-        if job == "dataframe":  # what a user does without the table
-            frame = pandas.DataFrame(fn(p, params["signals"]))
-            return len(frame), {"records": len(frame)}
         if job == "compare":
             names = params.get("signals") or pyvcd_names(p)
             a, b = changes_of(p, names), changes_of(params["path2"], names)
@@ -235,12 +230,6 @@ def vcdvcd_job(job: str, params: dict):
             v = VCDVCD(p, signals=names)
             recs = [{"signal": n, "time": t, "value": x} for n in names for t, x in v[n].tv]
             return len(recs), {"records": len(recs)}
-        if job == "extract_table":  # the table held whole, as pyarrow reads it
-            table = pyarrow.table(fn(p, params["signals"]))
-            return table.num_rows, {"records": table.num_rows, "bytes": table.nbytes}
-        if job == "dataframe":  # what a user does without the table
-            frame = pandas.DataFrame(fn(p, params["signals"]))
-            return len(frame), {"records": len(frame)}
         if job == "compare":
             names = params.get("signals") or []
             a = VCDVCD(p, signals=names)
@@ -305,12 +294,6 @@ def pywellen_job(job: str, params: dict):
             recs = [{"signal": n, "time": t, "value": str(x)} for n in names
                     for t, x in var(vs, n).signal]
             return len(recs), {"records": len(recs)}
-        if job == "extract_table":  # the table held whole, as pyarrow reads it
-            table = pyarrow.table(fn(p, params["signals"]))
-            return table.num_rows, {"records": table.num_rows, "bytes": table.nbytes}
-        if job == "dataframe":  # what a user does without the table
-            frame = pandas.DataFrame(fn(p, params["signals"]))
-            return len(frame), {"records": len(frame)}
         if job == "compare":
             wa, wb = pywellen.Waveform(p), pywellen.Waveform(params["path2"])
             va, vb = variables(wa), variables(wb)
