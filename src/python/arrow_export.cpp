@@ -21,9 +21,10 @@ struct Node {
   std::unique_ptr<Struct> dictionary;
 };
 
-template <class Struct>
-void release_node(Struct* item) {
-  auto* node = static_cast<Node<Struct>*>(item->private_data);
+// The release callback of a structure whose private data is a `NodeType`.
+template <class NodeType, class Struct>
+void release_exported(Struct* item) {
+  auto* node = static_cast<NodeType*>(item->private_data);
   for (Struct* child : node->children) {
     if (child->release != nullptr) child->release(child);
   }
@@ -33,8 +34,6 @@ void release_node(Struct* item) {
   delete node;
   item->release = nullptr;
 }
-
-void release_schema(ArrowSchema* schema) { release_node(schema); }
 
 Node<ArrowSchema>* start_schema(ArrowSchema* out, const char* format, const char* name,
                                 std::int64_t flags, std::size_t children) {
@@ -51,7 +50,7 @@ Node<ArrowSchema>* start_schema(ArrowSchema* out, const char* format, const char
                      static_cast<std::int64_t>(children),
                      children ? node->children.data() : nullptr,
                      nullptr,
-                     &release_schema,
+                     &release_exported<Node<ArrowSchema>, ArrowSchema>,
                      node};
   return node;
 }
@@ -88,18 +87,6 @@ struct ArrayNode : Node<ArrowArray> {
   std::array<const void*, 3> buffers{};
 };
 
-void release_array(ArrowArray* array) {
-  auto* node = static_cast<ArrayNode*>(array->private_data);
-  for (ArrowArray* child : node->children) {
-    if (child->release != nullptr) child->release(child);
-  }
-  if (node->dictionary && node->dictionary->release != nullptr) {
-    node->dictionary->release(node->dictionary.get());
-  }
-  delete node;
-  array->release = nullptr;
-}
-
 ArrayNode* start_array(ArrowArray* out, const std::shared_ptr<const TableData>& data,
                        std::size_t length, std::int64_t nulls,
                        std::initializer_list<const void*> buffers, std::size_t children) {
@@ -120,7 +107,7 @@ ArrayNode* start_array(ArrowArray* out, const std::shared_ptr<const TableData>& 
                     node->buffers.data(),
                     children ? node->children.data() : nullptr,
                     nullptr,
-                    &release_array,
+                    &release_exported<ArrayNode, ArrowArray>,
                     node};
   return node;
 }

@@ -74,7 +74,10 @@ void table_dealloc(PyObject* self) {
 
 void schema_capsule_free(PyObject* capsule) {
   auto* schema = static_cast<ArrowSchema*>(PyCapsule_GetPointer(capsule, "arrow_schema"));
-  if (schema == nullptr) return PyErr_Clear();
+  if (schema == nullptr) {
+    PyErr_Clear();
+    return;
+  }
   if (schema->release != nullptr) schema->release(schema);
   delete schema;
 }
@@ -82,7 +85,10 @@ void schema_capsule_free(PyObject* capsule) {
 void stream_capsule_free(PyObject* capsule) {
   auto* stream =
       static_cast<ArrowArrayStream*>(PyCapsule_GetPointer(capsule, "arrow_array_stream"));
-  if (stream == nullptr) return PyErr_Clear();
+  if (stream == nullptr) {
+    PyErr_Clear();
+    return;
+  }
   if (stream->release != nullptr) stream->release(stream);
   delete stream;
 }
@@ -92,12 +98,12 @@ PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
     if (table_of(self) == nullptr) return nullptr;
     auto schema = std::make_unique<ArrowSchema>();
     if (export_change_schema(schema.get()) != 0) return PyErr_NoMemory();
-    PyObject* capsule = PyCapsule_New(schema.get(), "arrow_schema", &schema_capsule_free);
+    ArrowSchema* owned = schema.release();  // the capsule's from here on
+    PyObject* capsule = PyCapsule_New(owned, "arrow_schema", &schema_capsule_free);
     if (capsule == nullptr) {
-      schema->release(schema.get());
-      return nullptr;
+      owned->release(owned);
+      delete owned;
     }
-    (void)schema.release();
     return capsule;
   });
 }
@@ -116,12 +122,12 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (table == nullptr) return nullptr;
     auto stream = std::make_unique<ArrowArrayStream>();
     if (export_change_stream(*table, stream.get()) != 0) return PyErr_NoMemory();
-    PyObject* capsule = PyCapsule_New(stream.get(), "arrow_array_stream", &stream_capsule_free);
+    ArrowArrayStream* owned = stream.release();  // the capsule's from here on
+    PyObject* capsule = PyCapsule_New(owned, "arrow_array_stream", &stream_capsule_free);
     if (capsule == nullptr) {
-      stream->release(stream.get());
-      return nullptr;
+      owned->release(owned);
+      delete owned;
     }
-    (void)stream.release();
     return capsule;
   });
 }
