@@ -3,6 +3,7 @@
     quarnel list DUMP [--filter TEXT]
     quarnel meta DUMP...
     quarnel extract DUMP -s NAME [-s NAME]... [--start T] [--end T]
+                    [--format csv|json|parquet] [-o FILE]
     quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
@@ -22,6 +23,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import csv
 import io
 import json
 import os
@@ -129,9 +131,46 @@ def _list(args: argparse.Namespace) -> tuple[Any, str]:
 
 
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
-    records = _one(args.dumps[0], _module(args).extract, args.signals, args.start, args.end)
-    rows = [list(record.values()) for record in records]
-    return records, _table(["signal", "time", "value"], rows)
+    path = args.dumps[0]
+    if args.format == "parquet":
+        _write_parquet(args)
+        return None, ""
+    records = _one(path, _module(args).extract, args.signals, args.start, args.end)
+    if args.format == "csv":
+        text = io.StringIO()
+        writer = csv.writer(text, lineterminator="\n")
+        writer.writerow(["signal", "time", "value"])
+        writer.writerows(record.values() for record in records)
+        text = text.getvalue()
+    elif args.format == "json":  # JSON Lines: one record a line
+        text = "".join(json.dumps(record) + "\n" for record in records)
+    else:
+        text = _table(["signal", "time", "value"], [list(r.values()) for r in records])
+    if args.output is None:
+        return records, text
+    try:
+        with open(args.output, "w", encoding="utf-8", errors="surrogateescape",
+                  newline="") as file:
+            file.write(text)
+    except OSError as error:
+        raise _Fatal(f"{args.output}: {error.strerror or error}") from error
+    return records, ""
+
+
+def _write_parquet(args: argparse.Namespace) -> None:
+    """Writes the table of the changes (extract_table) to a Parquet file, batch by batch."""
+    import pyarrow
+    import pyarrow.parquet
+
+    table = _one(args.dumps[0], quarnel.extended.extract_table, args.signals, args.start,
+                 args.end)
+    reader = pyarrow.RecordBatchReader.from_stream(table)
+    try:
+        with pyarrow.parquet.ParquetWriter(args.output, reader.schema) as writer:
+            for batch in reader:
+                writer.write_batch(batch)
+    except OSError as error:
+        raise _Fatal(f"{args.output}: {error}") from error
 
 
 def _rows(report: Report, header: list[str], row: Callable[[Any], list[object]]) -> str:
@@ -269,6 +308,11 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                   "--start 100 --end 130", batch=False)
     signals(sub, True, "full signal name (repeat for more)")
     window(sub)
+    sub.add_argument("--format", choices=["csv", "json", "parquet"],
+                     help="write CSV, JSON Lines (one record a line) or Parquet (the columns "
+                     "of quarnel.extended.extract_table; needs pyarrow: quarnel[arrow]) "
+                     "instead of a table")
+    sub.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
 
     sub = command("toggles", _toggles, "DUMP...", "Counts how often signals change value.",
                   "quarnel toggles examples/counter.vcd -s tb.clk -s tb.rst")
@@ -321,6 +365,17 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
             args.start > args.end:
         sub.error(f"--start {args.start} is after --end {args.end}")
+    if getattr(args, "format", None) is not None and args.json:
+        sub.error("give --json or --format, not both")
+    if getattr(args, "format", None) == "parquet":
+        if args.output is None or args.strict:
+            sub.error("--format parquet needs -o FILE, and reads the extended dialect only "
+                      "(no --strict)")
+        try:
+            import pyarrow.parquet  # noqa: F401
+        except ImportError:
+            sub.error("--format parquet needs pyarrow: pip install 'quarnel[arrow]', or from "
+                      "the repository python -m pip install '.[arrow]'")
     if getattr(args, "dask", None) is not None:
         try:
             import distributed  # noqa: F401

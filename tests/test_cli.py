@@ -313,3 +313,46 @@ def test_reader_gone_is_quiet():
                           stderr=subprocess.PIPE, text=True) as child:
         child.stdout.close()
         assert (child.wait(), child.stderr.read()) == (2, "")
+
+
+def _read_output(form, path):
+    if form == "csv":
+        import csv
+        with open(path, newline="") as f:
+            return [dict(r, time=int(r["time"])) for r in csv.DictReader(f)]
+    if form == "json":
+        return [json.loads(line) for line in Path(path).read_text().splitlines()]
+    import pyarrow.parquet
+    return pyarrow.parquet.read_table(path).select(["signal", "time", "value"]).to_pylist()
+
+
+@pytest.mark.parametrize("form", ["csv", "json", "parquet"])
+def test_extract_writes_files_of_the_records(form, tmp_path):
+    out = tmp_path / f"out.{form}"
+    argv = ["extract", "counter.vcd", "-s", COUNT, "-s", "tb.duty", "--format", form]
+    assert run(*argv, "-o", str(out)) == (0, "", "")
+    expected = quarnel.extract(str(EXAMPLES / "counter.vcd"), [COUNT, "tb.duty"])
+    assert _read_output(form, out) == [{k: r[k] for k in ("signal", "time", "value")}
+                                       for r in expected]
+    if form != "parquet":  # the same text on stdout
+        assert run(*argv) == (0, out.read_text(), "")
+
+
+@pytest.mark.parametrize("argv, error", [
+    (["--format", "parquet"], "needs -o FILE"),
+    (["--format", "parquet", "-o", "x", "--strict"], "no --strict"),
+    (["--format", "csv", "--json"], "give --json or --format"),
+    (["--format", "csv", "-o", "/nonexistent/x.csv"], "/nonexistent/x.csv: No such file"),
+])
+def test_extract_file_errors(argv, error):
+    status, out, err = run("extract", "counter.vcd", "-s", "tb.clk", *argv)
+    assert (status, out) == (2, "") and error in err
+
+
+def test_parquet_without_pyarrow_is_a_usage_error():
+    code = ("import sys; sys.modules['pyarrow'] = None; import quarnel_cli; sys.exit("
+            "quarnel_cli.main(['extract', 'counter.vcd', '-s', 'tb.clk', '--format', 'parquet',"
+            " '-o', 'x.parquet']))")
+    result = subprocess.run([sys.executable, "-c", code], cwd=EXAMPLES, capture_output=True,
+                            text=True)
+    assert result.returncode == 2 and "quarnel[arrow]" in result.stderr
