@@ -1,6 +1,7 @@
 #include "src/lib/change_table.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <limits>
 #include <unordered_map>
 #include <utility>
@@ -13,7 +14,12 @@ template <class T>
 void NullableColumn<T>::push(std::optional<T> value) {
   if (rows % 8 == 0) valid.push_back(0);
   if (value) {
-    if (values.size() < rows) values.resize(rows);
+    if (values.size() < rows) {
+      // Capacities stay powers of two, as those of the other columns, so a
+      // full batch holds no slack.
+      values.reserve(std::bit_ceil(rows + 1));
+      values.resize(rows);
+    }
     values.push_back(*value);
     valid.back() = static_cast<std::uint8_t>(valid.back() | (1U << (rows % 8)));
   } else {
@@ -47,6 +53,7 @@ ChangeBatch& ChangeTableBuilder::batch_for(std::size_t value_bytes) {
   if (table_.batches.empty() || table_.batches.back().rows() >= limits_.rows ||
       (table_.batches.back().rows() > 0 &&
        table_.batches.back().value_data.size() + value_bytes > limits_.value_bytes)) {
+    if (!table_.batches.empty()) table_.batches.back().value_data.shrink_to_fit();
     table_.batches.emplace_back();
   }
   return table_.batches.back();
@@ -99,7 +106,18 @@ bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, 
   return true;
 }
 
-ChangeTable ChangeTableBuilder::finish() && { return std::move(table_); }
+ChangeTable ChangeTableBuilder::finish() && {
+  if (!table_.batches.empty()) {
+    ChangeBatch& last = table_.batches.back();
+    last.time.shrink_to_fit();
+    last.signal.shrink_to_fit();
+    last.value_offsets.shrink_to_fit();
+    last.value_data.shrink_to_fit();
+    last.integer.values.shrink_to_fit();
+    last.real.values.shrink_to_fit();
+  }
+  return std::move(table_);
+}
 
 Result<ChangeTable> extract_table(const std::string& path, const std::vector<std::string>& signals,
                                   const Window& window, const CallContext& context,
