@@ -137,11 +137,11 @@ def _extract(args: argparse.Namespace) -> tuple[Any, str]:
         return None, ""
     records = _one(path, _module(args).extract, args.signals, args.start, args.end)
     if args.format == "csv":
-        text = io.StringIO()
-        writer = csv.writer(text, lineterminator="\n")
+        buffer = io.StringIO()
+        writer = csv.writer(buffer, lineterminator="\n")
         writer.writerow(["signal", "time", "value"])
         writer.writerows(record.values() for record in records)
-        text = text.getvalue()
+        text = buffer.getvalue()
     elif args.format == "json":  # JSON Lines: one record a line
         text = "".join(json.dumps(record) + "\n" for record in records)
     else:
@@ -159,8 +159,8 @@ def _extract(args: argparse.Namespace) -> tuple[Any, str]:
 
 def _write_parquet(args: argparse.Namespace) -> None:
     """Writes the table of the changes (extract_table) to a Parquet file, batch by batch."""
-    import pyarrow
-    import pyarrow.parquet
+    import pyarrow  # type: ignore[import-untyped]
+    import pyarrow.parquet  # type: ignore[import-untyped]
 
     table = _one(args.dumps[0], quarnel.extended.extract_table, args.signals, args.start,
                  args.end)
