@@ -41,19 +41,6 @@ bool bits_equal_number(std::string_view bits, u128 number) {
 
 }  // namespace
 
-std::string_view shorten_bits(std::string_view bits) {
-  std::size_t i = 0;
-  while (i + 1 < bits.size()) {
-    const char c = bits[i];
-    const char next = bits[i + 1];
-    // A leading 0 extends with 0, every other state but 1 with itself.
-    const bool restored = c == '0' ? next == '0' || next == '1' : c != '1' && next == c;
-    if (!restored) break;
-    ++i;
-  }
-  return bits.substr(i);
-}
-
 bool same_bits(const ChangeValue& a, const ChangeValue& b) {
   const auto* number_a = std::get_if<u128>(&a.value);
   const auto* number_b = std::get_if<u128>(&b.value);
@@ -146,12 +133,7 @@ bool same_toggle_value(const ChangeValue& a, const ChangeValue& b, std::uint32_t
 bool is_unknown(const ChangeValue& value) {
   const auto* text = std::get_if<std::string>(&value.value);
   if (text == nullptr) return false;
-  const std::string_view shortened = value.bits ? shorten_bits(*text) : std::string_view(*text);
-  if (shortened.size() != 1) return false;
-  const char c = shortened[0];
-  // Bits are lower case; the nine-state u, w and - are unknown as well.
-  if (value.bits && (c == 'u' || c == 'w' || c == '-')) return true;
-  return c == 'x' || c == 'X' || c == 'z' || c == 'Z';
+  return value.bits ? vcd::is_unknown_bits(shorten_bits(*text)) : vcd::is_unknown_string(*text);
 }
 
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {
