@@ -19,18 +19,14 @@ struct IdCode {
 
 enum class InvalidIdCode : std::uint8_t { Empty, InvalidChars, TooLong };
 
-// The characters of a code are '!' to '~'.
+// The characters of a code are '!' to '~', the digits 0 to 93.
 inline constexpr unsigned kCodeBase = 94;
-
-// The digit of a code character, below kCodeBase; kCodeBase or more for any
-// other byte.
-constexpr unsigned code_digit(unsigned char byte) { return byte - 33u; }
 
 inline std::expected<IdCode, InvalidIdCode> parse_id_code(std::string_view text) {
   if (text.empty()) return std::unexpected(InvalidIdCode::Empty);
   std::uint64_t value = 0;
   for (auto it = text.rbegin(); it != text.rend(); ++it) {
-    const unsigned digit = code_digit(static_cast<unsigned char>(*it));
+    const unsigned digit = static_cast<unsigned char>(*it) - 33u;  // wraps below '!'
     if (digit >= kCodeBase) return std::unexpected(InvalidIdCode::InvalidChars);
     std::uint64_t next = 0;
     if (__builtin_mul_overflow(value, std::uint64_t{kCodeBase}, &next) ||
