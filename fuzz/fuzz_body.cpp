@@ -84,9 +84,9 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
       // line spelt as another of the nine states, in either case.
       for (std::size_t i = 0; i < body.size(); ++i) {
         char& c = body[i];
-        constexpr std::string_view kSpellings = "01xzuwlh-XZUWLH";
-        if ((i == 0 || body[i - 1] == '\n') && kSpellings.contains(c)) {
-          c = kSpellings[(kSpellings.find(c) + 1 + where) % kSpellings.size()];
+        const std::string& spellings = quarnel::fuzz::state_spellings();
+        if ((i == 0 || body[i - 1] == '\n') && spellings.find(c) != std::string::npos) {
+          c = spellings[(spellings.find(c) + 1 + where) % spellings.size()];
         } else {
           c = c == '0' ? '1' : c == '1' ? '0' : c;
         }

@@ -75,14 +75,14 @@ void check_bits(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return;
   // 0 and 1, or every spelling of the nine states, held in lower case as
   // the reader holds bits.
-  constexpr std::string_view kSpellings = "01xzuwlh-XZUWLH";
-  const std::size_t spellings = data[0] & 0x80 ? kSpellings.size() : 2;
+  const std::string& all = quarnel::fuzz::state_spellings();
+  const std::size_t spellings = data[0] & 0x80 ? all.size() : 2;
   std::string text;
   for (std::size_t i = 0; i < size; ++i) {
-    text += vcd::to_char(*vcd::nine_state_value_from_char(kSpellings[data[i] % spellings]));
+    text += vcd::to_char(*vcd::nine_state_value_from_char(all[data[i] % spellings]));
   }
   // A string of one letter is unknown when it is x or z, in either case.
-  const char letter = kSpellings[data[1] % spellings];
+  const char letter = all[data[1] % spellings];
   FUZZ_CHECK(quarnel::is_unknown(ChangeValue::of_string(std::string(1, letter))) ==
              std::string_view("xXzZ").contains(letter));
   const std::size_t split = 1 + data[0] % (size - 1);

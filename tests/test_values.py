@@ -55,6 +55,16 @@ def test_value_texts(vcd, row, value):
         {"signal": signal, "time": 0, "value": value}]
 
 
+def test_value_texts_past_what_is_shared(vcd):
+    # More distinct numbers, strings, bits and reals than the texts kept for reuse, twice.
+    rows = [(f"b{i:b} '", str(i)) for i in range(600)] + [(f"s{i} &", str(i)) for i in range(600)]
+    rows += [(f"b{i:b}x '", f"{i:b}x") for i in range(600)] + [(f"r{i}.5 $", f"{i}.5")
+                                                               for i in range(600)]
+    path = vcd(body("#0", *[row for row, _ in rows * 2]))
+    got = quarnel.extract(path, ["top.big[128:0]", "top.s", "top.r"])
+    assert [r["value"] for r in got] == [value for _, value in rows * 2]
+
+
 # Lines count from the line after the marker line; text after "$enddefinitions $end" on the
 # marker line is the start of the value section.
 @pytest.mark.parametrize("text, message", [

@@ -38,10 +38,6 @@ using vcd::ChangeView;
 // state letter per bit, most significant first).
 ChangeValue vector_change_value(vcd::Vector vector);
 
-inline ChangeValue scalar_change_value(vcd::Value value) {
-  return ChangeValue::of_bits(std::string(vcd::to_text(value)));
-}
-
 // The ChangeValue a change converts to.
 ChangeValue change_value(const ChangeView& view);
 

@@ -39,8 +39,7 @@ bool bits_equal_number(std::string_view bits, u128 number) {
   return binary_vector_value(bits, value) && value == number;
 }
 
-}  // namespace
-
+// Whether two bit values (ChangeValue::is_bits) stand for the same bits.
 bool same_bits(const ChangeValue& a, const ChangeValue& b) {
   const auto* number_a = std::get_if<u128>(&a.value);
   const auto* number_b = std::get_if<u128>(&b.value);
@@ -50,6 +49,8 @@ bool same_bits(const ChangeValue& a, const ChangeValue& b) {
   return shorten_bits(std::get<std::string>(a.value)) ==
          shorten_bits(std::get<std::string>(b.value));
 }
+
+}  // namespace
 
 std::string binary_to_decimal(std::string_view bits) {
   // 64-bit words, least significant first, divided by 10^19 until nothing

@@ -21,9 +21,6 @@ namespace quarnel {
 // drops them.
 using vcd::shorten_bits;
 
-// Whether two bit values (ChangeValue::is_bits) stand for the same bits.
-bool same_bits(const ChangeValue& a, const ChangeValue& b);
-
 // The decimal digits of the number that `bits` (0 and 1 only) stands for,
 // at any length.
 std::string binary_to_decimal(std::string_view bits);
@@ -39,14 +36,14 @@ std::string normalize_value(const ChangeValue& value);
 void comparison_text(const ChangeValue& value, std::uint32_t width, std::string& out);
 
 // Whether a record repeats the previous one of its signal (`width` bits
-// wide): bits by same_bits, any other pair by comparison text.
+// wide): bits by their shortened texts, any other pair by comparison text.
 bool same_toggle_value(const ChangeValue& a, const ChangeValue& b, std::uint32_t width);
 
 // Bits that shorten to one unknown state (vcd::is_unknown_bits) and the
 // unknown strings (vcd::is_unknown_string); never an integer or a real.
 bool is_unknown(const ChangeValue& value);
 
-// Bits by same_bits, reals by bit pattern, strings byte by byte up to ASCII
+// Bits by their shortened texts, reals by bit pattern, strings byte by byte up to ASCII
 // case, values of different kinds by their normalised texts.
 bool values_agree(const ChangeValue& a, const ChangeValue& b);
 

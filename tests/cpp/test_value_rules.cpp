@@ -5,6 +5,7 @@
 #include <array>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "check.hpp"
 #include "src/lib/change_list.hpp"
@@ -28,8 +29,8 @@ struct Row {
 
 using vcd::Value;
 constexpr std::array<Row, 15> kRows = {{
-    {'0', Value::Zero, true, false, '0', "0", "0x02"},
-    {'1', Value::One, true, false, '0', "1", "0x03"},
+    {'0', Value::Zero, true, false, '0', "0", "0x2"},
+    {'1', Value::One, true, false, '0', "1", "0x3"},
     {'x', Value::Unknown, true, true, 'x', "0x", "1x"},
     {'X', Value::Unknown, true, true, 'x', "0x", "1x"},
     {'z', Value::HighImpedance, true, true, 'z', "0z", "1z"},
@@ -140,8 +141,11 @@ TEST_CASE("normalised, comparison and target texts of every state letter") {
     const std::string one_then{'1', lower};
     CHECK_EQ(normalize_value(bits_value(zero_then)), row.normalised);
     std::string text;
-    comparison_text(bits_value(one_then), 8, text);
+    comparison_text(bits_value(one_then), 2, text);
     CHECK_EQ(text, row.toggle_text);
+    // A number on a one-bit signal is compared in decimal.
+    comparison_text(bits_value(one_then), 1, text);
+    CHECK_EQ(text, row.value == Value::Zero ? "2" : row.value == Value::One ? "3" : one_then);
     comparison_text(bits_value(std::string(1, lower)), 1, text);
     CHECK_EQ(text, std::string(1, lower));
     // A string of the letter is no bits: it agrees with the scalar by its
@@ -162,5 +166,20 @@ TEST_CASE("normalised, comparison and target texts of every state letter") {
     const TargetMatcher padded(parse_target_value(std::string{'0', '0', row.spelling}));
     CHECK_EQ(padded.matches(bits_value(std::string(1, lower))), row.extends_with == '0');
     CHECK_EQ(padded.matches(bits_value(zero_then)), true);
+  }
+}
+
+TEST_CASE("targets: every decimal and hexadecimal digit, in either case") {
+  const std::pair<std::string_view, u128> numbers[] = {
+      {"9876543210", 9876543210},
+      {"0x0123456789abcdef", 0x0123456789abcdefULL},
+      {"0XFEDCBA", 0xFEDCBA},
+  };
+  for (const auto& [text, number] : numbers) {
+    CHECK_EQ(target_text(parse_target_value(text)), to_decimal(number));
+    CHECK(TargetMatcher(parse_target_value(text)).matches(ChangeValue{number}));
+  }
+  for (const std::string_view text : {"0xg", "1a", "0x", "-1"}) {
+    CHECK(std::holds_alternative<std::string>(parse_target_value(text).value));
   }
 }
