@@ -175,7 +175,7 @@ TEST_CASE("targets: every decimal and hexadecimal digit, in either case") {
   const std::pair<std::string_view, u128> numbers[] = {
       {"9876543210", 9876543210},
       {"100000000000000000000", ten19 * 10},
-      {"200000000000000000000000000000000000001", ten19 * ten19 * 20 + 1},
+      {"200000000000000000000000000000000000001", ten19 * ten19 * 2 + 1},
       {"0x0123456789abcdef", 0x0123456789abcdefULL},
       {"0XFEDCBA", 0xFEDCBA},
   };
