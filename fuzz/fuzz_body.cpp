@@ -8,8 +8,9 @@
 // four threads, and must give what it gives on one.
 //
 // Input: five control bytes, then the body.
-//   0: how the copy is mutated (identical, 0 and 1 swapped, cut short, one
-//      byte replaced); 1: where; 2, 3: which record the search looks for;
+//   0: how the copy is mutated (identical, 0 and 1 swapped with the states
+//      of changes respelt, cut short, one byte replaced); 1: where; 2, 3: which record the search
+//      looks for;
 //   4: the time window of the windowed runs. Byte 1 also decides after how many
 //   questions an interrupt hook stops one metadata scan.
 #include <algorithm>
@@ -86,7 +87,17 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
   switch (kind % 4) {
     case 0: break;
     case 1:
-      for (char& c : body) c = c == '0' ? '1' : c == '1' ? '0' : c;
+      // 0 and 1 swapped, and the state of each change at the start of a
+      // line spelt as another of the nine states, in either case.
+      for (std::size_t i = 0; i < body.size(); ++i) {
+        char& c = body[i];
+        const std::string& spellings = quarnel::fuzz::state_spellings();
+        if ((i == 0 || body[i - 1] == '\n') && spellings.find(c) != std::string::npos) {
+          c = spellings[(spellings.find(c) + 1 + where) % spellings.size()];
+        } else {
+          c = c == '0' ? '1' : c == '1' ? '0' : c;
+        }
+      }
       break;
     case 2: body.resize(pos); break;
     case 3:

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "vcd/value.hpp"
+
 namespace quarnel::fuzz {
 
 // Stops the run with a message: libFuzzer keeps the input as a crash.
@@ -45,5 +47,21 @@ class MemoryFile {
   int fd_;
   std::string path_;
 };
+
+// Every spelling of the state letters: 0 and 1 first, then the other states
+// in lower case, then those that have one in upper case.
+inline const std::string& state_spellings() {
+  static const std::string spellings = [] {
+    std::string lower;
+    std::string upper;
+    for (const vcd::StateLetter& state : vcd::kStateLetters) {
+      lower += state.letter;
+      if (state.letter >= 'a' && state.letter <= 'z')
+        upper += static_cast<char>(state.letter - 'a' + 'A');
+    }
+    return lower + upper;
+  }();
+  return spellings;
+}
 
 }  // namespace quarnel::fuzz

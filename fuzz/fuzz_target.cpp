@@ -14,6 +14,7 @@
 #include "src/lib/value_equality.hpp"
 #include "vcd/number.hpp"
 #include "vcd/unicode.hpp"
+#include "vcd/value.hpp"
 
 namespace {
 
@@ -72,10 +73,18 @@ std::string extend(std::string_view bits, std::size_t width) {
 // bits at a common width, whether written as a vector or read as a number.
 void check_bits(const std::uint8_t* data, std::size_t size) {
   if (size < 2) return;
+  // 0 and 1, or every spelling of the nine states, held in lower case as
+  // the reader holds bits.
+  const std::string& all = quarnel::fuzz::state_spellings();
+  const std::size_t spellings = data[0] & 0x80 ? all.size() : 2;
   std::string text;
-  // 0 and 1, or all nine states.
-  const unsigned states = data[0] & 0x80 ? 9 : 2;
-  for (std::size_t i = 0; i < size; ++i) text += "01xzuwlh-"[data[i] % states];
+  for (std::size_t i = 0; i < size; ++i) {
+    text += vcd::to_char(*vcd::nine_state_value_from_char(all[data[i] % spellings]));
+  }
+  // A string of one letter is unknown when it is x or z, in either case.
+  const char letter = all[data[1] % spellings];
+  FUZZ_CHECK(quarnel::is_unknown(ChangeValue::of_string(std::string(1, letter))) ==
+             std::string_view("xXzZ").contains(letter));
   const std::size_t split = 1 + data[0] % (size - 1);
   const std::string_view a = std::string_view(text).substr(0, split);
   const std::string_view b = std::string_view(text).substr(split);

@@ -45,9 +45,8 @@ AGREEMENT = [
     ("s\u03a3 !", "s\u03c3 !", "\u03a3", "\u03c3", False), ("sAZ !", "saz !", None, None, False),
     ("sX !", "x!", None, None, False), ("b0x1 !", "bx1 !", "0x1", "x1", False),
     # Bits by value after left extension, however long the spelling.
-    ("b1x !", "b001x !", None, None, False), ("bx !", "bxxxx !", None, None, False),
-    ("bzz0 !", "bz0 !", None, None, False), ("b0zz !", "b0z !", "0zz", "0z", False),
-    ("b1 !", "b" + "0" * 129 + "1 !", None, None, False), ("b001x !", "s1X !", None, None, False),
+    ("b1x !", "b001x !", None, None, False), ("b1 !", "b" + "0" * 129 + "1 !", None, None, False),
+    ("b001x !", "s1X !", None, None, False),
     # Unknown by spelling: all x or all z bits, a string x or z.
     ("bxxxx !", "b1 !", "xxxx", "1", True), ("sZ !", "b0 !", "Z", "0", True),
     ("x!", "z!", "x", "z", True), ("bx1 !", "b01 !", "x1", "1", False),

@@ -27,7 +27,9 @@ SANITIZED = os.environ.get("QUARNEL_SANITIZE", "OFF").upper() in ("1", "ON", "TR
 HEAD = "$timescale 1 ns $end\n$scope module top $end\n$var wire 1 ! clk $end\n" \
        "$var wire 4 # count [3:0] $end\n$var real 64 $ r $end\n$upscope $end\n" \
        "$enddefinitions $end\n"
-BODY = "#0\n$dumpvars\n0!\nb0 #\nr0 $\n$end\n#5\n1!\nb1010 #\n#10\n0!\nr1.5 $\n#15\n1!\n"
+# 256 is the first number whose text is not made once per call.
+BODY = "#0\n$dumpvars\n0!\nb0 #\nr0 $\n$end\n#5\n1!\nb1010 #\n#10\n0!\nr1.5 $\n#15\n1!\n" \
+       "b100000000 #\n"
 NAMES = ["top.clk", "top.count[3:0]", "top.r"]
 CALLS = {"list_signals": lambda p, q: quarnel.list_signals(p, "c"),
          "metadata": lambda p, q: quarnel.metadata(p),

@@ -55,6 +55,16 @@ def test_value_texts(vcd, row, value):
         {"signal": signal, "time": 0, "value": value}]
 
 
+def test_value_texts_past_what_is_shared(vcd):
+    # More distinct numbers, strings, bits and reals than the texts kept for reuse, twice.
+    rows = [(f"b{i:b} '", str(i)) for i in range(600)] + [(f"s{i} &", str(i)) for i in range(600)]
+    rows += [(f"b{i:b}x '", f"{i:b}x") for i in range(600)] + [(f"r{i}.5 $", f"{i}.5")
+                                                               for i in range(600)]
+    path = vcd(body("#0", *[row for row, _ in rows * 2]))
+    got = quarnel.extract(path, ["top.big[128:0]", "top.s", "top.r"])
+    assert [r["value"] for r in got] == [value for _, value in rows * 2]
+
+
 # Lines count from the line after the marker line; text after "$enddefinitions $end" on the
 # marker line is the start of the value section.
 @pytest.mark.parametrize("text, message", [
@@ -121,7 +131,7 @@ def test_requests_are_checked_before_the_body_is_read(vcd, call, message):
     (["b1x #", "b1X #", "b01x #"], 0),
     (["sDone #", "sdone #"], 1), (["b1010 (", "s0x00a ("], 0), (["b11 )", "s3 )"], 0),
     # Bits by value after left extension; never mistaken for a number's text.
-    (["b1 %", "b0x1 %", "b1 %"], 2), (["b1 #", "b0x01 #"], 1), (["bx %", "bxxxx %"], 0),
+    (["b1 %", "b0x1 %", "b1 %"], 2), (["b1 #", "b0x01 #"], 1),
     (["b1 '", "b" + "0" * 128 + "1 '"], 0), (["b1 '", "s0x" + "0" * 32 + "1 '"], 0),
     (["b1 '", "s0x" + "0" * 31 + "1 '"], 1),
     (["b" + "1" * 129 + " '", "s" + "1" * 129 + " '"], 0), (["r1 $", "r1.0 $", "r-0 $"], 1),
@@ -144,7 +154,7 @@ TARGETS = [
     ("b1" + "0" * 128 + " '", str(2**128), "1" + "0" * 128), ("x!", " X ", "x"),
     ("bZ %", "z", "z"), ("b10X1 %", "10x1", "10x1"), ("b0x1 %", "0x1", None),
     # Bits with x or z by value after left extension; strings as written.
-    ("b0x1 %", "00x1", "0x1"), ("bxxxx %", "x", "xxxx"), ("b001z %", "1z", "001z"),
+    ("b0x1 %", "00x1", "0x1"), ("b001z %", "1z", "001z"),
     ("b1x %", "x1x", None), ("s00x1 &", "00x1", "00x1"), ("s0x1 &", "00x1", None),
     ("r2 $", "0x2", "2"), ("r2 $", "2.0", None), ("r0 $", "-0", None), ("rNaN $", "nan", "NaN"),
     ("s255 &", "0xff", "255"), ("s0xff &", "255", None), ("s1.5E3 &", "1.5e3", "1.5E3"),

@@ -6,28 +6,8 @@
 #include <cstdint>
 
 #include "vcd/idcode.hpp"
-#include "vcd/word_scan.hpp"
 
 namespace vcd {
-
-// The text of a code of at most eight characters as one word, first
-// character in the lowest byte, or 0 for a longer code.
-constexpr std::uint64_t id_code_text_word(IdCode code) {
-  std::uint64_t word = 0;
-  std::uint64_t rest = code.value + 1;  // bijective base 94
-  for (int shift = 0; rest != 0; shift += 8) {
-    if (shift == 64) return 0;
-    word |= ((rest - 1) % 94 + 33) << shift;
-    rest = (rest - 1) / 94;
-  }
-  return word;
-}
-
-// The code whose `length` (1 to 8) characters are the lowest bytes of
-// `word`: the inverse of id_code_text_word.
-inline IdCode id_code_of_text_word(std::uint64_t word, unsigned length) {
-  return detail::code_of_word(word, length);
-}
 
 // The codes added pass; most others fail.
 class CodeFilter {
@@ -46,6 +26,9 @@ class CodeFilter {
   }
 
  private:
+  // 2^15 slots make a 4 KiB table: it stays in the first-level cache beside
+  // the line being read, and with the tens of codes a query usually asks for
+  // a code nobody asked for passes in well under one case in a thousand.
   static constexpr int kSlotBits = 15;
   [[gnu::always_inline]] static unsigned slot_of(std::uint64_t word) {
     return static_cast<unsigned>((word * 0x9E3779B97F4A7C15ULL) >> (64 - kSlotBits));

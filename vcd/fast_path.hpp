@@ -221,7 +221,7 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           const std::uint64_t text =
               detail::load_word(p + code_start) & (~std::uint64_t{0} >> (64 - 8 * code_length));
           if (wanted(text, code_length)) {
-            const IdCode code = detail::code_of_word(text, code_length);
+            const IdCode code = id_code_of_text_word(text, code_length);
             if (vector) {
               go = handler(cmd::VectorChange{
                   code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
@@ -259,33 +259,22 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
 template <class Source>
 template <class Handler>
 inline bool Parser<Source>::try_fast_scalar_line(Handler& handler, bool& keep_going) {
-  if (end_ - cur_ < 4) return false;
-  const std::uint8_t cls = detail::kByteClass[cur_[0]];
-  const unsigned first = cur_[1] - 33u;
-  if (cls < detail::kLowerBit || first >= 94u) return false;
-  std::size_t length = 0;
-  std::uint64_t code = first;
-  if (cur_[2] == '\n') {
-    length = 3;
-  } else if (cur_[3] == '\n' && cur_[2] - 33u < 94u) {
-    length = 4;
-    code += (cur_[2] - 32u) * std::uint64_t{94};
-  } else {
-    return false;
-  }
+  if (end_ - cur_ < 9 || detail::kByteClass[cur_[0]] < detail::kLowerBit) return false;
+  const unsigned char* p = cur_ + 1;
+  IdCode code{0};
+  if (!detail::take_code_line(p, code)) return false;
   const Value value = detail::kScalarValue[cur_[0]];
   line_ += end_of_line_ ? 1 : 0;
   end_of_line_ = true;
-  cur_ += length;
-  keep_going = handler(cmd::ScalarChange{IdCode{code}, value});
+  cur_ = p;
+  keep_going = handler(cmd::ScalarChange{code, value});
   return true;
 }
 
 template <class Source>
 template <class Handler>
 inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
-  // The commonest command of all first: a scalar change with a one- or
-  // two-character code, alone on its line.
+  // The commonest command of all first: a scalar change alone on its line.
   if (try_fast_scalar_line(handler, keep_going)) return true;
   const unsigned char* p = cur_;
   std::uint64_t line_feeds = 0;
@@ -298,19 +287,15 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
     keep_going = handler(command);
     return true;
   };
-  switch (*p++) {
+  const unsigned char first = *p++;
+  if (detail::kByteClass[first] >= detail::kLowerBit) {
+    cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[first]};
+    return detail::scan_id_code(p, end_, line_feeds, command.id_code) && finish(command);
+  }
+  switch (first) {
     case '#': {
       cmd::Timestamp command{0};
       return detail::scan_timestamp(p, end_, line_feeds, command) && finish(command);
-    }
-    case '0':
-    case '1':
-    case 'x':
-    case 'X':
-    case 'z':
-    case 'Z': {
-      cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[p[-1]]};
-      return detail::scan_id_code(p, end_, line_feeds, command.id_code) && finish(command);
     }
     case 'b':
     case 'B': {

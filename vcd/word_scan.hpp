@@ -44,18 +44,25 @@ enum ByteClass : std::uint8_t { kOther, kSpace, kLowerBit, kUpperBit };
 constexpr std::array<std::uint8_t, 256> make_byte_classes() {
   std::array<std::uint8_t, 256> classes{};
   for (const unsigned char c : {' ', '\n', '\t', '\r'}) classes[c] = kSpace;
-  for (const unsigned char c : {'0', '1', 'x', 'z'}) classes[c] = kLowerBit;
-  for (const unsigned char c : {'X', 'Z'}) classes[c] = kUpperBit;
+  // The letters of the IEEE 1364 states; the fast roads leave the others to
+  // the byte-by-byte reader, which knows the dialect.
+  for (const StateLetter& state : kStateLetters) {
+    if (!state.four_state) continue;
+    const auto lower = static_cast<unsigned char>(state.letter);
+    classes[lower] = kLowerBit;
+    if (lower >= 'a' && lower <= 'z') classes[lower - 'a' + 'A'] = kUpperBit;
+  }
   return classes;
 }
 
 inline constexpr std::array<std::uint8_t, 256> kByteClass = make_byte_classes();
 
-// The value of each scalar value character; Zero for every other byte.
+// The state of each byte of class kLowerBit or kUpperBit; Zero for every
+// other byte.
 constexpr std::array<Value, 256> make_scalar_values() {
   std::array<Value, 256> values{};
-  for (const char c : {'0', '1', 'x', 'X', 'z', 'Z'}) {
-    values[static_cast<unsigned char>(c)] = *value_from_char(c);
+  for (int byte = 0; byte < 256; ++byte) {
+    if (kByteClass[byte] >= kLowerBit) values[byte] = *value_from_char(static_cast<char>(byte));
   }
   return values;
 }
@@ -128,42 +135,31 @@ inline bool scan_token(const unsigned char*& p, const unsigned char* end, std::u
   return true;
 }
 
+// The length (1 to 7) of the identifier code that starts `word` and ends at
+// its first byte below '!', or 0 when it does not end within the word or a
+// byte before its end is no code character.
+[[gnu::always_inline]] inline unsigned code_length(std::uint64_t word) {
+  const std::uint64_t low = low_bytes(word);
+  if (low == 0) return 0;  // eight or more code characters
+  const unsigned length = static_cast<unsigned>(__builtin_ctzll(low)) / 8;
+  // Code characters end at '~': no byte of 0x7f or above before the end.
+  const std::uint64_t code_bytes = (std::uint64_t{1} << (8 * length)) - 1;
+  return (((word + kOnes) | word) & kHighBits & code_bytes) == 0 ? length : 0;
+}
+
 // An identifier code glued to what precedes it and its terminating blank,
 // as scan_token reads a token.
 [[gnu::always_inline]] inline bool scan_id_code(const unsigned char*& p, const unsigned char* end,
                                                 std::uint64_t& line_feeds, IdCode& code) {
-  // Codes of up to nine characters, glued to what precedes them, cannot
-  // overflow: read them in one pass, first character least significant.
-  if (end - p > 10) {
-    // One and two characters, the codes of most dumps, first.
-    const unsigned first = p[0] - 33u;
-    if (first < 94u) {
-      if (is_space_byte(p[1])) {
-        code = IdCode{first};
-        line_feeds += p[1] == '\n' ? 1 : 0;
-        p += 2;
-        return true;
-      }
-      const unsigned second = p[1] - 33u;
-      if (second < 94u && is_space_byte(p[2])) {
-        code = IdCode{first + (second + 1) * std::uint64_t{94}};
-        line_feeds += p[2] == '\n' ? 1 : 0;
-        p += 3;
-        return true;
-      }
-    }
-    const unsigned char* q = p;
-    const unsigned char* const longest = p + 9;
-    std::uint64_t value = 0;
-    std::uint64_t weight = 1;
-    for (unsigned digit = *q - 32u; digit - 1u < 94u && q != longest; digit = *++q - 32u) {
-      value += digit * weight;
-      weight *= 94;
-    }
-    if (q != p && is_space_byte(*q)) {
-      code = IdCode{value - 1};
-      line_feeds += *q == '\n' ? 1 : 0;
-      p = q + 1;
+  // Codes of up to seven characters, the codes of nearly every dump, from
+  // one word.
+  if (end - p > 8) {
+    const std::uint64_t word = load_word(p);
+    const unsigned length = code_length(word);
+    if (length != 0 && is_space_byte(p[length])) {
+      code = id_code_of_text_word(word, length);
+      line_feeds += p[length] == '\n' ? 1 : 0;
+      p += length + 1;
       return true;
     }
   }
@@ -175,33 +171,14 @@ inline bool scan_token(const unsigned char*& p, const unsigned char* end, std::u
   return true;
 }
 
-// The identifier code held by the first `length` (1 to 8) bytes of `word`,
-// all of them code characters.
-[[gnu::always_inline]] inline IdCode code_of_word(std::uint64_t word, unsigned length) {
-  // Bijective base 94, first character least significant, summed in pairs
-  // of bytes, then of 16-bit and of 32-bit lanes, without a branch.
-  const std::uint64_t digits = (word - kOnes * 32) & (~std::uint64_t{0} >> (64 - 8 * length));
-  const std::uint64_t pairs =
-      (digits & 0x00FF00FF00FF00FFULL) + ((digits >> 8) & 0x00FF00FF00FF00FFULL) * 94;
-  const std::uint64_t quads = (pairs & 0x0000FFFF0000FFFFULL) +
-                              ((pairs >> 16) & 0x0000FFFF0000FFFFULL) * (std::uint64_t{94} * 94);
-  return IdCode{(quads & 0xFFFFFFFFULL) + (quads >> 32) * (94ULL * 94 * 94 * 94) - 1};
-}
-
 // Reads an identifier code of one to seven characters followed by a line
 // feed, from eight bytes that may be read at `p`. On success returns true
 // with `p` past the line feed; else leaves everything to the slower roads.
 [[gnu::always_inline]] inline bool take_code_line(const unsigned char*& p, IdCode& code) {
   const std::uint64_t word = load_word(p);
-  const std::uint64_t low = low_bytes(word);
-  if (low == 0) return false;  // eight or more code characters
-  const unsigned length = static_cast<unsigned>(__builtin_ctzll(low)) / 8;
-  // Code characters end at '~': no byte of 0x7f or above before the end.
-  const std::uint64_t code_bytes = (std::uint64_t{1} << (8 * length)) - 1;
-  if (length == 0 || p[length] != '\n' || (((word + kOnes) | word) & kHighBits & code_bytes) != 0) {
-    return false;
-  }
-  code = code_of_word(word, length);
+  const unsigned length = code_length(word);
+  if (length == 0 || p[length] != '\n') return false;
+  code = id_code_of_text_word(word, length);
   p += length + 1;
   return true;
 }

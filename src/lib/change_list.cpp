@@ -28,7 +28,7 @@ bool is_bit_text(const PackedValue& value) {
 
 // The text of a scalar, bits or text value.
 std::string_view text_of(const PackedValue& value) {
-  if (value.data[0] < kInteger) return kScalarTexts.substr(value.data[0], 1);
+  if (value.data[0] < kInteger) return vcd::to_text(static_cast<vcd::Value>(value.data[0]));
   const unsigned char* text = value.data + 1;
   const auto size = read_varint<std::size_t>(text);
   return {reinterpret_cast<const char*>(text), size};
@@ -51,16 +51,10 @@ ChangeValue unpack(const PackedValue& value) {
 }
 
 bool is_unknown(const PackedValue& value) {
-  switch (value.data[0]) {
-    case scalar_tag(vcd::Value::Unknown):
-    case scalar_tag(vcd::Value::HighImpedance):
-    case scalar_tag(vcd::Value::Uninitialized):
-    case scalar_tag(vcd::Value::WeakUnknown):
-    case scalar_tag(vcd::Value::DontCare): return true;
-    case kBits:
-    case kText: return is_unknown(unpack(value));
-    default: return false;
-  }
+  const unsigned char tag = value.data[0];
+  if (tag < kInteger) return vcd::is_unknown(static_cast<vcd::Value>(tag));
+  if (tag == kBits) return vcd::is_unknown_bits(shorten_bits(text_of(value)));
+  return tag == kText && vcd::is_unknown_string(text_of(value));
 }
 
 bool values_agree(const PackedValue& a, const PackedValue& b) {
@@ -147,28 +141,6 @@ void ChangeList::add_text(std::uint64_t stamp, unsigned char tag, std::string_vi
     out = put_varint(out, text.size());
     return std::ranges::copy(text, out).out;
   });
-}
-
-void ChangeList::add(std::uint64_t stamp, const ChangeValue& value) {
-  if (const auto* number = std::get_if<u128>(&value.value)) {
-    add_integer(stamp, *number);
-  } else if (const auto* real = std::get_if<double>(&value.value)) {
-    add_real(stamp, *real);
-  } else if (const auto& text = std::get<std::string>(value.value); !value.bits) {
-    add_string(stamp, text);
-  } else if (const std::size_t scalar = kScalarTexts.find(text);
-             text.size() == 1 && scalar != std::string_view::npos) {
-    add_scalar(stamp, static_cast<vcd::Value>(scalar));
-  } else {
-    add_text(stamp, kBits, text);
-  }
-}
-
-std::vector<Change> ChangeList::changes(const Timeline& times) const {
-  std::vector<Change> changes;
-  for (ChangeReader reader({*this, times}); !reader.at_end(); reader.advance())
-    changes.push_back(Change{reader.time(), unpack(reader.value())});
-  return changes;
 }
 
 }  // namespace quarnel

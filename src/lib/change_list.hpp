@@ -15,11 +15,6 @@
 
 namespace quarnel {
 
-struct Change {
-  std::uint64_t time = 0;
-  ChangeValue value;
-};
-
 // The times of the timestamps at which a file's collected changes happened,
 // in file order; a change refers to its timestamp by position.
 using Timeline = std::vector<std::uint64_t>;
@@ -33,16 +28,13 @@ class ChangeList {
  public:
   // `stamp` is the change's position in the timeline, never less than that
   // of the change before.
-  void add(std::uint64_t stamp, const ChangeValue& value);
   void add_scalar(std::uint64_t stamp, vcd::Value value);
-  void add_vector(std::uint64_t stamp, std::string_view bits);  // "0", "1", "x", "z" per bit
+  void add_vector(std::uint64_t stamp, std::string_view bits);  // a lower-case state per bit
   void add_real(std::uint64_t stamp, double value);
   void add_string(std::uint64_t stamp, std::string_view text);
 
   std::span<const unsigned char> bytes() const { return {bytes_.get(), size_}; }
   std::uint64_t last_stamp() const { return last_stamp_; }
-  // Every change unpacked, in order, with its time from `times`.
-  std::vector<Change> changes(const Timeline& times) const;
 
  private:
   // Appends the step to `stamp`, then what `write` (unsigned char* -> end of
@@ -84,8 +76,6 @@ namespace packing {
 enum Tag : unsigned char { kInteger = vcd::kValueCount, kReal, kText, kBits };
 
 constexpr unsigned char scalar_tag(vcd::Value value) { return static_cast<unsigned char>(value); }
-inline constexpr std::string_view kScalarTexts = "01xzuwlh-";
-static_assert(kScalarTexts.size() == vcd::kValueCount);
 
 // Longest varint of 64 bits, 7 bits per byte.
 inline constexpr std::size_t kMaxVarintBytes = 10;
@@ -128,8 +118,8 @@ inline std::size_t packed_size(const unsigned char* value) {
 
 using packing::PackedValue;
 
-// Whether two values are the same value (see values_agree); without
-// unpacking them where the bytes tell.
+// The rules of value_equality on packed values, without unpacking them
+// where the bytes tell.
 bool values_agree(const PackedValue& a, const PackedValue& b);
 bool is_unknown(const PackedValue& value);
 ChangeValue unpack(const PackedValue& value);

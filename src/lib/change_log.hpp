@@ -81,7 +81,9 @@ class ChangeLog {
   }
 
  private:
-  enum class Kind : std::uint8_t { Scalar, Real, Vector, String };
+  using Kind = vcd::ChangeView::Kind;
+  // A change encoded as its code and the fields of its vcd::ChangeView, the
+  // text kept in texts_.
   struct Entry {
     std::uint64_t time = 0;
     Wanted wanted{};

@@ -66,7 +66,8 @@ ChangeValue vector_change_value(vcd::Vector vector) {
 
 ChangeValue change_value(const ChangeView& view) {
   switch (view.kind) {
-    case ChangeView::Kind::Scalar: return scalar_change_value(view.scalar);
+    case ChangeView::Kind::Scalar:
+      return ChangeValue::of_bits(std::string(vcd::to_text(view.scalar)));
     case ChangeView::Kind::Vector: return vector_change_value(vcd::Vector{view.text});
     case ChangeView::Kind::Real: return ChangeValue{view.real};
     case ChangeView::Kind::String: break;

@@ -18,8 +18,8 @@ struct ChangeValue {
   // Integer: a vector of at most 128 bits, all 0 or 1. Real: a real change.
   // Text: a scalar, a vector with x or z bits or over 128 bits, a string.
   std::variant<u128, double, std::string> value;
-  // Whether a Text holds the bits of a scalar or vector change ("0", "1",
-  // "x", "z" per bit) rather than the text of a string change.
+  // Whether a Text holds the bits of a scalar or vector change (one
+  // lower-case state letter per bit) rather than the text of a string change.
   bool bits = false;
 
   static ChangeValue of_bits(std::string text) { return {std::move(text), true}; }
@@ -32,33 +32,11 @@ struct ChangeValue {
   bool is_bits() const { return is_integer() || (bits && is_text()); }
 };
 
-// The value of one change as the reader hands it out, before conversion.
-// `text` views the reader's window and is valid only while the change is
-// handed on; whoever keeps it converts it (change_value) or copies it.
-struct ChangeView {
-  enum class Kind : std::uint8_t { Scalar, Vector, Real, String };
-  Kind kind;
-  vcd::Value scalar = vcd::Value::Zero;  // Scalar
-  std::string_view text;                 // Vector: its text form; String: the string
-  double real = 0;                       // Real
+using vcd::ChangeView;
 
-  static ChangeView of_scalar(vcd::Value value) { return {Kind::Scalar, value, {}, 0}; }
-  static ChangeView of_vector(vcd::Vector vector) {
-    return {Kind::Vector, vcd::Value::Zero, vector.bits, 0};
-  }
-  static ChangeView of_real(double value) { return {Kind::Real, vcd::Value::Zero, {}, value}; }
-  static ChangeView of_string(std::string_view text) {
-    return {Kind::String, vcd::Value::Zero, text, 0};
-  }
-};
-
-// The value of a vector change, given as its text form ("0", "1", "x", "z"
-// per bit, most significant first).
+// The value of a vector change, given as its text form (one lower-case
+// state letter per bit, most significant first).
 ChangeValue vector_change_value(vcd::Vector vector);
-
-inline ChangeValue scalar_change_value(vcd::Value value) {
-  return ChangeValue::of_bits(std::string(vcd::to_text(value)));
-}
 
 // The ChangeValue a change converts to.
 ChangeValue change_value(const ChangeView& view);

@@ -7,18 +7,13 @@
 
 #include "src/lib/value_equality.hpp"
 #include "vcd/unicode.hpp"
+#include "vcd/value.hpp"
 
 namespace quarnel {
-
-using std::string_view_literals::operator""sv;
 
 namespace {
 
 constexpr u128 kMaxU128 = ~u128{0};
-
-// The bit states besides 0 and 1: x and z, and the nine-state letters of the
-// extended dialect.
-constexpr std::string_view kStates = "xzuwlh-";
 
 std::optional<unsigned> digit_value(char c, unsigned base) {
   unsigned digit = base;
@@ -70,8 +65,8 @@ std::string target_text(const TargetValue& target) {
 TargetMatcher::TargetMatcher(const TargetValue& target) : text_(target_text(target)) {
   if (const auto* number = std::get_if<u128>(&target.value)) number_ = *number;
   const bool bit_like =
-      std::ranges::all_of(text_, [](char c) { return "01"sv.contains(c) || kStates.contains(c); });
-  const bool unknown_bits = text_.find_first_of(kStates) != std::string::npos;
+      std::ranges::all_of(text_, [](char c) { return vcd::state_of_letter(c).has_value(); });
+  const bool unknown_bits = std::ranges::any_of(text_, vcd::is_other_state);
   bits_ = bit_like && unknown_bits ? std::string(shorten_bits(text_)) : text_;
 }
 
@@ -79,7 +74,7 @@ bool TargetMatcher::matches(const ChangeValue& value) const {
   if (const auto* number = std::get_if<u128>(&value.value)) return number_ == *number;
   if (value.is_bits()) {
     const std::string_view bits = shorten_bits(std::get<std::string>(value.value));
-    if (bits.find_first_of(kStates) != std::string_view::npos) return bits_ == bits;
+    if (std::ranges::any_of(bits, vcd::is_other_state)) return bits_ == bits;
     u128 small = 0;
     if (binary_vector_value(bits, small)) return number_ == small;
     // 2^128 or more: only a target of as many decimal digits can name it

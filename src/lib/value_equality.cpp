@@ -39,21 +39,7 @@ bool bits_equal_number(std::string_view bits, u128 number) {
   return binary_vector_value(bits, value) && value == number;
 }
 
-}  // namespace
-
-std::string_view shorten_bits(std::string_view bits) {
-  std::size_t i = 0;
-  while (i + 1 < bits.size()) {
-    const char c = bits[i];
-    const char next = bits[i + 1];
-    // A leading 0 extends with 0, every other state but 1 with itself.
-    const bool restored = c == '0' ? next == '0' || next == '1' : c != '1' && next == c;
-    if (!restored) break;
-    ++i;
-  }
-  return bits.substr(i);
-}
-
+// Whether two bit values (ChangeValue::is_bits) stand for the same bits.
 bool same_bits(const ChangeValue& a, const ChangeValue& b) {
   const auto* number_a = std::get_if<u128>(&a.value);
   const auto* number_b = std::get_if<u128>(&b.value);
@@ -63,6 +49,8 @@ bool same_bits(const ChangeValue& a, const ChangeValue& b) {
   return shorten_bits(std::get<std::string>(a.value)) ==
          shorten_bits(std::get<std::string>(b.value));
 }
+
+}  // namespace
 
 std::string binary_to_decimal(std::string_view bits) {
   // 64-bit words, least significant first, divided by 10^19 until nothing
@@ -146,12 +134,7 @@ bool same_toggle_value(const ChangeValue& a, const ChangeValue& b, std::uint32_t
 bool is_unknown(const ChangeValue& value) {
   const auto* text = std::get_if<std::string>(&value.value);
   if (text == nullptr) return false;
-  const std::string_view shortened = value.bits ? shorten_bits(*text) : std::string_view(*text);
-  if (shortened.size() != 1) return false;
-  const char c = shortened[0];
-  // Bits are lower case; the nine-state u, w and - are unknown as well.
-  if (value.bits && (c == 'u' || c == 'w' || c == '-')) return true;
-  return c == 'x' || c == 'X' || c == 'z' || c == 'Z';
+  return value.bits ? vcd::is_unknown_bits(shorten_bits(*text)) : vcd::is_unknown_string(*text);
 }
 
 bool equal_ignoring_ascii_case(std::string_view a, std::string_view b) {

@@ -4,9 +4,8 @@
 // agreement of two dumps, with what counts as unknown.
 //
 // Bits (scalar and vector changes, integers included) are equal exactly when
-// they stand for the same bits after left extension to any width: a leading
-// 0 or 1 extends with 0, x with x and z with z (and each nine-state letter
-// of the extended dialect with itself). String changes are never
+// they stand for the same bits after left extension to any width, as the
+// table of states in vcd/value.hpp extends them. String changes are never
 // bits, whatever their text looks like.
 #pragma once
 
@@ -18,14 +17,9 @@
 
 namespace quarnel {
 
-// `bits` ("0", "1", "x", "z" or a nine-state letter per bit, lower case)
-// without the leading bits that left extension restores: every leading 0
-// followed by 0 or 1, every other leading state but 1 followed by itself. Two bit texts stand for the
-// same value exactly when these are equal.
-std::string_view shorten_bits(std::string_view bits);
-
-// Whether two bit values (ChangeValue::is_bits) stand for the same bits.
-bool same_bits(const ChangeValue& a, const ChangeValue& b);
+// The bits that left extension restores are dropped as vcd::shorten_bits
+// drops them.
+using vcd::shorten_bits;
 
 // The decimal digits of the number that `bits` (0 and 1 only) stands for,
 // at any length.
@@ -42,14 +36,14 @@ std::string normalize_value(const ChangeValue& value);
 void comparison_text(const ChangeValue& value, std::uint32_t width, std::string& out);
 
 // Whether a record repeats the previous one of its signal (`width` bits
-// wide): bits by same_bits, any other pair by comparison text.
+// wide): bits by their shortened texts, any other pair by comparison text.
 bool same_toggle_value(const ChangeValue& a, const ChangeValue& b, std::uint32_t width);
 
-// Bits that shorten to "x", "z", "u", "w" or "-", and a one-byte string "x",
-// "X", "z" or "Z"; never an integer or a real.
+// Bits that shorten to one unknown state (vcd::is_unknown_bits) and the
+// unknown strings (vcd::is_unknown_string); never an integer or a real.
 bool is_unknown(const ChangeValue& value);
 
-// Bits by same_bits, reals by bit pattern, strings byte by byte up to ASCII
+// Bits by their shortened texts, reals by bit pattern, strings byte by byte up to ASCII
 // case, values of different kinds by their normalised texts.
 bool values_agree(const ChangeValue& a, const ChangeValue& b);
 

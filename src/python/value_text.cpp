@@ -12,8 +12,8 @@ namespace {
 
 // The bit texts in the order of vcd::Value.
 int bit_slot(char c) {
-  const auto value = vcd::nine_state_value_from_char(c);
-  return value && vcd::to_char(*value) == c ? static_cast<int>(*value) : -1;
+  const auto value = vcd::state_of_letter(c);
+  return value ? static_cast<int>(*value) : -1;
 }
 
 std::size_t mix(std::uint64_t key) {

@@ -14,7 +14,7 @@
 namespace quarnel::python {
 
 // Builds the str of a value's display text. Texts are shared
-// where it is cheap to find them again: the one-bit texts "0", "1", "x", "z"
+// where it is cheap to find them again: the one-bit texts (one per state)
 // and the decimal texts of small integers are made once per converter, and
 // the texts of recent larger numbers, reals and short texts are kept in
 // small direct-mapped caches. str objects are immutable, so sharing them is

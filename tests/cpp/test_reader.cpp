@@ -359,7 +359,7 @@ TEST_CASE("a code's text as a word reads back as the code and passes its filter"
     const IdCode code = *parse_id_code(text);
     const std::uint64_t word = id_code_text_word(code);
     CHECK_EQ(std::string_view(reinterpret_cast<const char*>(&word), text.size()), text);
-    CHECK_EQ(detail::code_of_word(word, static_cast<unsigned>(text.size())).value, code.value);
+    CHECK_EQ(id_code_of_text_word(word, static_cast<unsigned>(text.size())).value, code.value);
     filter.add(code);
     CHECK(filter.may_contain(word));
   }
