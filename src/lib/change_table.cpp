@@ -69,9 +69,7 @@ bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, 
   switch (view.kind) {
     case ChangeView::Kind::Scalar:
       text = vcd::to_text(view.scalar);
-      if (view.scalar == vcd::Value::Zero || view.scalar == vcd::Value::One) {
-        integer = view.scalar == vcd::Value::One ? 1 : 0;
-      }
+      if (vcd::is_binary(view.scalar)) integer = view.scalar == vcd::Value::One ? 1 : 0;
       break;
     case ChangeView::Kind::Vector: {
       u128 number = 0;
