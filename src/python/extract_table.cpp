@@ -93,18 +93,26 @@ void stream_capsule_free(PyObject* capsule) {
   delete stream;
 }
 
+// A capsule that owns `exported` (an exported Arrow structure) from here on;
+// without one, the structure is released here.
+template <class Exported>
+PyObject* capsule_of(std::unique_ptr<Exported> exported, const char* name,
+                     PyCapsule_Destructor destructor) {
+  Exported* owned = exported.release();
+  PyObject* capsule = PyCapsule_New(owned, name, destructor);
+  if (capsule == nullptr) {
+    owned->release(owned);
+    delete owned;
+  }
+  return capsule;
+}
+
 PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
   return run_guarded([&]() -> PyObject* {
     if (table_of(self) == nullptr) return nullptr;
     auto schema = std::make_unique<ArrowSchema>();
     if (export_change_schema(schema.get()) != 0) return PyErr_NoMemory();
-    ArrowSchema* owned = schema.release();  // the capsule's from here on
-    PyObject* capsule = PyCapsule_New(owned, "arrow_schema", &schema_capsule_free);
-    if (capsule == nullptr) {
-      owned->release(owned);
-      delete owned;
-    }
-    return capsule;
+    return capsule_of(std::move(schema), "arrow_schema", &schema_capsule_free);
   });
 }
 
@@ -122,13 +130,7 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
     if (table == nullptr) return nullptr;
     auto stream = std::make_unique<ArrowArrayStream>();
     if (export_change_stream(*table, stream.get()) != 0) return PyErr_NoMemory();
-    ArrowArrayStream* owned = stream.release();  // the capsule's from here on
-    PyObject* capsule = PyCapsule_New(owned, "arrow_array_stream", &stream_capsule_free);
-    if (capsule == nullptr) {
-      owned->release(owned);
-      delete owned;
-    }
-    return capsule;
+    return capsule_of(std::move(stream), "arrow_array_stream", &stream_capsule_free);
   });
 }
 
