@@ -90,8 +90,8 @@ void check_bits(const std::uint8_t* data, std::size_t size) {
   const std::string_view b = std::string_view(text).substr(split);
   const std::size_t width = std::max(a.size(), b.size());
   const bool same = extend(a, width) == extend(b, width);
-  const auto value_a = quarnel::vector_change_value(vcd::Vector{a});
-  const auto value_b = quarnel::vector_change_value(vcd::Vector{b});
+  const auto value_a = quarnel::vector_change_value(a);
+  const auto value_b = quarnel::vector_change_value(b);
   FUZZ_CHECK(quarnel::values_agree(value_a, value_b) == same);
   FUZZ_CHECK(quarnel::same_toggle_value(value_b, value_a, 8) == same);
   FUZZ_CHECK((quarnel::normalize_value(value_a) == quarnel::normalize_value(value_b)) == same);

@@ -33,17 +33,15 @@ struct VarDecl {
 };
 struct EndDefinitions {};
 struct Timestamp { std::uint64_t time; };
-struct ScalarChange { IdCode id_code; Value value; };
-struct VectorChange { IdCode id_code; Vector vector; };
-struct RealChange { IdCode id_code; double value; };
-struct StringChange { IdCode id_code; std::string_view text; };
+// A value change of any kind: the kind is the value's, so visitors hand the
+// value on whole and a new kind passes them by.
+struct Change { IdCode id_code; ChangeView value; };
 struct SimulationBegin { SimulationCommand command; };
 struct SimulationEnd { SimulationCommand command; };
 }  // namespace cmd
 
 using Command = std::variant<cmd::Comment, cmd::Date, cmd::Version, cmd::Timescale, cmd::ScopeDecl,
                              cmd::Upscope, cmd::VarDecl, cmd::EndDefinitions, cmd::Timestamp,
-                             cmd::ScalarChange, cmd::VectorChange, cmd::RealChange,
-                             cmd::StringChange, cmd::SimulationBegin, cmd::SimulationEnd>;
+                             cmd::Change, cmd::SimulationBegin, cmd::SimulationEnd>;
 
 }  // namespace vcd

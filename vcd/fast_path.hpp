@@ -45,12 +45,13 @@ namespace detail {
 // "b<bits> <code>\n" with lower-case bits.
 [[gnu::always_inline]] inline bool take_vector_line(const unsigned char*& p,
                                                     const unsigned char* end,
-                                                    cmd::VectorChange& command) {
+                                                    cmd::Change& command) {
   const unsigned char* q = p + 1;
   while (end - q >= 8 && are_binary_digits(q)) q += 8;
   while (q != end && kByteClass[*q] == kLowerBit) ++q;
   if (q == p + 1 || end - q < 9 || *q != ' ') return false;
-  command.vector.bits = {reinterpret_cast<const char*>(p + 1), static_cast<std::size_t>(q - p - 1)};
+  command.value = ChangeView::of_vector(
+      {reinterpret_cast<const char*>(p + 1), static_cast<std::size_t>(q - p - 1)});
   ++q;
   if (!take_code_line(q, command.id_code)) return false;
   p = q;
@@ -98,23 +99,25 @@ namespace detail {
 [[gnu::always_inline]] inline bool scan_real_change(const unsigned char*& p,
                                                     const unsigned char* end,
                                                     std::uint64_t& line_feeds,
-                                                    cmd::RealChange& command) {
+                                                    cmd::Change& command) {
   std::string_view token;
   if (!scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), token)) return false;
   const auto value = parse_real(token);
   if (!value) return false;
-  command.value = *value;
+  command.value = ChangeView::of_real(*value);
   return scan_id_code(p, end, line_feeds, command.id_code);
 }
 
 [[gnu::always_inline]] inline bool scan_string_change(const unsigned char*& p,
                                                       const unsigned char* end,
                                                       std::uint64_t& line_feeds,
-                                                      cmd::StringChange& command) {
-  if (!scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), command.text) ||
-      !is_utf8_token(command.text)) {
+                                                      cmd::Change& command) {
+  std::string_view text;
+  if (!scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), text) ||
+      !is_utf8_token(text)) {
     return false;
   }
+  command.value = ChangeView::of_string(text);
   return scan_id_code(p, end, line_feeds, command.id_code);
 }
 
@@ -130,17 +133,17 @@ const unsigned char* Parser<Source>::take_line(const unsigned char* p, Handler& 
     if (!detail::take_timestamp_line(p, command)) return nullptr;
     keep_going = handler(command);
   } else if (detail::kByteClass[first] >= detail::kLowerBit) {
-    cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[first]};
+    cmd::Change command{IdCode{0}, ChangeView::of_scalar(detail::kScalarValue[first])};
     ++p;
     if (!detail::take_code_line(p, command.id_code)) return nullptr;
     keep_going = handler(command);
   } else if (first == 'b') {
-    cmd::VectorChange command{IdCode{0}, Vector{}};
+    cmd::Change command{IdCode{0}, {}};
     if (!detail::take_vector_line(p, end_, command)) return nullptr;
     keep_going = handler(command);
   } else if (first == 'r') {
     // As the road for one command reads it, when it ends its line.
-    cmd::RealChange command{IdCode{0}, 0.0};
+    cmd::Change command{IdCode{0}, {}};
     std::uint64_t line_feeds = 0;
     ++p;
     if (!detail::scan_real_change(p, end_, line_feeds, command) || line_feeds != 1 ||
@@ -223,10 +226,10 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           if (wanted(text, code_length)) {
             const IdCode code = id_code_of_text_word(text, code_length);
             if (vector) {
-              go = handler(cmd::VectorChange{
-                  code, Vector{{reinterpret_cast<const char*>(p + 1), space - 1}}});
+              go = handler(cmd::Change{
+                  code, ChangeView::of_vector({reinterpret_cast<const char*>(p + 1), space - 1})});
             } else {
-              go = handler(cmd::ScalarChange{code, detail::kScalarValue[first]});
+              go = handler(cmd::Change{code, ChangeView::of_scalar(detail::kScalarValue[first])});
             }
           }
           p = line_end + 1;
@@ -267,7 +270,7 @@ inline bool Parser<Source>::try_fast_scalar_line(Handler& handler, bool& keep_go
   line_ += end_of_line_ ? 1 : 0;
   end_of_line_ = true;
   cur_ = p;
-  keep_going = handler(cmd::ScalarChange{code, value});
+  keep_going = handler(cmd::Change{code, ChangeView::of_scalar(value)});
   return true;
 }
 
@@ -289,7 +292,7 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
   };
   const unsigned char first = *p++;
   if (detail::kByteClass[first] >= detail::kLowerBit) {
-    cmd::ScalarChange command{IdCode{0}, detail::kScalarValue[first]};
+    cmd::Change command{IdCode{0}, ChangeView::of_scalar(detail::kScalarValue[first])};
     return detail::scan_id_code(p, end_, line_feeds, command.id_code) && finish(command);
   }
   switch (first) {
@@ -299,27 +302,28 @@ inline bool Parser<Source>::try_fast(Handler& handler, bool& keep_going) {
     }
     case 'b':
     case 'B': {
-      cmd::VectorChange command{IdCode{0}, Vector{}};
+      std::string_view bits;
       bool upper = false;
-      if (!detail::scan_vector_bits(p, end_, line_feeds, command.vector.bits, upper) ||
-          !detail::scan_id_code(p, end_, line_feeds, command.id_code)) {
+      IdCode code{0};
+      if (!detail::scan_vector_bits(p, end_, line_feeds, bits, upper) ||
+          !detail::scan_id_code(p, end_, line_feeds, code)) {
         return false;
       }
       if (upper) {
-        scratch_.assign(command.vector.bits);
+        scratch_.assign(bits);
         for (char& c : scratch_) c = to_char(*value_from_char(c));
-        command.vector.bits = scratch_;
+        bits = scratch_;
       }
-      return finish(command);
+      return finish(cmd::Change{code, ChangeView::of_vector(bits)});
     }
     case 'r':
     case 'R': {
-      cmd::RealChange command{IdCode{0}, 0.0};
+      cmd::Change command{IdCode{0}, {}};
       return detail::scan_real_change(p, end_, line_feeds, command) && finish(command);
     }
     case 's':
     case 'S': {
-      cmd::StringChange command{IdCode{0}, {}};
+      cmd::Change command{IdCode{0}, {}};
       return detail::scan_string_change(p, end_, line_feeds, command) && finish(command);
     }
     default: return false;

@@ -242,7 +242,7 @@ Result<std::optional<Command>> Parser<Source>::next_slow() {
       const Value value = *value_from_char(static_cast<char>(byte));
       auto code = read_id_code();
       if (!code) return std::unexpected(std::move(code.error()));
-      return Command{cmd::ScalarChange{*code, value}};
+      return Command{cmd::Change{*code, ChangeView::of_scalar(value)}};
     }
     case 'b':
     case 'B': return read_vector_change();
@@ -256,7 +256,7 @@ Result<std::optional<Command>> Parser<Source>::next_slow() {
     if (const auto value = nine_state_value_from_char(static_cast<char>(byte))) {
       auto code = read_id_code();
       if (!code) return std::unexpected(std::move(code.error()));
-      return Command{cmd::ScalarChange{*code, *value}};
+      return Command{cmd::Change{*code, ChangeView::of_scalar(*value)}};
     }
   }
   return fail(ParseErrorKind::UnexpectedCharacter);
@@ -427,7 +427,7 @@ Result<std::optional<Command>> Parser<Source>::read_blank_vector_change(int byte
     }
   }
   if (!code) return std::unexpected(std::move(code.error()));
-  return Command{cmd::VectorChange{*code, Vector{}}};
+  return Command{cmd::Change{*code, ChangeView::of_vector({})}};
 }
 
 // The code of a vector change whose bits are in scratch_.
@@ -435,7 +435,7 @@ template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_vector_code() {
   auto code = read_id_code();
   if (!code) return std::unexpected(std::move(code.error()));
-  return Command{cmd::VectorChange{*code, Vector{scratch_}}};
+  return Command{cmd::Change{*code, ChangeView::of_vector(scratch_)}};
 }
 
 template <class Source>
@@ -447,7 +447,7 @@ Result<std::optional<Command>> Parser<Source>::read_real_change() {
   if (!value) return std::unexpected(std::move(value.error()));
   auto code = read_id_code();
   if (!code) return std::unexpected(std::move(code.error()));
-  return Command{cmd::RealChange{*code, *value}};
+  return Command{cmd::Change{*code, ChangeView::of_real(*value)}};
 }
 
 template <class Source>
@@ -456,7 +456,7 @@ Result<std::optional<Command>> Parser<Source>::read_string_change() {
   if (!text) return std::unexpected(std::move(text.error()));
   auto code = read_id_code();
   if (!code) return std::unexpected(std::move(code.error()));
-  return Command{cmd::StringChange{*code, *text}};
+  return Command{cmd::Change{*code, ChangeView::of_string(*text)}};
 }
 
 template <class Source>

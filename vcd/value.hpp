@@ -156,16 +156,12 @@ constexpr bool is_unknown_string(std::string_view text) {
   return value && is_unknown(*value);
 }
 
-// A vector is held as its text form: one lower-case character per value, in
-// the order written (most significant first), never padded or truncated.
-struct Vector {
-  std::string_view bits;
-};
-
 // The value of one change as the reader hands it out, before conversion.
 // `text` views the reader's window and is valid only while the change is
-// handed on; whoever keeps it converts or copies it. An empty vector (a
-// zero-width variable of the extended dialect) is a Vector of no bits.
+// handed on; whoever keeps it converts or copies it. A vector is held as its
+// text form: one lower-case state letter per bit, in the order written (most
+// significant first), never padded or truncated; an empty vector (a
+// zero-width variable of the extended dialect) has no bits.
 struct ChangeView {
   enum class Kind : std::uint8_t { Scalar, Vector, Real, String };
   Kind kind;
@@ -174,7 +170,9 @@ struct ChangeView {
   double real = 0;             // Real
 
   static ChangeView of_scalar(Value value) { return {Kind::Scalar, value, {}, 0}; }
-  static ChangeView of_vector(Vector vector) { return {Kind::Vector, Value::Zero, vector.bits, 0}; }
+  static ChangeView of_vector(std::string_view bits) {
+    return {Kind::Vector, Value::Zero, bits, 0};
+  }
   static ChangeView of_real(double value) { return {Kind::Real, Value::Zero, {}, value}; }
   static ChangeView of_string(std::string_view text) {
     return {Kind::String, Value::Zero, text, 0};

@@ -28,15 +28,23 @@ class ChangeList {
  public:
   // `stamp` is the change's position in the timeline, never less than that
   // of the change before.
-  void add_scalar(std::uint64_t stamp, vcd::Value value);
-  void add_vector(std::uint64_t stamp, std::string_view bits);  // a lower-case state per bit
-  void add_real(std::uint64_t stamp, double value);
-  void add_string(std::uint64_t stamp, std::string_view text);
+  [[gnu::always_inline]] void add(std::uint64_t stamp, const vcd::ChangeView& value) {
+    switch (value.kind) {
+      case vcd::ChangeView::Kind::Scalar: return add_scalar(stamp, value.scalar);
+      case vcd::ChangeView::Kind::Vector: return add_vector(stamp, value.text);
+      case vcd::ChangeView::Kind::Real: return add_real(stamp, value.real);
+      case vcd::ChangeView::Kind::String: return add_string(stamp, value.text);
+    }
+  }
 
   std::span<const unsigned char> bytes() const { return {bytes_.get(), size_}; }
   std::uint64_t last_stamp() const { return last_stamp_; }
 
  private:
+  void add_scalar(std::uint64_t stamp, vcd::Value value);
+  void add_vector(std::uint64_t stamp, std::string_view bits);  // a lower-case state per bit
+  void add_real(std::uint64_t stamp, double value);
+  void add_string(std::uint64_t stamp, std::string_view text);
   // Appends the step to `stamp`, then what `write` (unsigned char* -> end of
   // what it wrote) puts after it, at most `payload` bytes.
   template <class Write>

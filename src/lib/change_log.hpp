@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <vector>
 
 #include "vcd/command.hpp"
@@ -23,29 +22,20 @@ class ChangeLog {
   explicit ChangeLog(std::uint64_t budget = 0) : budget_(budget) {}
 
   // Logs a change; false once the log holds more than its budget of bytes.
-  template <class C>
-  bool change(std::uint64_t time, const C& command, const Wanted& wanted) {
-    Entry entry{.time = time, .wanted = wanted, .code = command.id_code, .stamped = stamped_};
+  bool change(std::uint64_t time, const vcd::cmd::Change& command, const Wanted& wanted) {
+    const vcd::ChangeView& value = command.value;
+    // The text views the reader's window or scratch space: copied.
+    entries_.push_back(Entry{.time = time,
+                             .wanted = wanted,
+                             .code = command.id_code,
+                             .real = value.real,
+                             .text_begin = texts_.size(),
+                             .text_size = value.text.size(),
+                             .scalar = value.scalar,
+                             .kind = value.kind,
+                             .stamped = stamped_});
+    texts_.append(value.text);
     stamped_ = false;
-    if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
-      entry.scalar = command.value;
-    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
-      entry.kind = Kind::Real;
-      entry.real = command.value;
-    } else {
-      // The texts view the reader's window or scratch space: copied.
-      const std::string_view text = [&] {
-        if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>)
-          return command.vector.bits;
-        else
-          return command.text;
-      }();
-      entry.kind = std::is_same_v<C, vcd::cmd::VectorChange> ? Kind::Vector : Kind::String;
-      entry.text_begin = texts_.size();
-      entry.text_size = text.size();
-      texts_.append(text);
-    }
-    entries_.push_back(entry);
     return (entries_.size() * sizeof(Entry)) + texts_.size() <= budget_;
   }
 
@@ -59,22 +49,9 @@ class ChangeLog {
         if (e.stamped) visitor.timestamp(e.time);
       }
       const std::string_view text(texts_.data() + e.text_begin, e.text_size);
-      bool going = true;
-      switch (e.kind) {
-        case Kind::Scalar:
-          going = visitor.change(e.time, vcd::cmd::ScalarChange{e.code, e.scalar}, e.wanted);
-          break;
-        case Kind::Real:
-          going = visitor.change(e.time, vcd::cmd::RealChange{e.code, e.real}, e.wanted);
-          break;
-        case Kind::Vector:
-          going =
-              visitor.change(e.time, vcd::cmd::VectorChange{e.code, vcd::Vector{text}}, e.wanted);
-          break;
-        case Kind::String:
-          going = visitor.change(e.time, vcd::cmd::StringChange{e.code, text}, e.wanted);
-          break;
-      }
+      const bool going = visitor.change(
+          e.time, vcd::cmd::Change{e.code, vcd::ChangeView{e.kind, e.scalar, text, e.real}},
+          e.wanted);
       if (!going) return false;
     }
     return true;

@@ -58,17 +58,17 @@ bool binary_vector_value(std::string_view bits, u128& number) {
   return true;
 }
 
-ChangeValue vector_change_value(vcd::Vector vector) {
+ChangeValue vector_change_value(std::string_view bits) {
   u128 number = 0;
-  if (binary_vector_value(vector.bits, number)) return ChangeValue{number};
-  return ChangeValue::of_bits(std::string(vector.bits));
+  if (binary_vector_value(bits, number)) return ChangeValue{number};
+  return ChangeValue::of_bits(std::string(bits));
 }
 
 ChangeValue change_value(const ChangeView& view) {
   switch (view.kind) {
     case ChangeView::Kind::Scalar:
       return ChangeValue::of_bits(std::string(vcd::to_text(view.scalar)));
-    case ChangeView::Kind::Vector: return vector_change_value(vcd::Vector{view.text});
+    case ChangeView::Kind::Vector: return vector_change_value(view.text);
     case ChangeView::Kind::Real: return ChangeValue{view.real};
     case ChangeView::Kind::String: break;
   }

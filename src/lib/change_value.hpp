@@ -36,7 +36,7 @@ using vcd::ChangeView;
 
 // The value of a vector change, given as its text form (one lower-case
 // state letter per bit, most significant first).
-ChangeValue vector_change_value(vcd::Vector vector);
+ChangeValue vector_change_value(std::string_view bits);
 
 // The ChangeValue a change converts to.
 ChangeValue change_value(const ChangeView& view);

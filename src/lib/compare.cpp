@@ -4,7 +4,6 @@
 #include <array>
 #include <limits>
 #include <string_view>
-#include <type_traits>
 #include <unordered_set>
 #include <utility>
 
@@ -34,24 +33,15 @@ class Collector {
     return list == CodeIndex::kNone ? nullptr : &values_.lists[list];
   }
 
-  template <class C>
-  [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const C& command, ChangeList* list) {
+  [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
+                                     ChangeList* list) {
     // The current time goes on the timeline with its first wanted change.
     if (!stamped_) {
       stamp_ = values_.times.size();
       values_.times.push_back(time_);
       stamped_ = true;
     }
-    ChangeList& changes = *list;
-    if constexpr (std::is_same_v<C, vcd::cmd::ScalarChange>) {
-      changes.add_scalar(stamp_, command.value);
-    } else if constexpr (std::is_same_v<C, vcd::cmd::VectorChange>) {
-      changes.add_vector(stamp_, command.vector.bits);
-    } else if constexpr (std::is_same_v<C, vcd::cmd::RealChange>) {
-      changes.add_real(stamp_, command.value);
-    } else {
-      changes.add_string(stamp_, command.text);
-    }
+    list->add(stamp_, command.value);
     return true;
   }
 

@@ -24,9 +24,9 @@ class MatchCounter {
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets_->find(code);
   }
-  template <class C>
-  bool change(std::uint64_t time, const C& command, const std::vector<std::uint32_t>* requests) {
-    ChangeValue value = change_value(view_of(command));
+  bool change(std::uint64_t time, const vcd::cmd::Change& command,
+              const std::vector<std::uint32_t>* requests) {
+    ChangeValue value = change_value(command.value);
     for (const std::uint32_t request : *requests) {
       if (!matcher_->matches(value) || ++matches_ < occurrence_) continue;
       found_ = TimeValue{(*names_)[request], request, time, std::move(value)};

@@ -10,8 +10,7 @@ namespace {
 // Wants no change: the walker notes the times itself.
 struct NoChanges {
   static bool wanted(vcd::IdCode /*code*/) { return false; }
-  template <class C>
-  static bool change(std::uint64_t /*time*/, const C& /*command*/, bool /*wanted*/) {
+  static bool change(std::uint64_t /*time*/, const vcd::cmd::Change& /*command*/, bool /*wanted*/) {
     return true;
   }
 };

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -61,16 +60,6 @@ struct TimeValue {
   ChangeValue value;
 };
 
-// The value of a change command, before conversion.
-inline ChangeView view_of(const vcd::cmd::ScalarChange& c) {
-  return ChangeView::of_scalar(c.value);
-}
-inline ChangeView view_of(const vcd::cmd::VectorChange& c) {
-  return ChangeView::of_vector(c.vector);
-}
-inline ChangeView view_of(const vcd::cmd::RealChange& c) { return ChangeView::of_real(c.value); }
-inline ChangeView view_of(const vcd::cmd::StringChange& c) { return ChangeView::of_string(c.text); }
-
 // The visitor of walk_requested.
 template <class ChangeSink>
 struct RequestedChangeVisitor {
@@ -81,10 +70,9 @@ struct RequestedChangeVisitor {
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets.find(code);
   }
-  template <class C>
-  [[gnu::always_inline]] bool change(std::uint64_t time, const C& command,
+  [[gnu::always_inline]] bool change(std::uint64_t time, const vcd::cmd::Change& command,
                                      const std::vector<std::uint32_t>* requests) {
-    return sink(*requests, time, view_of(command));
+    return sink(*requests, time, command.value);
   }
 };
 

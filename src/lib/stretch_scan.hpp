@@ -37,11 +37,6 @@ struct BodyTimes {
   }
 };
 
-template <class C>
-inline constexpr bool is_change_v =
-    std::is_same_v<C, vcd::cmd::ScalarChange> || std::is_same_v<C, vcd::cmd::VectorChange> ||
-    std::is_same_v<C, vcd::cmd::RealChange> || std::is_same_v<C, vcd::cmd::StringChange>;
-
 // The changes a visitor has no use for, for the reader to step over unseen;
 // each test notes that a change was met. A visitor that names its codes
 // (codes()) is asked through their filter; any other through wanted().
@@ -98,7 +93,7 @@ Result<StretchEnd> scan_stretch(vcd::Parser<Source>& parser, const Window& windo
       times.last = time;
       sink.timestamp(time);
       return true;
-    } else if constexpr (is_change_v<C>) {
+    } else if constexpr (std::is_same_v<C, vcd::cmd::Change>) {
       times.any = true;
       const auto wanted = visitor.wanted(command.id_code);
       if (!wanted || (window.start && time < *window.start)) return true;
@@ -123,8 +118,9 @@ struct DirectSink {
   void timestamp(std::uint64_t time) {
     if constexpr (requires { visitor.timestamp(time); }) visitor.timestamp(time);
   }
-  template <class C, class Wanted>
-  [[gnu::always_inline]] bool change(std::uint64_t time, const C& command, const Wanted& wanted) {
+  template <class Wanted>
+  [[gnu::always_inline]] bool change(std::uint64_t time, const vcd::cmd::Change& command,
+                                     const Wanted& wanted) {
     return visitor.change(time, command, wanted);
   }
 };

@@ -31,10 +31,9 @@ class ToggleCounter {
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets_->find(code);
   }
-  template <class C>
-  bool change(std::uint64_t /*time*/, const C& command,
+  bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
               const std::vector<std::uint32_t>* requests) {
-    const ChangeValue value = change_value(view_of(command));
+    const ChangeValue value = change_value(command.value);
     for (const std::uint32_t request : *requests) {
       Counter& counter = counters_[(*counter_of_)[request]];
       if (!counter.last) {

@@ -39,23 +39,40 @@ TEST_CASE("change lists give back every value exactly") {
   // Each change added as the reader hands it on, and how it reads back.
   const std::vector<std::pair<std::function<void(ChangeList&, std::uint64_t)>, std::string>>
       changes = {
-          {[](ChangeList& l, std::uint64_t s) { l.add_scalar(s, vcd::Value::Zero); }, "bits:0"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_scalar(s, vcd::Value::DontCare); }, "bits:-"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_vector(s, "x1"); }, "bits:x1"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_vector(s, ""); }, "bits:"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_string(s, "x"); }, "text:x"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_string(s, ""); }, "text:"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_string(s, "\u00C4"); }, "text:\u00C4"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_string(s, std::string(300, 'a')); },
+          {[](ChangeList& l, std::uint64_t s) {
+             l.add(s, vcd::ChangeView::of_scalar(vcd::Value::Zero));
+           },
+           "bits:0"},
+          {[](ChangeList& l, std::uint64_t s) {
+             l.add(s, vcd::ChangeView::of_scalar(vcd::Value::DontCare));
+           },
+           "bits:-"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector("x1")); },
+           "bits:x1"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector("")); },
+           "bits:"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_string("x")); },
+           "text:x"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_string("")); },
+           "text:"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_string("\u00C4")); },
+           "text:\u00C4"},
+          {[](ChangeList& l, std::uint64_t s) {
+             l.add(s, vcd::ChangeView::of_string(std::string(300, 'a')));
+           },
            "text:" + std::string(300, 'a')},
-          {[](ChangeList& l, std::uint64_t s) { l.add_vector(s, "0"); }, "int:0"},
-          {[&](ChangeList& l, std::uint64_t s) { l.add_vector(s, ones128); },
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector("0")); },
+           "int:0"},
+          {[&](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector(ones128)); },
            "int:" + display_text(ChangeValue{~u128{0}})},
-          {[&](ChangeList& l, std::uint64_t s) { l.add_vector(s, two64); },
+          {[&](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector(two64)); },
            "int:18446744073709551616"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_real(s, -0.0); }, "real:-0"},
-          {[&](ChangeList& l, std::uint64_t s) { l.add_real(s, nan); }, "real:NaN"},
-          {[](ChangeList& l, std::uint64_t s) { l.add_real(s, -INFINITY); }, "real:-inf"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_real(-0.0)); },
+           "real:-0"},
+          {[&](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_real(nan)); },
+           "real:NaN"},
+          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_real(-INFINITY)); },
+           "real:-inf"},
       };
   // Several changes at one stamp, stamps far apart.
   const std::uint64_t stamps[] = {0,      0,      1,      2,      2,      200,    201,
@@ -86,13 +103,13 @@ TEST_CASE("change lists give back every value exactly") {
       number = (number << 1) | static_cast<u128>(bits.back() == '1');
     }
     ChangeList vectors;
-    vectors.add_vector(0, bits);
+    vectors.add(0, vcd::ChangeView::of_vector(bits));
     std::string want =
         width <= 128 ? "0 int:" + display_text(ChangeValue{number}) + "|" : "0 bits:" + bits + "|";
     for (std::size_t x = 0; x < width; x += 5) {
       std::string unknown = bits;
       unknown[x] = 'x';
-      vectors.add_vector(0, unknown);
+      vectors.add(0, vcd::ChangeView::of_vector(unknown));
       want += "0 bits:" + unknown + "|";
     }
     CHECK_EQ(unpacked(vectors, {0}), want);

@@ -29,10 +29,17 @@ std::string fingerprint(const Command& command) {
         using C = std::decay_t<decltype(c)>;
         if constexpr (requires { c.id_code; }) out += std::to_string(c.id_code.value) + "=";
         if constexpr (std::is_same_v<C, cmd::Timestamp>) out += std::to_string(c.time);
-        if constexpr (std::is_same_v<C, cmd::ScalarChange>) out += to_text(c.value);
-        if constexpr (std::is_same_v<C, cmd::VectorChange>) out += c.vector.bits;
-        if constexpr (std::is_same_v<C, cmd::RealChange>)
-          out += std::to_string(std::bit_cast<std::uint64_t>(c.value));
+        if constexpr (std::is_same_v<C, cmd::Change>) {
+          out += std::to_string(static_cast<int>(c.value.kind)) + "/";
+          switch (c.value.kind) {
+            case ChangeView::Kind::Scalar: out += to_text(c.value.scalar); break;
+            case ChangeView::Kind::Real:
+              out += std::to_string(std::bit_cast<std::uint64_t>(c.value.real));
+              break;
+            case ChangeView::Kind::Vector:
+            case ChangeView::Kind::String: out += c.value.text; break;
+          }
+        }
         if constexpr (requires { c.text; }) out += c.text;
       },
       command);

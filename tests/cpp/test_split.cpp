@@ -21,8 +21,7 @@ struct Recorder {
   std::string seen;
 
   static bool wanted(vcd::IdCode /*code*/) { return true; }
-  template <class C>
-  bool change(std::uint64_t time, const C& command, bool /*wanted*/) {
+  bool change(std::uint64_t time, const vcd::cmd::Change& command, bool /*wanted*/) {
     seen += std::to_string(time) + ':' + std::to_string(command.id_code.value) + ' ';
     return seen.size() < limit;
   }

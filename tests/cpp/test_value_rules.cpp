@@ -56,22 +56,21 @@ struct Packed {
 Packed packed_bits(std::string_view bits) {
   Packed p;
   if (bits.size() == 1) {
-    p.list.add_scalar(0, *vcd::state_of_letter(bits[0]));
+    p.list.add(0, vcd::ChangeView::of_scalar(*vcd::state_of_letter(bits[0])));
   } else {
-    p.list.add_vector(0, bits);
+    p.list.add(0, vcd::ChangeView::of_vector(bits));
   }
   return p;
 }
 
 Packed packed_string(std::string_view text) {
   Packed p;
-  p.list.add_string(0, text);
+  p.list.add(0, vcd::ChangeView::of_string(text));
   return p;
 }
 
 ChangeValue bits_value(std::string_view bits) {
-  return bits.size() == 1 ? ChangeValue::of_bits(std::string(bits))
-                          : vector_change_value(vcd::Vector{bits});
+  return bits.size() == 1 ? ChangeValue::of_bits(std::string(bits)) : vector_change_value(bits);
 }
 
 }  // namespace
