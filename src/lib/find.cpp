@@ -1,5 +1,6 @@
 #include "src/lib/find.hpp"
 
+#include <array>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -18,7 +19,12 @@ class MatchCounter {
  public:
   MatchCounter(const TargetMap& targets, const TargetMatcher& matcher,
                const std::vector<std::string>& names, std::size_t occurrence)
-      : targets_(&targets), matcher_(&matcher), names_(&names), occurrence_(occurrence) {}
+      : targets_(&targets), matcher_(&matcher), names_(&names), occurrence_(occurrence) {
+    for (std::size_t v = 0; v < scalar_matches_.size(); ++v) {
+      scalar_matches_[v] =
+          matcher.matches(change_value(vcd::ChangeView::of_scalar(static_cast<vcd::Value>(v))));
+    }
+  }
 
   const CodeIndex& codes() const { return targets_->codes(); }
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
@@ -26,7 +32,14 @@ class MatchCounter {
   }
   bool change(std::uint64_t time, const vcd::cmd::Change& command,
               const std::vector<std::uint32_t>* requests) {
-    ChangeValue value = change_value(command.value);
+    // Most changes are scalars, and most do not match: those are told
+    // without converting them.
+    const vcd::ChangeView& view = command.value;
+    if (view.kind == vcd::ChangeView::Kind::Scalar &&
+        !scalar_matches_[static_cast<std::size_t>(view.scalar)]) {
+      return true;
+    }
+    ChangeValue value = change_value(view);
     for (const std::uint32_t request : *requests) {
       if (!matcher_->matches(value) || ++matches_ < occurrence_) continue;
       found_ = TimeValue{(*names_)[request], request, time, std::move(value)};
@@ -53,6 +66,7 @@ class MatchCounter {
   std::size_t occurrence_;
   std::size_t matches_ = 0;
   std::optional<TimeValue> found_;
+  std::array<bool, vcd::kValueCount> scalar_matches_{};  // per state, whether it matches
 };
 
 }  // namespace
