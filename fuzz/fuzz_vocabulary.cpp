@@ -1,7 +1,6 @@
 // The reader's vocabularies on arbitrary tokens: identifier codes, time
-// units, bit indices, the number readers, the four-state value characters and
-// the Unicode helpers. Whatever parses must print back to a text that parses
-// to the same thing.
+// units, bit indices, the number readers and the Unicode helpers. Whatever parses must print back
+// to a text that parses to the same thing.
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
@@ -13,7 +12,6 @@
 #include "vcd/number.hpp"
 #include "vcd/timescale.hpp"
 #include "vcd/unicode.hpp"
-#include "vcd/value.hpp"
 #include "vcd/var.hpp"
 
 namespace {
@@ -65,22 +63,6 @@ void check_numbers(std::string_view text) {
   }
 }
 
-// The four states and the nine, in either case, print in lower case and
-// read back as themselves.
-void check_values(std::string_view text) {
-  for (const char c : text) {
-    const auto value = vcd::nine_state_value_from_char(c);
-    const auto four_state = vcd::value_from_char(c);
-    FUZZ_CHECK(!four_state || four_state == value);
-    if (!value) continue;
-    const char lower = vcd::to_char(*value);
-    FUZZ_CHECK(vcd::to_text(*value).size() == 1 && vcd::to_text(*value)[0] == lower);
-    FUZZ_CHECK(vcd::nine_state_value_from_char(lower) == value);
-    FUZZ_CHECK((c | 0x20) == lower || c == '-');
-    FUZZ_CHECK(vcd::value_from_char(lower).has_value() == four_state.has_value());
-  }
-}
-
 void check_unicode(std::string_view bytes) {
   const std::string lossy = unicode::to_utf8_lossy(bytes);
   FUZZ_CHECK(unicode::is_valid_utf8(lossy));
@@ -103,7 +85,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_id_code_and_unit(text);
   check_index(text);
   check_numbers(text);
-  check_values(text);
   check_unicode(text);
   return 0;
 }

@@ -4,7 +4,6 @@
 #include <bit>
 #include <cmath>
 #include <cstdint>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -34,56 +33,36 @@ std::string unpacked(const ChangeList& list, const Timeline& times) {
 
 TEST_CASE("change lists give back every value exactly") {
   const double nan = std::bit_cast<double>(std::uint64_t{0x7FF8000000000001});
-  const std::string ones128(128, '1');
-  const std::string two64 = "1" + std::string(64, '0');
-  // Each change added as the reader hands it on, and how it reads back.
-  const std::vector<std::pair<std::function<void(ChangeList&, std::uint64_t)>, std::string>>
-      changes = {
-          {[](ChangeList& l, std::uint64_t s) {
-             l.add(s, vcd::ChangeView::of_scalar(vcd::Value::Zero));
-           },
-           "bits:0"},
-          {[](ChangeList& l, std::uint64_t s) {
-             l.add(s, vcd::ChangeView::of_scalar(vcd::Value::DontCare));
-           },
-           "bits:-"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector("x1")); },
-           "bits:x1"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector("")); },
-           "bits:"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_string("x")); },
-           "text:x"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_string("")); },
-           "text:"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_string("\u00C4")); },
-           "text:\u00C4"},
-          {[](ChangeList& l, std::uint64_t s) {
-             l.add(s, vcd::ChangeView::of_string(std::string(300, 'a')));
-           },
-           "text:" + std::string(300, 'a')},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector("0")); },
-           "int:0"},
-          {[&](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector(ones128)); },
-           "int:" + display_text(ChangeValue{~u128{0}})},
-          {[&](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_vector(two64)); },
-           "int:18446744073709551616"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_real(-0.0)); },
-           "real:-0"},
-          {[&](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_real(nan)); },
-           "real:NaN"},
-          {[](ChangeList& l, std::uint64_t s) { l.add(s, vcd::ChangeView::of_real(-INFINITY)); },
-           "real:-inf"},
-      };
+  static const std::string ones128(128, '1'), two64 = "1" + std::string(64, '0'),
+                                              long_text(300, 'a');
+  using vcd::ChangeView;
+  // Each change as the reader hands it on, and how it reads back.
+  const std::pair<ChangeView, std::string> changes[] = {
+      {ChangeView::of_scalar(vcd::Value::Zero), "bits:0"},
+      {ChangeView::of_scalar(vcd::Value::DontCare), "bits:-"},
+      {ChangeView::of_vector("x1"), "bits:x1"},
+      {ChangeView::of_vector(""), "bits:"},
+      {ChangeView::of_string("x"), "text:x"},
+      {ChangeView::of_string(""), "text:"},
+      {ChangeView::of_string("\u00C4"), "text:\u00C4"},
+      {ChangeView::of_string(long_text), "text:" + long_text},
+      {ChangeView::of_vector("0"), "int:0"},
+      {ChangeView::of_vector(ones128), "int:" + display_text(ChangeValue{~u128{0}})},
+      {ChangeView::of_vector(two64), "int:18446744073709551616"},
+      {ChangeView::of_real(-0.0), "real:-0"},
+      {ChangeView::of_real(nan), "real:NaN"},
+      {ChangeView::of_real(-INFINITY), "real:-inf"},
+  };
   // Several changes at one stamp, stamps far apart.
   const std::uint64_t stamps[] = {0,      0,      1,      2,      2,      200,    201,
                                   100000, 100000, 100001, 300000, 300000, 300003, 300003};
-  CHECK_EQ(std::size(stamps), changes.size());
+  CHECK_EQ(std::size(stamps), std::size(changes));
   Timeline timeline(300004);
   for (std::size_t i = 0; i < timeline.size(); ++i) timeline[i] = i % 2 == 0 ? i * 1000 : ~i;
   ChangeList list;
   std::string expected;
-  for (std::size_t i = 0; i < changes.size(); ++i) {
-    changes[i].first(list, stamps[i]);
+  for (std::size_t i = 0; i < std::size(changes); ++i) {
+    list.add(stamps[i], changes[i].first);
     expected += std::to_string(timeline[stamps[i]]) + " " + changes[i].second + "|";
   }
   CHECK_EQ(unpacked(list, timeline), expected);

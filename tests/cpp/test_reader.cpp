@@ -84,6 +84,16 @@ std::string first_error(std::string_view text, Dialect dialect = Dialect::specif
   return last.starts_with("error ") ? last.substr(6, last.rfind(" line ") - 6) : "no error";
 }
 
+// A body written to a file and read there through the fast roads, beside
+// the same body read byte by byte from memory.
+void check_file_read(const std::string& body, Dialect dialect = Dialect::specified) {
+  const check::TempFile file(body);
+  auto opened = File::open_read(file.path());
+  CHECK(opened.has_value());
+  if (opened)
+    CHECK_EQ(read_fast(FileSource(std::move(*opened)), dialect), read_slow(body, dialect));
+}
+
 // Pieces of value sections, glued with assorted blanks. Those before kFaulty
 // are well formed wherever they stand.
 const std::vector<std::string> kPieces = {
@@ -132,45 +142,30 @@ std::string random_body(std::mt19937& random, int count, std::size_t pieces, boo
 
 }  // namespace
 
-TEST_CASE("the fast roads read exactly what the byte-by-byte reader reads") {
-  std::mt19937 random(20261206);
-  for (int round = 0; round < 3000; ++round) {
-    // Every other body is a long run of lines, as simulators write them.
-    const bool lines = round % 2 == 1;
-    const std::string body = random_body(random, 1 + static_cast<int>(random() % (lines ? 60 : 12)),
-                                         kPieces.size(), lines);
-    CHECK_EQ(read_fast(MemorySource(body)), read_slow(body));
+TEST_CASE("the fast roads read exactly what the byte-by-byte reader reads, in both dialects") {
+  for (const Dialect dialect : {Dialect::specified, Dialect::extended}) {
+    const bool extended = dialect == Dialect::extended;
+    std::mt19937 random(extended ? 20261207 : 20261206);
+    for (int round = 0; round < 3000; ++round) {
+      // Every other body is a long run of lines, as simulators write them.
+      const bool lines = round % 2 == 1;
+      const std::string body =
+          random_body(random, 1 + static_cast<int>(random() % (lines ? 60 : 12)), kPieces.size(),
+                      lines, extended ? kExtendedPieces : std::vector<std::string>{});
+      CHECK_EQ(read_fast(MemorySource(body), dialect), read_slow(body, dialect));
+    }
   }
   // Bodies longer than a file window: commands and lines across refills.
-  for (int round = 0; round < 4; ++round) {
-    const std::string body = std::string(static_cast<std::size_t>(round) * 7, '\n') +
-                             random_body(random, 120000, kFaulty, round % 2 == 0) + "\n$foo\n";
-    const check::TempFile file(body);
-    auto opened = File::open_read(file.path());
-    CHECK(opened.has_value());
-    if (opened) CHECK_EQ(read_fast(FileSource(std::move(*opened))), read_slow(body));
-  }
-}
-
-TEST_CASE("the fast roads read the extended dialect as the byte-by-byte reader does") {
-  std::mt19937 random(20261207);
-  for (int round = 0; round < 3000; ++round) {
-    const bool lines = round % 2 == 1;
-    const std::string body = random_body(random, 1 + static_cast<int>(random() % (lines ? 60 : 12)),
-                                         kPieces.size(), lines, kExtendedPieces);
-    CHECK_EQ(read_fast(MemorySource(body), Dialect::extended), read_slow(body, Dialect::extended));
-  }
+  std::mt19937 random(20261206);
+  for (int round = 0; round < 4; ++round)
+    check_file_read(std::string(static_cast<std::size_t>(round) * 7, '\n') +
+                    random_body(random, 120000, kFaulty, round % 2 == 0) + "\n$foo\n");
   // Bytes pushed back at a file window's edge.
   for (std::size_t at = FileSource::kBufferSize - 24; at < FileSource::kBufferSize + 4; ++at) {
     const std::string body = std::string(at, '\n') +
                              "$scope module $end\n#5\nb #\nb 0\n!\nb 1 \n\n#6\n"
                              "$scope module $end\n$end\n1!\n";
-    const check::TempFile file(body);
-    auto opened = File::open_read(file.path());
-    CHECK(opened.has_value());
-    if (opened)
-      CHECK_EQ(read_fast(FileSource(std::move(*opened)), Dialect::extended),
-               read_slow(body, Dialect::extended));
+    check_file_read(body, Dialect::extended);
   }
 }
 
@@ -178,10 +173,7 @@ TEST_CASE("comment texts read across file windows, kept or dropped, as from memo
   for (std::size_t at = FileSource::kBufferSize - 6; at < FileSource::kBufferSize + 2; ++at) {
     // "$end" and a two-byte character lie across the window's edge.
     const std::string body = "$comment\n" + std::string(at - 12, 'x') + " \xC3\xA9$end\n$foo\n";
-    const check::TempFile file(body);
-    auto opened = File::open_read(file.path());
-    CHECK(opened.has_value());
-    if (opened) CHECK_EQ(read_fast(FileSource(std::move(*opened))), read_slow(body));
+    check_file_read(body);
   }
   // Dropped texts are still checked, wherever the fault lies in a long one.
   for (const std::string& text : {std::string("\xFF") + std::string(9000, 'x'),

@@ -80,6 +80,7 @@ TEST_CASE("each state letter is read, classed and written as its row says") {
     const char lower = vcd::to_char(row.value);
     CHECK_EQ(vcd::nine_state_value_from_char(row.spelling) == row.value, true);
     CHECK_EQ(vcd::value_from_char(row.spelling).has_value(), row.four_state);
+    CHECK_EQ(vcd::value_from_char(row.spelling).value_or(row.value) == row.value, true);
     CHECK_EQ(lower,
              row.spelling >= 'A' && row.spelling <= 'Z' ? row.spelling - 'A' + 'a' : row.spelling);
     CHECK_EQ(vcd::to_text(row.value), std::string_view(&lower, 1));
@@ -87,11 +88,14 @@ TEST_CASE("each state letter is read, classed and written as its row says") {
     CHECK_EQ(vcd::is_unknown(row.value), row.unknown);
     CHECK_EQ(vcd::is_other_state(lower), row.extends_with != '0');
   }
-  // Nothing else is a state letter.
-  int letters = 0;
-  for (int byte = 0; byte < 256; ++byte)
+  // Nothing else is a state letter, in either dialect.
+  int letters = 0, four_state = 0;
+  for (int byte = 0; byte < 256; ++byte) {
     letters += vcd::nine_state_value_from_char(static_cast<char>(byte)).has_value() ? 1 : 0;
+    four_state += vcd::value_from_char(static_cast<char>(byte)).has_value() ? 1 : 0;
+  }
   CHECK_EQ(letters, static_cast<int>(kRows.size()));
+  CHECK_EQ(four_state, 6);
 }
 
 TEST_CASE("unknown: bits of one unknown state, and a string x or z, packed or not") {
