@@ -27,6 +27,17 @@ def error_of(call, *args, error=RuntimeError, **kwargs):
     return str(info.value)
 
 
+def outcomes(calls, errors=(RuntimeError, UnicodeEncodeError, OverflowError)):
+    """What each call returns, or the repr of the exception of `errors` it raises."""
+    results = []
+    for call in calls:
+        try:
+            results.append(call())
+        except errors as error:
+            results.append(repr(error))
+    return results
+
+
 def build(folder, *options, targets):
     for cmd in (["cmake", "-S", str(REPO), "-B", str(folder), *options], ["cmake", "--build",
                 str(folder), "--parallel", str(os.cpu_count() or 2), "--target", *targets]):

@@ -22,24 +22,19 @@ class Outer:
     Inner = type("Inner", (), {"__qualname__": "Outer.Inner"})
 
 
-class Index:
-    def __init__(self, value):
-        self.value = value
-
-    def __index__(self):
+def returning(name, method, error):
+    """A class whose `method` returns the value it was made with, or raises ValueError(error)
+    when that is None."""
+    def call(self):
         if self.value is None:
-            raise ValueError("no index")
+            raise ValueError(error)
         return self.value
+    return type(name, (), {"__init__": lambda self, value: setattr(self, "value", value),
+                           method: call})
 
 
-class Fspath:
-    def __init__(self, path):
-        self.path = path
-
-    def __fspath__(self):
-        if self.path is None:
-            raise ValueError("no path")
-        return self.path
+Index, Fspath = returning("Index", "__index__", "no index"), returning("Fspath", "__fspath__",
+                                                                       "no path")
 
 
 def arg(name, kind, target):

@@ -7,7 +7,7 @@ import pytest
 import zstandard
 
 import quarnel
-from conftest import DATA, REPO, error_of
+from conftest import DATA, REPO, error_of, outcomes
 from quarnel import extended
 
 DUMPS = sorted(DATA.glob("*.vcd")) + sorted((REPO / "examples").rglob("*.vcd"))
@@ -38,16 +38,11 @@ COMPRESS = {"gzip": gzip.compress, "zstd": zstandard.compress,
 
 
 def answers(path, plain, names):
-    calls = [lambda: extended.list_signals(path), lambda: extended.metadata(path),
-             lambda: extended.extract(path, names, start=1), lambda: extended.toggles(path, names),
-             lambda: extended.find(path, names[-1], "1", 2), lambda: dict(extended.compare(path, plain), file1=None)]
-    results = []
-    for call in calls:
-        try:
-            results.append(call())
-        except RuntimeError as error:
-            results.append(str(error))
-    return results
+    return outcomes([
+        lambda: extended.list_signals(path), lambda: extended.metadata(path),
+        lambda: extended.extract(path, names, start=1), lambda: extended.toggles(path, names),
+        lambda: extended.find(path, names[-1], "1", 2),
+        lambda: dict(extended.compare(path, plain), file1=None)], RuntimeError)
 
 
 @pytest.mark.parametrize("kind", COMPRESS)

@@ -89,24 +89,21 @@ def test_bits_and_code_on_two_lines_read_as_in_the_specified_dialect(vcd, thread
     assert quarnel.extract(path, ["t.a"]) == extended.extract(path, ["t.a"]) == answer
 
 
-@pytest.mark.parametrize("time, end", [("3.0", 3), ("3.000", 3), ("+3.0", 3),
-                                       (f"{2**64 - 1}.00", 2**64 - 1)])
-def test_timestamps_with_a_fraction_of_zeros(vcd, threads, time, end):
+@pytest.mark.parametrize("time, end", [
+    ("3.0", 3), ("3.000", 3), ("+3.0", 3), (f"{2**64 - 1}.00", 2**64 - 1),
+    ("3.2", "timestamp with a non-zero fraction"), ("3.0001", "timestamp with a non-zero fraction"),
+    ("3.", "invalid digit found in string"), ("3.0x", "invalid digit found in string"),
+    (".0", "invalid digit found in string"),
+    (f"{2**64}.0", "number too large to fit in target type")])
+def test_timestamps_with_a_fraction(vcd, threads, time, end):
+    # Only a fraction of zeros is read, and only in the extended dialect.
     path = vcd(TOP + M + f"#0\n1!\n#{time}\n0!\n")
+    if isinstance(end, str):
+        assert error_of(extended.extract, path, ["top.a"]) == IO + end + " at line 3"
+        return
     assert extended.metadata(path)["end_time"] == end
     assert extended.extract(path, ["top.a"])[-1] == {"signal": "top.a", "time": end, "value": "0"}
     assert error_of(quarnel.metadata, path) == IO + "invalid digit found in string at line 3"
-
-
-@pytest.mark.parametrize("time, error", [("3.2", "timestamp with a non-zero fraction"),
-                                         ("3.0001", "timestamp with a non-zero fraction"),
-                                         ("3.", "invalid digit found in string"),
-                                         ("3.0x", "invalid digit found in string"),
-                                         (".0", "invalid digit found in string"),
-                                         (f"{2**64}.0", "number too large to fit in target type")])
-def test_timestamps_with_another_fraction(vcd, threads, time, error):
-    path = vcd(TOP + M + f"#0\n1!\n#{time}\n0!\n")
-    assert error_of(extended.extract, path, ["top.a"]) == IO + error + " at line 3"
 
 
 @pytest.mark.parametrize("command", [f"${'k' * n}{text} $end" for n in (17, 33, 100_000)
