@@ -8,6 +8,8 @@ import pytest
 REPO = Path(__file__).resolve().parent.parent
 DATA = REPO / "tests" / "data"
 MAX = 2**64 - 1
+# The module under test was built with the sanitizers (README, "Reliability").
+SANITIZED = os.environ.get("QUARNEL_SANITIZE", "OFF").upper() in ("1", "ON", "TRUE", "YES")
 
 
 def code_text(number):

@@ -18,10 +18,9 @@ import pytest
 
 import quarnel
 import quarnel.extended
-from conftest import code_text, error_of, outcomes
+from conftest import SANITIZED, code_text, error_of, outcomes
 
 # Under AddressSanitizer memory is held back on purpose and everything runs slower.
-SANITIZED = os.environ.get("QUARNEL_SANITIZE", "OFF").upper() in ("1", "ON", "TRUE", "YES")
 HEAD = "$timescale 1 ns $end\n$scope module top $end\n$var wire 1 ! clk $end\n" \
        "$var wire 4 # count [3:0] $end\n$var real 64 $ r $end\n$upscope $end\n" \
        "$enddefinitions $end\n"

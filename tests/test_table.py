@@ -14,7 +14,7 @@ import polars
 import pyarrow
 import pytest
 
-from conftest import DATA, REPO, error_of
+from conftest import DATA, REPO, SANITIZED, error_of
 from quarnel import extended
 
 COLUMNS = ["time", "signal", "value", "integer", "real"]
@@ -154,6 +154,8 @@ def test_the_readme_examples():
     examples = [block.split("```")[0] for block in section.split("```python\n")[1:]]
     assert len(examples) == 3
     for example in examples:
+        if SANITIZED and "duckdb" in example:
+            continue  # DuckDB's own C++ exceptions trip the preloaded sanitizer runtime
         result = subprocess.run([sys.executable, "-c", example], cwd=REPO, capture_output=True,
                                 text=True, timeout=120)
         assert (result.returncode, result.stdout) == (0, "145\n"), result.stderr
