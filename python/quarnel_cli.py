@@ -25,6 +25,7 @@ import argparse
 import contextlib
 import csv
 import io
+import itertools
 import json
 import os
 import sys
@@ -110,14 +111,21 @@ class _Fatal(Exception):
 # Per subcommand: the run, which returns the result (for --json) and the text to print.
 
 
-def _one(path: str, call: Callable[..., Any], *args: Any) -> Any:
-    """Calls a function of the module on one dump; its failure ends the command."""
+@contextlib.contextmanager
+def _failures_of(path: str) -> Iterator[None]:
+    """Turns a failure of the module on one dump into the end of the command."""
     try:
-        return call(path, *args)
+        yield
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # the module's internal failures derive from BaseException
         raise _Fatal(f"{path}: {str(error) or type(error).__name__}") from error
+
+
+def _one(path: str, call: Callable[..., Any], *args: Any) -> Any:
+    """Calls a function of the module on one dump; its failure ends the command."""
+    with _failures_of(path):
+        return call(path, *args)
 
 
 def _module(args: argparse.Namespace) -> Any:
@@ -130,31 +138,95 @@ def _list(args: argparse.Namespace) -> tuple[Any, str]:
     return names, "".join(name + "\n" for name in names)
 
 
+# What a subcommand returns when it has written its output itself, as it went.
+_WRITTEN = object()
+# Rows of extract written at once; the first this many also size the columns of the table.
+_ROWS_AT_ONCE = 4096
+
+
+def _change_table(args: argparse.Namespace) -> Any:
+    return _one(args.dumps[0], lambda path: quarnel.extended.extract_table(
+        path, args.signals, args.start, args.end, strict=args.strict))
+
+
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
-    path = args.dumps[0]
+    """Writes the changes while the dump is read, a few thousand rows at a time, so that the
+    first rows come at once and memory stays bounded whatever the length."""
     if args.format == "parquet":
         _write_parquet(args)
-        return None, ""
-    records = _one(path, _module(args).extract, args.signals, args.start, args.end)
-    if args.format == "csv":
-        buffer = io.StringIO()
-        writer = csv.writer(buffer, lineterminator="\n")
-        writer.writerow(["signal", "time", "value"])
-        writer.writerows(record.values() for record in records)
-        text = buffer.getvalue()
-    elif args.format == "json":  # JSON Lines: one record a line
-        text = "".join(json.dumps(record) + "\n" for record in records)
-    else:
-        text = _table(["signal", "time", "value"], [list(r.values()) for r in records])
-    if args.output is None:
-        return records, text
-    try:
-        with open(args.output, "w", encoding="utf-8", errors="surrogateescape",
-                  newline="") as file:
-            file.write(text)
-    except OSError as error:
-        raise _Fatal(f"{args.output}: {error.strerror or error}") from error
-    return records, ""
+        return _WRITTEN, ""
+    table = _change_table(args)
+    write = {"csv": _csv_lines, "json": _json_lines}.get(args.format) or (
+        _json_array if args.json else _table_lines)
+    with contextlib.ExitStack() as stack:
+        out = sys.stdout
+        if args.output is not None:
+            try:
+                out = stack.enter_context(open(args.output, "w", encoding="utf-8",
+                                               errors="surrogateescape", newline=""))
+            except OSError as error:
+                raise _Fatal(f"{args.output}: {error.strerror or error}") from error
+        rows = table.rows()
+        chunks = iter(lambda: list(itertools.islice(rows, _ROWS_AT_ONCE)), [])
+        for text in write(_read(args.dumps[0], chunks)):
+            try:
+                out.write(text)
+            except BrokenPipeError:  # quarnel extract ... | head
+                raise
+            except OSError as error:
+                raise _Fatal(f"{args.output}: {error.strerror or error}") from error
+    return _WRITTEN, ""
+
+
+def _read(path: str, items: Iterator[Any]) -> Iterator[Any]:
+    """The items of `items`, each taken as a read of the dump `path`: its failure ends the
+    command."""
+    end = object()
+    while True:
+        with _failures_of(path):
+            item = next(items, end)
+        if item is end:
+            return
+        yield item
+
+
+def _csv_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
+    buffer = io.StringIO()
+    writer = csv.writer(buffer, lineterminator="\n")
+    writer.writerow(["signal", "time", "value"])
+    for rows in chunks:
+        writer.writerows(rows)
+        yield buffer.getvalue()
+        buffer.seek(0)
+        buffer.truncate()
+    yield buffer.getvalue()
+
+
+def _json_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
+    """JSON Lines: one record a line."""
+    for rows in chunks:
+        yield "".join(json.dumps({"signal": s, "time": t, "value": v}) + "\n" for s, t, v in rows)
+
+
+def _json_array(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
+    """The records as one JSON list, as --json prints the results of the other commands."""
+    start = "[\n  "
+    for rows in chunks:
+        yield start + ",\n  ".join(
+            json.dumps({"signal": s, "time": t, "value": v}, indent=2).replace("\n", "\n  ")
+            for s, t, v in rows)
+        start = ",\n  "
+    yield "[]\n" if start == "[\n  " else "\n]\n"
+
+
+def _table_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
+    """The aligned table; the first chunk of rows sizes its columns."""
+    first = next(chunks, [])
+    yield _table(["signal", "time", "value"], first)
+    signal = max([len("signal"), *(len(s) for s, _, _ in first)])
+    time = max([len("time"), *(len(str(t)) for _, t, _ in first)])
+    for rows in chunks:
+        yield "".join(f"{s:<{signal}}  {t:>{time}}  {v}".rstrip() + "\n" for s, t, v in rows)
 
 
 def _write_parquet(args: argparse.Namespace) -> None:
@@ -162,12 +234,10 @@ def _write_parquet(args: argparse.Namespace) -> None:
     import pyarrow  # type: ignore[import-untyped]
     import pyarrow.parquet  # type: ignore[import-untyped]
 
-    table = _one(args.dumps[0], quarnel.extended.extract_table, args.signals, args.start,
-                 args.end)
-    reader = pyarrow.RecordBatchReader.from_stream(table)
+    reader = pyarrow.RecordBatchReader.from_stream(_change_table(args))
     try:
         with pyarrow.parquet.ParquetWriter(args.output, reader.schema) as writer:
-            for batch in reader:
+            for batch in _read(args.dumps[0], iter(reader)):
                 writer.write_batch(batch)
     except OSError as error:
         raise _Fatal(f"{args.output}: {error}") from error
@@ -368,9 +438,8 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     if getattr(args, "format", None) is not None and args.json:
         sub.error("give --json or --format, not both")
     if getattr(args, "format", None) == "parquet":
-        if args.output is None or args.strict:
-            sub.error("--format parquet needs -o FILE, and reads the extended dialect only "
-                      "(no --strict)")
+        if args.output is None:
+            sub.error("--format parquet needs -o FILE")
         try:
             import pyarrow.parquet  # noqa: F401
         except ImportError:
@@ -431,6 +500,8 @@ def _run(argv: Sequence[str] | None) -> int:
         if stop.report is not None:  # what finished, the rest marked interrupted
             _write_junit(stop.report, args.junit)
         raise
+    if result is _WRITTEN:
+        return 0
     output = result.to_dict() if isinstance(result, Report) else result
     sys.stdout.write(json.dumps(output, indent=2) + "\n" if args.json else text)
     if not isinstance(result, Report):

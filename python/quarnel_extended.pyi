@@ -4,7 +4,7 @@ They also take os.PathLike objects as paths, and compare has the option ``timesc
 extract_table gives the records of extract as an Arrow table.
 """
 
-from collections.abc import Sequence
+from collections.abc import Iterator, Sequence
 from os import PathLike
 from typing import Any, Literal, SupportsIndex, Union, final
 
@@ -62,10 +62,13 @@ def compare(
 class ChangeTable:
     def __arrow_c_schema__(self) -> Any: ...
     def __arrow_c_stream__(self, requested_schema: Any = None) -> Any: ...
+    def rows(self) -> Iterator[tuple[str, int, str]]: ...
 
 def extract_table(
     path: StrPath,
     signals: Sequence[str],
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
+    *,
+    strict: bool = False,
 ) -> ChangeTable: ...

@@ -137,6 +137,22 @@ def test_long_and_endless_reads_stop_at_a_signal(long_dump, vcd, tmp_path, name,
         CALLS[name](str(tmp_path), str(tmp_path))
 
 
+@pytest.mark.parametrize("read", ["pyarrow.table(t)", "list(t.rows())"])
+def test_ctrl_c_while_a_table_streams(long_dump, read):
+    """pyarrow waits for the reader thread with the interpreter lock released, list() runs no
+    handler between rows: Ctrl-C still ends the stream with KeyboardInterrupt."""
+    code = ("import pyarrow, quarnel.extended\n"
+            f"t = quarnel.extended.extract_table({long_dump!r}, ['top.clk'])\n"
+            f"print('reading', flush=True)\n{read}")
+    child = subprocess.Popen([sys.executable, "-c", code], stdout=subprocess.PIPE,
+                             stderr=subprocess.PIPE, text=True)
+    assert child.stdout.readline() == "reading\n"
+    time.sleep(0.1)
+    child.send_signal(signal.SIGINT)
+    assert child.wait(timeout=10) == -signal.SIGINT
+    assert child.stderr.read().splitlines()[-1] == "KeyboardInterrupt"
+
+
 @pytest.mark.parametrize("handler", [signal.default_int_handler, raise_stop])
 def test_compare_stopped_while_waiting_for_the_second_file(vcd, tmp_path, handler):
     """The signal comes while compare waits for the second file, read on another thread,
@@ -194,6 +210,10 @@ def test_a_pipe_is_read_once_with_the_answers_of_its_file(tmp_path, feed):
         with piped(tmp_path, feed, q) as p:  # compare's file2: the path as given
             got, plain = call(p, str(q), module), call(str(q), str(q), module)
             assert (got if name != "compare" else dict(got, file2=str(q))) == plain, name
+    with piped(tmp_path, feed, q) as p:
+        table = quarnel.extended.extract_table(p, NAMES)
+        pyarrow.table(table)
+        assert error_of(table.rows) == "I/O error: a pipe is read once: this table has been read"
 
 
 def test_every_cut_of_a_dump_ends_in_a_result_or_the_end_of_input_error(tmp_path):

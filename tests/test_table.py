@@ -29,6 +29,7 @@ READERS = {
                              t).to_dict("records")],
     "duckdb": lambda t: [dict(zip(COLUMNS, row)) for row in
                          duckdb.sql("select * from t").fetchall()],
+    "rows": lambda t: [dict(zip(("signal", "time", "value"), row)) for row in t.rows()],
 }
 
 
@@ -40,9 +41,9 @@ def test_every_reader_gets_the_records_of_extract(path, reader):
     rows = READERS[reader](extended.extract_table(path, names))
     assert [{k: r[k] for k in ("signal", "time", "value")} for r in rows] == records
     for row in rows:
-        if row["integer"] is not None:
+        if row.get("integer") is not None:
             assert str(row["integer"]) == row["value"]
-        if row["real"] is not None:
+        if row.get("real") is not None:
             assert row["integer"] is None and row["value"] == extended.extract(
                 path, [row["signal"]], row["time"], row["time"])[-1]["value"]
 
@@ -84,6 +85,16 @@ def test_empty_tables_have_the_columns(vcd):
 def test_the_errors_of_extract(vcd, text, names):
     path = vcd(text)
     assert error_of(extended.extract_table, path, names) == error_of(extended.extract, path, names)
+
+
+def test_an_error_past_the_first_batch_ends_the_stream(vcd):
+    path = vcd(HEAD + "".join(f"#{t}\n{t % 2}!\n" for t in range(70_000)) + "#70000\n2!\n")
+    error = error_of(extended.extract, path, ["t.a"])
+    table = extended.extract_table(path, ["t.a"])
+    assert error_of(lambda: list(table.rows())) == error
+    with pytest.raises(OSError) as raised:
+        pyarrow.table(table)
+    assert error in str(raised.value)
 
 
 # The structures of the Arrow C stream interface, to call the stream as any consumer does.

@@ -33,7 +33,7 @@ done < <(includes src/lib/*.hpp src/lib/*.cpp | grep -E 'Python\.h' || true)
 while IFS= read -r found; do
   header=$(sed -E 's/[^<]*<([^>]*)>.*/\1/' <<<"$found")
   case "$header" in
-    fcntl.h | unistd.h | string.h | sys/stat.h | sys/types.h) ;;
+    fcntl.h | poll.h | unistd.h | string.h | sys/stat.h | sys/types.h) ;;
     zlib.h | zstd.h) ;;  # the decompressors of compressed dumps
     emmintrin.h | immintrin.h) ;;  # vector instructions of the line road
     *.h) complain "the reader includes a non-standard header: $found" ;;

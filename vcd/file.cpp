@@ -1,6 +1,7 @@
 #include "vcd/file.hpp"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,9 +31,13 @@ Result<File> File::open_read(const std::string& path, const Interrupt* interrupt
   // A NUL inside the path would silently name another file.
   if (path.find('\0') != std::string::npos) return std::unexpected(ReaderError::from_os(EINVAL));
   for (;;) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Without O_NONBLOCK, opening a FIFO waits for a writer where nothing
+    // can stop it; the first read waits instead (read_raw).
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd >= 0) {
       File file(fd);
+      struct stat status{};
+      file.waits_ = ::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode);
       if (decompress) {
         if (auto started = file.start_decoding(interrupt); !started)
           return std::unexpected(std::move(started.error()));
@@ -74,6 +79,7 @@ File& File::operator=(File&& other) noexcept {
   if (this != &other) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = other.fd_;
+    waits_ = other.waits_;
     other.fd_ = -1;
     decoder_ = std::move(other.decoder_);
     head_ = other.head_;
@@ -133,7 +139,24 @@ Result<std::size_t> File::read(unsigned char* buffer, std::size_t size,
 
 Result<std::size_t> File::read_raw(unsigned char* buffer, std::size_t size,
                                    const Interrupt* interrupt) {
-  return retry_read([&] { return ::read(fd_, buffer, size); }, interrupt);
+  if (!waits_) return retry_read([&] { return ::read(fd_, buffer, size); }, interrupt);
+  // A pipe, FIFO or device: wait until it has bytes or has ended, asking
+  // `interrupt` every kInterruptPoll, so that a read on a thread that no
+  // signal reaches can be stopped too. (A FIFO opened without blocking
+  // reports neither before its first writer comes.)
+  const int slice = interrupt == nullptr ? -1 : static_cast<int>(kInterruptPoll.count());
+  for (;;) {
+    pollfd wanted{fd_, POLLIN, 0};
+    const int ready = ::poll(&wanted, 1, slice);
+    if (ready < 0 && errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
+    if (ready <= 0) {
+      if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
+      continue;
+    }
+    const ssize_t got = ::read(fd_, buffer, size);
+    if (got >= 0) return static_cast<std::size_t>(got);
+    if (errno != EINTR && errno != EAGAIN) return std::unexpected(ReaderError::from_os(errno));
+  }
 }
 
 Result<std::size_t> File::read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,

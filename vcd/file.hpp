@@ -17,14 +17,18 @@ class File {
  public:
   // Opening and reading retry system calls interrupted by a signal, unless
   // `interrupt` (may be null) then asks to stop: that ends them with an
-  // error of kind Interrupted. A FIFO without a writer blocks in open.
+  // error of kind Interrupted. A FIFO without a writer waits in the first
+  // read, which the interrupt can stop on any thread.
   // With `decompress`, a gzip or zstd file (told by its first bytes) reads as
   // the text it holds.
   static Result<File> open_read(const std::string& path, const Interrupt* interrupt = nullptr,
                                 bool decompress = false);
 
   File(File&& other) noexcept
-      : fd_(other.fd_), decoder_(std::move(other.decoder_)), head_(other.head_) {
+      : fd_(other.fd_),
+        waits_(other.waits_),
+        decoder_(std::move(other.decoder_)),
+        head_(other.head_) {
     other.fd_ = -1;
   }
   File& operator=(File&& other) noexcept;
@@ -51,6 +55,8 @@ class File {
   Result<void> start_decoding(const Interrupt* interrupt);
 
   int fd_;
+  // Not a regular file: reads wait in poll() first.
+  bool waits_ = false;
   // Set while reading a compressed file.
   std::unique_ptr<Decoder> decoder_;
   // The first bytes of a file that cannot be read twice (a pipe), read to

@@ -3,8 +3,6 @@
 // threads read a body. The core takes them from here and nowhere else.
 #pragma once
 
-#include <chrono>
-
 #include "src/lib/scan_settings.hpp"
 #include "vcd/dialect.hpp"
 #include "vcd/interrupt.hpp"
@@ -18,10 +16,6 @@ struct CallContext {
   ScanSettings settings;
 };
 
-// How often a thread that waits for the reads of others asks the interrupt.
-// Those reads ask only a hook of their own, so this is how late Ctrl-C may
-// come into effect: well below what a person notices, and rare enough that
-// the waits cost nothing measurable.
-inline constexpr std::chrono::milliseconds kInterruptPoll{20};
+using vcd::kInterruptPoll;
 
 }  // namespace quarnel

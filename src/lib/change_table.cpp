@@ -6,25 +6,32 @@
 #include <unordered_map>
 #include <utility>
 
-#include "src/lib/extract.hpp"
-
 namespace quarnel {
 
-template <class T>
-void NullableColumn<T>::push(std::optional<T> value) {
-  if (rows % 8 == 0) valid.push_back(0);
-  if (value) {
-    if (values.size() < rows) {
+void NumberColumns::push(std::optional<std::uint64_t> integer, std::optional<double> real) {
+  if (rows % 8 == 0) {
+    this->integer.bits.push_back(0);
+    this->real.bits.push_back(0);
+  }
+  const auto mark = [this](Validity& column, bool valid) {
+    if (valid) {
+      column.bits.back() = static_cast<std::uint8_t>(column.bits.back() | (1U << (rows % 8)));
+    } else {
+      ++column.nulls;
+    }
+  };
+  mark(this->integer, integer.has_value());
+  mark(this->real, real.has_value());
+  if (integer || real) {
+    if (slots.size() < rows) {
       // Capacities stay powers of two, as those of the other columns, so a
       // full batch holds no slack.
-      values.reserve(std::bit_ceil(rows + 1));
-      values.resize(rows);
+      slots.reserve(std::bit_ceil(rows + 1));
+      slots.resize(rows);
     }
-    values.push_back(*value);
-    valid.back() = static_cast<std::uint8_t>(valid.back() | (1U << (rows % 8)));
-  } else {
-    if (!values.empty()) values.push_back(T{});
-    ++nulls;
+    slots.push_back(integer ? *integer : std::bit_cast<std::uint64_t>(*real));
+  } else if (!slots.empty()) {
+    slots.push_back(0);
   }
   ++rows;
 }
@@ -34,29 +41,24 @@ const std::uint64_t* zero_values() {
   return zeros.data();
 }
 
-template struct NullableColumn<std::uint64_t>;
-template struct NullableColumn<double>;
-
-ChangeTableBuilder::ChangeTableBuilder(const std::vector<std::string>& requests, BatchLimits limits)
-    : limits_(limits) {
+ChangeTableBuilder::ChangeTableBuilder(const std::vector<std::string>& requests, BatchLimits limits,
+                                       Deliver deliver)
+    : limits_(limits), deliver_(std::move(deliver)) {
   limits_.rows = std::min(limits_.rows, kMaxBatchRows);
   std::unordered_map<std::string_view, std::int32_t> seen;
   name_of_request_.reserve(requests.size());
   for (const std::string& name : requests) {
     const auto [at, added] = seen.try_emplace(name, static_cast<std::int32_t>(seen.size()));
-    if (added) table_.names.push_back(name);
+    if (added) names_.push_back(name);
     name_of_request_.push_back(at->second);
   }
 }
 
-ChangeBatch& ChangeTableBuilder::batch_for(std::size_t value_bytes) {
-  if (table_.batches.empty() || table_.batches.back().rows() >= limits_.rows ||
-      (table_.batches.back().rows() > 0 &&
-       table_.batches.back().value_data.size() + value_bytes > limits_.value_bytes)) {
-    if (!table_.batches.empty()) table_.batches.back().value_data.shrink_to_fit();
-    table_.batches.emplace_back();
-  }
-  return table_.batches.back();
+bool ChangeTableBuilder::start_batch_for(std::size_t value_bytes) {
+  const bool full =
+      batch_.rows() >= limits_.rows ||
+      (batch_.rows() > 0 && batch_.value_data.size() + value_bytes > limits_.value_bytes);
+  return !full || finish();
 }
 
 bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, std::uint64_t time,
@@ -90,48 +92,33 @@ bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, 
   }
   // A text that no 32-bit offset can reach cannot be a row.
   if (text.size() > static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max()) / 2) {
+    too_long_ = true;
     return false;
   }
   for (const std::uint32_t request : requests) {
-    ChangeBatch& batch = batch_for(text.size());
-    batch.time.push_back(time);
-    batch.signal.push_back(name_of_request_[request]);
-    batch.value_data.append(text);
-    batch.value_offsets.push_back(static_cast<std::int32_t>(batch.value_data.size()));
-    batch.integer.push(integer);
-    batch.real.push(real);
+    if (!start_batch_for(text.size())) return false;
+    batch_.time.push_back(time);
+    batch_.signal.push_back(name_of_request_[request]);
+    batch_.value_data.append(text);
+    batch_.value_offsets.push_back(static_cast<std::int32_t>(batch_.value_data.size()));
+    batch_.numbers.push(integer, real);
   }
   return true;
 }
 
-ChangeTable ChangeTableBuilder::finish() && {
-  if (!table_.batches.empty()) {
-    ChangeBatch& last = table_.batches.back();
-    last.time.shrink_to_fit();
-    last.signal.shrink_to_fit();
-    last.value_offsets.shrink_to_fit();
-    last.value_data.shrink_to_fit();
-    last.integer.values.shrink_to_fit();
-    last.real.values.shrink_to_fit();
+bool ChangeTableBuilder::finish() {
+  if (batch_.rows() == 0) return true;
+  ChangeBatch full = std::exchange(batch_, ChangeBatch{});
+  full.value_data.shrink_to_fit();
+  if (full.rows() < limits_.rows) {  // the last batch: no slack kept
+    full.time.shrink_to_fit();
+    full.signal.shrink_to_fit();
+    full.value_offsets.shrink_to_fit();
+    full.numbers.slots.shrink_to_fit();
   }
-  return std::move(table_);
+  return deliver_(std::move(full));
 }
 
-Result<ChangeTable> extract_table(const std::string& path, const std::vector<std::string>& signals,
-                                  const Window& window, const CallContext& context,
-                                  BatchLimits limits) {
-  ChangeTableBuilder builder(signals, limits);
-  bool too_long = false;
-  auto read = extract_changes(
-      path, signals, window,
-      [&](const std::vector<std::uint32_t>& requests, std::uint64_t time, const ChangeView& view) {
-        too_long = !builder(requests, time, view);
-        return !too_long;
-      },
-      context);
-  if (!read) return std::unexpected(std::move(read.error()));
-  if (too_long) return std::unexpected(VcdError{VcdError::Kind::Io, "value too long for a table"});
-  return std::move(builder).finish();
-}
+VcdError value_too_long_error() { return {VcdError::Kind::Io, "value too long for a table"}; }
 
 }  // namespace quarnel

@@ -4,29 +4,36 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "src/lib/call_context.hpp"
 #include "src/lib/change_value.hpp"
-#include "src/lib/requested_changes.hpp"
 #include "src/lib/vcd_error.hpp"
 
 namespace quarnel {
 
-// A column of 64-bit numbers where some rows have none: `valid` holds one
-// bit per row, least significant first, and a row without a number holds 0.
-// A column without any number keeps no values at all (see zero_values).
-template <class T>
-struct NullableColumn {
-  std::vector<T> values;
-  std::vector<std::uint8_t> valid;
-  std::size_t rows = 0;
+// One bit per row, least significant first: set where the row has a value.
+struct Validity {
+  std::vector<std::uint8_t> bits;
   std::int64_t nulls = 0;
+};
 
-  void push(std::optional<T> value);
+// The typed columns of a batch, integer and real, in one buffer: a row has
+// at most one of the two, so each row has one 8-byte slot, holding the
+// integer or the bits of the real, and each column a validity bitmap of its
+// own. Both columns point into the one buffer; a null slot of either column
+// holds what the other column put there, or 0, as the Arrow format allows.
+// While no row has a number, the buffer stays empty (see zero_values).
+struct NumberColumns {
+  std::vector<std::uint64_t> slots;
+  Validity integer;
+  Validity real;
+  std::size_t rows = 0;
+
+  void push(std::optional<std::uint64_t> integer, std::optional<double> real);
 };
 
 // The most rows a batch holds.
@@ -41,18 +48,11 @@ struct ChangeBatch {
   std::vector<std::int32_t> signal;
   std::vector<std::int32_t> value_offsets{0};
   std::string value_data;
-  // The number of bits of 0 and 1 whose value fits in 64 bits.
-  NullableColumn<std::uint64_t> integer;
-  // The value of a real change.
-  NullableColumn<double> real;
+  // The number of bits of 0 and 1 whose value fits in 64 bits, and the
+  // value of a real change.
+  NumberColumns numbers;
 
   std::size_t rows() const { return time.size(); }
-};
-
-struct ChangeTable {
-  // The names the signal column stands for, each once, in the order asked.
-  std::vector<std::string> names;
-  std::vector<ChangeBatch> batches;
 };
 
 // Limits of one batch: a batch ends after this many rows, or once its value
@@ -62,29 +62,39 @@ struct BatchLimits {
   std::size_t value_bytes = std::size_t{1} << 26;
 };
 
-// Fills the columns from the changes that walk_requested hands on.
+// Fills batches from the changes that walk_requested hands on, and hands
+// each on to `deliver` once it is full; finish() hands on the last one.
 class ChangeTableBuilder {
  public:
-  ChangeTableBuilder(const std::vector<std::string>& requests, BatchLimits limits);
+  // Takes a full batch; returns false to stop the read.
+  using Deliver = std::function<bool(ChangeBatch&&)>;
+
+  ChangeTableBuilder(const std::vector<std::string>& requests, BatchLimits limits, Deliver deliver);
+
+  // The names the signal column stands for, each once, in the order asked.
+  const std::vector<std::string>& names() const { return names_; }
 
   bool operator()(const std::vector<std::uint32_t>& requests, std::uint64_t time,
                   const ChangeView& view);
-  ChangeTable finish() &&;
+  // Hands on the batch being filled, if it holds a row.
+  bool finish();
+  // Whether the read stopped at a value that no batch can hold.
+  bool too_long() const { return too_long_; }
 
  private:
-  ChangeBatch& batch_for(std::size_t value_bytes);
+  bool start_batch_for(std::size_t value_bytes);
 
   BatchLimits limits_;
-  ChangeTable table_;
-  // The position in table_.names of each request.
+  Deliver deliver_;
+  std::vector<std::string> names_;
+  // The position in names_ of each request.
   std::vector<std::int32_t> name_of_request_;
+  ChangeBatch batch_;
   std::string scratch_;
+  bool too_long_ = false;
 };
 
-// The records of extract_changes as a table: the same rows, in the same
-// order, with the same errors.
-Result<ChangeTable> extract_table(const std::string& path, const std::vector<std::string>& signals,
-                                  const Window& window, const CallContext& context = {},
-                                  BatchLimits limits = {});
+// The error of a read that met a value too long for a table.
+VcdError value_too_long_error();
 
 }  // namespace quarnel

@@ -74,21 +74,26 @@ void fill_schema(ArrowSchema* out) {
   }
 }
 
-// The table with its names laid out as a string column.
-struct TableData {
-  std::shared_ptr<const ChangeTable> table;
-  std::vector<std::int32_t> name_offsets{0};
-  std::string name_data;
+// The names the signal column stands for, laid out as a string column, the
+// dictionary of every batch.
+struct NameColumn {
+  std::vector<std::int32_t> offsets{0};
+  std::string data;
 };
 
-// An exported array: its node, the buffer list, and the table it points into.
+// What an exported array points into: the names and its batch.
+struct Buffers {
+  std::shared_ptr<const NameColumn> names;
+  std::shared_ptr<const ChangeBatch> batch;
+};
+
+// An exported array: its node, the buffer list, and what it points into.
 struct ArrayNode : Node<ArrowArray> {
-  std::shared_ptr<const TableData> data;
+  Buffers data;
   std::array<const void*, 3> buffers{};
 };
 
-ArrayNode* start_array(ArrowArray* out, const std::shared_ptr<const TableData>& data,
-                       std::size_t length, std::int64_t nulls,
+ArrayNode* start_array(ArrowArray* out, const Buffers& data, std::size_t length, std::int64_t nulls,
                        std::initializer_list<const void*> buffers, std::size_t children) {
   auto* node = new ArrayNode;
   node->data = data;
@@ -112,18 +117,17 @@ ArrayNode* start_array(ArrowArray* out, const std::shared_ptr<const TableData>& 
   return node;
 }
 
-template <class T>
-void fill_nullable(ArrowArray* out, const std::shared_ptr<const TableData>& data, std::size_t rows,
-                   const NullableColumn<T>& column) {
+void fill_numbers(ArrowArray* out, const Buffers& data, std::size_t rows,
+                  const NumberColumns& numbers, const Validity& validity) {
   start_array(
-      out, data, rows, column.nulls,
-      {column.nulls ? column.valid.data() : nullptr,
-       column.values.empty() ? static_cast<const void*>(zero_values()) : column.values.data()},
+      out, data, rows, validity.nulls,
+      {validity.nulls ? validity.bits.data() : nullptr,
+       numbers.slots.empty() ? static_cast<const void*>(zero_values()) : numbers.slots.data()},
       0);
 }
 
-void fill_batch(ArrowArray* out, const std::shared_ptr<const TableData>& data,
-                const ChangeBatch& batch) {
+void fill_batch(ArrowArray* out, const Buffers& data) {
+  const ChangeBatch& batch = *data.batch;
   const std::size_t rows = batch.rows();
   ArrayNode* top = start_array(out, data, rows, 0, {nullptr}, kNames.size());
   start_array(top->children[0], data, rows, 0, {nullptr, batch.time.data()}, 0);
@@ -131,52 +135,60 @@ void fill_batch(ArrowArray* out, const std::shared_ptr<const TableData>& data,
       start_array(top->children[1], data, rows, 0, {nullptr, batch.signal.data()}, 0);
   signal->dictionary = std::make_unique<ArrowArray>();
   signal->dictionary->release = nullptr;
-  start_array(signal->dictionary.get(), data, data->table->names.size(), 0,
-              {nullptr, data->name_offsets.data(), data->name_data.data()}, 0);
+  start_array(signal->dictionary.get(), data, data.names->offsets.size() - 1, 0,
+              {nullptr, data.names->offsets.data(), data.names->data.data()}, 0);
   top->children[1]->dictionary = signal->dictionary.get();
   start_array(top->children[2], data, rows, 0,
               {nullptr, batch.value_offsets.data(), batch.value_data.data()}, 0);
-  fill_nullable(top->children[3], data, rows, batch.integer);
-  fill_nullable(top->children[4], data, rows, batch.real);
+  fill_numbers(top->children[3], data, rows, batch.numbers, batch.numbers.integer);
+  fill_numbers(top->children[4], data, rows, batch.numbers, batch.numbers.real);
 }
 
 struct StreamState {
-  std::shared_ptr<const TableData> data;
-  std::size_t next = 0;
+  TakenRead batches;
+  std::shared_ptr<const NameColumn> names;
+  const vcd::Interrupt* interrupt;
+  // Once the stream has failed: the errno value it gives, and why.
+  int failure = 0;
   std::string error;
 };
 
-// Any failure of the callbacks below is running out of memory, after which
-// the stream stays failed.
+// A failure ends the stream: every later call gives it again.
+int fail(StreamState* state, int code, std::string why) {
+  state->failure = code;
+  state->error = std::move(why);
+  return code;
+}
+
 int stream_schema(ArrowArrayStream* stream, ArrowSchema* out) {
   auto* state = static_cast<StreamState*>(stream->private_data);
-  if (!state->error.empty()) return EIO;
+  if (state->failure != 0) return state->failure;
   return export_change_schema(out);
 }
 
 int stream_next(ArrowArrayStream* stream, ArrowArray* out) {
   auto* state = static_cast<StreamState*>(stream->private_data);
-  if (!state->error.empty()) return EIO;
-  const std::vector<ChangeBatch>& batches = state->data->table->batches;
-  if (state->next == batches.size()) {
-    out->release = nullptr;  // the end, as often as it is asked for
-    return 0;
-  }
+  out->release = nullptr;  // the end, as often as it is asked for
+  if (state->failure != 0) return state->failure;
   try {
-    fill_batch(out, state->data, batches[state->next]);
+    ChangeBatchStream::Item item = state->batches.next(state->interrupt);
+    if (const auto* error = std::get_if<VcdError>(&item)) {
+      return fail(state, error->kind == VcdError::Kind::Interrupted ? EINTR : EIO, error->text());
+    }
+    if (auto* batch = std::get_if<std::shared_ptr<const ChangeBatch>>(&item)) {
+      fill_batch(out, Buffers{state->names, std::move(*batch)});
+    }
   } catch (const std::bad_alloc&) {
     if (out->release != nullptr) out->release(out);
     out->release = nullptr;
-    state->error = "out of memory";
-    return ENOMEM;
+    return fail(state, ENOMEM, "out of memory");
   }
-  ++state->next;
   return 0;
 }
 
 const char* stream_error(ArrowArrayStream* stream) {
   const auto* state = static_cast<StreamState*>(stream->private_data);
-  return state->error.empty() ? nullptr : state->error.c_str();
+  return state->failure == 0 ? nullptr : state->error.c_str();
 }
 
 void release_stream(ArrowArrayStream* stream) {
@@ -198,17 +210,17 @@ int export_change_schema(ArrowSchema* out) noexcept {
   return 0;
 }
 
-int export_change_stream(std::shared_ptr<const ChangeTable> table, ArrowArrayStream* out) noexcept {
+int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
+                         ArrowArrayStream* out) noexcept {
   out->release = nullptr;
   try {
-    auto data = std::make_shared<TableData>();
-    for (const std::string& name : table->names) {
-      data->name_data += name;
-      data->name_offsets.push_back(static_cast<std::int32_t>(data->name_data.size()));
+    auto names = std::make_shared<NameColumn>();
+    for (const std::string& name : batches.names()) {
+      names->data += name;
+      names->offsets.push_back(static_cast<std::int32_t>(names->data.size()));
     }
-    data->table = std::move(table);
-    auto state = std::make_unique<StreamState>();
-    state->data = std::move(data);
+    auto state = std::make_unique<StreamState>(
+        StreamState{std::move(batches), std::move(names), interrupt, 0, {}});
     *out = ArrowArrayStream{&stream_schema, &stream_next, &stream_error, &release_stream,
                             state.release()};
   } catch (const std::bad_alloc&) {

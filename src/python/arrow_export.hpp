@@ -1,6 +1,6 @@
 // A table of changes handed out through the Arrow C data and C stream
 // interfaces: the interfaces' own structures (a fixed ABI), filled so that
-// every buffer points into the table, which each exported piece keeps alive.
+// every buffer points into a batch, which each exported piece keeps alive.
 // Nothing here touches the interpreter, so a consumer may read and release
 // the exported structures on any thread.
 #pragma once
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-#include "src/lib/change_table.hpp"
+#include "src/lib/change_batch_stream.hpp"
 
 extern "C" {
 
@@ -68,7 +68,10 @@ namespace quarnel::python {
 // (ENOMEM) and leaves `out` released when it cannot.
 int export_change_schema(ArrowSchema* out) noexcept;
 
-// Fills `out` with a stream of the table's batches, one record batch each.
-int export_change_stream(std::shared_ptr<const ChangeTable> table, ArrowArrayStream* out) noexcept;
+// Fills `out` with a stream of the batches that `batches` reads, one record
+// batch each. get_next asks `interrupt` (which may be null, and must not
+// touch the interpreter without taking its lock) while it waits for the read.
+int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
+                         ArrowArrayStream* out) noexcept;
 
 }  // namespace quarnel::python

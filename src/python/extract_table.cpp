@@ -1,6 +1,7 @@
 // extract_table(path, signals, start=None, end=None): the changes of chosen
 // signals as an Arrow table, for quarnel.extended.
 #include <Python.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <memory>
@@ -10,29 +11,31 @@
 #include <utility>
 #include <vector>
 
-#include "src/lib/change_table.hpp"
+#include "src/lib/change_batch_stream.hpp"
 #include "src/python/arrow_export.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/function.hpp"
+#include "src/python/interrupt.hpp"
 
 namespace quarnel::python {
 
 namespace {
 
 constexpr const char* kPositional[] = {"path", "signals", "start", "end"};
+constexpr KeywordOnlyParam kKeywordOnly[] = {{"strict", false}};
 
 constexpr ParamTable kParams{
     .function = "extract_table",
     .positional = kPositional,
     .positional_only = 0,
     .required_positional = 2,
-    .keyword_only = {},
+    .keyword_only = kKeywordOnly,
 };
-constexpr auto kConverters =
-    std::make_tuple(as_path_like, as_text_list, or_none(as_u64), or_none(as_u64));
+constexpr auto kConverters = std::make_tuple(as_path_like, as_text_list, or_none(as_u64),
+                                             or_none(as_u64), with_default(as_bool, false));
 
 constexpr char kDoc[] =
-    "extract_table(path, signals, start=None, end=None)\n"
+    "extract_table(path, signals, start=None, end=None, *, strict=False)\n"
     "--\n"
     "\n"
     "The records of extract() as an Arrow table of changes.\n"
@@ -46,30 +49,80 @@ constexpr char kDoc[] =
     "    value:   utf8, the value text that extract() gives.\n"
     "    integer: uint64, the value of bits of 0 and 1 when it fits in 64 bits;\n"
     "             null for x, z and other letters, larger values, reals and strings.\n"
-    "    real:    float64, the value of a real change; null otherwise.";
+    "    real:    float64, the value of a real change; null otherwise.\n"
+    "\n"
+    "The body is read while the consumer takes the batches, a few batches ahead, so\n"
+    "a table of any length is streamed in bounded memory. The call itself reads up\n"
+    "to the first batch: errors found before it are raised here, as extract()\n"
+    "raises them; an error found later ends the stream with the same message.\n"
+    "Each stream of the table reads the file anew. With strict=True the file is read\n"
+    "as quarnel.extract reads it (IEEE 1364 alone).";
 
 constexpr char kTypeDoc[] =
     "The changes of chosen signals, as extract_table() returns them: an Arrow table\n"
-    "read through __arrow_c_stream__ (any number of times) or described by\n"
-    "__arrow_c_schema__.";
+    "read through __arrow_c_stream__ or described by __arrow_c_schema__; rows()\n"
+    "iterates over its rows. A table of a regular file can be read any number of\n"
+    "times, each a new read of the file; one of a pipe once.";
+
+// What a table is made from, and the read that the call started.
+struct TableSource {
+  std::string path;
+  PyRef path_object;  // the path as the caller gave it, for errors
+  std::vector<std::string> signals;
+  Window window;
+  CallContext context;
+  std::shared_ptr<PendingRead> pending;
+  // A regular file, which a new read opens again; not a pipe.
+  bool opens_again = false;
+
+  std::unique_ptr<ChangeBatchStream> new_read() const {
+    return std::make_unique<ChangeBatchStream>(path, signals, window, context);
+  }
+
+  // The read the call started, while no consumer has used it; a new one
+  // afterwards. Empty with an exception set when the file cannot be read
+  // again.
+  std::optional<TakenRead> take() {
+    if (auto started = pending->take()) return TakenRead(std::move(started), pending);
+    if (!opens_again) {
+      PyObject* const inputs[] = {path_object.get()};
+      raise_vcd_error({VcdError::Kind::Io, "a pipe is read once: this table has been read"},
+                      inputs);
+      return std::nullopt;
+    }
+    return TakenRead(new_read(), pending);
+  }
+};
 
 struct TableObject {
   PyObject ob_base;
-  std::shared_ptr<const ChangeTable>* table;
+  TableSource* source;
 };
 
-const std::shared_ptr<const ChangeTable>* table_of(PyObject* self) {
-  const auto* table = reinterpret_cast<TableObject*>(self)->table;
-  if (table == nullptr) PyErr_SetString(PyExc_TypeError, "not a table made by extract_table");
-  return table;
+TableSource* source_of(PyObject* self) {
+  auto* source = reinterpret_cast<TableObject*>(self)->source;
+  if (source == nullptr) PyErr_SetString(PyExc_TypeError, "not a table made by extract_table");
+  return source;
 }
 
-void table_dealloc(PyObject* self) {
-  delete reinterpret_cast<TableObject*>(self)->table;
+// A new object of a type made by PyType_FromSpec, its fields zeroed.
+PyRef new_object(PyObject* type) {
+  if (type == nullptr) return PyRef{};
+  auto* alloc = reinterpret_cast<allocfunc>(
+      PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
+  return PyRef::steal(alloc(reinterpret_cast<PyTypeObject*>(type), 0));
+}
+
+void free_object(PyObject* self) {
   PyTypeObject* type = Py_TYPE(self);
   auto* free = reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free));
   free(self);
   Py_DECREF(type);
+}
+
+void table_dealloc(PyObject* self) {
+  delete reinterpret_cast<TableObject*>(self)->source;
+  free_object(self);
 }
 
 void schema_capsule_free(PyObject* capsule) {
@@ -109,7 +162,7 @@ PyObject* capsule_of(std::unique_ptr<Exported> exported, const char* name,
 
 PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
   return run_guarded([&]() -> PyObject* {
-    if (table_of(self) == nullptr) return nullptr;
+    if (source_of(self) == nullptr) return nullptr;
     auto schema = std::make_unique<ArrowSchema>();
     if (export_change_schema(schema.get()) != 0) return PyErr_NoMemory();
     return capsule_of(std::move(schema), "arrow_schema", &schema_capsule_free);
@@ -126,11 +179,107 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
                                      const_cast<char**>(keywords), &requested)) {
       return nullptr;
     }
-    const auto* table = table_of(self);
-    if (table == nullptr) return nullptr;
+    TableSource* source = source_of(self);
+    if (source == nullptr || !main_thread_known()) return nullptr;
+    auto batches = source->take();
+    if (!batches) return nullptr;
     auto stream = std::make_unique<ArrowArrayStream>();
-    if (export_change_stream(*table, stream.get()) != 0) return PyErr_NoMemory();
+    if (export_change_stream(std::move(*batches), ctrl_c_interrupt(), stream.get()) != 0) {
+      return PyErr_NoMemory();
+    }
     return capsule_of(std::move(stream), "arrow_array_stream", &stream_capsule_free);
+  });
+}
+
+// ---- rows(): the rows as (signal, time, value) tuples -----------------------
+
+struct RowsObject {
+  PyObject ob_base;
+  struct State {
+    std::optional<TakenRead> batches;
+    PyRef path;
+    PyRef names;  // a tuple of str, the dictionary of the signal column
+    std::shared_ptr<const ChangeBatch> batch;
+    std::size_t row = 0;
+    bool ended = false;
+  }* state;
+};
+
+void rows_dealloc(PyObject* self) {
+  delete reinterpret_cast<RowsObject*>(self)->state;
+  free_object(self);
+}
+
+PyObject* rows_next(PyObject* self) {
+  return run_guarded([&]() -> PyObject* {
+    auto* state = reinterpret_cast<RowsObject*>(self)->state;
+    while (!state->ended && (!state->batch || state->row == state->batch->rows())) {
+      state->batch.reset();
+      // list(rows) runs no handler between rows: ask once a batch.
+      if (PyErr_CheckSignals() != 0) return nullptr;
+      ChangeBatchStream::Item item = state->batches->next(signal_interrupt());
+      if (auto* batch = std::get_if<std::shared_ptr<const ChangeBatch>>(&item)) {
+        state->batch = std::move(*batch);
+        state->row = 0;
+        continue;
+      }
+      state->ended = true;
+      if (const auto* error = std::get_if<VcdError>(&item)) {
+        PyObject* const inputs[] = {state->path.get()};
+        return raise_vcd_error(*error, inputs);
+      }
+    }
+    if (state->ended) return nullptr;  // StopIteration
+    const ChangeBatch& batch = *state->batch;
+    const std::size_t row = state->row++;
+    const auto begin = static_cast<std::size_t>(batch.value_offsets[row]);
+    const auto end = static_cast<std::size_t>(batch.value_offsets[row + 1]);
+    PyRef time = to_py_int(batch.time[row]);
+    PyRef value = to_py_str(std::string_view(batch.value_data).substr(begin, end - begin));
+    if (!time || !value) return nullptr;
+    PyObject* name = PyTuple_GetItem(state->names.get(), batch.signal[row]);
+    return PyTuple_Pack(3, name, time.get(), value.get());
+  });
+}
+
+PyObject* rows_iter(PyObject* self) {
+  Py_INCREF(self);
+  return self;
+}
+
+PyType_Slot kRowsSlots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&rows_dealloc)},
+    {Py_tp_iter, reinterpret_cast<void*>(&rows_iter)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&rows_next)},
+    {0, nullptr},
+};
+
+PyType_Spec kRowsSpec = {
+    "quarnel.extended.ChangeRows", sizeof(RowsObject), 0, Py_TPFLAGS_DEFAULT, kRowsSlots,
+};
+
+PyObject* table_rows(PyObject* self, PyObject* /*unused*/) {
+  return run_guarded([&]() -> PyObject* {
+    TableSource* source = source_of(self);
+    if (source == nullptr) return nullptr;
+    static PyObject* type = PyType_FromSpec(&kRowsSpec);  // kept for the process
+    auto state = std::make_unique<RowsObject::State>();
+    state->path = PyRef::borrow(source->path_object.get());
+    auto batches = source->take();
+    if (!batches) return nullptr;
+    state->batches.emplace(std::move(*batches));
+    const auto& names = state->batches->names();
+    state->names = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
+    if (!state->names) return nullptr;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+      PyRef name = to_py_str(names[i]);
+      if (!name) return nullptr;
+      PyTuple_SetItem(state->names.get(), static_cast<Py_ssize_t>(i), name.release());
+    }
+    PyRef rows = new_object(type);
+    if (!rows) return nullptr;
+    reinterpret_cast<RowsObject*>(rows.get())->state = state.release();
+    return rows.release();
   });
 }
 
@@ -142,6 +291,9 @@ PyMethodDef kTableMethods[] = {
      METH_VARARGS | METH_KEYWORDS,
      "__arrow_c_stream__(requested_schema=None)\n--\n\nA new stream of the table's record "
      "batches, as a PyCapsule \"arrow_array_stream\"."},
+    {"rows", reinterpret_cast<PyCFunction>(table_rows), METH_NOARGS,
+     "rows()\n--\n\nAn iterator over the rows as (signal, time, value) tuples, the records of\n"
+     "extract() in order, read as it goes. Needs no Arrow library."},
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -156,29 +308,32 @@ PyType_Spec kTableSpec = {
     "quarnel.extended.ChangeTable", sizeof(TableObject), 0, Py_TPFLAGS_DEFAULT, kTableSlots,
 };
 
-// Made on first use and kept for the process, like the module.
-PyObject* table_type() {
-  static PyObject* type = nullptr;
-  if (type == nullptr) type = PyType_FromSpec(&kTableSpec);
-  return type;
-}
-
 Outcome extract_table(const PathArg& path, const std::vector<std::string>& signals,
                       std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                      const CallContext& context) {
-  auto table = quarnel::extract_table(path.bytes, signals, Window{start, end}, context);
-  if (!table) return std::unexpected(std::move(table.error()));
-  PyObject* type = table_type();
-  if (type == nullptr) return PyRef{};
-  auto* alloc = reinterpret_cast<allocfunc>(
-      PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
-  PyRef object = PyRef::steal(alloc(reinterpret_cast<PyTypeObject*>(type), 0));
+                      bool strict, const CallContext& context) {
+  auto source = std::make_unique<TableSource>();
+  source->path = path.bytes;
+  source->path_object = PyRef::borrow(path.given.get());
+  source->signals = signals;
+  source->window = Window{start, end};
+  source->context = context;
+  source->context.interrupt = nullptr;
+  if (strict) source->context.dialect = vcd::Dialect::specified;
+  struct stat status{};
+  source->opens_again = ::stat(source->path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  auto started = source->new_read();
+  // Read up to the first batch, so that the errors of a short table, and
+  // those of the header, are raised by the call as extract raises them.
+  if (auto error = started->first_error(context.interrupt)) {
+    return std::unexpected(std::move(*error));
+  }
+  source->pending = std::make_shared<PendingRead>(std::move(started));
+  static PyObject* type = PyType_FromSpec(&kTableSpec);  // kept for the process
+  PyRef object = new_object(type);
   if (!object) return PyRef{};
-  reinterpret_cast<TableObject*>(object.get())->table =
-      new std::shared_ptr<const ChangeTable>(std::make_shared<ChangeTable>(std::move(*table)));
+  reinterpret_cast<TableObject*>(object.get())->source = source.release();
   return object;
 }
-
 }  // namespace
 
 PyMethodDef extract_table_extended_method =

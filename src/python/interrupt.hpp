@@ -12,4 +12,16 @@ namespace quarnel::python {
 // the interpreter lock held.
 const vcd::Interrupt* signal_interrupt() noexcept;
 
+// A hook for code that a consumer may call on any thread, with or without
+// the interpreter lock (the callbacks of an exported stream): on the main
+// thread it takes the lock and asks to stop when Ctrl-C was pressed, leaving
+// the signal pending, so that the interpreter raises KeyboardInterrupt once
+// the consumer returns to it; on other threads, where the interpreter runs
+// no handler, it never asks. Call main_thread_known() once first, with the
+// lock held.
+const vcd::Interrupt* ctrl_c_interrupt() noexcept;
+// Learns which thread is the main one; false with an exception set when it
+// cannot.
+bool main_thread_known() noexcept;
+
 }  // namespace quarnel::python
