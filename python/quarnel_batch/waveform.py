@@ -93,7 +93,7 @@ def draw_svg(traces: Sequence[Trace], start: int, end: int, *, timescale: str | 
                        f' height="{ROW * len(traces)}"/>')
     out += _axis(start, end, scale, plot, ROW * len(traces), timescale)
     for row, one in enumerate(traces):
-        runs = _runs(one.changes, start, end, scale, plot)
+        runs = _runs(one.changes, start, end, plot)
         y = row * ROW
         out.append(f'<g class="trace {one.role}" transform="translate(0,{y})">')
         out += _bus(runs, one.hex) if one.bus else _line(runs)
@@ -113,8 +113,9 @@ def draw_svg(traces: Sequence[Trace], start: int, end: int, *, timescale: str | 
 Run = Tuple[float, float, Optional[str], bool]
 
 
-def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, scale: float,
-          plot: float) -> list[Run]:
+def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, plot: int) -> list[Run]:
+    span = end - start
+    scale = plot / span
     times = [t for t, _ in changes]
     lo, hi = bisect_right(times, start), bisect_right(times, end)
     value = changes[lo - 1][1] if lo else None
@@ -127,9 +128,11 @@ def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, scale: float
 
     i = lo
     while i < hi:
-        column = math.floor((times[i] - start) * scale)
-        # Every change that falls in this pixel column.
-        j = max(bisect_left(times, start + (column + 1) / scale, i, hi), i + 1)
+        # Every change that falls in this pixel column: those before the first tick of the
+        # next one (in whole numbers: the columns of 2**64 ticks are exact).
+        column = (times[i] - start) * plot // span
+        bound = start - (-(column + 1) * span // plot)
+        j = bisect_left(times, bound, i, hi)
         if j - i == 1:
             at = (times[i] - start) * scale
             hold(at)

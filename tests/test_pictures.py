@@ -1,0 +1,105 @@
+"""Waveform pictures: quarnel plot, and the HTML page of compare seen in a browser."""
+
+import os
+import re
+import shutil
+import subprocess
+import xml.etree.ElementTree as ElementTree
+
+import junitparser
+import pytest
+
+from quarnel_batch import waveform
+from test_cli import EXAMPLES, run
+
+SVG = "{http://www.w3.org/2000/svg}"
+HEAD = ("$timescale 10 ps $end $scope module t $end $var wire 1 ! a $end "
+        "$var wire 8 \" v [7:0] $end $upscope $end $enddefinitions $end\n")
+
+
+def classes(svg):
+    root = ElementTree.fromstring(svg)  # the SVG parses
+    return [e.get("class") for e in root.iter() if e.get("class")], root
+
+
+def test_plot_draws_values_as_viewers_do(vcd, tmp_path):
+    path = vcd(HEAD + "#0\n0!\nb0 \"\n#10\n1!\nbx \"\n#20\nx!\nbz \"\n#30\nz!\nb10100011 \"\n"
+               "#40\n0!\n")
+    out = tmp_path / "w.svg"
+    assert run("plot", path, "-s", "t.a", "-s", "t.v[7:0]", "--start", "5", "-o", str(out)) \
+        == (0, "", "")
+    found, root = classes(out.read_text())
+    # The value at --start is carried in; x as a red band, z as a middle line, vectors in hex.
+    assert found.count("unknown") == 2 and found.count("hiz") == 2 and "level" in found
+    assert [t.text for t in root.iter(SVG + "text") if t.text in ("0", "x", "a3")] == \
+        ["0", "x", "a3"]
+    assert ["50 ps", "400 ps"] == [t.text for t in root.iter(SVG + "text")
+                                   if t.text in ("50 ps", "400 ps")]
+
+
+@pytest.mark.parametrize("ticks, timescale, text", [
+    (150, "10 ns", "1.5 us"), (7, None, "7"), (0, "1 ps", "0 ps"), (3, "100 fs", "300 fs")])
+def test_time_text(ticks, timescale, text):
+    assert waveform.time_text(ticks, timescale) == text
+
+
+def test_a_window_of_many_changes_is_drawn_to_the_pixel(vcd, tmp_path):
+    rows = "".join(f"#{t}\n{t % 2}!\nb{t % 256:b} \"\n" for t in range(100_000))
+    out = tmp_path / "w.svg"
+    status = run("plot", vcd(HEAD + rows + "#100000\nx!\n"), "-s", "t.a", "-s", "t.v[7:0]",
+                 "--end", "200000", "-o", str(out))[0]
+    found, _ = classes(out.read_text())
+    assert status == 0 and out.stat().st_size < 20_000
+    # Half the picture is one block of changes per signal, then the last values.
+    assert found.count("busy") == 2 and found.count("unknown") == 1
+
+
+def test_plot_errors(tmp_path):
+    assert run("plot", "counter.vcd", "-s", "tb.nope", "-o", str(tmp_path / "w.svg"))[:2] == \
+        (2, "")
+    assert "-o must name a .svg or .png file" in run("plot", "counter.vcd", "-s", "tb.clk", "-o",
+                                                     "w.txt")[2]
+    assert run("plot", "counter.vcd", "-s", "tb.clk", "-o", str(tmp_path / "w.png"))[0] == 0
+    assert (tmp_path / "w.png").read_bytes()[:8] == b"\x89PNG\r\n\x1a\n"
+
+
+@pytest.mark.skipif(shutil.which("chromium") is None, reason="needs chromium (.ci/run has it)")
+def test_compare_page_in_a_browser(tmp_path):
+    golden, new = tmp_path / "golden", tmp_path / "new"
+    pairs = {"uart.vcd": ("uart/uart_tx_golden.vcd", "uart/uart_tx_msb_first.vcd"),
+             "counter.vcd": ("counter.vcd", "counter_changed.vcd"),
+             "same.vcd": ("counter.vcd", "counter.vcd")}
+    for name, (a, b) in pairs.items():
+        for side, source in ((golden, a), (new, b)):
+            side.mkdir(exist_ok=True)
+            (side / name).symlink_to(EXAMPLES / source)
+    page, junit = tmp_path / "report.html", tmp_path / "junit.xml"
+    status = run("compare", golden, new, "--html", page, "--junit", junit)[0]
+    assert status == 1
+    (suite,) = junitparser.JUnitXml.fromfile(str(junit))
+    messages = {case.name: case.result[0].message for case in suite if case.result}
+    assert messages == {
+        "counter.vcd": "FAILED: 1 mismatch in 1 signal (17 signals compared) "
+                       f"(waveforms: {page}#pair-1)",
+        "uart.vcd": "FAILED: 12 mismatches in 1 signal (6 signals compared) "
+                    f"(waveforms: {page}#pair-3)"}
+    text = page.read_text()
+    assert "http" not in text.replace('xmlns="http://www.w3.org/2000/svg"', "")  # self-contained
+    for svg in re.findall(r"<svg .*?</svg>", text, re.S):
+        classes(svg)
+
+    browser = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", f"file://{page}"]
+    # Not the sanitizer runtime that a sanitized test run preloads.
+    env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    dom = subprocess.run([*browser[:-1], "--dump-dom", browser[-1]], capture_output=True,
+                         text=True, timeout=120, env=env).stdout
+    # A section per failing pair, each mismatching signal with its golden and new waveform.
+    for section, signals in (("pair-1", ["tb.count[3:0]"]), ("pair-3", ["tb.tx"])):
+        part = dom.split(f'id="{section}"')[1].split("</section>")[0]
+        assert re.findall(r'class="signal">(.*?): first', part) == signals
+        assert part.count('class="trace golden"') == part.count('class="trace new"') == 1
+    assert "same.vcd: passed" in dom
+    shot = tmp_path / "report.png"
+    subprocess.run([*browser[:-1], f"--screenshot={shot}", "--window-size=1000,1200",
+                    browser[-1]], capture_output=True, timeout=120, check=True, env=env)
+    assert shot.read_bytes()[:4] == b"\x89PNG" and shot.stat().st_size > 10_000
