@@ -77,7 +77,7 @@ def draw_svg(traces: Sequence[Trace], start: int, end: int, *, timescale: str | 
     ``first`` a time marked by a dashed line; the labels take the first ``label`` pixels.
     With ``standalone`` the picture carries its style, else the page that holds it must."""
     end = max(end, start + 1)
-    plot = width - label
+    plot = width - label - 30  # room for the last label of the time axis
     scale = plot / (end - start)
     height = ROW * len(traces) + AXIS + 4
     out = [f'<svg xmlns="http://www.w3.org/2000/svg" class="wave" width="{width}" '
@@ -223,31 +223,38 @@ def _axis(start: int, end: int, scale: float, plot: float, bottom: int,
         if span / (step * factor) <= 8:
             step *= factor
             break
+    size = femtoseconds(timescale) or 1
+    unit = _unit(step * size, end * size)
     out = [f'<line class="axis" x1="0" x2="{plot}" y1="{bottom}" y2="{bottom}"/>']
     tick = -(-start // step) * step
     while tick <= end:
         x = (tick - start) * scale
         out.append(f'<line class="grid" x1="{x:.1f}" x2="{x:.1f}" y1="0" y2="{bottom + 4}"/>'
                    f'<text x="{x:.1f}" y="{bottom + 16}" text-anchor="middle">'
-                   f"{time_text(tick, timescale)}</text>")
+                   f"{time_text(tick, timescale, unit)}</text>")
         tick += step
     return out
 
 
-def time_text(ticks: int, timescale: str | None) -> str:
-    """A time in ticks of ``timescale`` in the largest unit that shows it exactly ('1.5 us');
-    plain ticks without a timescale."""
+def time_text(ticks: int, timescale: str | None, unit: tuple[str, int] | None = None) -> str:
+    """A time in ticks of ``timescale`` in ``unit`` (a name and its femtoseconds), by default
+    the largest unit that shows it exactly ('1.5 us'); plain ticks without a timescale."""
     if timescale is None:
         return str(ticks)
-    number, unit = timescale.split()
-    femto = ticks * int(number) * _UNITS[unit]
-    if femto == 0:
-        return f"0 {unit}"
+    femto = ticks * (femtoseconds(timescale) or 1)
+    if femto == 0 and unit is None:
+        return f"0 {timescale.split()[1]}"
+    name, size = unit or _unit(femto, femto)
+    return f"{femto / size:.3f}".rstrip("0").rstrip(".") + f" {name}"
+
+
+def _unit(exact: int, largest: int) -> tuple[str, int]:
+    """The largest unit that shows a multiple of ``exact`` femtoseconds with at most three
+    decimals and ``largest`` as at least 1."""
     for name, size in _UNITS.items():
-        if femto % (size // 1000 or 1) == 0 and femto >= size:
-            text = f"{femto / size:.3f}".rstrip("0").rstrip(".")
-            return f"{text} {name}"
-    return f"{femto} fs"
+        if exact % (size // 1000 or 1) == 0 and max(exact, largest) >= size:
+            return name, size
+    return "fs", 1
 
 
 def _text(text: str, room: int, tail: bool = False) -> str:
