@@ -103,3 +103,21 @@ def test_compare_page_in_a_browser(tmp_path):
     subprocess.run([*browser[:-1], f"--screenshot={shot}", "--window-size=1000,1200",
                     browser[-1]], capture_output=True, timeout=120, check=True, env=env)
     assert shot.read_bytes()[:4] == b"\x89PNG" and shot.stat().st_size > 10_000
+
+
+def test_page_in_the_finer_timescale(vcd, tmp_path):
+    # The same waveform at 1 ns and at 100 ps, but for one value: times meet in 100 ps.
+    head = "$timescale {} $end $scope module t $end $var wire 1 ! a $end $upscope $end " \
+           "$enddefinitions $end\n"
+    golden = vcd(head.format("1 ns") + "".join(f"#{t}\n{t % 2}!\n" for t in range(40)))
+    new = vcd(head.format("100 ps") + "".join(f"#{t * 10}\n{t % 2 ^ (t == 30)}!\n"
+                                              for t in range(40)))
+    page = tmp_path / "r.html"
+    assert run("compare", golden, new, "--finer-unit", "--html", page)[0] == 1
+    text = page.read_text()
+    assert "t.a: first mismatch at 30 ns" in text
+    # Both dumps drawn over the same stretch: the same path but where the value differs.
+    paths = re.findall(r'class="level" d="([^"]*)"', text)
+    assert len(paths) == 2 and paths[0] != paths[1]
+    assert [p.split("V")[0] for p in paths] == ["M0.0,4H33.5"] * 2
+    assert paths[0].count("H") == paths[1].count("H") == 19

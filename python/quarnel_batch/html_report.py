@@ -87,13 +87,13 @@ def _pictures(module: Any, golden: str, new: str, names: list[str],
               times: dict[str, list[int]], timescales: str, window: int | None,
               ident: str) -> list[str]:
     scales = [waveform.timescale_of(golden), waveform.timescale_of(new)]
-    femto = [waveform.femtoseconds(scale) for scale in scales]
     factors = [1, 1]
     timescale = scales[0] if scales[0] == scales[1] else None
-    if timescales == "finer" and None not in femto and femto[0] != femto[1]:
-        finer = min(femto)  # type: ignore[type-var]
-        factors = [f // finer for f in femto]  # type: ignore[operator]
-        timescale = scales[femto.index(finer)]
+    # Under "finer" the mismatch times are in the finer timescale, each dump's in its own.
+    a, b = (waveform.femtoseconds(scale) for scale in scales)
+    if timescales == "finer" and a is not None and b is not None and a != b:
+        factors = [a // min(a, b), b // min(a, b)]
+        timescale = scales[0] if a < b else scales[1]
     # One read of each dump covers every signal: from well before the earliest first
     # mismatch to well after the latest.
     probes = {name: _probe(times[name], window) for name in names}

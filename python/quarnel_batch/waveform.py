@@ -16,7 +16,7 @@ import os
 import re
 import stat
 from bisect import bisect_left, bisect_right
-from dataclasses import dataclass, field
+from dataclasses import dataclass
 from typing import Any, Iterable, Optional, Sequence, Tuple
 
 from .report import _xml_text
@@ -57,7 +57,7 @@ class Trace:
     changes: Sequence[tuple[int, str]]
     bus: bool
     role: str = ""
-    hex: bool = field(default=False)
+    hex: bool = False
 
 
 def trace(label: str, name: str, changes: Sequence[tuple[int, str]], role: str = "") -> Trace:
@@ -99,7 +99,8 @@ def draw_svg(traces: Sequence[Trace], start: int, end: int, *, timescale: str | 
         out += _bus(runs, one.hex) if one.bus else _line(runs)
         out.append("</g>")
         out.append(f'<text x="-{label - 4}" y="{y + ROW / 2 + 4:.0f}">'
-                   f"{_text(one.label, label // 7, tail=True)}<title>{_escape(one.label)}</title></text>")
+                   f"{_text(one.label, label // 7, tail=True)}"
+                   f"<title>{_escape(one.label)}</title></text>")
     if first is not None and start <= first <= end:
         x = (first - start) * scale
         out.append(f'<line class="first" x1="{x:.1f}" x2="{x:.1f}" y1="0" '
@@ -122,8 +123,8 @@ def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, plot: int) -
     runs: list[Run] = []
     x = 0.0
 
-    def hold(x1: float) -> None:
-        if x1 > x:
+    def hold(x1: float) -> None:  # nothing is drawn before the first value
+        if x1 > x and value is not None:
             runs.append((x, x1, value, False))
 
     i = lo
@@ -163,16 +164,13 @@ def _line(runs: list[Run]) -> list[str]:
     path: list[str] = []
     hiz: list[str] = []
     out: list[str] = []
-    level = None
+    level: float | None = None
     for x0, x1, value, unknown in runs:
-        low = None if value is None else value.lower()
-        if value is None or low in _UNKNOWN:
-            cls = "busy unknown" if value is None and unknown else "busy" if value is None \
-                else "unknown"
-            out.append(f'<rect class="{cls}" x="{x0:.1f}" y="{top}" width="{max(x1 - x0, 1):.1f}"'
-                       f' height="{bottom - top}"/>')
+        if value is None or _unknown(value):
+            out.append(_block(x0, x1, value, unknown, top, bottom))
             level = None
             continue
+        low = value.lower()
         y = top if low in _HIGH else bottom if low in _LOW else middle
         if low == "z":
             hiz.append(f"M{x0:.1f},{y}H{x1:.1f}")
@@ -187,6 +185,15 @@ def _line(runs: list[Run]) -> list[str]:
     return out
 
 
+def _block(x0: float, x1: float, value: str | None, unknown: bool, top: int,
+           bottom: int) -> str:
+    """A band over the full height: a value x, or a pixel block of changes (red when any of
+    them is unknown)."""
+    cls = "unknown" if value is not None else "busy unknown" if unknown else "busy"
+    return (f'<rect class="{cls}" x="{x0:.1f}" y="{top}" width="{max(x1 - x0, 1):.1f}" '
+            f'height="{bottom - top}"/>')
+
+
 def _bus(runs: list[Run], hexadecimal: bool) -> list[str]:
     """A vector: hexagons holding their values, z as a middle line, x filled red."""
     top, bottom = 3, ROW - 7
@@ -194,9 +201,7 @@ def _bus(runs: list[Run], hexadecimal: bool) -> list[str]:
     out = []
     for x0, x1, value, unknown in runs:
         if value is None:
-            cls = "busy unknown" if unknown else "busy"
-            out.append(f'<rect class="{cls}" x="{x0:.1f}" y="{top}" width="{max(x1 - x0, 1):.1f}"'
-                       f' height="{bottom - top}"/>')
+            out.append(_block(x0, x1, value, unknown, top, bottom))
             continue
         if value.lower() and all(c == "z" for c in value.lower()):
             out.append(f'<path class="hiz" d="M{x0:.1f},{middle}H{x1:.1f}"/>')
