@@ -38,7 +38,7 @@ from typing import Any, Callable, Iterator, Sequence
 import quarnel
 import quarnel.extended
 import quarnel_batch
-from quarnel_batch import ERROR, Outcome, Report, html_report, waveform
+from quarnel_batch import ERROR, Outcome, Report, waveform
 
 EXIT_ERROR = 2
 EXIT_INTERRUPTED = 130
@@ -249,9 +249,10 @@ def _write_html(report: Report, args: argparse.Namespace) -> bool:
     if getattr(args, "html", None) is None:
         return True
     try:
-        html_report.write_html(report, args.html, signals=args.html_signals,
-                               extended=not args.strict, window=args.html_window,
-                               timescales="finer" if args.finer_unit else "same")
+        quarnel_batch.write_html(report, args.html, signals=args.html_signals,
+                                 extended=not args.strict, window=args.html_window,
+                                 timescales="finer" if args.finer_unit else "same",
+                                 jobs=args.jobs, progress=_progress())
     except OSError as error:
         print(f"quarnel: {args.html}: {error.strerror or error}", file=sys.stderr)
         return False
@@ -498,7 +499,11 @@ def _run(argv: Sequence[str] | None) -> int:
         return 0
     sys.stdout.flush()
     _report_errors(result)
-    html = _write_html(result, args)
+    try:
+        html = _write_html(result, args)
+    except KeyboardInterrupt:
+        _write_junit(result, args.junit)
+        raise
     if not _write_junit(result, args.junit, getattr(args, "html", None) if html else None) \
             or not html:
         return EXIT_ERROR

@@ -3,6 +3,7 @@ the golden and the new waveform of each mismatching signal around its first mism
 
 from __future__ import annotations
 
+import functools
 import html
 from typing import Any, Sequence
 
@@ -10,28 +11,38 @@ import quarnel
 import quarnel.extended
 
 from . import waveform
+from .checks import Timescales
 from .report import ERROR, FAILED, PASSED, Outcome, Report, _xml_text, anchor
+from .scheduling import run
 
 # Changes of either dump shown before the first mismatch, and at least after it.
 _BEFORE = 8
 _AFTER = 16
 
 
-def write_html(report: Report, path: str, *, signals: int = 8, extended: bool = True,
-               timescales: str = "ticks", window: int | None = None) -> None:
-    """Writes the page of a compare report to ``path``: for each failing pair, the waveforms
-    of its first ``signals`` mismatching signals (in the order of their first mismatch),
-    around that mismatch, ``window`` ticks wide or, by default, wide enough for a few changes
-    on either side; the pairs that passed are listed."""
-    module = quarnel.extended if extended else quarnel
-    failed = [(anchor(i), o) for i, o in enumerate(report.outcomes) if o.status == FAILED]
+def write_html(report: Report, path: str, *, signals: int = 8, extended: bool = False,
+               timescales: Timescales = "ticks", window: int | None = None,
+               jobs: int | None = None, progress: bool = False) -> None:
+    """Writes the page of a report of compare() to ``path``: for each failing pair, the
+    waveforms of its first ``signals`` mismatching signals (in the order of their first
+    mismatch), around that mismatch, ``window`` ticks wide or, by default, wide enough for a
+    few changes on either side; then the errors, and the pairs that passed. The dumps are
+    read again (in the dialect and with the ``timescales`` of the comparison), on ``jobs``
+    processes as the comparison was; Ctrl-C raises Interrupted."""
+    failed = [(o.name, anchor(i), o) for i, o in enumerate(report.outcomes)
+              if o.status == FAILED]
     body = [f"<h1>quarnel compare: {_e(report.summary())}</h1>"]
     if failed:
         body.append("<ul>" + "".join(
             f'<li><a href="#{ident}">{_e(o.name)}</a>: '
-            f"{_e(o.message.splitlines()[0])}</li>" for ident, o in failed) + "</ul>")
-    for ident, outcome in failed:
-        body.append(_section(module, ident, outcome, signals, timescales, window))
+            f"{_e(o.message.splitlines()[0])}</li>" for _, ident, o in failed) + "</ul>")
+    draw = functools.partial(_section, extended, signals, timescales, window)
+    for (_, ident, outcome), drawn in zip(failed, run(draw, failed, jobs=jobs,
+                                                      progress=progress)):
+        # A worker that died leaves the error of its pair instead of the pictures.
+        body.append(drawn.result if drawn.status == PASSED else
+                    _head(ident, outcome) + _note(f"no waveforms: {drawn.message}") +
+                    "</section>")
     errors = [o for o in report.outcomes if o.status == ERROR]
     if errors:
         body.append('<h2>Errors</h2><ul class="errors">' + "".join(
@@ -56,13 +67,23 @@ pre{margin:.2em 0;white-space:pre-wrap}
 """
 
 
-def _section(module: Any, ident: str, outcome: Outcome, limit: int, timescales: str,
-             window: int | None) -> str:
+def _head(ident: str, outcome: Outcome) -> str:
+    return (f'<section id="{ident}" class="pair"><h2>{_e(outcome.name)}</h2>'
+            f"<pre>{_e(outcome.message.splitlines()[0])}</pre>")
+
+
+def _note(text: str) -> str:
+    return f'<p class="note">{_e(text)}</p>'
+
+
+def _section(extended: bool, limit: int, timescales: Timescales, window: int | None,
+             item: tuple[str, str, Outcome]) -> Outcome:
+    """The section of a failing pair, as the result of a passed outcome."""
+    name, ident, outcome = item
     result = outcome.result
-    head = (f'<section id="{ident}" class="pair">'
-            f"<h2>{_e(outcome.name)}</h2><pre>{_e(outcome.message.splitlines()[0])}</pre>")
+    head = _head(ident, outcome)
     if result is None or not result.get("mismatches"):
-        return head + "</section>"
+        return Outcome(name, PASSED, "", head + "</section>")
     golden, new = result["file1"], result["file2"]
     times: dict[str, list[int]] = {}
     for mismatch in result["mismatches"]:
@@ -70,21 +91,21 @@ def _section(module: Any, ident: str, outcome: Outcome, limit: int, timescales: 
     names = sorted(times, key=lambda name: times[name][0])
     shown, left = names[:limit], names[limit:]
     parts = [head, f'<p class="note">golden: {_e(golden)}<br>new: {_e(new)}</p>']
+    module = quarnel.extended if extended else quarnel
     try:
         parts += _pictures(module, golden, new, shown, times, timescales, window, ident)
     except (KeyboardInterrupt, SystemExit):
         raise
     except BaseException as error:  # the module's internal failures derive from BaseException
-        parts.append(f'<p class="note">no waveforms: {_e(str(error) or type(error).__name__)}'
-                     "</p>")
+        parts.append(_note(f"no waveforms: {str(error) or type(error).__name__}"))
     if left:
-        parts.append(f'<p class="note">{len(left)} more mismatching signals not drawn: '
-                     f"{_e(', '.join(left))}</p>")
-    return "\n".join(parts) + "</section>"
+        parts.append(_note(f"{len(left)} more mismatching signals not drawn: "
+                           f"{', '.join(left)}"))
+    return Outcome(name, PASSED, "", "\n".join(parts) + "</section>")
 
 
 def _pictures(module: Any, golden: str, new: str, names: list[str],
-              times: dict[str, list[int]], timescales: str, window: int | None,
+              times: dict[str, list[int]], timescales: Timescales, window: int | None,
               ident: str) -> list[str]:
     scales = [waveform.timescale_of(golden), waveform.timescale_of(new)]
     factors = [1, 1]
