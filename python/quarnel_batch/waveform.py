@@ -65,7 +65,7 @@ def trace(label: str, name: str, changes: Sequence[tuple[int, str]], role: str =
     bit or any value is more than one letter, its values in hexadecimal when it has a range."""
     ranged = _RANGE.search(name)
     wide = ranged is not None and ranged.group(1) != ranged.group(2)
-    bus = wide or any(len(value) != 1 for _, value in changes)
+    bus = wide or any(len(value) != 1 for value in {value for _, value in changes})
     return Trace(label, changes, bus, role, hex=wide)
 
 
@@ -118,8 +118,10 @@ def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, plot: int) -
     span = end - start
     scale = plot / span
     times = [t for t, _ in changes]
+    values = [v for _, v in changes]
+    unknowns = {v for v in set(values) if _unknown(v)}
     lo, hi = bisect_right(times, start), bisect_right(times, end)
-    value = changes[lo - 1][1] if lo else None
+    value = values[lo - 1] if lo else None
     runs: list[Run] = []
     x = 0.0
 
@@ -140,7 +142,7 @@ def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, plot: int) -
             x = at
         else:
             hold(column)
-            unknown = any(_unknown(v) for _, v in changes[i:j])
+            unknown = bool(unknowns) and not unknowns.isdisjoint(values[i:j])
             if runs and runs[-1][2] is None and runs[-1][1] >= column:  # one block goes on
                 x0, _, _, before = runs.pop()
                 unknown = unknown or before
@@ -148,7 +150,7 @@ def _runs(changes: Sequence[tuple[int, str]], start: int, end: int, plot: int) -
                 x0 = column
             runs.append((float(x0), column + 1.0, None, unknown))
             x = column + 1.0
-        value = changes[j - 1][1]
+        value = values[j - 1]
         i = j
     hold(plot)
     return runs
