@@ -14,7 +14,7 @@ from test_cli import EXAMPLES, run
 
 SVG = "{http://www.w3.org/2000/svg}"
 HEAD = ("$timescale 10 ps $end $scope module t $end $var wire 1 ! a $end "
-        "$var wire 8 \" v [7:0] $end $upscope $end $enddefinitions $end\n")
+        "$var wire 8 \" v [7:0] $end $var string 1 # s $end $upscope $end $enddefinitions $end\n")
 
 
 def classes(svg):
@@ -23,16 +23,16 @@ def classes(svg):
 
 
 def test_plot_draws_values_as_viewers_do(vcd, tmp_path):
-    path = vcd(HEAD + "#0\n0!\nb0 \"\n#10\n1!\nbx \"\n#20\nx!\nbz \"\n#30\nz!\nb10100011 \"\n"
-               "#40\n0!\n")
+    path = vcd(HEAD + "#0\n0!\nb0 \"\n#10\n1!\nbx \"\nsa<b #\n#20\nx!\nbz \"\n#30\nz!\n"
+               "b10100011 \"\n#40\n0!\n")
     out = tmp_path / "w.svg"
-    assert run("plot", path, "-s", "t.a", "-s", "t.v[7:0]", "--start", "5", "-o", str(out)) \
-        == (0, "", "")
+    assert run("plot", path, "-s", "t.a", "-s", "t.v[7:0]", "-s", "t.s", "--start", "5", "-o",
+               str(out)) == (0, "", "")
     found, root = classes(out.read_text())
     # The value at --start is carried in; x as a red band, z as a middle line, vectors in hex.
     assert found.count("unknown") == 2 and found.count("hiz") == 2 and "level" in found
-    assert [t.text for t in root.iter(SVG + "text") if t.text in ("0", "x", "a3")] == \
-        ["0", "x", "a3"]
+    assert [t.text for t in root.iter(SVG + "text") if t.text in ("0", "x", "a3", "a<b")] == \
+        ["0", "x", "a3", "a<b"]
     assert ["50 ps", "400 ps"] == [t.text for t in root.iter(SVG + "text")
                                    if t.text in ("50 ps", "400 ps")]
 
