@@ -91,8 +91,10 @@ def test_compare_page_in_a_browser(tmp_path):
     browser = ["chromium", "--headless", "--no-sandbox", "--disable-gpu", f"file://{page}"]
     # Not the sanitizer runtime that a sanitized test run preloads.
     env = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    dom = subprocess.run([*browser[:-1], "--dump-dom", browser[-1]], capture_output=True,
-                         text=True, timeout=120, env=env).stdout
+    loaded = subprocess.run([*browser[:-1], "--dump-dom", browser[-1]], capture_output=True,
+                            text=True, timeout=120, env=env)
+    dom = loaded.stdout
+    assert loaded.returncode == 0 and dom.rstrip().endswith("</html>")
     # A section per failing pair, each mismatching signal with its golden and new waveform.
     for section, signals in (("pair-1", ["tb.count[3:0]"]), ("pair-3", ["tb.tx"])):
         part = dom.split(f'id="{section}"')[1].split("</section>")[0]

@@ -115,18 +115,28 @@ def _pictures(module: Any, golden: str, new: str, names: list[str],
     if timescales == "finer" and a is not None and b is not None and a != b:
         factors = [a // min(a, b), b // min(a, b)]
         timescale = scales[0] if a < b else scales[1]
-    # One read of each dump covers every signal: from well before the earliest first
-    # mismatch to well after the latest.
+    # Signals whose stretches around the first mismatch overlap are read together, once
+    # from each dump; the changes between far-apart first mismatches are never read.
     probes = {name: _probe(times[name], window) for name in names}
-    start = min(lo for lo, _ in probes.values())
-    end = max(hi for _, hi in probes.values())
-    changes = [waveform.read_changes(module, path, names, start, end, factor)
-               for path, factor in zip((golden, new), factors)]
-    windows = {name: _window(name, times[name], probes[name], changes, window)
-               for name in names}
-    needed = {name: windows[name][0] for name in names}
-    for path, side, factor in zip((golden, new), changes, factors):
-        waveform.carry_in(module, path, side, needed, start, factor)
+    groups: list[tuple[int, int, list[str]]] = []
+    for name in sorted(names, key=lambda name: probes[name]):
+        start, end = probes[name]
+        members = [name]
+        if groups and start <= groups[-1][1]:
+            start, last, members = groups.pop()
+            end, members = max(end, last), members + [name]
+        groups.append((start, end, members))
+    changes: list[dict[str, list[tuple[int, str]]]] = [{}, {}]
+    windows = {}
+    for start, end, group in groups:
+        read = [waveform.read_changes(module, path, group, start, end, factor)
+                for path, factor in zip((golden, new), factors)]
+        windows.update({name: _window(name, times[name], probes[name], read, window)
+                        for name in group})
+        for path, side, whole, factor in zip((golden, new), read, changes, factors):
+            waveform.carry_in(module, path, side, {n: windows[n][0] for n in group}, start,
+                              factor)
+            whole.update(side)
     out = []
     for number, name in enumerate(names, 1):
         first, last = windows[name]
