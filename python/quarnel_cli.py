@@ -427,6 +427,8 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
             sub.error("--format parquet needs pyarrow: pip install 'quarnel[arrow]', or from "
                       "the repository python -m pip install '.[arrow]'")
     if first.command == "plot":
+        if args.json:
+            sub.error("plot writes a picture, not JSON")
         if not args.output.lower().endswith((".svg", ".png")):
             sub.error("-o must name a .svg or .png file")
         if args.output.lower().endswith(".png"):

@@ -121,5 +121,5 @@ def test_page_in_the_finer_timescale(vcd, tmp_path):
     # Both dumps drawn over the same stretch: the same path but where the value differs.
     paths = re.findall(r'class="level" d="([^"]*)"', text)
     assert len(paths) == 2 and paths[0] != paths[1]
-    assert [p.split("V")[0] for p in paths] == ["M0.0,4H33.5"] * 2
+    assert paths[0].split("V")[0] == paths[1].split("V")[0]
     assert paths[0].count("H") == paths[1].count("H") == 19

@@ -135,7 +135,7 @@ def _pictures(module: Any, golden: str, new: str, names: list[str],
                         for name in group})
         for path, side, whole, factor in zip((golden, new), read, changes, factors):
             waveform.carry_in(module, path, side, {n: windows[n][0] for n in group}, start,
-                              factor)
+                              end - start, factor)
             whole.update(side)
     out = []
     for number, name in enumerate(names, 1):

@@ -77,7 +77,7 @@ def draw_svg(traces: Sequence[Trace], start: int, end: int, *, timescale: str | 
     ``first`` a time marked by a dashed line; the labels take the first ``label`` pixels.
     With ``standalone`` the picture carries its style, else the page that holds it must."""
     end = max(end, start + 1)
-    plot = width - label - 30  # room for the last label of the time axis
+    plot = width - label - 50  # room for the last label of the time axis
     scale = plot / (end - start)
     height = ROW * len(traces) + AXIS + 4
     out = [f'<svg xmlns="http://www.w3.org/2000/svg" class="wave" width="{width}" '
@@ -296,9 +296,7 @@ def timescale_of(path: str) -> str | None:
                 zstandard = importlib.import_module("zstandard")
                 return _scan_timescale(zstandard.ZstdDecompressor().stream_reader(raw))
             return _scan_timescale(raw)
-    except (OSError, ImportError, EOFError, ValueError):
-        return None
-    except Exception:  # a damaged compressed stream: the dump's reader reports it
+    except Exception:  # unreadable or damaged: the dump's reader reports that
         return None
 
 
@@ -329,26 +327,30 @@ def read_changes(module: Any, path: str, names: Sequence[str], start: int, end: 
     """The changes of ``names`` from ``start`` to ``end``, in ticks ``factor`` times finer
     than the dump's."""
     changes: dict[str, list[tuple[int, str]]] = {name: [] for name in names}
-    last = None if end is None else -(-end // factor)
+    last = None if end is None else min(-(-end // factor), 2**64 - 1)
     for record in module.extract(path, list(changes), start // factor, last):
         changes[record["signal"]].append((record["time"] * factor, record["value"]))
     return changes
 
 
 def carry_in(module: Any, path: str, changes: dict[str, list[tuple[int, str]]],
-             needed: dict[str, int], read_from: int, factor: int = 1) -> None:
+             needed: dict[str, int], read_from: int, reach: int, factor: int = 1) -> None:
     """Puts before the changes of each name, read from ``read_from`` on, the last change
     before that when the name has none at or before the time ``needed`` says: the value its
-    picture begins with."""
+    picture begins with. It is looked for ``reach`` ticks back, then sixteen times as far
+    back each time, so that only a few changes are read even of a busy signal."""
     lacking = [name for name, at in needed.items()
                if not changes[name] or changes[name][0][0] > at]
-    if not lacking or read_from // factor == 0:
-        return
-    carried: dict[str, tuple[int, str]] = {}
-    for record in module.extract(path, lacking, None, read_from // factor - 1):
-        carried[record["signal"]] = (record["time"] * factor, record["value"])
-    for name, change in carried.items():
-        changes[name].insert(0, change)
+    end, step = read_from // factor, max(reach // factor, 1)
+    while lacking and end > 0:
+        begin = max(0, end - step)
+        carried: dict[str, tuple[int, str]] = {}
+        for record in module.extract(path, lacking, begin, end - 1):
+            carried[record["signal"]] = (record["time"] * factor, record["value"])
+        for name, change in carried.items():
+            changes[name].insert(0, change)
+        lacking = [name for name in lacking if name not in carried]
+        end, step = begin, step * 16
 
 
 def plot(module: Any, path: str, names: Sequence[str], start: int | None, end: int | None,
@@ -358,9 +360,9 @@ def plot(module: Any, path: str, names: Sequence[str], start: int | None, end: i
     names = list(dict.fromkeys(names))
     first = start or 0
     changes = read_changes(module, path, names, first, end)
-    carry_in(module, path, changes, dict.fromkeys(names, first), first)
     if end is None:
         end = max((side[-1][0] for side in changes.values() if side), default=first)
+    carry_in(module, path, changes, dict.fromkeys(names, first), first, end - first)
     traces = [trace(name, name, changes[name]) for name in names]
     label = min(max(len(name) for name in names) * 7 + 8, 400)
     return draw_svg(traces, first, end, timescale=timescale_of(path), width=width + label,
