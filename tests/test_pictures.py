@@ -123,3 +123,12 @@ def test_page_in_the_finer_timescale(vcd, tmp_path):
     assert len(paths) == 2 and paths[0] != paths[1]
     assert paths[0].split("V")[0] == paths[1].split("V")[0]
     assert paths[0].count("H") == paths[1].count("H") == 19
+
+
+@pytest.mark.parametrize("start", [1, 999, 5000])
+def test_plot_begins_with_the_value_held_at_start_however_old(vcd, tmp_path, start):
+    path = vcd(HEAD + "#0\nb101 \"\n#1\nb110 \"\n#6000\n1!\n")
+    out = tmp_path / "w.svg"
+    assert run("plot", path, "-s", "t.v[7:0]", "--start", str(start), "--end",
+               str(start + 10), "-o", str(out))[0] == 0
+    assert [t.text for t in classes(out.read_text())[1].iter(SVG + "text")][-2] == "6"
