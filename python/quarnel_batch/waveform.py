@@ -209,7 +209,9 @@ def _bus(runs: list[Run], hexadecimal: bool) -> list[str]:
             out.append(f'<path class="hiz" d="M{x0:.1f},{middle}H{x1:.1f}"/>')
             continue
         slant = min(3.0, (x1 - x0) / 2)
-        cls = "unknown" if _unknown(value) else "bus"
+        # A vector with any unknown bit is drawn as unknown, its bits shown.
+        partly = hexadecimal and not _UNKNOWN.isdisjoint(value.lower())
+        cls = "unknown" if partly or _unknown(value) else "bus"
         out.append(f'<polygon class="{cls}" points="{x0:.1f},{middle} {x0 + slant:.1f},{top} '
                    f'{x1 - slant:.1f},{top} {x1:.1f},{middle} {x1 - slant:.1f},{bottom} '
                    f'{x0 + slant:.1f},{bottom}"/>')
