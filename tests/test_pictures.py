@@ -125,6 +125,18 @@ def test_page_in_the_finer_timescale(vcd, tmp_path):
     assert paths[0].count("H") == paths[1].count("H") == 19
 
 
+def test_a_pipe_is_read_once(tmp_path):
+    # Read again, a pipe would wait for a writer; plot reads it once, compare --html never again.
+    text = (EXAMPLES / "counter.vcd").read_text()
+    out = tmp_path / "w.svg"
+    assert run("plot", "/dev/stdin", "-s", "tb.rst", "--start", "100", "-o", str(out),
+               input=text, timeout=60)[0] == 0
+    assert "level" in classes(out.read_text())[0]  # rst's 0, held since before --start
+    assert run("compare", "/dev/stdin", "counter_changed.vcd", "--html", tmp_path / "r.html",
+               input=text, timeout=60)[0] == 1
+    assert "/dev/stdin is not a regular file" in (tmp_path / "r.html").read_text()
+
+
 @pytest.mark.parametrize("start", [1, 999, 5000])
 def test_plot_begins_with_the_value_held_at_start_however_old(vcd, tmp_path, start):
     path = vcd(HEAD + "#0\nb101 \"\n#1\nb110 \"\n#6000\n1!\n")

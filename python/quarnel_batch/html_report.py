@@ -5,6 +5,8 @@ from __future__ import annotations
 
 import functools
 import html
+import os
+import stat
 from typing import Any, Sequence
 
 import quarnel
@@ -107,6 +109,9 @@ def _section(extended: bool, limit: int, timescales: Timescales, window: int | N
 def _pictures(module: Any, golden: str, new: str, names: list[str],
               times: dict[str, list[int]], timescales: Timescales, window: int | None,
               ident: str) -> list[str]:
+    for path in (golden, new):  # a pipe was read through by the comparison
+        if not stat.S_ISREG(os.stat(path).st_mode):
+            raise OSError(f"{path} is not a regular file, and can be read only once")
     scales = [waveform.timescale_of(golden), waveform.timescale_of(new)]
     factors = [1, 1]
     timescale = scales[0] if scales[0] == scales[1] else None

@@ -361,10 +361,13 @@ def plot(module: Any, path: str, names: Sequence[str], start: int | None, end: i
     ``end`` (default its last change of them)."""
     names = list(dict.fromkeys(names))
     first = start or 0
-    changes = read_changes(module, path, names, first, end)
+    # A pipe is read once, from its beginning, for the value each signal holds at ``start``.
+    regular = stat.S_ISREG(os.stat(path).st_mode)
+    changes = read_changes(module, path, names, first if regular else 0, end)
     if end is None:
         end = max((side[-1][0] for side in changes.values() if side), default=first)
-    carry_in(module, path, changes, dict.fromkeys(names, first), first, end - first)
+    if regular:
+        carry_in(module, path, changes, dict.fromkeys(names, first), first, end - first)
     traces = [trace(name, name, changes[name]) for name in names]
     label = min(max(len(name) for name in names) * 7 + 8, 400)
     return draw_svg(traces, first, end, timescale=timescale_of(path), width=width + label,
