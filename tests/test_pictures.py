@@ -54,7 +54,7 @@ def test_a_window_of_many_changes_is_drawn_to_the_pixel(vcd, tmp_path):
     assert found.count("busy") == 2 and found.count("unknown") == 1
 
 
-def test_plot_errors(tmp_path):
+def test_plot_png_and_errors(tmp_path):
     assert run("plot", "counter.vcd", "-s", "tb.nope", "-o", str(tmp_path / "w.svg"))[:2] == \
         (2, "")
     assert "-o must name a .svg or .png file" in run("plot", "counter.vcd", "-s", "tb.clk", "-o",
