@@ -8,6 +8,8 @@
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
                     [--ignore-unknown] [--finer-unit] [--start T] [--end T]
+                    [--html FILE [--html-signals N] [--html-window T]]
+    quarnel plot DUMP -s NAME [-s NAME]... [--start T] [--end T] -o FILE.svg|FILE.png
 
 Dumps are read in the extended dialect (quarnel.extended); --strict reads them in the IEEE
 1364 dialect only (quarnel). Options may stand before or after the dumps. Results are printed
@@ -24,6 +26,8 @@ from __future__ import annotations
 import argparse
 import contextlib
 import csv
+import functools
+import importlib
 import io
 import itertools
 import json
@@ -35,7 +39,7 @@ from typing import Any, Callable, Iterator, Sequence
 import quarnel
 import quarnel.extended
 import quarnel_batch
-from quarnel_batch import ERROR, Outcome, Report
+from quarnel_batch import ERROR, Outcome, Report, waveform
 
 EXIT_ERROR = 2
 EXIT_INTERRUPTED = 130
@@ -52,6 +56,7 @@ module quarnel:
   toggles  how often chosen signals change value (toggles)
   find     when a signal takes a value for the Nth time (find)
   compare  two dumps, or two directories of dumps, signal by signal (compare)
+  plot     a picture of the waveforms of chosen signals, SVG or PNG (extract)
 
 Run "quarnel COMMAND --help" for the options and an example of each.
 
@@ -298,6 +303,32 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
     return report, text
 
 
+def _plot(args: argparse.Namespace) -> tuple[Any, str]:
+    path = args.dumps[0]
+    svg = _one(path, functools.partial(waveform.plot, _module(args)), args.signals, args.start,
+               args.end)
+    try:
+        waveform.save(svg, args.output)
+    except OSError as error:
+        raise _Fatal(f"{args.output}: {error.strerror or error}") from error
+    return None, ""
+
+
+def _write_html(report: Report, args: argparse.Namespace) -> bool:
+    """Writes the HTML page of a comparison if asked; False when it cannot be written."""
+    if getattr(args, "html", None) is None:
+        return True
+    try:
+        quarnel_batch.write_html(report, args.html, signals=args.html_signals,
+                                 extended=not args.strict, window=args.html_window,
+                                 timescales="finer" if args.finer_unit else "same",
+                                 jobs=args.jobs, progress=_progress())
+    except OSError as error:
+        print(f"quarnel: {args.html}: {error.strerror or error}", file=sys.stderr)
+        return False
+    return True
+
+
 def _compare_text(outcome: Outcome, named: bool) -> str:
     if outcome.status == ERROR:
         return ""
@@ -327,7 +358,8 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     top.add_argument("--version", action="version",
                      version=f"quarnel {distribution.version('quarnel')}")
     top.add_argument("command", metavar="COMMAND", choices=["list", "meta", "extract",
-                                                            "toggles", "find", "compare"])
+                                                            "toggles", "find", "compare",
+                                                            "plot"])
     top.add_argument("arguments", nargs=argparse.REMAINDER, help=argparse.SUPPRESS)
     commands = {}
 
@@ -422,6 +454,24 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      help="compare dumps whose timescales differ in the finer one (--start, "
                      "--end and the times shown in it); without it they are an error")
     window(sub)
+    sub.add_argument("--html", metavar="FILE",
+                     help="write a self-contained HTML page: the golden and the new waveforms "
+                     "of each mismatching signal around its first mismatch")
+    sub.add_argument("--html-signals", type=_positive, default=8, metavar="N",
+                     help="draw at most N mismatching signals per pair (default 8)")
+    sub.add_argument("--html-window", type=_positive, metavar="T",
+                     help="draw T ticks around each first mismatch (default: a few changes "
+                     "on either side)")
+
+    sub = command("plot", _plot, "DUMP",
+                  "Draws the waveforms of signals as SVG, or as PNG (needs cairosvg: "
+                  "quarnel[plot]).",
+                  "quarnel plot examples/counter.vcd -s tb.clk -s 'tb.dut.count[3:0]' "
+                  "--end 200 -o /tmp/counter.svg", batch=False)
+    signals(sub, True, "full signal name (repeat for more)")
+    window(sub)
+    sub.add_argument("-o", "--output", required=True, metavar="FILE",
+                     help="the picture to write: FILE.svg or FILE.png")
     return top, commands
 
 
@@ -445,6 +495,19 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
         except ImportError:
             sub.error("--format parquet needs pyarrow: pip install 'quarnel[arrow]', or from "
                       "the repository python -m pip install '.[arrow]'")
+    if first.command == "plot":
+        if args.json:
+            sub.error("plot writes a picture, not JSON")
+        if not args.output.lower().endswith((".svg", ".png")):
+            sub.error("-o must name a .svg or .png file")
+        if args.output.lower().endswith(".png"):
+            try:
+                importlib.import_module("cairosvg")
+            except (ImportError, OSError):
+                sub.error("-o FILE.png needs cairosvg: pip install 'quarnel[plot]', or from "
+                          "the repository python -m pip install '.[plot]'")
+    if getattr(args, "html_window", None) is not None and args.html is None:
+        sub.error("--html-window needs --html FILE")
     if getattr(args, "dask", None) is not None:
         try:
             import distributed  # noqa: F401
@@ -476,12 +539,13 @@ def _report_errors(report: Report) -> None:
                 print(f"quarnel: {line}", file=sys.stderr)
 
 
-def _write_junit(report: Report, path: str | None) -> bool:
-    """Writes the JUnit report if asked; False when it cannot be written."""
+def _write_junit(report: Report, path: str | None, html: str | None = None) -> bool:
+    """Writes the JUnit report if asked, its failures naming the HTML page if there is one;
+    False when it cannot be written."""
     if path is None:
         return True
     try:
-        report.write_junit(path)
+        report.write_junit(path, html)
     except OSError as error:
         print(f"quarnel: {path}: {error.strerror or error}", file=sys.stderr)
         return False
@@ -508,7 +572,13 @@ def _run(argv: Sequence[str] | None) -> int:
         return 0
     sys.stdout.flush()
     _report_errors(result)
-    if not _write_junit(result, args.junit):
+    try:
+        html = _write_html(result, args)
+    except KeyboardInterrupt:
+        _write_junit(result, args.junit)
+        raise
+    if not _write_junit(result, args.junit, getattr(args, "html", None) if html else None) \
+            or not html:
         return EXIT_ERROR
     return result.exit_status
 

@@ -321,7 +321,9 @@ def test_extract_file_errors(argv, error):
     ("distributed", ["meta", "counter.vcd", "--dask", "local"], "--dask needs Dask: pip install "
      "'quarnel[dask]', or from the repository python -m pip install '.[dask]'\n"),
     ("pyarrow", ["extract", "counter.vcd", "-s", "tb.clk", "--format", "parquet", "-o",
-                 "x.parquet"], "quarnel[arrow]")], ids=["dask", "arrow"])
+                 "x.parquet"], "quarnel[arrow]"),
+    ("cairosvg", ["plot", "counter.vcd", "-s", "tb.clk", "-o", "x.png"], "quarnel[plot]")],
+    ids=["dask", "arrow", "plot"])
 def test_a_missing_extra_is_a_usage_error_that_says_how_to_install_it(module, argv, advice):
     code = (f"import sys; sys.modules[{module!r}] = None; import quarnel_cli; "
             f"sys.exit(quarnel_cli.main({argv!r}))")

@@ -14,6 +14,9 @@ With more than one job the work runs in worker processes, so a script that calls
 functions with jobs other than 1 must do so under ``if __name__ == "__main__":`` on platforms
 that do not fork.
 
+``write_html(report, path)`` writes the report of compare() as an HTML page with the golden
+and the new waveforms around the first mismatches of each failing pair.
+
 Every function reads the dumps as quarnel does, in the IEEE 1364 dialect; with
 ``extended=True`` it reads them as quarnel.extended does.
 
@@ -28,6 +31,7 @@ paths given, so these must name the same files on every worker (a shared file sy
 """
 
 from .checks import Timescales, compare, find, metadata, toggles
+from .html_report import write_html
 from .pairing import COMPRESSED_SUFFIXES, DUMP_SUFFIXES, Pair, Pairing, Side, pair_dumps
 from .report import ERROR, FAILED, PASSED, Outcome, Report
 from .scheduling import Interrupted, dask_client, default_jobs, run
@@ -36,4 +40,5 @@ __all__ = [
     "compare", "metadata", "toggles", "find", "pair_dumps", "run", "dask_client",
     "default_jobs", "Report", "Outcome", "Interrupted", "PASSED", "FAILED", "ERROR",
     "DUMP_SUFFIXES", "COMPRESSED_SUFFIXES", "Pair", "Pairing", "Side", "Timescales",
+    "write_html",
 ]

@@ -58,23 +58,32 @@ class Report:
                       stacklevel=2)
         return self.to_dict()
 
-    def write_junit(self, path: str) -> None:
+    def write_junit(self, path: str, html: str | None = None) -> None:
         """Writes JUnit XML: one test case per dump or pair, with the failure or error.
-        Characters that XML cannot hold are written as Python escapes (``\\x01``)."""
+        Characters that XML cannot hold are written as Python escapes (``\\x01``). Given
+        ``html``, the page of this report, each failure names its section there."""
         suite = junitparser.TestSuite(_xml_text(f"quarnel {self.command}"))
-        for outcome in self.outcomes:
+        for index, outcome in enumerate(self.outcomes):
             case = junitparser.TestCase(_xml_text(outcome.name),
                                         classname=_xml_text(f"quarnel.{self.command}"))
             if outcome.status != PASSED:
                 kind = junitparser.Failure if outcome.status == FAILED else junitparser.Error
                 message = _xml_text(outcome.message)
-                problem = kind(message.splitlines()[0])
+                headline = message.splitlines()[0]
+                if html is not None and outcome.status == FAILED:
+                    headline += f" (waveforms: {_xml_text(html)}#{anchor(index)})"
+                problem = kind(headline)
                 problem.text = message
                 case.result = [problem]
             suite.add_testcase(case)
         xml = junitparser.JUnitXml()
         xml.add_testsuite(suite)
         xml.write(path)
+
+
+def anchor(index: int) -> str:
+    """The id of the section of the ``index``-th outcome in the HTML page of a report."""
+    return f"pair-{index + 1}"
 
 
 def _xml_text(text: str) -> str:
