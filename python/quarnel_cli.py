@@ -143,6 +143,8 @@ def _list(args: argparse.Namespace) -> tuple[Any, str]:
     return names, "".join(name + "\n" for name in names)
 
 
+# A str as json.dumps writes it.
+_json_text = json.encoder.encode_basestring_ascii  # type: ignore[attr-defined]
 # What a subcommand returns when it has written its output itself, as it went.
 _WRITTEN = object()
 # Rows of extract written at once; the first this many also size the columns of the table.
@@ -208,20 +210,21 @@ def _csv_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
 
 
 def _json_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
-    """JSON Lines: one record a line."""
+    """JSON Lines: one record a line, as json.dumps writes it."""
     for rows in chunks:
-        yield "".join(json.dumps({"signal": s, "time": t, "value": v}) + "\n" for s, t, v in rows)
+        yield "".join(f'{{"signal": {_json_text(s)}, "time": {t}, "value": {_json_text(v)}}}\n'
+                      for s, t, v in rows)
 
 
 def _json_array(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
     """The records as one JSON list, as --json prints the results of the other commands."""
-    start = "[\n  "
+    start = "[\n"
     for rows in chunks:
-        yield start + ",\n  ".join(
-            json.dumps({"signal": s, "time": t, "value": v}, indent=2).replace("\n", "\n  ")
-            for s, t, v in rows)
-        start = ",\n  "
-    yield "[]\n" if start == "[\n  " else "\n]\n"
+        yield start + ",\n".join(
+            f'  {{\n    "signal": {_json_text(s)},\n    "time": {t},\n'
+            f'    "value": {_json_text(v)}\n  }}' for s, t, v in rows)
+        start = ",\n"
+    yield "[]\n" if start == "[\n" else "\n]\n"
 
 
 def _table_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
