@@ -24,9 +24,8 @@ void NumberColumns::push(std::optional<std::uint64_t> integer, std::optional<dou
   mark(this->real, real.has_value());
   if (integer || real) {
     if (slots.size() < rows) {
-      // Capacities stay powers of two, as those of the other columns, so a
-      // full batch holds no slack.
-      slots.reserve(std::bit_ceil(rows + 1));
+      // The room of the other columns (see start_batch_for).
+      slots.reserve(std::max(this->integer.bits.capacity() * 8, rows + 1));
       slots.resize(rows);
     }
     slots.push_back(integer ? *integer : std::bit_cast<std::uint64_t>(*real));
@@ -58,7 +57,19 @@ bool ChangeTableBuilder::start_batch_for(std::size_t value_bytes) {
   const bool full =
       batch_.rows() >= limits_.rows ||
       (batch_.rows() > 0 && batch_.value_data.size() + value_bytes > limits_.value_bytes);
-  return !full || finish();
+  if (full && !finish()) return false;
+  if (batch_.rows() == 0) {
+    // A batch is given its whole room at once: growing it by doubling would
+    // leave the freed halves to the allocator, as resident memory that the
+    // held table does not use. The last batch gives back what it did not.
+    batch_.time.reserve(limits_.rows);
+    batch_.signal.reserve(limits_.rows);
+    batch_.value_offsets.reserve(limits_.rows + 1);
+    batch_.value_data.reserve(limits_.rows);
+    batch_.numbers.integer.bits.reserve((limits_.rows + 7) / 8);
+    batch_.numbers.real.bits.reserve((limits_.rows + 7) / 8);
+  }
+  return true;
 }
 
 bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, std::uint64_t time,
