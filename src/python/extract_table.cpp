@@ -55,8 +55,9 @@ constexpr char kDoc[] =
     "a table of any length is streamed in bounded memory. The call itself reads up\n"
     "to the first batch: errors found before it are raised here, as extract()\n"
     "raises them; an error found later ends the stream with the same message.\n"
-    "Each stream of the table reads the file anew. With strict=True the file is read\n"
-    "as quarnel.extract reads it (IEEE 1364 alone).";
+    "A stream released before it gave a batch leaves the read to the next one; any\n"
+    "other stream reads the file anew, which a pipe refuses. With strict=True the\n"
+    "file is read as quarnel.extract reads it (IEEE 1364 alone).";
 
 constexpr char kTypeDoc[] =
     "The changes of chosen signals, as extract_table() returns them: an Arrow table\n"
