@@ -144,7 +144,7 @@ def _list(args: argparse.Namespace) -> tuple[Any, str]:
 
 
 # A str as json.dumps writes it.
-_json_text = json.encoder.encode_basestring_ascii  # type: ignore[attr-defined]
+_json_text = json.encoder.encode_basestring_ascii
 # What a subcommand returns when it has written its output itself, as it went.
 _WRITTEN = object()
 # Rows of extract written at once; the first this many also size the columns of the table.
