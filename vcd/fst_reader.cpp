@@ -519,21 +519,16 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
   const bool start_values =
       with_start_values && any_wanted && (table.empty() || table.front() != block.begin);
   const std::uint32_t shift = start_values ? 1 : 0;
-  out.times.reserve(table.size() + shift);
-  if (start_values) out.times.push_back(block.begin);
-  out.times.insert(out.times.end(), table.begin(), table.end());
+  out.shift_ = shift;
+  out.times_.reserve(table.size() + shift);
+  if (start_values) out.times_.push_back(block.begin);
+  out.times_.insert(out.times_.end(), table.begin(), table.end());
   if (!any_wanted) return {};
 
   const auto letter = [](char c) -> std::optional<char> {
     const auto value = nine_state_value_from_char(c);
     if (!value) return std::nullopt;
     return to_char(*value);
-  };
-  const auto add = [&](std::uint32_t time_index, std::uint32_t handle, const char* bytes,
-                       std::size_t size) {
-    out.changes.push_back({time_index, handle, static_cast<std::uint32_t>(out.values.size()),
-                           static_cast<std::uint32_t>(size)});
-    out.values.insert(out.values.end(), bytes, bytes + size);
   };
 
   if (start_values) {
@@ -555,7 +550,7 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
           c = *l;
         }
       }
-      add(0, static_cast<std::uint32_t>(h + 1), text.data(), text.size());
+      out.start_values_.emplace_back(static_cast<std::uint32_t>(h + 1), std::move(text));
     }
   }
 
@@ -595,11 +590,61 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
       if (!got) return std::unexpected(std::move(got.error()));
       unpacked = std::move(*got);
     }
-    if (auto decoded = decode_changes(unpacked, h, table.size(), shift, out); !decoded)
-      return decoded;
+    BlockChanges::Run& run = out.runs_.emplace_back();
+    run.data = std::move(unpacked);
+    run.width = widths_[h];
+    run.storage = storage_[h];
+    run.handle = h + 1;
+    auto more = out.advance(run);
+    if (!more) return std::unexpected(std::move(more.error()));
+    if (*more) {
+      out.heap_.push_back(static_cast<std::uint32_t>(out.runs_.size() - 1));
+    } else {
+      out.runs_.pop_back();
+    }
   }
-  order_by_time(out);
+  std::make_heap(out.heap_.begin(), out.heap_.end(), out.later());
   return {};
+}
+
+void BlockChanges::clear() {
+  times_.clear();
+  start_values_.clear();
+  start_next_ = 0;
+  shift_ = 0;
+  runs_.clear();
+  heap_.clear();
+}
+
+// One signal's run of changes: each a head varint whose low bits say the
+// kind of value and whose rest is the step in the time table from the
+// change before, then the value. A one-bit signal packs 0 and 1 into the
+// head (two flag bits) or one of the other states (four); a wider one holds
+// its bits packed eight to a byte, or one letter each; a real its eight
+// bytes; a text its length and bytes.
+Result<bool> BlockChanges::advance(Run& run) const {
+  if (run.pos == run.data.size()) return false;
+  ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
+  const auto head = cursor.varint();
+  if (!head) return std::unexpected(damaged("signal data"));
+  run.head = *head;
+  run.pos += cursor.position();
+  std::uint64_t delta = *head >> 1;
+  if (run.storage == Storage::Bits && run.width == 1) {
+    if ((*head & 1) == 0) {
+      delta = *head >> 2;
+    } else {
+      if (((*head >> 1) & 7) >= kOtherStates.size()) return std::unexpected(damaged("signal data"));
+      delta = *head >> 4;
+    }
+  } else if (run.storage == Storage::Real && (*head & 1) == 0) {
+    return std::unexpected(damaged("signal data"));
+  }
+  // Each step lands within the table, from index 0 on: so does the sum.
+  const std::uint64_t times = times_.size() - shift_;
+  if (delta >= times - run.at) return std::unexpected(damaged("signal data"));
+  run.at += delta;
+  return true;
 }
 
 namespace {
@@ -617,96 +662,81 @@ constexpr auto kBitLetters = make_bit_letters();
 
 }  // namespace
 
-// One signal's run of changes: each a varint whose low bits say the kind of
-// value and whose rest is the step in the time table from the change
-// before, then the value. A one-bit signal packs 0 and 1 into the varint
-// (two flag bits) or one of the other states (four); a wider one holds its
-// bits packed eight to a byte, or one letter each; a real its eight bytes; a
-// text its length and bytes.
-Result<void> Reader::decode_changes(std::span<const unsigned char> data, std::uint32_t h,
-                                    std::size_t times, std::uint32_t shift,
-                                    BlockChanges& out) const {
-  ByteCursor cursor(data);
-  std::uint64_t at = 0;
-  const std::uint32_t width = widths_[h];
-  const Storage storage = storage_[h];
+Result<bool> BlockChanges::value(Run& run) {
+  ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
   const auto bad = [] { return std::unexpected(damaged("signal data")); };
-  while (!cursor.at_end()) {
-    const auto head = cursor.varint();
-    if (!head) return bad();
-    const std::uint64_t v = *head;
-    std::uint64_t delta = v >> 1;
-    const std::size_t offset = out.values.size();
-    bool emit = true;
-    if (storage == Storage::Bits && width == 1) {
-      if ((v & 1) == 0) {
-        out.values.push_back(static_cast<char>('0' + ((v >> 1) & 1)));
-        delta = v >> 2;
-      } else {
-        const std::size_t state = (v >> 1) & 7;
-        if (state >= kOtherStates.size()) return bad();
-        out.values.push_back(kOtherStates[state]);
-        delta = v >> 4;
-      }
-    } else if (storage == Storage::Bits) {
-      if ((v & 1) == 0) {
-        const auto bytes = cursor.take((std::uint64_t{width} + 7) / 8);
-        if (!bytes) return bad();
-        out.values.resize(offset + (std::size_t{width} + 7) / 8 * 8);
-        char* letters = out.values.data() + offset;
-        for (const unsigned char byte : *bytes) {
-          std::memcpy(letters, kBitLetters[byte].data(), 8);
-          letters += 8;
-        }
-        out.values.resize(offset + width);
-      } else {
-        const auto bytes = cursor.take(width);
-        if (!bytes) return bad();
-        for (const unsigned char c : *bytes) {
-          const auto state = nine_state_value_from_char(static_cast<char>(c));
-          if (!state) return bad();
-          out.values.push_back(to_char(*state));
-        }
-      }
-    } else if (storage == Storage::Real) {
-      const auto bytes = cursor.take(8);
-      if ((v & 1) == 0 || !bytes) return bad();
-      out.values.insert(out.values.end(), bytes->begin(), bytes->end());
-    } else {
-      const auto length = cursor.varint();
-      if (!length) return bad();
-      const auto bytes = cursor.take(*length);
-      if (!bytes) return bad();
-      // A change flagged in its low bit carries no value to report.
-      emit = (v & 1) == 0;
-      if (emit) out.values.insert(out.values.end(), bytes->begin(), bytes->end());
+  const std::uint64_t head = run.head;
+  bool carries = true;
+  scratch_.clear();
+  if (run.storage == Storage::Bits && run.width == 1) {
+    scratch_.push_back((head & 1) == 0 ? static_cast<char>('0' + ((head >> 1) & 1))
+                                       : kOtherStates[(head >> 1) & 7]);
+  } else if (run.storage == Storage::Bits && (head & 1) == 0) {
+    const auto bytes = cursor.take((std::uint64_t{run.width} + 7) / 8);
+    if (!bytes) return bad();
+    scratch_.resize(bytes->size() * 8);
+    char* letters = scratch_.data();
+    for (const unsigned char byte : *bytes) {
+      std::memcpy(letters, kBitLetters[byte].data(), 8);
+      letters += 8;
     }
-    // `at` is within the table once a change is read, so this bounds both.
-    if (delta >= times - at) return bad();
-    at += delta;
-    if (emit) {
-      out.changes.push_back({static_cast<std::uint32_t>(at + shift), h + 1,
-                             static_cast<std::uint32_t>(offset),
-                             static_cast<std::uint32_t>(out.values.size() - offset)});
+    scratch_.resize(run.width);
+  } else if (run.storage == Storage::Bits) {
+    const auto bytes = cursor.take(run.width);
+    if (!bytes) return bad();
+    scratch_.resize(run.width);
+    for (std::size_t i = 0; i < bytes->size(); ++i) {
+      const auto state = nine_state_value_from_char(static_cast<char>((*bytes)[i]));
+      if (!state) return bad();
+      scratch_[i] = to_char(*state);
+    }
+  } else if (run.storage == Storage::Real) {
+    const auto bytes = cursor.take(8);
+    if (!bytes) return bad();
+    scratch_.assign(reinterpret_cast<const char*>(bytes->data()), 8);
+  } else {
+    const auto length = cursor.varint();
+    const auto bytes = length ? cursor.take(*length) : std::nullopt;
+    if (!bytes) return bad();
+    scratch_.assign(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    // A text change flagged in its low bit carries no value to report.
+    carries = (head & 1) == 0;
+  }
+  run.pos += cursor.position();
+  return carries;
+}
+
+Result<bool> BlockChanges::next(Change& change) {
+  if (start_next_ < start_values_.size()) {
+    const auto& [handle, text] = start_values_[start_next_++];
+    change = {0, handle, text};
+    return true;
+  }
+  const auto later = this->later();
+  while (!heap_.empty()) {
+    std::pop_heap(heap_.begin(), heap_.end(), later);
+    const std::uint32_t index = heap_.back();
+    Run& run = runs_[index];
+    const auto time_index = static_cast<std::uint32_t>(run.at + shift_);
+    auto carries = value(run);
+    if (!carries) return std::unexpected(std::move(carries.error()));
+    auto more = advance(run);
+    if (!more) return std::unexpected(std::move(more.error()));
+    if (*more) {
+      std::push_heap(heap_.begin(), heap_.end(), later);
+    } else {
+      heap_.pop_back();
+    }
+    if (*carries) {
+      change = {time_index, run.handle, scratch_};
+      return true;
     }
   }
-  return {};
+  return false;
 }
 
-// Puts the changes, read signal by signal, in time order, keeping the order
-// of the signals (and of one signal's changes) within one time.
-void Reader::order_by_time(BlockChanges& out) {
-  std::vector<std::uint32_t> starts(out.times.size() + 1, 0);
-  for (const BlockChanges::Change& change : out.changes) ++starts[change.time_index + 1];
-  for (std::size_t i = 1; i < starts.size(); ++i) starts[i] += starts[i - 1];
-  std::vector<BlockChanges::Change> ordered(out.changes.size());
-  for (const BlockChanges::Change& change : out.changes)
-    ordered[starts[change.time_index]++] = change;
-  out.changes.swap(ordered);
-}
-
-ChangeView Reader::view(const BlockChanges& block, const BlockChanges::Change& change) const {
-  const std::string_view bytes(block.values.data() + change.offset, change.size);
+ChangeView Reader::view(const BlockChanges::Change& change) const {
+  const std::string_view bytes = change.value;
   const std::uint32_t h = change.handle - 1;
   switch (storage_[h]) {
     case Storage::Real: {

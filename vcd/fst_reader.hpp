@@ -58,25 +58,60 @@ inline constexpr std::uint8_t kTypeEvent = 0;
 inline constexpr std::uint8_t kTypeLast = 29;
 std::string_view var_type_word(std::uint8_t type);
 
-// The changes of one value-change block, for the signals asked for: the
-// block's times, then every change in time order, and within one time in
-// the order of the signals' handles.
-struct BlockChanges {
+// The changes of one value-change block for the signals asked for (filled
+// by Reader::read_block), handed out in time order and, within one time, by
+// handle, a handle's own changes in their order. Each signal's run of
+// changes is decoded as it is handed out.
+class BlockChanges {
+ public:
   struct Change {
-    std::uint32_t time_index;
-    std::uint32_t handle;  // from 1
-    std::uint32_t offset;  // of its value in `values`
-    std::uint32_t size;
+    std::uint32_t time_index;  // into times()
+    std::uint32_t handle;      // from 1
+    // Bits as lower-case letters, a real's eight bytes, a text; valid until
+    // the next call of next().
+    std::string_view value;
   };
-  std::vector<std::uint64_t> times;
-  std::vector<Change> changes;
-  std::vector<char> values;  // bits as lower-case letters, reals as 8 bytes, texts
 
-  void clear() {
-    times.clear();
-    changes.clear();
-    values.clear();
+  const std::vector<std::uint64_t>& times() const { return times_; }
+  // The next change into `change`; false after the last; an error for a
+  // damaged run.
+  Result<bool> next(Change& change);
+
+ private:
+  friend class Reader;
+  struct Run {
+    std::vector<unsigned char> data;
+    std::size_t pos = 0;     // of the next change's value, after its head
+    std::uint64_t head = 0;  // the head of the next change
+    std::uint64_t at = 0;    // its index in the block's own time table
+    std::uint32_t width = 0;
+    Storage storage = Storage::Bits;
+    std::uint32_t handle = 0;
+  };
+
+  void clear();
+  // The order of the heap of runs: the earliest change on top, then the
+  // lowest handle.
+  auto later() const {
+    return [this](std::uint32_t a, std::uint32_t b) {
+      const Run& x = runs_[a];
+      const Run& y = runs_[b];
+      return x.at != y.at ? x.at > y.at : x.handle > y.handle;
+    };
   }
+  // Reads the head of the run's next change; false at the run's end.
+  Result<bool> advance(Run& run) const;
+  // The value of the change whose head was read into scratch_; false for a
+  // change that carries none.
+  Result<bool> value(Run& run);
+
+  std::vector<std::uint64_t> times_;
+  std::vector<std::pair<std::uint32_t, std::string>> start_values_;  // handle, value
+  std::size_t start_next_ = 0;
+  std::uint32_t shift_ = 0;  // 1 when the values at the start take time index 0
+  std::vector<Run> runs_;
+  std::vector<std::uint32_t> heap_;  // runs with changes left, the earliest on top
+  std::string scratch_;
 };
 
 // The place and time span of one value-change block.
@@ -105,7 +140,7 @@ class Reader {
   Result<void> read_block(std::size_t index, const std::vector<bool>& wanted,
                           bool with_start_values, BlockChanges& out) const;
   // The value of a change as the rest of the reader hands it out.
-  ChangeView view(const BlockChanges& block, const BlockChanges::Change& change) const;
+  ChangeView view(const BlockChanges::Change& change) const;
 
  private:
   Reader(File file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
@@ -113,9 +148,6 @@ class Reader {
   Result<void> scan();
   Result<std::vector<unsigned char>> read_bytes(std::uint64_t offset, std::uint64_t size) const;
   Result<void> read_geometry(const Block& block);
-  Result<void> decode_changes(std::span<const unsigned char> data, std::uint32_t handle_index,
-                              std::size_t times, std::uint32_t shift, BlockChanges& out) const;
-  static void order_by_time(BlockChanges& out);
 
   File file_;
   std::uint64_t size_;

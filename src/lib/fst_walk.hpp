@@ -49,9 +49,11 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
     const bool before = window.start && blocks[b].end < *window.start;
     auto read = reader.read_block(b, before ? none : wanted, b == 0, block);
     if (!read) return std::unexpected(VcdError::io(read.error()));
-    auto change = block.changes.begin();
-    for (std::uint32_t i = 0; i < block.times.size(); ++i) {
-      const std::uint64_t time = block.times[i];
+    vcd::fst::BlockChanges::Change change{};
+    auto more = block.next(change);
+    const auto& times_of_block = block.times();
+    for (std::uint32_t i = 0; i < times_of_block.size(); ++i) {
+      const std::uint64_t time = times_of_block[i];
       if (first_time || time != previous) {
         if (window.end && time > *window.end) return true;
         if (!times.any) times.first = time;
@@ -61,13 +63,13 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
         first_time = false;
         previous = time;
       }
-      for (; change != block.changes.end() && change->time_index == i; ++change) {
+      for (; more && *more && change.time_index == i; more = block.next(change)) {
         if (window.start && time < *window.start) continue;
-        const Kept& w = kept[change->handle - 1];
-        const vcd::cmd::Change command{vcd::IdCode{change->handle - 1},
-                                       reader.view(block, *change)};
+        const Kept& w = kept[change.handle - 1];
+        const vcd::cmd::Change command{vcd::IdCode{change.handle - 1}, reader.view(change)};
         if (!visitor.change(time, command, w)) return false;
       }
+      if (!more) return std::unexpected(VcdError::io(more.error()));
     }
   }
   return true;
