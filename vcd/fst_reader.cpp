@@ -9,6 +9,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <thread>
 #include <utility>
 
 #include "vcd/fastlz.hpp"
@@ -223,6 +224,7 @@ Result<void> Reader::scan() {
     const Block block{pos, *length, 0, 0, type};
     if (!header_seen) {
       if (type != kHeader) return std::unexpected(damaged("no header block"));
+      if (*length != kHeaderLength) return std::unexpected(damaged("header"));
       auto bytes = read_bytes(pos + 9, kHeaderLength - 8);
       if (!bytes) return std::unexpected(std::move(bytes.error()));
       ByteCursor fields(*bytes);
@@ -458,7 +460,7 @@ Result<std::vector<Chain>> read_positions(std::span<const unsigned char> table, 
 }  // namespace
 
 Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& wanted,
-                                bool with_start_values, BlockChanges& out) const {
+                                bool with_start_values, BlockChanges& out, unsigned threads) const {
   out.clear();
   const Block& block = blocks_.at(index);
   const std::uint64_t start = block.offset + 1;  // the length word
@@ -515,15 +517,14 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
     return std::unexpected(damaged("block data"));
   const std::uint64_t data_start = frame_data + *frame_packed + pack.position() - 1;
 
-  const bool any_wanted = std::find(wanted.begin(), wanted.end(), true) != wanted.end();
-  const bool start_values =
-      with_start_values && any_wanted && (table.empty() || table.front() != block.begin);
+  // The first block's start is a time of its own when its table lacks it.
+  const bool start_values = with_start_values && (table.empty() || table.front() != block.begin);
   const std::uint32_t shift = start_values ? 1 : 0;
   out.shift_ = shift;
   out.times_.reserve(table.size() + shift);
   if (start_values) out.times_.push_back(block.begin);
   out.times_.insert(out.times_.end(), table.begin(), table.end());
-  if (!any_wanted) return {};
+  if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return {};
 
   const auto letter = [](char c) -> std::optional<char> {
     const auto value = nine_state_value_from_char(c);
@@ -565,10 +566,13 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
   auto chains = read_positions(*positions, block.type, header_.handles, table_at - data_start);
   if (!chains) return std::unexpected(std::move(chains.error()));
 
-  std::vector<unsigned char> unpacked;
+  // Each wanted signal's run, read and unpacked, on up to `threads` threads.
+  std::vector<std::uint32_t> handles;
   for (std::uint32_t h = 0; h < header_.handles; ++h) {
+    if (wanted[h] && (*chains)[h].offset != 0) handles.push_back(h);
+  }
+  const auto unpack = [&](std::uint32_t h) -> Result<std::vector<unsigned char>> {
     const Chain& chain = (*chains)[h];
-    if (!wanted[h] || chain.offset == 0) continue;
     auto raw = read_bytes(data_start + chain.offset, chain.length);
     if (!raw) return std::unexpected(std::move(raw.error()));
     ByteCursor head(*raw);
@@ -576,25 +580,38 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
     if (!size) return std::unexpected(damaged("signal data"));
     const auto packed = std::span<const unsigned char>(*raw).subspan(head.position());
     if (*size == 0) {
-      unpacked.assign(packed.begin(), packed.end());
-    } else if (*pack_type == '4') {
-      auto got = unpack_lz4(packed, *size, "signal data");
-      if (!got) return std::unexpected(std::move(got.error()));
-      unpacked = std::move(*got);
-    } else if (*pack_type == 'F') {
-      if (!plausible_size(packed.size(), *size)) return std::unexpected(damaged("signal data"));
-      unpacked.resize(*size);
-      if (!fastlz_decode(packed, unpacked)) return std::unexpected(damaged("signal data"));
-    } else {
-      auto got = unpack_zlib(packed, *size, "signal data");
-      if (!got) return std::unexpected(std::move(got.error()));
-      unpacked = std::move(*got);
+      raw->erase(raw->begin(), raw->begin() + static_cast<std::ptrdiff_t>(head.position()));
+      return std::move(*raw);
     }
+    if (*pack_type == '4') return unpack_lz4(packed, *size, "signal data");
+    if (*pack_type == 'F') {
+      if (!plausible_size(packed.size(), *size)) return std::unexpected(damaged("signal data"));
+      std::vector<unsigned char> out(*size);
+      if (!fastlz_decode(packed, out)) return std::unexpected(damaged("signal data"));
+      return out;
+    }
+    return unpack_zlib(packed, *size, "signal data");
+  };
+  std::vector<Result<std::vector<unsigned char>>> unpacked(handles.size());
+  const auto unpack_part = [&](std::size_t part, std::size_t parts) {
+    const std::size_t from = handles.size() * part / parts;
+    const std::size_t to = handles.size() * (part + 1) / parts;
+    for (std::size_t i = from; i < to; ++i) unpacked[i] = unpack(handles[i]);
+  };
+  const std::size_t parts =
+      std::max<std::size_t>(1, std::min<std::size_t>(threads, handles.size()));
+  {
+    std::vector<std::jthread> workers;
+    for (std::size_t part = 1; part < parts; ++part) workers.emplace_back(unpack_part, part, parts);
+    unpack_part(0, parts);
+  }
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    if (!unpacked[i]) return std::unexpected(std::move(unpacked[i].error()));
     BlockChanges::Run& run = out.runs_.emplace_back();
-    run.data = std::move(unpacked);
-    run.width = widths_[h];
-    run.storage = storage_[h];
-    run.handle = h + 1;
+    run.data = std::move(*unpacked[i]);
+    run.width = widths_[handles[i]];
+    run.storage = storage_[handles[i]];
+    run.handle = handles[i] + 1;
     auto more = out.advance(run);
     if (!more) return std::unexpected(std::move(more.error()));
     if (*more) {

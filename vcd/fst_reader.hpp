@@ -136,9 +136,10 @@ class Reader {
   Result<void> read_hierarchy(HierarchyVisitor& visitor) const;
   // The changes of block `index` of the signals whose handle's entry
   // (handle - 1) in `wanted` is set, with the values at the block's start
-  // when `with_start_values` (the first block).
+  // when `with_start_values` (the first block); the signals' data is read
+  // and unpacked on up to `threads` threads.
   Result<void> read_block(std::size_t index, const std::vector<bool>& wanted,
-                          bool with_start_values, BlockChanges& out) const;
+                          bool with_start_values, BlockChanges& out, unsigned threads = 1) const;
   // The value of a change as the rest of the reader hands it out.
   ChangeView view(const BlockChanges::Change& change) const;
 

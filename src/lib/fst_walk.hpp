@@ -47,7 +47,8 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
     // A block that ends before the window holds no change within it: only
     // its times are read.
     const bool before = window.start && blocks[b].end < *window.start;
-    auto read = reader.read_block(b, before ? none : wanted, b == 0, block);
+    auto read =
+        reader.read_block(b, before ? none : wanted, b == 0, block, context.settings.threads);
     if (!read) return std::unexpected(VcdError::io(read.error()));
     vcd::fst::BlockChanges::Change change{};
     auto more = block.next(change);
