@@ -27,7 +27,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vcd::fastlz_decode({data, size}, out);
   }
   const MemoryFile file(input);
-  const quarnel::CallContext context{.dialect = vcd::Dialect::extended};
+  quarnel::CallContext context;
+  context.dialect = vcd::Dialect::extended;
+  context.settings.threads = 1 + static_cast<unsigned>(size % 3);  // the data unpacked on threads
   auto dump = quarnel::open_dump(file.path(), context);
   if (!dump) return 0;
   auto metadata = quarnel::read_vcd_metadata(file.path(), context);

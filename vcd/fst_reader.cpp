@@ -125,9 +125,10 @@ struct GeometryFromHierarchy final : HierarchyVisitor {
   void var(std::string_view /*name*/, std::uint8_t type, std::uint32_t width,
            std::uint32_t handle) override {
     if (handle != widths.size() + 1) return;  // an alias, or a gap already refused
-    const bool real = type == 3 || type == 4 || type == 20 || type == 29;
+    const bool real = type == kTypeReal || type == kTypeRealParameter || type == kTypeRealTime ||
+                      type == kTypeShortReal;
     widths.push_back(real ? 8 : width);
-    storage.push_back(real ? Storage::Real : type == 21 ? Storage::Text : Storage::Bits);
+    storage.push_back(real ? Storage::Real : type == kTypeString ? Storage::Text : Storage::Bits);
   }
 };
 
@@ -228,8 +229,7 @@ Result<void> Reader::scan() {
       auto bytes = read_bytes(pos + 9, kHeaderLength - 8);
       if (!bytes) return std::unexpected(std::move(bytes.error()));
       ByteCursor fields(*bytes);
-      header_.start_time = *fields.u64();
-      header_.end_time = *fields.u64();
+      fields.take(16);  // start and end times; the time tables tell them
       double check = 0;
       std::memcpy(&check, fields.take(8)->data(), 8);
       if (check != kByteOrderCheck) {
@@ -521,6 +521,7 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
   const bool start_values = with_start_values && (table.empty() || table.front() != block.begin);
   const std::uint32_t shift = start_values ? 1 : 0;
   out.shift_ = shift;
+  out.buckets_.assign(table.size(), BlockChanges::kNoRun);
   out.times_.reserve(table.size() + shift);
   if (start_values) out.times_.push_back(block.begin);
   out.times_.insert(out.times_.end(), table.begin(), table.end());
@@ -615,12 +616,11 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
     auto more = out.advance(run);
     if (!more) return std::unexpected(std::move(more.error()));
     if (*more) {
-      out.heap_.push_back(static_cast<std::uint32_t>(out.runs_.size() - 1));
+      out.file(static_cast<std::uint32_t>(out.runs_.size() - 1));
     } else {
       out.runs_.pop_back();
     }
   }
-  std::make_heap(out.heap_.begin(), out.heap_.end(), out.later());
   return {};
 }
 
@@ -630,7 +630,10 @@ void BlockChanges::clear() {
   start_next_ = 0;
   shift_ = 0;
   runs_.clear();
-  heap_.clear();
+  buckets_.clear();
+  ready_.clear();
+  ready_next_ = 0;
+  current_ = kBefore;
 }
 
 // One signal's run of changes: each a head varint whose low bits say the
@@ -729,27 +732,39 @@ Result<bool> BlockChanges::next(Change& change) {
     change = {0, handle, text};
     return true;
   }
-  const auto later = this->later();
-  while (!heap_.empty()) {
-    std::pop_heap(heap_.begin(), heap_.end(), later);
-    const std::uint32_t index = heap_.back();
-    Run& run = runs_[index];
-    const auto time_index = static_cast<std::uint32_t>(run.at + shift_);
+  for (;;) {
+    if (ready_next_ == ready_.size()) {
+      // The runs whose next change comes at the next time with any, by handle.
+      ready_.clear();
+      ready_next_ = 0;
+      while (ready_.empty()) {
+        if (++current_ >= buckets_.size()) return false;
+        for (std::uint32_t run = buckets_[current_]; run != kNoRun; run = runs_[run].link) {
+          ready_.push_back(run);
+        }
+      }
+      std::sort(ready_.begin(), ready_.end());
+    }
+    Run& run = runs_[ready_[ready_next_]];
     auto carries = value(run);
     if (!carries) return std::unexpected(std::move(carries.error()));
     auto more = advance(run);
     if (!more) return std::unexpected(std::move(more.error()));
-    if (*more) {
-      std::push_heap(heap_.begin(), heap_.end(), later);
-    } else {
-      heap_.pop_back();
+    // A run with another change at this time stays ready for it.
+    if (!*more || run.at != current_) {
+      ++ready_next_;
+      if (*more) file(ready_[ready_next_ - 1]);
     }
     if (*carries) {
-      change = {time_index, run.handle, scratch_};
+      change = {static_cast<std::uint32_t>(current_ + shift_), run.handle, scratch_};
       return true;
     }
   }
-  return false;
+}
+
+void BlockChanges::file(std::uint32_t run) {
+  runs_[run].link = buckets_[runs_[run].at];
+  buckets_[runs_[run].at] = run;
 }
 
 ChangeView Reader::view(const BlockChanges::Change& change) const {

@@ -34,8 +34,6 @@ bool is_fst(std::span<const unsigned char> head);
 enum class Storage : std::uint8_t { Bits, Real, Text };
 
 struct Header {
-  std::uint64_t start_time = 0;
-  std::uint64_t end_time = 0;
   std::int8_t timescale = 0;  // the tick is 10 to this power seconds
   bool swapped_doubles = false;
   std::uint64_t handles = 0;  // the number of signals with their own changes
@@ -53,8 +51,12 @@ class HierarchyVisitor {
                    std::uint32_t handle) = 0;
 };
 
-// FST variable types that need telling apart.
-inline constexpr std::uint8_t kTypeEvent = 0;
+// FST variable types that need telling apart: 0 to kTypeLast are types.
+inline constexpr std::uint8_t kTypeReal = 3;
+inline constexpr std::uint8_t kTypeRealParameter = 4;
+inline constexpr std::uint8_t kTypeRealTime = 20;
+inline constexpr std::uint8_t kTypeString = 21;
+inline constexpr std::uint8_t kTypeShortReal = 29;
 inline constexpr std::uint8_t kTypeLast = 29;
 std::string_view var_type_word(std::uint8_t type);
 
@@ -87,18 +89,14 @@ class BlockChanges {
     std::uint32_t width = 0;
     Storage storage = Storage::Bits;
     std::uint32_t handle = 0;
+    std::uint32_t link = 0;  // the next run filed under the same time
   };
+  static constexpr std::uint32_t kNoRun = UINT32_MAX;
+  static constexpr std::size_t kBefore = SIZE_MAX;  // current_ before the first time
 
   void clear();
-  // The order of the heap of runs: the earliest change on top, then the
-  // lowest handle.
-  auto later() const {
-    return [this](std::uint32_t a, std::uint32_t b) {
-      const Run& x = runs_[a];
-      const Run& y = runs_[b];
-      return x.at != y.at ? x.at > y.at : x.handle > y.handle;
-    };
-  }
+  // Files run `run` under the time of its next change.
+  void file(std::uint32_t run);
   // Reads the head of the run's next change; false at the run's end.
   Result<bool> advance(Run& run) const;
   // The value of the change whose head was read into scratch_; false for a
@@ -109,8 +107,13 @@ class BlockChanges {
   std::vector<std::pair<std::uint32_t, std::string>> start_values_;  // handle, value
   std::size_t start_next_ = 0;
   std::uint32_t shift_ = 0;  // 1 when the values at the start take time index 0
-  std::vector<Run> runs_;
-  std::vector<std::uint32_t> heap_;  // runs with changes left, the earliest on top
+  std::vector<Run> runs_;    // by handle
+  // Per index of the block's own time table: the runs whose next change
+  // comes then, linked through Run::link.
+  std::vector<std::uint32_t> buckets_;
+  std::size_t current_ = kBefore;     // the time index being handed out
+  std::vector<std::uint32_t> ready_;  // the runs with a change then, by handle
+  std::size_t ready_next_ = 0;
   std::string scratch_;
 };
 

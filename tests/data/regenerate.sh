@@ -20,6 +20,10 @@ cp "$work/icarus_hier.vcd" "$here/"
 # The same simulation as FST: vvp writes it under the name the design gives.
 (cd "$work" && vvp -n icarus_hier.vvp -fst >/dev/null)
 cp "$work/icarus_hier.vcd" "$here/icarus_hier.fst"
+# Changes over several FST blocks: $dumpflush ends one.
+iverilog -o "$work/icarus_blocks.vvp" "$src/icarus_blocks.v"
+(cd "$work" && vvp -n icarus_blocks.vvp >/dev/null && cp icarus_blocks.vcd "$here/" &&
+  vvp -n icarus_blocks.vvp -fst >/dev/null && cp icarus_blocks.vcd "$here/icarus_blocks.fst")
 
 # --- Verilator --------------------------------------------------------------
 verilate() {  # name, extra options...
