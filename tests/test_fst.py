@@ -28,7 +28,7 @@ def long_vcd(path):
     """Enough changes of one vector for a value-change run past 64 KiB (FastLZ's level 2)."""
     lines = ["$timescale 1 ps $end", "$scope module t $end", "$var wire 16 ! n [15:0] $end",
              "$var wire 1 \" c $end", "$upscope $end", "$enddefinitions $end"]
-    lines += [f"#{t}\nb{t * 7919 % 65536:b} !\n{t % 2}\"" for t in range(60000)]
+    lines += [f"#{t}\nb{t * 7919 % 512:b} !\n{t % 2}\"" for t in range(60000)]
     path.write_text("\n".join(lines) + "\n")
 
 

@@ -9,6 +9,7 @@
 #include <bit>
 #include <climits>
 #include <cstring>
+#include <numbers>
 #include <thread>
 #include <utility>
 
@@ -42,7 +43,7 @@ constexpr std::uint64_t kHeaderLength = 329;
 constexpr std::size_t kVersionSize = 128;
 constexpr std::size_t kDateSize = 119;
 // The header holds e, written as a double in the writer's byte order.
-constexpr double kByteOrderCheck = 2.7182818284590452354;
+constexpr double kByteOrderCheck = std::numbers::e;
 // No compressor in the format expands by more than this (zlib's bound is
 // about 1032), so a larger stated size is a damaged one, not an allocation.
 constexpr std::uint64_t kMaxRatio = 1100;
@@ -73,7 +74,7 @@ Result<std::vector<unsigned char>> unpack_zlib(std::span<const unsigned char> pa
   if (!plausible_size(packed.size(), size) || size > ULONG_MAX)
     return std::unexpected(damaged(what));
   std::vector<unsigned char> out(size);
-  uLongf out_size = static_cast<uLongf>(size);
+  auto out_size = static_cast<uLongf>(size);
   uLong in_size = packed.size();
   if (uncompress2(out.data(), &out_size, packed.data(), &in_size) != Z_OK || out_size != size)
     return std::unexpected(damaged(what));
@@ -128,7 +129,11 @@ struct GeometryFromHierarchy final : HierarchyVisitor {
     const bool real = type == kTypeReal || type == kTypeRealParameter || type == kTypeRealTime ||
                       type == kTypeShortReal;
     widths.push_back(real ? 8 : width);
-    storage.push_back(real ? Storage::Real : type == kTypeString ? Storage::Text : Storage::Bits);
+    if (real) {
+      storage.push_back(Storage::Real);
+    } else {
+      storage.push_back(type == kTypeString ? Storage::Text : Storage::Bits);
+    }
   }
 };
 
@@ -525,7 +530,7 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
   out.times_.reserve(table.size() + shift);
   if (start_values) out.times_.push_back(block.begin);
   out.times_.insert(out.times_.end(), table.begin(), table.end());
-  if (std::find(wanted.begin(), wanted.end(), true) == wanted.end()) return {};
+  if (std::ranges::find(wanted, true) == wanted.end()) return {};
 
   const auto letter = [](char c) -> std::optional<char> {
     const auto value = nine_state_value_from_char(c);
@@ -743,7 +748,7 @@ Result<bool> BlockChanges::next(Change& change) {
           ready_.push_back(run);
         }
       }
-      std::sort(ready_.begin(), ready_.end());
+      std::ranges::sort(ready_);
     }
     Run& run = runs_[ready_[ready_next_]];
     auto carries = value(run);
