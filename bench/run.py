@@ -106,15 +106,15 @@ class Inputs:
         return self.gen(f"header_{n}.vcd", ["--header-only-signals", str(n)],
                         {"header_only_signals": n, "seed": self.args.seed})
 
-    def sim(self, cycles: int) -> str | None:
-        path = os.path.join(self.out, "sim.vcd")
+    def sim(self, cycles: int, fmt: str = "vcd") -> str | None:
+        path = os.path.join(self.out, f"sim.{fmt}")
         stamp = path + ".cycles"
         if os.path.exists(path) and os.path.exists(stamp):
             with open(stamp) as f:
                 if f.read().strip() == str(cycles):
                     return path
         log(f"simulating {cycles} cycles with Icarus Verilog ...")
-        env = dict(os.environ, OUT_DIR=self.out)
+        env = dict(os.environ, OUT_DIR=self.out, FORMAT=fmt)
         r = subprocess.run(["bash", os.path.join(HERE, "make_sim_dump.sh"), str(cycles)], env=env)
         if r.returncode != 0 or not os.path.exists(path):
             log("simulator dump not available (is iverilog installed?)")
@@ -375,9 +375,9 @@ def main(argv=None) -> int:
     ap.add_argument("--mutations", type=int, default=5, help="values changed in the copy "
                     "that compare reads (default 5)")
     ap.add_argument("--peers", default=",".join(PEERS), help="peers to run (comma list, or '')")
-    ap.add_argument("--only", default="main,sim,linearity,header,peers,compressed",
+    ap.add_argument("--only", default="main,sim,linearity,header,peers,compressed,fst",
                     help="sections to run (default all: main,sim,linearity,header,peers,"
-                    "compressed)")
+                    "compressed,fst)")
     ap.add_argument("--timeout", type=float, default=900, help="seconds per quarnel run")
     ap.add_argument("--peer-timeout", type=float, default=300, help="seconds per peer run")
     ap.add_argument("--budget", type=float, default=60,
@@ -390,7 +390,7 @@ def main(argv=None) -> int:
                     "bench/out/results-partial.png)")
     args = ap.parse_args(argv)
     partial = set(args.only.split(",")) != {"main", "sim", "linearity", "header", "peers",
-                                            "compressed"}
+                                            "compressed", "fst"}
     args.results = args.results or (os.path.join(args.out_dir, "results-partial.md") if partial
                                     else os.path.join(HERE, "results.md"))
     args.chart = args.chart or (os.path.join(args.out_dir, "results-partial.png") if partial
@@ -437,9 +437,11 @@ def main(argv=None) -> int:
         files += [peer_vcd, peer_mut]
     if "compressed" in sections:
         main_gz, main_zst = inp.compressed(main_vcd)
-    sim_vcd = inp.sim(args.sim_cycles) if "sim" in sections and args.sim_cycles else None
+    sim_vcd = inp.sim(args.sim_cycles) \
+        if ("sim" in sections or "fst" in sections) and args.sim_cycles else None
     if sim_vcd:
         files.append(sim_vcd)
+    sim_fst = inp.sim(args.sim_cycles, "fst") if "fst" in sections and sim_vcd else None
     files = list(dict.fromkeys(files))
     log("reading the inputs into the page cache ...")
     warm(files)
@@ -530,7 +532,7 @@ def main(argv=None) -> int:
 
     # -- simulator dump
     sim_rows = []
-    if sim_vcd:
+    if sim_vcd and "sim" in sections:
         log(f"simulator dump: {sim_vcd}")
         refs = [wc_row("sim", sim_vcd)]
         rows = with_one_thread(quarnel_rows(body_rows("sim", "quarnel", sim_vcd, None, None,
@@ -609,9 +611,32 @@ def main(argv=None) -> int:
             for name, path in (("plain", main_vcd), ("gzip", main_gz), ("zstd", main_zst))])
         run(comp_rows)
 
+    # -- the simulator's dump as FST and as VCD, and pywellen on the FST
+    fst_rows = []
+    if sim_fst:
+        log(f"FST dump: {sim_fst}")
+        warm([sim_fst])
+        r = reqs(sim_vcd)
+        for label, job, extra in (("metadata", "metadata", {}),
+                                  ("toggles, 1 signal", "toggles", {"signals": r["one"]}),
+                                  ("toggles, 10 signals", "toggles", {"signals": r["ten"]}),
+                                  ("extract, 1 signal", "extract", {"signals": r["one"]}),
+                                  ("extract, 10 signals", "extract", {"signals": r["ten"]})):
+            fst_rows += quarnel_rows([
+                Row("fst", label, "quarnel", job, dict(extra, path=sim_vcd, extended=True),
+                    [sim_vcd], None),
+                Row("fst", label, "quarnel", job, dict(extra, path=sim_fst, extended=True),
+                    [sim_fst], None)])
+            if "pywellen" in peers:
+                fst_rows.append(Row("fst", label, "pywellen", job, dict(extra, path=sim_fst),
+                                    [sim_fst], None, timeout=args.peer_timeout,
+                                    budget=min(args.budget, 20)))
+        run(fst_rows)
+
     finished = time.time()
     report = build_report(args, info, main_rows, sim_rows, lin_rows, hdr_rows, peer_rows,
-                          wc_rows, peers, started, finished, load_before, files, comp_rows)
+                          wc_rows, peers, started, finished, load_before, files,
+                          comp_rows, fst_rows)
     print(report)
     with open(args.results, "w") as f:
         f.write(report)
@@ -620,7 +645,7 @@ def main(argv=None) -> int:
                          files=r.files, result=r.result) for r in
                     main_rows + sim_rows + list(lin_rows.values()) + list(hdr_rows.values())
                     + [x for v in peer_rows.values() for x in v] + list(wc_rows.values())
-                    + comp_rows]}
+                    + comp_rows + fst_rows]}
     with open(os.path.join(args.out_dir, "results.json"), "w") as f:
         json.dump(raw, f, indent=1, default=str)
     try:
@@ -686,7 +711,8 @@ def verdict(ok) -> str:
 
 
 def build_report(args, info, main_rows, sim_rows, lin_rows, hdr_rows, peer_rows, wc_rows,
-                 peers, started, finished, load_before, files, comp_rows=()) -> str:
+                 peers, started, finished, load_before, files, comp_rows=(),
+                 fst_rows=()) -> str:
     now = datetime.datetime.fromtimestamp(started).strftime("%Y-%m-%d %H:%M")
     load_after = os.getloadavg()
     out = ["# quarnel benchmark results", "",
@@ -727,6 +753,10 @@ def build_report(args, info, main_rows, sim_rows, lin_rows, hdr_rows, peer_rows,
         section, comp_targets = compressed_section(comp_rows)
         out += section
         targets += comp_targets
+    if fst_rows:
+        section, fst_targets = fst_section(fst_rows)
+        out += section
+        targets += fst_targets
     if targets:
         out += ["## Targets", "", md_table(["target", "measured", "verdict"], targets), ""]
     return "\n".join(out)
@@ -751,6 +781,32 @@ def compressed_section(rows) -> tuple[list[str], list[list[str]]]:
         y = zst.seconds / (zstd.seconds + plain.seconds)
         targets.append(["`metadata` of the .zst ≤ 1.3 × (`zstd -dc` + plain `metadata`)",
                         f"{y:.2f} ×", verdict(y <= 1.3)])
+    return out, targets
+
+
+def fst_section(rows) -> tuple[list[str], list[list[str]]]:
+    """quarnel.extended on the simulator's dump as VCD and as FST, and pywellen on the FST."""
+    table, targets = [], []
+    for label in dict.fromkeys(r.label for r in rows):
+        group = [r for r in rows if r.label == label]
+        vcd, fst = group[0], group[1]
+        peer = group[2] if len(group) > 2 else None
+        for r in group:
+            table.append([label, f"{r.lib}, {os.path.splitext(r.files[0])[1][1:]}",
+                          fmt(r.seconds, ".3f"), fmt(r.growth_mib(), ".1f"), r.status_text()])
+        if vcd.ok and fst.ok:
+            x = vcd.seconds / fst.seconds
+            targets.append([f"`{label}`: FST ≥ 5 × faster than its VCD", f"{x:.2f} ×",
+                            verdict(x >= 5)])
+        if peer is not None and peer.ok and fst.ok:
+            y = peer.seconds / fst.seconds
+            targets.append([f"`{label}`: FST faster than pywellen on it", f"{y:.2f} ×",
+                            verdict(y > 1)])
+    out = ["## FST dumps", "",
+           "The simulator's dump written as FST by Icarus Verilog (`vvp -fst`) and as VCD, through "
+           "`quarnel.extended` on every core, and pywellen on the FST; memory is the growth of "
+           "the peak resident set over the imported library's.", "",
+           md_table(["job", "library, file", "best s", "memory MiB", "note"], table), ""]
     return out, targets
 
 

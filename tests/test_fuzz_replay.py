@@ -8,7 +8,7 @@ import pytest
 
 from conftest import REPO, build
 
-TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target"]
+TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target", "fuzz_fst"]
 
 
 @pytest.fixture(scope="module")

@@ -76,7 +76,7 @@ bool rebuild_scope_line(std::string_view line, std::string& out) {
   out += "$scope ";
   out += tokens[1].text;
   out += ' ';
-  if (!name.starts_with('\\') && !is_plain_scope_name(name)) out += '\\';
+  if (scope_name_needs_backslash(name)) out += '\\';
   out += name;
   out += " $end";
   // Declarations written after the scope's own $end on the same line are
@@ -93,6 +93,10 @@ bool rebuild_scope_line(std::string_view line, std::string& out) {
 }
 
 }  // namespace
+
+bool scope_name_needs_backslash(std::string_view name) {
+  return !name.starts_with('\\') && !is_plain_scope_name(name);
+}
 
 std::string_view normalize_scope_lines(std::string_view text, std::string& storage) {
   // Only a line that holds "$scope " can change: find those and skip the

@@ -7,6 +7,9 @@
 
 namespace vcd {
 
+// Whether the reader gives the scope name `name` a leading backslash.
+bool scope_name_needs_backslash(std::string_view name);
+
 // Rewrites "$scope" lines so that unusual scope names get a leading
 // backslash; every other line is copied unchanged. Returns `text` itself
 // when no line changes, else the rewritten text, held in `storage`.

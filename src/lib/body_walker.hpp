@@ -10,6 +10,7 @@
 
 #include "src/lib/call_context.hpp"
 #include "src/lib/dump.hpp"
+#include "src/lib/fst_walk.hpp"
 #include "src/lib/split_walk.hpp"
 #include "src/lib/stretch_scan.hpp"
 #include "src/lib/vcd_error.hpp"
@@ -62,6 +63,13 @@ Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visito
                          const CallContext& context = {}) {
   const vcd::Interrupt* interrupt = context.interrupt;
   const ScanSettings& settings = context.settings;
+  if (dump.fst) {
+    Walked walked{false, {}};
+    auto read = walk_fst(dump, window, visitor, context, walked.times);
+    if (!read) return std::unexpected(std::move(read.error()));
+    walked.finished = *read;
+    return walked;
+  }
   auto body = open_body(dump, interrupt);
   if (!body) return std::unexpected(std::move(body.error()));
   Walked walked{false, {}};

@@ -11,6 +11,7 @@
 
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
+#include "vcd/fst_reader.hpp"
 #include "vcd/header_source.hpp"
 #include "vcd/timescale.hpp"
 
@@ -25,6 +26,8 @@ struct Dump {
   // A file that cannot be opened again (a pipe, a compressed file), left
   // where its body begins: the body is read from it, once.
   std::unique_ptr<vcd::FileRest> rest;
+  // Set for an FST file, whose changes are read through it (fst_walk.hpp).
+  std::shared_ptr<const vcd::fst::Reader> fst;
 
   const Signal* find(std::string_view name) const { return index.find(signals, name); }
 };

@@ -2,7 +2,9 @@
 
 #include "vcd/declarations.hpp"
 #include "vcd/file.hpp"
+#include "vcd/fst_reader.hpp"
 #include "vcd/header_source.hpp"
+#include "vcd/scope_lines.hpp"
 
 namespace quarnel {
 
@@ -39,6 +41,48 @@ struct NameBuilder {
   void version(std::string_view /*text*/) {}
 };
 
+// Hands the hierarchy of an FST file to the name builder as the VCD
+// declarations of the same dump would be: scope names escaped as the reader
+// escapes them, a name's bit range taken apart from the reference, each
+// handle the identifier code of its variable.
+struct FstDeclarations final : vcd::fst::HierarchyVisitor {
+  NameBuilder& builder;
+  std::string scope_name;
+
+  explicit FstDeclarations(NameBuilder& b) : builder(b) {}
+  void scope(std::string_view name) override {
+    scope_name.clear();
+    if (vcd::scope_name_needs_backslash(name) && !name.empty()) scope_name += '\\';
+    scope_name += name;
+    builder.scope(vcd::cmd::ScopeDecl{vcd::ScopeType::Module, scope_name});
+  }
+  void upscope() override { builder.upscope(); }
+  void var(std::string_view name, std::uint8_t type, std::uint32_t width,
+           std::uint32_t handle) override {
+    std::string_view reference = name;
+    std::optional<vcd::ReferenceIndex> index;
+    if (const auto space = name.rfind(' '); space != std::string_view::npos) {
+      if (auto parsed = vcd::parse_reference_index(name.substr(space + 1))) {
+        reference = name.substr(0, space);
+        index = *parsed;
+      }
+    }
+    const auto var_type =
+        vcd::parse_var_type(vcd::fst::var_type_word(type)).value_or(vcd::VarType::Other);
+    builder.var(vcd::cmd::VarDecl{var_type, width, vcd::IdCode{handle - 1}, reference, index});
+  }
+};
+
+// The tick of an FST file, 10 to the power `exponent` seconds, when a VCD
+// timescale can say it.
+std::optional<vcd::Timescale> fst_timescale(int exponent) {
+  if (exponent > 2 || exponent < -15) return std::nullopt;
+  const int unit = exponent >= 0 ? 0 : -((2 - exponent) / 3) * 3;
+  std::uint32_t magnitude = 1;
+  for (int e = unit; e < exponent; ++e) magnitude *= 10;
+  return vcd::Timescale{magnitude, static_cast<vcd::TimescaleUnit>(-unit / 3)};
+}
+
 }  // namespace
 
 namespace {
@@ -70,12 +114,26 @@ void drop_repeated_declarations(ParsedHeader& parsed) {
 Result<ParsedHeader> read_header(const std::string& path, const CallContext& context) {
   const vcd::Dialect dialect = context.dialect;
   const vcd::Interrupt* interrupt = context.interrupt;
+  if (dialect == vcd::Dialect::extended) {
+    auto fst = vcd::fst::Reader::open_if_fst(path, interrupt);
+    if (!fst) return std::unexpected(VcdError::io(fst.error()));
+    if (*fst) {
+      ParsedHeader parsed{{}, {}, fst_timescale((*fst)->header().timescale), 0, nullptr, nullptr};
+      NameBuilder builder{parsed, {}, {}};
+      FstDeclarations declarations(builder);
+      if (auto read = (*fst)->read_hierarchy(declarations); !read)
+        return std::unexpected(VcdError::io(read.error()));
+      parsed.fst = std::move(*fst);
+      drop_repeated_declarations(parsed);
+      return parsed;
+    }
+  }
   auto file = vcd::File::open_read(path, interrupt, vcd::reads_compressed(dialect));
   if (!file) return std::unexpected(VcdError::io(file.error()));
   vcd::Parser<vcd::HeaderSource> parser{vcd::HeaderSource(std::move(*file), interrupt), dialect};
   parser.drop_texts();
   vcd::HeaderSource& source = parser.source();
-  ParsedHeader parsed{{}, {}, std::nullopt, 0, nullptr};
+  ParsedHeader parsed{{}, {}, std::nullopt, 0, nullptr, nullptr};
   NameBuilder builder{parsed, {}, {}};
   const auto scan_error = [](const vcd::ReaderError& error) {
     if (error.kind == vcd::ReaderError::Kind::MissingEndDefinitions)
@@ -113,7 +171,8 @@ Result<Dump> open_dump(const std::string& path, const CallContext& context) {
               .timescale = parsed->timescale,
               .index = std::move(*index),
               .body_offset = parsed->body_offset,
-              .rest = std::move(parsed->rest)};
+              .rest = std::move(parsed->rest),
+              .fst = std::move(parsed->fst)};
 }
 
 }  // namespace quarnel

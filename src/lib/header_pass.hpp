@@ -31,12 +31,15 @@ struct ParsedHeader {
   std::uint64_t body_offset;  // where the value-change section begins
   // The file, for reading the body on, when it cannot be opened again.
   std::unique_ptr<vcd::FileRest> rest;
+  std::shared_ptr<const vcd::fst::Reader> fst;  // for an FST file
 };
 
 // Reads the file's lines up to the first one that holds "$enddefinitions",
 // as a stream, and parses them in the context's dialect, asking its
 // interrupt before every read. The extended dialect keeps one declaration of
-// a name declared again with the same identifier code.
+// a name declared again with the same identifier code, and reads an FST file
+// (told by its first bytes) through its hierarchy, each signal's handle
+// standing for an identifier code.
 Result<ParsedHeader> read_header(const std::string& path, const CallContext& context = {});
 
 // The header pass of an analysis: read_header, then every declared variable

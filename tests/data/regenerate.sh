@@ -17,16 +17,28 @@ trap 'rm -rf "$work"' EXIT
 iverilog -o "$work/icarus_hier.vvp" "$src/icarus_hier.v"
 (cd "$work" && vvp -n icarus_hier.vvp >/dev/null)
 cp "$work/icarus_hier.vcd" "$here/"
+# The same simulation as FST: vvp writes it under the name the design gives.
+(cd "$work" && vvp -n icarus_hier.vvp -fst >/dev/null)
+cp "$work/icarus_hier.vcd" "$here/icarus_hier.fst"
+# Changes over several FST blocks: $dumpflush ends one.
+iverilog -o "$work/icarus_blocks.vvp" "$src/icarus_blocks.v"
+(cd "$work" && vvp -n icarus_blocks.vvp >/dev/null && cp icarus_blocks.vcd "$here/" &&
+  vvp -n icarus_blocks.vvp -fst >/dev/null && cp icarus_blocks.vcd "$here/icarus_blocks.fst")
 
 # --- Verilator --------------------------------------------------------------
 verilate() {  # name, extra options...
   local name="$1"
   shift
-  verilator --binary --trace --timing --quiet-exit -j 2 "$@" \
-    --Mdir "$work/$name.obj" -o "$name" --top-module top "$src/$name.sv" >"$work/$name.log" ||
-    { cat "$work/$name.log"; return 1; }
-  (cd "$work" && "$work/$name.obj/$name" >/dev/null)
-  cp "$work/$name.vcd" "$here/"
+  for trace in vcd fst; do
+    local flag=--trace
+    [ "$trace" = fst ] && flag=--trace-fst
+    verilator --binary "$flag" --timing --quiet-exit -j 2 "$@" \
+      --Mdir "$work/$name.$trace.obj" -o "$name" --top-module top "$src/$name.sv" \
+      >"$work/$name.log" || { cat "$work/$name.log"; return 1; }
+    # Either trace is written under the name the design gives.
+    (cd "$work" && "$work/$name.$trace.obj/$name" >/dev/null)
+    cp "$work/$name.vcd" "$here/$name.$trace"
+  done
 }
 verilate verilator_hier
 verilate verilator_interface --trace-structs
@@ -37,7 +49,8 @@ ghdl_run() {  # source name, top entity
   mkdir -p "$work/ghdl"
   ghdl -a --std=08 --workdir="$work/ghdl" "$src/$name.vhd"
   (cd "$work/ghdl" && ghdl -e --std=08 --workdir="$work/ghdl" "$top" &&
-    ghdl -r --std=08 --workdir="$work/ghdl" "$top" --vcd="$here/$name.vcd" --vcd-nodate)
+    ghdl -r --std=08 --workdir="$work/ghdl" "$top" --vcd="$here/$name.vcd" --vcd-nodate &&
+    ghdl -r --std=08 --workdir="$work/ghdl" "$top" --fst="$here/$name.fst")
 }
 ghdl_run ghdl_hier top
 ghdl_run ghdl_ninevalue ninevalue
@@ -97,4 +110,4 @@ for vcd in sorted(directory.glob("*.vcd")):
     vcd.with_suffix(".signals.txt").write_text("".join(n + "\n" for n in names), encoding="utf-8")
 PY
 
-ls -l "$here"/*.vcd "$here"/*.signals.txt
+ls -l "$here"/*.vcd "$here"/*.fst "$here"/*.signals.txt

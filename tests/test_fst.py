@@ -1,0 +1,130 @@
+"""FST dumps through quarnel.extended: each FST file answers the six questions as the VCD
+dump of the same simulation does, but for the differences README's table names (declaration
+order, the order of changes within one time, bits at full width). Pairs: the simulators'
+own FST beside their VCD in tests/data, and vcd2fst conversions of every VCD there and in
+examples, with each of its packings of the value changes."""
+
+import re
+import shutil
+import subprocess
+
+import pytest
+
+from conftest import DATA, REPO, outcomes
+from quarnel import extended
+
+SIMULATED = sorted(DATA.glob("*.fst"))
+CONVERTED = sorted(DATA.glob("*.vcd")) + sorted((REPO / "examples").rglob("*.vcd")) + ["long"]
+PACKINGS = {"lz4": "-4", "fastlz": "-F", "zlib": "-Z", "gzip-wrapped": "-c"}
+STATES = re.compile(r"[01xzuwlh-]+")
+UPPER_SCALAR = re.compile(rb"^[UXZWLH](?=\S+$)", re.MULTILINE)
+# GHDL's FST holds no scope for the top entity, which its VCD names, its integers and reals
+# lose their values, and it adds its enumerations and characters (README's table).
+TOP_SCOPES = {"ghdl_hier.fst": "top.", "ghdl_ninevalue.fst": "ninevalue."}
+LOST = {"cnt", "r"}
+
+
+def long_vcd(path):
+    """Enough changes of one vector for a value-change run past 64 KiB (FastLZ's level 2)."""
+    lines = ["$timescale 1 ps $end", "$scope module t $end", "$var wire 16 ! n [15:0] $end",
+             "$var wire 1 \" c $end", "$upscope $end", "$enddefinitions $end"]
+    lines += [f"#{t}\nb{t * 7919 % 512:b} !\n{t % 2}\"" for t in range(60000)]
+    path.write_text("\n".join(lines) + "\n")
+
+
+def convert(vcd, fst, option):
+    """vcd2fst loses a scalar change written in upper case (GHDL's `X1`): it gets lower case."""
+    lowered = fst.with_suffix(".lowered.vcd")
+    lowered.write_bytes(UPPER_SCALAR.sub(lambda m: m[0].lower(), vcd.read_bytes()))
+    subprocess.run([shutil.which("vcd2fst"), option, str(lowered), str(fst)], check=True,
+                   stdout=subprocess.DEVNULL)
+
+
+def shortened(value):
+    """Bits without the leading bits that left extension restores: one text per value."""
+    if not isinstance(value, str) or not STATES.fullmatch(value) or len(value) < 2:
+        return value
+    extends = {"0": "0", "1": "0"}
+    i = 0
+    while i + 1 < len(value) and value[i] == extends.get(value[i + 1], value[i + 1]):
+        i += 1
+    return value[i:]
+
+
+def answers(path, names, ghdl=False):
+    """The six answers, in the forms README's table says an FST file shares with its VCD."""
+    def extract(start=None, end=None):
+        records = extended.extract(path, names, start=start, end=end)
+        return sorted(((r["time"], r["signal"]), shortened(r["value"])) for r in records)
+
+    def middle():
+        """A window that starts and ends inside the dump: blocks before it are passed over."""
+        end = extended.metadata(path)["end_time"]
+        return extract(end // 3, 2 * end // 3), extended.toggles(path, names, end // 3, end // 2)
+
+    def find(name):
+        found = extended.find(path, name, "1", 2)
+        return dict(found, value=shortened(found["value"]))
+    return outcomes([
+        lambda: sorted(set(extended.list_signals(path)) & set(names)),
+        lambda: dict(extended.metadata(path), signal_count=None if ghdl else 0),
+        extract, middle, lambda: extended.toggles(path, names, start=1),
+        lambda: [find(name) for name in names],
+        lambda: ghdl or dict(extended.compare(path, path), file1=None, file2=None)])
+
+
+def assert_same(vcd, fst, top=""):
+    names = [name for name in extended.list_signals(str(vcd))
+             if not (top and name.removeprefix(top) in LOST)]
+    fst_names = [name.removeprefix(top) for name in names]
+    expected = repr(answers(str(vcd), names, bool(top))).replace("'" + top, "'")
+    assert repr(answers(str(fst), fst_names, bool(top))) == expected
+    if top:
+        return
+    report = extended.compare(str(vcd), str(fst))
+    assert (report["passed"], report["signals_only_in_file1"], report["signals_only_in_file2"]) \
+        == (True, [], [])
+
+
+@pytest.mark.parametrize("fst", SIMULATED, ids=lambda p: p.name)
+def test_simulator_fst_answers_as_its_vcd(fst):
+    assert_same(fst.with_suffix(".vcd"), fst, TOP_SCOPES.get(fst.name, ""))
+
+
+@pytest.mark.parametrize("packing", PACKINGS)
+@pytest.mark.parametrize("vcd", CONVERTED, ids=lambda p: getattr(p, "name", p))
+def test_converted_fst_answers_as_its_vcd(tmp_path, vcd, packing):
+    if vcd == "long":
+        vcd = tmp_path / "long.vcd"
+        long_vcd(vcd)
+    fst = tmp_path / "dump.fst"
+    convert(vcd, fst, PACKINGS[packing])
+    assert_same(vcd, fst)
+
+
+def test_compare_of_fst_and_vcd_finds_the_changed_bit(tmp_path):
+    fst = tmp_path / "counter.fst"
+    convert(REPO / "examples" / "counter.vcd", fst, "-4")
+    changed = str(REPO / "examples" / "counter_changed.vcd")
+    expected = extended.compare(str(REPO / "examples" / "counter.vcd"), changed)
+    assert dict(extended.compare(str(fst), changed), file1=None) == dict(expected, file1=None)
+
+
+def test_damaged_and_cut_fst_files_are_errors(tmp_path):
+    fst = tmp_path / "counter.fst"
+    convert(REPO / "examples" / "counter.vcd", fst, "-Z")
+    data = fst.read_bytes()
+    cut = tmp_path / "cut.fst"
+    for size in range(9, len(data), 7):
+        cut.write_bytes(data[:size])
+        with pytest.raises(RuntimeError):
+            extended.metadata(str(cut))
+            extended.extract(str(cut), ["tb.count[3:0]"])
+    cut.write_bytes(data[:-30] + bytes(30))
+    with pytest.raises(RuntimeError, match="^I/O error: damaged FST file: hierarchy$"):
+        extended.list_signals(str(cut))
+    # The first value-change block follows the header; its last words size its time table.
+    end = 330 + 1 + int.from_bytes(data[331:339], "big")
+    cut.write_bytes(data[:end - 16] + b"\xff" * 8 + data[end - 8:])
+    with pytest.raises(RuntimeError, match="^I/O error: damaged FST file: time table$"):
+        extended.metadata(str(cut))

@@ -1,0 +1,169 @@
+// FST dumps: the compact block format that simulators write instead of VCD.
+// The file is a run of blocks, each a type byte and a big-endian length: a
+// header, the hierarchy (the declarations, gzip- or LZ4-compressed), the
+// geometry (each signal's width), blackouts ($dumpoff/$dumpon times) and
+// value-change blocks. A value-change block covers a span of time: a table
+// of its times, the values of every signal at its start, and per signal a
+// compressed run of changes, found through a table of positions. The reader
+// decodes only the blocks and signals asked for; every length and offset is
+// checked, so a damaged or cut file is an error of kind InvalidData.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "vcd/error.hpp"
+#include "vcd/file.hpp"
+#include "vcd/interrupt.hpp"
+#include "vcd/value.hpp"
+
+namespace vcd::fst {
+
+// Whether a file that begins with `head` is an FST file: it starts with a
+// header block, or is one gzip stream of a whole FST file behind a wrapper
+// block (as GHDL writes it). No VCD text begins so.
+inline constexpr std::size_t kHeadSize = 19;
+bool is_fst(std::span<const unsigned char> head);
+
+// What one signal's changes hold.
+enum class Storage : std::uint8_t { Bits, Real, Text };
+
+struct Header {
+  std::int8_t timescale = 0;  // the tick is 10 to this power seconds
+  bool swapped_doubles = false;
+  std::uint64_t handles = 0;  // the number of signals with their own changes
+};
+
+// The declarations of the hierarchy block, in file order.
+class HierarchyVisitor {
+ public:
+  virtual ~HierarchyVisitor() = default;
+  virtual void scope(std::string_view name) = 0;
+  virtual void upscope() = 0;
+  // `type` is the FST variable type; `handle` (from 1) names the signal
+  // whose changes the variable shows, shared by aliases.
+  virtual void var(std::string_view name, std::uint8_t type, std::uint32_t width,
+                   std::uint32_t handle) = 0;
+};
+
+// FST variable types that need telling apart: 0 to kTypeLast are types.
+inline constexpr std::uint8_t kTypeReal = 3;
+inline constexpr std::uint8_t kTypeRealParameter = 4;
+inline constexpr std::uint8_t kTypeRealTime = 20;
+inline constexpr std::uint8_t kTypeString = 21;
+inline constexpr std::uint8_t kTypeShortReal = 29;
+inline constexpr std::uint8_t kTypeLast = 29;
+std::string_view var_type_word(std::uint8_t type);
+
+// The changes of one value-change block for the signals asked for (filled
+// by Reader::read_block), handed out in time order and, within one time, by
+// handle, a handle's own changes in their order. Each signal's run of
+// changes is decoded as it is handed out.
+class BlockChanges {
+ public:
+  struct Change {
+    std::uint32_t time_index;  // into times()
+    std::uint32_t handle;      // from 1
+    // Bits as lower-case letters, a real's eight bytes, a text; valid until
+    // the next call of next().
+    std::string_view value;
+  };
+
+  const std::vector<std::uint64_t>& times() const { return times_; }
+  // The next change into `change`; false after the last; an error for a
+  // damaged run.
+  Result<bool> next(Change& change);
+
+ private:
+  friend class Reader;
+  struct Run {
+    std::vector<unsigned char> data;
+    std::size_t pos = 0;     // of the next change's value, after its head
+    std::uint64_t head = 0;  // the head of the next change
+    std::uint64_t at = 0;    // its index in the block's own time table
+    std::uint32_t width = 0;
+    Storage storage = Storage::Bits;
+    std::uint32_t handle = 0;
+    std::uint32_t link = 0;  // the next run filed under the same time
+  };
+  static constexpr std::uint32_t kNoRun = UINT32_MAX;
+  static constexpr std::size_t kBefore = SIZE_MAX;  // current_ before the first time
+
+  void clear();
+  // Files run `run` under the time of its next change.
+  void file(std::uint32_t run);
+  // Reads the head of the run's next change; false at the run's end.
+  Result<bool> advance(Run& run) const;
+  // The value of the change whose head was read into scratch_; false for a
+  // change that carries none.
+  Result<bool> value(Run& run);
+
+  std::vector<std::uint64_t> times_;
+  std::vector<std::pair<std::uint32_t, std::string>> start_values_;  // handle, value
+  std::size_t start_next_ = 0;
+  std::uint32_t shift_ = 0;  // 1 when the values at the start take time index 0
+  std::vector<Run> runs_;    // by handle
+  // Per index of the block's own time table: the runs whose next change
+  // comes then, linked through Run::link.
+  std::vector<std::uint32_t> buckets_;
+  std::size_t current_ = kBefore;     // the time index being handed out
+  std::vector<std::uint32_t> ready_;  // the runs with a change then, by handle
+  std::size_t ready_next_ = 0;
+  std::string scratch_;
+};
+
+// The place and time span of one value-change block.
+struct Block {
+  std::uint64_t offset;  // of its type byte
+  std::uint64_t length;  // from its length word to its end
+  std::uint64_t begin;
+  std::uint64_t end;
+  std::uint8_t type;
+};
+
+class Reader {
+ public:
+  // The reader of `path` when it is a regular file that begins as an FST
+  // file, with its header, geometry and block list read (the error tells
+  // what is damaged); null for any other file, which is left unread.
+  static Result<std::unique_ptr<Reader>> open_if_fst(const std::string& path,
+                                                     const Interrupt* interrupt = nullptr);
+
+  const Header& header() const { return header_; }
+  std::span<const Block> blocks() const { return blocks_; }
+  Result<void> read_hierarchy(HierarchyVisitor& visitor) const;
+  // The changes of block `index` of the signals whose handle's entry
+  // (handle - 1) in `wanted` is set, with the values at the block's start
+  // when `with_start_values` (the first block); the signals' data is read
+  // and unpacked on up to `threads` threads.
+  Result<void> read_block(std::size_t index, const std::vector<bool>& wanted,
+                          bool with_start_values, BlockChanges& out, unsigned threads = 1) const;
+  // The value of a change as the rest of the reader hands it out.
+  ChangeView view(const BlockChanges::Change& change) const;
+
+ private:
+  Reader(File file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
+  Result<void> unwrap();
+  Result<void> scan();
+  Result<std::vector<unsigned char>> read_bytes(std::uint64_t offset, std::uint64_t size) const;
+  Result<void> read_geometry(const Block& block);
+
+  File file_;
+  std::uint64_t size_;
+  // The whole file, unpacked, when it was wrapped in gzip.
+  std::vector<unsigned char> unwrapped_;
+  Header header_;
+  std::vector<Block> blocks_;
+  Block hierarchy_{};
+  bool has_hierarchy_ = false;
+  // Per handle (from 1, at index handle - 1): its width in bytes or bits.
+  std::vector<std::uint32_t> widths_;
+  std::vector<Storage> storage_;
+};
+
+}  // namespace vcd::fst
