@@ -7,6 +7,7 @@
     quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
     quarnel value DUMP -s NAME [-s NAME]... --at T
+    quarnel index DUMP... [--dir DIRECTORY]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
                     [--ignore-unknown] [--finer-unit] [--start T] [--end T]
 
@@ -55,6 +56,7 @@ module quarnel:
   find     when a signal takes a value for the Nth time (find)
   compare  two dumps, or two directories of dumps, signal by signal (compare)
   value    the value chosen signals hold at a time (quarnel.extended.value_at)
+  index    index dumps, so that later reads start near their window (quarnel.extended.index)
 
 Run "quarnel COMMAND --help" for the options and an example of each.
 
@@ -242,6 +244,13 @@ def _value(args: argparse.Namespace) -> tuple[Any, str]:
     return values, _table(["signal", "value"], [list(item) for item in values.items()])
 
 
+def _index(args: argparse.Namespace) -> tuple[Any, str]:
+    built = {path: _one(path, quarnel.extended.index, args.dir) for path in args.dumps}
+    keys = ["index", "bytes", "checkpoints", "snapshots", "error"]
+    return built, _table(["dump", *keys], [[path, *(b[k] for k in keys)]
+                                          for path, b in built.items()])
+
+
 def _rows(report: Report, header: list[str], row: Callable[[Any], list[object]]) -> str:
     passed = [[o.name, *row(o.result)] for o in report.outcomes if o.status != ERROR]
     return _table(header, passed) if passed else ""
@@ -329,7 +338,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      version=f"quarnel {distribution.version('quarnel')}")
     top.add_argument("command", metavar="COMMAND", choices=["list", "meta", "extract",
                                                             "toggles", "find", "compare",
-                                                            "value"])
+                                                            "value", "index"])
     top.add_argument("arguments", nargs=argparse.REMAINDER, help=argparse.SUPPRESS)
     commands = {}
 
@@ -435,6 +444,17 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     signals(sub, True, "full signal name (repeat for more)")
     sub.add_argument("--at", type=_time, required=True, metavar="T",
                      help="the time: ticks, or with a unit (2.5us)")
+
+    sub = command("index", _index, "DUMP...",
+                  "Reads each dump once and writes its index beside it (DUMP.qidx) or into "
+                  "DIRECTORY; the other subcommands then read from the point of the index "
+                  "nearest their window, while the index matches the dump. Reads the "
+                  "extended dialect only.",
+                  "quarnel index examples/counter.vcd --dir /tmp", batch=False)
+    sub.add_argument("--dir", metavar="DIRECTORY",
+                     help="where to write the indexes (default: $QUARNEL_INDEX_DIR, or beside "
+                     "each dump); the other subcommands look there when QUARNEL_INDEX_DIR "
+                     "names it")
     return top, commands
 
 
@@ -448,7 +468,7 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     if all(isinstance(getattr(args, name, None), int) for name in ("start", "end")) and \
             args.start > args.end:
         sub.error(f"--start {args.start} is after --end {args.end}")
-    if first.command == "value" and args.strict:
+    if first.command in ("value", "index") and args.strict:
         sub.error("reads the extended dialect only (no --strict)")
     if getattr(args, "format", None) is not None and args.json:
         sub.error("give --json or --format, not both")

@@ -7,12 +7,13 @@ holds at a time.
 
 from collections.abc import Sequence
 from os import PathLike
-from typing import Any, Literal, SupportsIndex, Union, final
+from typing import Any, Literal, SupportsIndex, TypedDict, Union, final
 
 from quarnel import ComparisonResult, FindResult, TimeValue, VcdMetadata
 
 __all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare", "extract_table",
-           "value_at", "timescale"]
+           "value_at", "timescale",
+           "index"]
 
 StrPath = Union[str, PathLike[str]]
 
@@ -84,3 +85,14 @@ def value_at(
 
 # The timescale as metadata gives it ("1 ns"), or None; only the declarations are read.
 def timescale(path: StrPath) -> str | None: ...
+
+class IndexResult(TypedDict):
+    index: str
+    bytes: int
+    checkpoints: int
+    snapshots: int
+    error: str | None
+
+# Reads the dump once and writes its index (path + ".qidx", or into directory or
+# $QUARNEL_INDEX_DIR); the functions here use it while it matches the dump.
+def index(path: StrPath, directory: StrPath | None = None) -> IndexResult: ...

@@ -377,3 +377,13 @@ def test_times_with_units_that_name_no_tick(tmp_path, argv, error):
     names["ps"].write_text(PAIR.format(0))
     status, out, err = run(*[arg.format(**names) for arg in argv], "-s", "top.a")
     assert (status, err) == (2, f"quarnel: {error.format(**names)}\n")
+
+
+def test_index_writes_where_it_is_told_and_the_others_read_it(tmp_path):
+    status, out, err = run("index", "counter.vcd", "--dir", str(tmp_path), "--json")
+    built = json.loads(out)["counter.vcd"]
+    assert (status, err, built["error"]) == (0, "", None)
+    assert built["index"].startswith(str(tmp_path / "counter.vcd.")) and built["bytes"] > 0
+    for argv in (["meta", "counter.vcd"], ["value", "counter.vcd", "-s", COUNT, "--at", "200"]):
+        assert run(*argv, env={**os.environ, "QUARNEL_INDEX_DIR": str(tmp_path)}) == run(*argv)
+    assert run("index", "counter.vcd", "--strict")[0] == 2

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "src/lib/body_index.hpp"
 #include "src/lib/held_change.hpp"
 #include "src/lib/requested_changes.hpp"
 
@@ -37,6 +38,7 @@ class LastChanges {
   }
 
   const HeldChange& held(std::uint32_t request) const { return held_[request]; }
+  void seed(std::uint32_t request, const HeldChange& value) { held_[request] = value; }
 
  private:
   const TargetMap* targets_;
@@ -53,7 +55,29 @@ Result<std::vector<std::optional<ChangeValue>>> values_at(const std::string& pat
   if (!request) return std::unexpected(std::move(request.error()));
   const Dump& dump = request->dump;
   LastChanges last(request->targets, signals.size());
-  auto read = walk_body(dump, Window{std::nullopt, time}, last, context);
+  // With an index, from the last snapshot at or before the time (every change
+  // before it lies at or before the time), unless the bytes there changed.
+  std::optional<Resume> from;
+  if (auto loaded = load_index(dump, context); loaded && !loaded->index.time_goes_back) {
+    const BodyIndex& index = loaded->index;
+    for (auto it = index.snapshots.rbegin(); it != index.snapshots.rend(); ++it) {
+      const Checkpoint& at = index.checkpoints[it->checkpoint];
+      if (at.time > time) continue;
+      if (!checkpoint_holds(dump, index, at)) break;
+      CodeIndex positions;
+      for (std::size_t i = 0; i < index.codes.size(); ++i)
+        positions.insert(index.codes[i], static_cast<std::uint32_t>(i));
+      for (const std::string& name : signals) {
+        const vcd::IdCode code = dump.find(name)->id_code;
+        const std::uint32_t position = positions.find(code);
+        if (position != CodeIndex::kNone)
+          last.seed(request->targets.find(code)->front(), it->values[position]);
+      }
+      from = Resume{at.offset, at.line};
+      break;
+    }
+  }
+  auto read = walk_body(dump, Window{std::nullopt, time}, last, context, from);
   if (!read) return std::unexpected(std::move(read.error()));
 
   std::vector<std::optional<ChangeValue>> values(signals.size());

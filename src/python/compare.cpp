@@ -189,7 +189,10 @@ Outcome extended_compare(const PathArg& file1, const PathArg& file2,
                          std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                          std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
                          TimeUnits units, bool strict, bool held_at_start, CallContext context) {
-  if (strict) context.dialect = vcd::Dialect::specified;
+  if (strict) {
+    context.dialect = vcd::Dialect::specified;
+    context.index.reset();
+  }
   return compare_in(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start, end,
                     units, held_at_start, context);
 }
