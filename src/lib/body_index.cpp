@@ -372,7 +372,7 @@ std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
   }
   // The codes themselves are those of the header, which the index checks.
   std::uint64_t codes = 0;
-  if (!in.u64(codes) || !in.count(count, 4 + codes)) return std::nullopt;
+  if (!in.u64(codes) || codes > bytes.size() || !in.count(count, 4 + codes)) return std::nullopt;
   index.codes.resize(codes);
   index.snapshots.resize(count);
   for (Snapshot& snapshot : index.snapshots) {
