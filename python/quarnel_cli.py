@@ -110,7 +110,7 @@ def _resolve_times(args: argparse.Namespace, paths: Sequence[str], finer: bool =
     finest of their timescales with `finer`, otherwise the same number of ticks in each."""
     options = [name for name in ("start", "end", "at")
                if isinstance(getattr(args, name, None), _Time)]
-    if not options:
+    if not options or not paths:  # no dump, no time to name
         return
     ticks = {path: _tick(path) for path in dict.fromkeys(paths)}
     if finer and None not in ticks.values():

@@ -208,7 +208,7 @@ class Encoder {
 
 class Decoder {
  public:
-  explicit Decoder(std::string_view bytes) : bytes_(bytes) {}
+  explicit Decoder(std::string_view bytes, std::size_t at = 0) : bytes_(bytes), at_(at) {}
 
   bool u8(std::uint8_t& value) { return get(value); }
   bool u32(std::uint32_t& value) { return get(value); }
@@ -225,6 +225,7 @@ class Decoder {
     return u64(value) && value <= (bytes_.size() - at_) / item;
   }
   bool done() const { return at_ == bytes_.size(); }
+  std::size_t position() const { return at_; }
 
  private:
   template <class T>
@@ -378,8 +379,11 @@ std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
   for (Snapshot& snapshot : index.snapshots) {
     if (!in.u32(snapshot.checkpoint) || snapshot.checkpoint >= index.checkpoints.size())
       return std::nullopt;
-    snapshot.values.resize(index.codes.size());
-    for (HeldChange& value : snapshot.values) {
+    // Checked now, decoded when used.
+    snapshot.at = in.position();
+    HeldChange value;
+    for (std::uint64_t i = 0; i < codes; ++i) {
+      value.set = false;
       if (!decode_value(in, value)) return std::nullopt;
     }
   }
@@ -498,6 +502,7 @@ std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& conte
   std::fclose(stream);
 
   auto index = decode(bytes, context.dialect);
+  if (index) index->file = std::move(bytes);
   if (!index) {
     note(context, path + ": not an index of this version, or damaged; ignored");
     return std::nullopt;
@@ -525,6 +530,14 @@ std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& conte
   if (codes.size() != index->codes.size()) return stale();
   index->codes = std::move(codes);
   return LoadedIndex{std::move(*index), !same};
+}
+
+std::vector<HeldChange> snapshot_values(const BodyIndex& index, const Snapshot& snapshot) {
+  if (!snapshot.values.empty() || index.codes.empty()) return snapshot.values;
+  std::vector<HeldChange> values(index.codes.size());
+  Decoder in(index.file, snapshot.at);
+  for (HeldChange& value : values) decode_value(in, value);  // checked when loaded
+  return values;
 }
 
 bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint& at) {

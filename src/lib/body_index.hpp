@@ -42,7 +42,8 @@ struct Checkpoint {
 // BodyIndex::codes) at a checkpoint.
 struct Snapshot {
   std::uint32_t checkpoint = 0;
-  std::vector<HeldChange> values;
+  std::vector<HeldChange> values;  // as built; empty as loaded (see snapshot_values)
+  std::size_t at = 0;              // as loaded: where its values lie in BodyIndex::file
 };
 
 struct BodyIndex {
@@ -59,7 +60,11 @@ struct BodyIndex {
   std::vector<Checkpoint> checkpoints;  // by offset
   std::vector<vcd::IdCode> codes;       // of the snapshots' values
   std::vector<Snapshot> snapshots;      // by checkpoint
+  std::string file;                     // as loaded: the bytes of the index file
 };
+
+// The values of a snapshot of `index`, decoded from its file when loaded.
+std::vector<HeldChange> snapshot_values(const BodyIndex& index, const Snapshot& snapshot);
 
 // How many bytes at a checkpoint, and at the end of the dump, a checksum
 // covers.

@@ -24,8 +24,8 @@ namespace {
 class Collector {
  public:
   Collector(SignalValues& values, const CodeIndex& lists, std::optional<std::uint64_t> hold_until)
-      : values_(values), lists_(lists), hold_until_(hold_until) {
-    if (hold_until_) held_.resize(values_.lists.size());
+      : values_(values), lists_(lists), hold_until_(hold_until), holding_(hold_until.has_value()) {
+    if (holding_) held_.resize(values_.lists.size());
   }
 
   void timestamp(std::uint64_t time) {
@@ -42,8 +42,11 @@ class Collector {
   [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
                                      ChangeList* list) {
     if (hold_until_) {
+      // Once the time held until is reached, what comes before it again (in
+      // a dump whose time goes back) is dropped, as before a window.
       if (time_ < *hold_until_) {
-        held_[static_cast<std::size_t>(list - values_.lists.data())].hold(command.value);
+        if (holding_)
+          held_[static_cast<std::size_t>(list - values_.lists.data())].hold(command.value);
         return true;
       }
       release_held();
@@ -61,14 +64,14 @@ class Collector {
   // The held changes, as changes at the time held until; then nothing more
   // is held.
   void release_held() {
-    if (!hold_until_) return;
+    if (!holding_) return;
     stamp_ = values_.times.size();
     values_.times.push_back(*hold_until_);
     for (std::size_t i = 0; i < held_.size(); ++i) {
       if (held_[i].set) values_.lists[i].add(stamp_, held_[i].view());
     }
     stamped_ = time_ == *hold_until_;
-    hold_until_.reset();
+    holding_ = false;
     held_.clear();
   }
 
@@ -76,6 +79,7 @@ class Collector {
   SignalValues& values_;
   const CodeIndex& lists_;
   std::optional<std::uint64_t> hold_until_;
+  bool holding_;                  // the time held until is not reached yet
   std::vector<HeldChange> held_;  // per list, while holding
   std::uint64_t time_ = 0;
   std::uint64_t stamp_ = 0;

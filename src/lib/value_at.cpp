@@ -64,6 +64,7 @@ Result<std::vector<std::optional<ChangeValue>>> values_at(const std::string& pat
       const Checkpoint& at = index.checkpoints[it->checkpoint];
       if (at.time > time) continue;
       if (!checkpoint_holds(dump, index, at)) break;
+      const std::vector<HeldChange> values = snapshot_values(index, *it);
       CodeIndex positions;
       for (std::size_t i = 0; i < index.codes.size(); ++i)
         positions.insert(index.codes[i], static_cast<std::uint32_t>(i));
@@ -71,7 +72,7 @@ Result<std::vector<std::optional<ChangeValue>>> values_at(const std::string& pat
         const vcd::IdCode code = dump.find(name)->id_code;
         const std::uint32_t position = positions.find(code);
         if (position != CodeIndex::kNone)
-          last.seed(request->targets.find(code)->front(), it->values[position]);
+          last.seed(request->targets.find(code)->front(), values[position]);
       }
       from = Resume{at.offset, at.line};
       break;
