@@ -27,7 +27,7 @@ struct CallContext {
   const vcd::Interrupt* interrupt = nullptr;
   ScanSettings settings;
   // None: every body is read from its start, and no index is looked for.
-  std::optional<IndexUse> index;
+  std::optional<IndexUse> index = std::nullopt;
 };
 
 // How often a thread that waits for the reads of others asks the interrupt.
