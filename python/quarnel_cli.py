@@ -6,6 +6,8 @@
                     [--format csv|json|parquet] [-o FILE]
     quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
+    quarnel value DUMP -s NAME [-s NAME]... --at T
+    quarnel index DUMP... [--dir DIRECTORY]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
                     [--ignore-unknown] [--finer-unit] [--start T] [--end T]
                     [--html FILE [--html-signals N] [--html-window T]]
@@ -32,9 +34,11 @@ import io
 import itertools
 import json
 import os
+import re
 import sys
+from fractions import Fraction
 from importlib import metadata as distribution
-from typing import Any, Callable, Iterator, Sequence
+from typing import Any, Callable, Iterator, NamedTuple, Sequence
 
 import quarnel
 import quarnel.extended
@@ -57,6 +61,8 @@ module quarnel:
   find     when a signal takes a value for the Nth time (find)
   compare  two dumps, or two directories of dumps, signal by signal (compare)
   plot     a picture of the waveforms of chosen signals, SVG or PNG (extract)
+  value    the value chosen signals hold at a time (quarnel.extended.value_at)
+  index    index dumps, so that later reads start near their window (quarnel.extended.index)
 
 Run "quarnel COMMAND --help" for the options and an example of each.
 
@@ -74,6 +80,66 @@ def _unsigned(text: str) -> int:
     if not 0 <= number <= _U64_MAX:
         raise argparse.ArgumentTypeError(f"not in the range 0 to {_U64_MAX}: {text!r}")
     return number
+
+
+# Powers of ten of a second, as timescales write their units.
+_UNITS = {"s": 0, "ms": -3, "us": -6, "ns": -9, "ps": -12, "fs": -15}
+_TIME_WITH_UNIT = re.compile(r"(\d+(?:\.\d*)?|\.\d+) ?(s|ms|us|ns|ps|fs)")
+
+
+class _Time(NamedTuple):
+    """A time given with a unit, which each dump's timescale turns into ticks."""
+
+    text: str
+    seconds: Fraction
+
+
+def _time(text: str) -> int | _Time:
+    """Parses a time option: ticks, or a decimal number and a unit (100ns, 2.5 us)."""
+    match = _TIME_WITH_UNIT.fullmatch(text.strip())
+    if match is None:
+        return _unsigned(text)
+    return _Time(text, Fraction(match[1]) * Fraction(10) ** _UNITS[match[2]])
+
+
+def _tick(path: str) -> Fraction | None:
+    """The length of one tick of the dump in seconds, None without a timescale."""
+    timescale = _one(path, quarnel.extended.timescale)
+    if timescale is None:
+        return None
+    magnitude, unit = timescale.split()
+    return int(magnitude) * Fraction(10) ** _UNITS[unit]
+
+
+def _resolve_times(args: argparse.Namespace, paths: Sequence[str], finer: bool = False) -> None:
+    """Turns the times given with a unit into ticks of the dumps at `paths`, exactly: in the
+    finest of their timescales with `finer`, otherwise the same number of ticks in each."""
+    options = [name for name in ("start", "end", "at")
+               if isinstance(getattr(args, name, None), _Time)]
+    if not options or not paths:  # no dump, no time to name
+        return
+    ticks = {path: _tick(path) for path in dict.fromkeys(paths)}
+    if finer and None not in ticks.values():
+        finest = min(ticks.values(), key=lambda tick: tick or 0)
+        ticks = {next(iter(ticks)): finest}
+    for name in options:
+        time: _Time = getattr(args, name)
+        counts = {}
+        for path, tick in ticks.items():
+            if tick is None:
+                raise _Fatal(f"{path}: no timescale, so --{name} {time.text} names no tick")
+            count = time.seconds / tick
+            if count.denominator != 1 or count > _U64_MAX:
+                raise _Fatal(f"{path}: --{name} {time.text} falls between the ticks of its "
+                             "timescale")
+            counts[path] = int(count)
+        if len(set(counts.values())) > 1:
+            raise _Fatal(f"{paths[-1]}: --{name} {time.text} is {counts[paths[-1]]} ticks, but "
+                         f"{counts[paths[0]]} in {paths[0]}; give ticks")
+        setattr(args, name, counts.popitem()[1])
+    if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
+            args.start > args.end:
+        raise _Fatal(f"{paths[0]}: --start {args.start} is after --end {args.end}")
 
 
 def _positive(text: str) -> int:
@@ -251,6 +317,18 @@ def _write_parquet(args: argparse.Namespace) -> None:
         raise _Fatal(f"{args.output}: {error}") from error
 
 
+def _value(args: argparse.Namespace) -> tuple[Any, str]:
+    values = _one(args.dumps[0], quarnel.extended.value_at, args.signals, args.at)
+    return values, _table(["signal", "value"], [list(item) for item in values.items()])
+
+
+def _index(args: argparse.Namespace) -> tuple[Any, str]:
+    built = {path: _one(path, quarnel.extended.index, args.dir) for path in args.dumps}
+    keys = ["index", "bytes", "checkpoints", "snapshots", "error"]
+    return built, _table(["dump", *keys], [[path, *(b[k] for k in keys)]
+                                          for path, b in built.items()])
+
+
 def _rows(report: Report, header: list[str], row: Callable[[Any], list[object]]) -> str:
     passed = [[o.name, *row(o.result)] for o in report.outcomes if o.status != ERROR]
     return _table(header, passed) if passed else ""
@@ -294,11 +372,13 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
         raise _Fatal(f"{new if directories[0] else golden}: not a directory")
     else:
         pairs = [(new, golden, new)]
+    _resolve_times(args, [path for pair in pairs for path in pair[1:] if isinstance(path, str)],
+                   finer=args.finer_unit)
     report = quarnel_batch.compare(
         pairs, signals=args.signals, allow_missing=args.allow_missing,
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
-        start=args.start, end=args.end, jobs=args.jobs, progress=_progress(),
-        extended=not args.strict, client=args.client,
+        start=args.start, end=args.end, held_at_start=True, jobs=args.jobs,
+        progress=_progress(), extended=not args.strict, client=args.client,
         timescales="finer" if args.finer_unit else "same")
     text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
     if all(directories):
@@ -362,7 +442,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      version=f"quarnel {distribution.version('quarnel')}")
     top.add_argument("command", metavar="COMMAND", choices=["list", "meta", "extract",
                                                             "toggles", "find", "compare",
-                                                            "plot"])
+                                                            "plot", "value", "index"])
     top.add_argument("arguments", nargs=argparse.REMAINDER, help=argparse.SUPPRESS)
     commands = {}
 
@@ -397,8 +477,10 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                          metavar="NAME", help=summary)
 
     def window(sub: argparse.ArgumentParser) -> None:
-        sub.add_argument("--start", type=_unsigned, metavar="T", help="first time (inclusive)")
-        sub.add_argument("--end", type=_unsigned, metavar="T", help="last time (inclusive)")
+        sub.add_argument("--start", type=_time, metavar="T",
+                         help="first time (inclusive): ticks, or with a unit (100ns)")
+        sub.add_argument("--end", type=_time, metavar="T",
+                         help="last time (inclusive): ticks, or with a unit (2.5us)")
 
     sub = command("list", _list, "DUMP", "Prints the declared signal names, one per line.",
                   "quarnel list examples/counter.vcd --filter dut", batch=False)
@@ -475,6 +557,26 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     window(sub)
     sub.add_argument("-o", "--output", required=True, metavar="FILE",
                      help="the picture to write: FILE.svg or FILE.png")
+
+    sub = command("value", _value, "DUMP",
+                  "Prints the value each signal holds at a time: that of its last change at or "
+                  "before it, '-' before its first change. Reads the extended dialect only.",
+                  "quarnel value examples/counter.vcd -s 'tb.dut.count[3:0]' -s tb.duty --at 100",
+                  batch=False)
+    signals(sub, True, "full signal name (repeat for more)")
+    sub.add_argument("--at", type=_time, required=True, metavar="T",
+                     help="the time: ticks, or with a unit (2.5us)")
+
+    sub = command("index", _index, "DUMP...",
+                  "Reads each dump once and writes its index beside it (DUMP.qidx) or into "
+                  "DIRECTORY; the other subcommands then read from the point of the index "
+                  "nearest their window, while the index matches the dump. Reads the "
+                  "extended dialect only.",
+                  "quarnel index examples/counter.vcd --dir /tmp", batch=False)
+    sub.add_argument("--dir", metavar="DIRECTORY",
+                     help="where to write the indexes (default: $QUARNEL_INDEX_DIR, or beside "
+                     "each dump); the other subcommands look there when QUARNEL_INDEX_DIR "
+                     "names it")
     return top, commands
 
 
@@ -485,9 +587,11 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     args = sub.parse_intermixed_args(first.arguments)
     if first.command == "find" and len(args.signals) != 1:
         sub.error("give exactly one -s/--signal")
-    if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
+    if all(isinstance(getattr(args, name, None), int) for name in ("start", "end")) and \
             args.start > args.end:
         sub.error(f"--start {args.start} is after --end {args.end}")
+    if first.command in ("value", "index") and args.strict:
+        sub.error("reads the extended dialect only (no --strict)")
     if getattr(args, "format", None) is not None and args.json:
         sub.error("give --json or --format, not both")
     if getattr(args, "format", None) == "parquet":
@@ -558,6 +662,8 @@ def _write_junit(report: Report, path: str | None, html: str | None = None) -> b
 def _run(argv: Sequence[str] | None) -> int:
     args = _parse(argv)
     try:
+        if args.run is not _compare:  # compare's dumps are its pairs
+            _resolve_times(args, getattr(args, "dumps", []))
         with _dask_client(args) as args.client:
             result, text = args.run(args)
     except _Fatal as error:

@@ -1,16 +1,19 @@
 """Type stubs for quarnel.extended: the six functions of quarnel, reading the extended dialect.
 
 They also take os.PathLike objects as paths, and compare has the option ``timescales``.
-extract_table gives the records of extract as an Arrow table.
+extract_table gives the records of extract as an Arrow table; value_at the value each signal
+holds at a time.
 """
 
 from collections.abc import Iterator, Sequence
 from os import PathLike
-from typing import Any, Literal, SupportsIndex, Union, final
+from typing import Any, Literal, SupportsIndex, TypedDict, Union, final
 
 from quarnel import ComparisonResult, FindResult, TimeValue, VcdMetadata
 
-__all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare", "extract_table"]
+__all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare", "extract_table",
+           "value_at", "timescale",
+           "index"]
 
 StrPath = Union[str, PathLike[str]]
 
@@ -40,7 +43,8 @@ def find(
 # timescales: "ticks" compares times as written, whatever the timescales; "same" raises
 # RuntimeError when they differ (a dump without one differs); "finer" converts both dumps to
 # the finer timescale, in which start, end and the mismatch times are then given. strict=True
-# reads both dumps as quarnel.compare does (IEEE 1364 only, not compressed).
+# reads both dumps as quarnel.compare does (IEEE 1364 only, not compressed). held_at_start=True
+# compares first the values each signal holds at start, as changes at start.
 def compare(
     file1: StrPath,
     file2: StrPath,
@@ -52,6 +56,7 @@ def compare(
     end: SupportsIndex | None = None,
     timescales: Literal["ticks", "same", "finer"] = "ticks",
     strict: bool = False,
+    held_at_start: bool = False,
 ) -> ComparisonResult: ...
 
 # The changes of chosen signals as an Arrow table, read through the Arrow PyCapsule interface
@@ -72,3 +77,25 @@ def extract_table(
     *,
     strict: bool = False,
 ) -> ChangeTable: ...
+
+# Per name (keys in the order asked): the value of its last change at or before time, the last
+# in file order within a time stamp, as extract writes it; None before its first change.
+def value_at(
+    path: StrPath,
+    signals: Sequence[str],
+    time: SupportsIndex,
+) -> dict[str, str | None]: ...
+
+# The timescale as metadata gives it ("1 ns"), or None; only the declarations are read.
+def timescale(path: StrPath) -> str | None: ...
+
+class IndexResult(TypedDict):
+    index: str
+    bytes: int
+    checkpoints: int
+    snapshots: int
+    error: str | None
+
+# Reads the dump once and writes its index (path + ".qidx", or into directory or
+# $QUARNEL_INDEX_DIR); the functions here use it while it matches the dump.
+def index(path: StrPath, directory: StrPath | None = None) -> IndexResult: ...

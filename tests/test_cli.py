@@ -63,6 +63,8 @@ TABLES = [
      "signal  time  value1  value2  is_unknown\n"
      "tb.tx     75  1       0       no\n"
      "tb.tx    115  0       1       no\n"),
+    (["value", "counter.vcd", "-s", COUNT, "--at", "100", "-s", "tb.duty"], 0,
+     "signal             value\ntb.dut.count[3:0]  6\ntb.duty            0.34375\n"),
 ]
 
 
@@ -83,6 +85,8 @@ JSON = [
     (["find", "counter.vcd", "-s", COUNT, "--value", "0xa"],
      lambda: {"counter.vcd": entry(quarnel.find("counter.vcd", COUNT, "0xa"),
                                    f"{COUNT} is 10 at 135")}),
+    (["value", "counter.vcd", "-s", COUNT, "-s", "tb.clk", "--at", "0"],
+     lambda: quarnel.extended.value_at("counter.vcd", [COUNT, "tb.clk"], 0)),
     (["compare", "counter.vcd", "counter_changed.vcd", "--ignore-unknown", "--start", "9"],
      lambda: quarnel.compare("counter.vcd", "counter_changed.vcd", ignore_unknown=True, start=9)),
 ]
@@ -123,6 +127,8 @@ def test_compare_is_strict_unless_allowed():
     (["compare", "counter.vcd", "counter.vcd", "--end", "9", "--start", "10"],
      "usage: --start 10 is after --end 9"),
     (["compare", "counter.vcd"], "usage: NEW"),
+    (["value", "counter.vcd", "-s", "tb.clk", "--at", "1", "--strict"], "usage: reads the extended"),
+    (["value", "{bad}", "-s", "tb.clk", "--at", "1"], "{bad}"),
 ], ids=_ids)
 def test_errors_exit_2_naming_the_dump_or_the_argument(argv, culprit, tmp_path):
     (tmp_path / "bad.vcd").write_text("$scope module top $end\n")
@@ -342,3 +348,53 @@ def test_extract_streams_to_a_reader_that_stops_early(tmp_path):
     child.stdout.close()  # as head does; the whole table would not fit in memory in time
     assert lines == ["signal  time  value\n", "t.a        1  1\n", "t.a        1  0\n"]
     assert child.wait(timeout=60) == 2 and child.stderr.read() == ""
+
+
+PAIR = ("$timescale 10 ps $end\n$scope module top $end\n$var wire 1 ! a $end\n$upscope $end\n"
+        "$enddefinitions $end\n#0\n{}!\n#200000\n")
+
+
+def test_compare_start_compares_the_values_held_there(tmp_path):
+    for value in "01":
+        (tmp_path / f"{value}.vcd").write_text(PAIR.format(value))
+    assert run("compare", "0.vcd", "1.vcd", "--start", "1us", cwd=tmp_path)[:2] == (
+        1, "FAILED: 1 mismatch in 1 signal (1 signal compared)\n"
+        "signal    time  value1  value2  is_unknown\ntop.a   100000  0       1       no\n")
+
+
+@pytest.mark.parametrize("argv", [
+    ["extract", "counter.vcd", "-s", COUNT, "--start", "{100}", "--end", "{130}"],
+    ["value", "counter.vcd", "-s", COUNT, "--at", "{105}"],
+    ["toggles", "counter.vcd", "uart/uart_tx.vcd", "-s", "tb.clk", "--start", "{100}"],
+    ["find", "counter.vcd", "-s", COUNT, "--value", "9", "--end", "{125}"],
+    ["compare", "counter.vcd", "counter_changed.vcd", "--start", "{100}", "--end", "{200}"],
+], ids=_ids)
+def test_times_with_units_name_ticks(argv):
+    ticks = [arg.strip("{}") for arg in argv]
+    for unit in (lambda t: f"{t}ns", lambda t: f"{int(t) / 1000}us", lambda t: f"{t}000 ps"):
+        assert run(*[unit(a[1:-1]) if a[0] == "{" else a for a in argv]) == run(*ticks)
+
+
+@pytest.mark.parametrize("argv, error", [
+    (["value", "counter.vcd", "--at", "1.5ns"],
+     "counter.vcd: --at 1.5ns falls between the ticks of its timescale"),
+    (["value", "{none}", "--at", "1ns"], "{none}: no timescale, so --at 1ns names no tick"),
+    (["toggles", "counter.vcd", "{ps}", "--start", "1 us"],
+     "{ps}: --start 1 us is 100000 ticks, but 1000 in counter.vcd; give ticks"),
+], ids=_ids)
+def test_times_with_units_that_name_no_tick(tmp_path, argv, error):
+    names = {"none": tmp_path / "none.vcd", "ps": tmp_path / "ps.vcd"}
+    names["none"].write_text(PAIR.split("\n", 1)[1].format(0))
+    names["ps"].write_text(PAIR.format(0))
+    status, out, err = run(*[arg.format(**names) for arg in argv], "-s", "top.a")
+    assert (status, err) == (2, f"quarnel: {error.format(**names)}\n")
+
+
+def test_index_writes_where_it_is_told_and_the_others_read_it(tmp_path):
+    status, out, err = run("index", "counter.vcd", "--dir", str(tmp_path), "--json")
+    built = json.loads(out)["counter.vcd"]
+    assert (status, err, built["error"]) == (0, "", None)
+    assert built["index"].startswith(str(tmp_path / "counter.vcd.")) and built["bytes"] > 0
+    for argv in (["meta", "counter.vcd"], ["value", "counter.vcd", "-s", COUNT, "--at", "200"]):
+        assert run(*argv, env={**os.environ, "QUARNEL_INDEX_DIR": str(tmp_path)}) == run(*argv)
+    assert run("index", "counter.vcd", "--strict")[0] == 2

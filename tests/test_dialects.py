@@ -24,7 +24,8 @@ def test_same_answers_wherever_the_specified_dialect_reads(path):
         except RuntimeError:
             continue
         assert getattr(extended, function)(*args) == strict
-    assert quarnel.extended is extended and extended.__all__ == [*quarnel.__all__, "extract_table"]
+    assert quarnel.extended is extended and extended.__all__ == [*quarnel.__all__, "extract_table",
+                                                               "value_at", "timescale", "index"]
     # compare's docstring also tells of its option timescales.
     assert all(getattr(extended, f).__doc__ == getattr(quarnel, f).__doc__
                for f in quarnel.__all__ if f != "compare")

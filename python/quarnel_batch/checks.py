@@ -35,6 +35,7 @@ def compare(
     extended: bool = False,
     client: Any = None,
     timescales: Timescales = "ticks",
+    held_at_start: bool = False,
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
 
@@ -42,14 +43,15 @@ def compare(
     declared in both dumps, or when the dumps share no signal to compare. ``timescales`` is
     the option of quarnel.extended.compare: "ticks" compares the times as written, "same"
     makes dumps whose timescales differ an error, "finer" compares them in the finer unit
-    (``start``, ``end`` and the mismatch times in it)."""
+    (``start``, ``end`` and the mismatch times in it). ``held_at_start`` compares first the
+    values each signal holds at ``start`` (quarnel.extended.compare)."""
     if max_mismatches is not None:
         # One mismatch more per signal than the limit tells whether the limit cut its list.
         max_mismatches = min(max(max_mismatches, 1) + 1, _U64_MAX)
     check = functools.partial(
         _compare_pair,
         dict(max_mismatches=max_mismatches, signals=list(signals or []) or None,
-             ignore_unknown=ignore_unknown, start=start, end=end),
+             ignore_unknown=ignore_unknown, start=start, end=end, held_at_start=held_at_start),
         allow_missing,
         extended,
         timescales,

@@ -34,6 +34,19 @@ struct Body {
 // reader's end-of-input error rather than reading as an empty body.
 Result<Body> open_body(const Dump& dump, const vcd::Interrupt* interrupt = nullptr);
 
+// A point of a body to read from instead of its start (a checkpoint of its
+// index): between two commands, outside any simulation section, at the start
+// of a timestamp line, with the line number it has in the body.
+struct Resume {
+  std::uint64_t offset;
+  std::uint64_t line;
+};
+
+// Where a walk within `window` may start when the context uses indexes and
+// the dump's index allows it (body_index.cpp).
+std::optional<Resume> indexed_resume(const Dump& dump, const Window& window,
+                                     const CallContext& context);
+
 // The outcome of a walk that did not fail.
 struct Walked {
   bool finished;    // the visitor let the walk run to its end
@@ -57,10 +70,13 @@ struct Walked {
 // PieceVisitor (split_walk.hpp). Changes before `window.start` are dropped
 // without a trace. The body is read in the context's dialect (the one the
 // dump was opened in), with its interrupt and on the threads its settings ask for. Returns the
-// outcome or the first error.
+// outcome or the first error. With `from`, or a point the dump's index gives
+// for the window, the body of a regular file is read from there on, and the
+// times noted are those of that part.
 template <class Visitor>
 Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visitor,
-                         const CallContext& context = {}) {
+                         const CallContext& context = {},
+                         std::optional<Resume> from = std::nullopt) {
   const vcd::Interrupt* interrupt = context.interrupt;
   const ScanSettings& settings = context.settings;
   if (dump.fst) {
@@ -72,15 +88,25 @@ Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visito
   }
   auto body = open_body(dump, interrupt);
   if (!body) return std::unexpected(std::move(body.error()));
+  std::uint64_t offset = dump.body_offset;
+  std::uint64_t line = 1;
+  if (!from && context.index) from = indexed_resume(dump, window, context);
+  if (from && body->length && from->offset - dump.body_offset <= *body->length) {
+    if (auto seek = body->rest.file.seek(from->offset); !seek)
+      return std::unexpected(VcdError::io(seek.error()));
+    *body->length -= from->offset - dump.body_offset;
+    offset = from->offset;
+    line = from->line;
+  }
   Walked walked{false, {}};
   Result<bool> read = false;
   if (settings.threads > 1 && body->length && *body->length / 2 >= settings.chunk_bytes) {
-    read = walk_split(body->rest.file, dump.body_offset, *body->length, context, window, visitor,
-                      walked.times);
+    read = walk_split(body->rest.file, offset, *body->length, context, window, visitor,
+                      walked.times, line);
   } else {
     vcd::Parser<vcd::FileSource> parser{
         vcd::FileSource(std::move(body->rest.file), interrupt, std::move(body->rest.ahead)),
-        context.dialect};
+        context.dialect, line};
     std::uint64_t time = 0;
     DirectSink<Visitor> sink{visitor};
     auto ending = scan_stretch(parser, window, visitor, sink, time, walked.times);

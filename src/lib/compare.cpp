@@ -10,6 +10,7 @@
 #include "src/lib/body_walker.hpp"
 #include "src/lib/code_index.hpp"
 #include "src/lib/header_pass.hpp"
+#include "src/lib/held_change.hpp"
 #include "src/lib/side_by_side.hpp"
 
 namespace quarnel {
@@ -17,10 +18,15 @@ namespace quarnel {
 namespace {
 
 // Hands each change of a wanted identifier code to its list; a visitor of
-// the body walker.
+// the body walker. Given a time to hold until, it keeps only the last change
+// of each list before that time, and hands those on as changes at that time
+// once the walk reaches it (or ends).
 class Collector {
  public:
-  Collector(SignalValues& values, const CodeIndex& lists) : values_(values), lists_(lists) {}
+  Collector(SignalValues& values, const CodeIndex& lists, std::optional<std::uint64_t> hold_until)
+      : values_(values), lists_(lists), hold_until_(hold_until), holding_(hold_until.has_value()) {
+    if (holding_) held_.resize(values_.lists.size());
+  }
 
   void timestamp(std::uint64_t time) {
     time_ = time;
@@ -35,6 +41,16 @@ class Collector {
 
   [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
                                      ChangeList* list) {
+    if (hold_until_) {
+      // Once the time held until is reached, what comes before it again (in
+      // a dump whose time goes back) is dropped, as before a window.
+      if (time_ < *hold_until_) {
+        if (holding_)
+          held_[static_cast<std::size_t>(list - values_.lists.data())].hold(command.value);
+        return true;
+      }
+      release_held();
+    }
     // The current time goes on the timeline with its first wanted change.
     if (!stamped_) {
       stamp_ = values_.times.size();
@@ -45,9 +61,26 @@ class Collector {
     return true;
   }
 
+  // The held changes, as changes at the time held until; then nothing more
+  // is held.
+  void release_held() {
+    if (!holding_) return;
+    stamp_ = values_.times.size();
+    values_.times.push_back(*hold_until_);
+    for (std::size_t i = 0; i < held_.size(); ++i) {
+      if (held_[i].set) values_.lists[i].add(stamp_, held_[i].view());
+    }
+    stamped_ = time_ == *hold_until_;
+    holding_ = false;
+    held_.clear();
+  }
+
  private:
   SignalValues& values_;
   const CodeIndex& lists_;
+  std::optional<std::uint64_t> hold_until_;
+  bool holding_;                  // the time held until is not reached yet
+  std::vector<HeldChange> held_;  // per list, while holding
   std::uint64_t time_ = 0;
   std::uint64_t stamp_ = 0;
   bool stamped_ = false;  // whether time_ is on the timeline yet
@@ -84,9 +117,10 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
 }
 
 // Every change of `names` within the window, the body read as the context
-// says.
+// says; with `held_at_start`, first the last change of each before the window.
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
-                                           const Window& window, const CallContext& context) {
+                                           const Window& window, bool held_at_start,
+                                           const CallContext& context) {
   // One list per identifier code, so that a change lands once however many
   // names it feeds; undeclared names share the first list, which stays empty.
   SignalValues values;
@@ -103,9 +137,13 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
     values.list_of.push_back(list);
   }
 
-  Collector collector(values, lists);
-  auto read = walk_body(dump, window, collector, context);
+  // Holding is reading from the start of the body; a window that ends
+  // before it starts holds nothing.
+  const bool hold = held_at_start && window.start && (!window.end || *window.start <= *window.end);
+  Collector collector(values, lists, hold ? window.start : std::nullopt);
+  auto read = walk_body(dump, hold ? Window{std::nullopt, window.end} : window, collector, context);
   if (!read) return std::unexpected(std::move(read.error()));
+  collector.release_held();
   return values;
 }
 
@@ -277,10 +315,10 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   };
   auto [values1, values2] = side_by_side(
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump1, selected, window1, half(stop));
+        return collect_signal_values(*dump1, selected, window1, options.held_at_start, half(stop));
       },
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump2, selected, window2, half(stop));
+        return collect_signal_values(*dump2, selected, window2, options.held_at_start, half(stop));
       },
       context.interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));

@@ -31,6 +31,10 @@ struct ComparisonOptions {
   bool ignore_unknown = false;       // an unknown value on either side is never a mismatch
   Window window;                     // in the finer unit with TimeUnits::finer
   TimeUnits units = TimeUnits::ticks;
+  // With a window start: the values each signal holds there (its last change
+  // at or before it) are compared first, as changes at the start; without,
+  // nothing before the window is carried into it.
+  bool held_at_start = false;
 };
 
 struct SignalMismatch {

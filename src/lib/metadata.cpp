@@ -1,5 +1,6 @@
 #include "src/lib/metadata.hpp"
 
+#include "src/lib/body_index.hpp"
 #include "src/lib/body_walker.hpp"
 #include "src/lib/header_pass.hpp"
 
@@ -20,6 +21,12 @@ struct NoChanges {
 Result<VcdMetadata> read_vcd_metadata(const std::string& path, const CallContext& context) {
   auto dump = open_dump(path, context);
   if (!dump) return std::unexpected(std::move(dump.error()));
+  // An index of the whole dump has read it already.
+  if (auto loaded = load_index(*dump, context); loaded && !loaded->grown) {
+    const BodyIndex& index = loaded->index;
+    if (index.error) return std::unexpected(*index.error);
+    return VcdMetadata{dump->signals.size(), index.first_time, index.last_time, dump->timescale};
+  }
   NoChanges none;
   auto read = walk_body(*dump, Window{}, none, context);
   if (!read) return std::unexpected(std::move(read.error()));

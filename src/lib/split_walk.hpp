@@ -84,11 +84,17 @@ struct Piece {
 // `chunk_bytes` on `threads` workers (its settings), as scan_stretch over the
 // whole body would read it: returns whether the visitor let the walk run to
 // its end, or the first error, and notes the body's times in `times`. The
-// context's interrupt is asked on the calling thread only.
+// context's interrupt is asked on the calling thread only. `first_line` is
+// the line number of the first byte (a read resumed at a checkpoint starts
+// there, at a timestamp). A visitor with checkpoint(offset, line, time) is
+// told of the start of every piece after the first that counts, before it
+// joins that piece: a point between two commands, outside any simulation
+// section, at which the reader of the whole body would be on that line with
+// that current time.
 template <class Visitor>
 Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::uint64_t length,
                         const CallContext& context, const Window& window, Visitor& visitor,
-                        BodyTimes& times) {
+                        BodyTimes& times, std::uint64_t first_line = 1) {
   const vcd::Dialect dialect = context.dialect;
   const ScanSettings& settings = context.settings;
   const vcd::Interrupt* interrupt = context.interrupt;
@@ -103,7 +109,7 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
 
   // The rest of the body from `begin`, a point between two commands, on
   // this thread.
-  std::uint64_t line = 1;
+  std::uint64_t line = first_line;
   std::uint64_t time = 0;
   const auto read_rest = [&](std::uint64_t begin) -> Result<bool> {
     vcd::Parser<vcd::ChunkSource> parser(
@@ -221,6 +227,9 @@ Result<bool> walk_split(const vcd::File& file, std::uint64_t body_offset, std::u
     const StretchEnd ending = piece.ending.value_or(StretchEnd::Visitor);
     bool joined = piece.keeper && (ending == StretchEnd::Window ||
                                    (ending == StretchEnd::Input && (!piece.in_section || last)));
+    if constexpr (requires { visitor.checkpoint(piece.begin, line, time); }) {
+      if (joined && k > 0) visitor.checkpoint(piece.begin, line, time);
+    }
     if constexpr (PieceVisitor<Visitor>) {
       joined = joined && visitor.join(std::move(*piece.keeper));
     }

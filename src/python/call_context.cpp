@@ -55,7 +55,14 @@ ScanSettings settings_from_environment() {
 }  // namespace
 
 CallContext call_context(PyObject* module) {
-  return CallContext{module_dialect(module), signal_interrupt(), settings_from_environment()};
+  CallContext context{module_dialect(module), signal_interrupt(), settings_from_environment(), {}};
+  if (context.dialect == vcd::Dialect::extended) {
+    const char* directory = std::getenv("QUARNEL_INDEX_DIR");
+    context.index = IndexUse{directory != nullptr ? directory : "", nullptr};
+  }
+  return context;
 }
+
+void write_note(const std::string& text) { PySys_FormatStderr("quarnel: %s\n", text.c_str()); }
 
 }  // namespace quarnel::python

@@ -18,6 +18,8 @@ vcd::Dialect module_dialect(PyObject* module);
 // once, here: QUARNEL_THREADS, the threads that read one body (default: the
 // cores this process may run on), and QUARNEL_CHUNK_BYTES, the size of the
 // pieces (default 4 MiB); values that are not positive integers are ignored.
+// The functions of quarnel.extended use the indexes of dumps, kept beside
+// them or in the directory QUARNEL_INDEX_DIR names.
 CallContext call_context(PyObject* module);
 
 }  // namespace quarnel::python

@@ -27,9 +27,9 @@ constexpr KeywordOnlyParam kKeywordOnly[] = {
 // quarnel.extended's compare also asks how timescales meet, and may read
 // both files in the IEEE 1364 dialect alone.
 constexpr KeywordOnlyParam kExtendedKeywordOnly[] = {
-    {"max_mismatches", false}, {"signals", false}, {"ignore_unknown", false},
-    {"start", false},          {"end", false},     {"timescales", false},
-    {"strict", false},
+    {"max_mismatches", false}, {"signals", false},       {"ignore_unknown", false},
+    {"start", false},          {"end", false},           {"timescales", false},
+    {"strict", false},         {"held_at_start", false},
 };
 
 constexpr ParamTable kParams{
@@ -62,7 +62,8 @@ constexpr auto kConverters =
 constexpr auto kExtendedConverters =
     std::make_tuple(as_path_like, as_path_like, or_none(as_size), or_none(as_text_list),
                     with_default(as_bool, false), or_none(as_u64), or_none(as_u64),
-                    with_default(as_time_units, TimeUnits::ticks), with_default(as_bool, false));
+                    with_default(as_time_units, TimeUnits::ticks), with_default(as_bool, false),
+                    with_default(as_bool, false));
 
 // The two docstrings share all but compare's timescales option.
 #define QUARNEL_COMPARE_SUMMARY                                                     \
@@ -97,13 +98,18 @@ constexpr char kDoc[] =
 
 constexpr char kExtendedDoc[] =
     "compare(file1, file2, *, max_mismatches=None, signals=None, ignore_unknown=False, "
-    "start=None, end=None, timescales='ticks', strict=False)\n" QUARNEL_COMPARE_SUMMARY
+    "start=None, end=None, timescales='ticks', strict=False, "
+    "held_at_start=False)\n" QUARNEL_COMPARE_SUMMARY
     "    timescales:      'ticks' compares times as written, whatever the timescales;\n"
     "                     'same' refuses files whose timescales differ; 'finer'\n"
     "                     converts both to the finer timescale, in which start, end\n"
     "                     and the mismatch times are then given.\n"
     "    strict:          If True, read both files as quarnel.compare does (IEEE 1364\n"
-    "                     only, not compressed).\n" QUARNEL_COMPARE_RETURNS;
+    "                     only, not compressed).\n"
+    "    held_at_start:   If True, the values each signal holds at start (its last\n"
+    "                     change at or before it) are compared first, at start;\n"
+    "                     otherwise nothing before start is carried into the "
+    "window.\n" QUARNEL_COMPARE_RETURNS;
 
 #undef QUARNEL_COMPARE_SUMMARY
 #undef QUARNEL_COMPARE_RETURNS
@@ -159,10 +165,11 @@ Outcome compare_in(const PathArg& file1, const PathArg& file2,
                    std::optional<std::size_t> max_mismatches,
                    std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                    std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                   TimeUnits units, const CallContext& context) {
-  const ComparisonOptions options{max_mismatches,
-                                  std::move(signals).value_or(std::vector<std::string>{}),
-                                  ignore_unknown, Window{start, end}, units};
+                   TimeUnits units, bool held_at_start, const CallContext& context) {
+  const ComparisonOptions options{
+      max_mismatches, std::move(signals).value_or(std::vector<std::string>{}),
+      ignore_unknown, Window{start, end},
+      units,          held_at_start};
   return build_result(
       compare_vcd_files(file1.bytes, file2.bytes, options, context),
       [&](const ComparisonResult& result) { return comparison_dict(result, file1, file2); });
@@ -174,17 +181,20 @@ Outcome compare(const PathArg& file1, const PathArg& file2,
                 std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
                 const CallContext& context) {
   return compare_in(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start, end,
-                    TimeUnits::ticks, context);
+                    TimeUnits::ticks, false, context);
 }
 
 Outcome extended_compare(const PathArg& file1, const PathArg& file2,
                          std::optional<std::size_t> max_mismatches,
                          std::optional<std::vector<std::string>> signals, bool ignore_unknown,
                          std::optional<std::uint64_t> start, std::optional<std::uint64_t> end,
-                         TimeUnits units, bool strict, CallContext context) {
-  if (strict) context.dialect = vcd::Dialect::specified;
+                         TimeUnits units, bool strict, bool held_at_start, CallContext context) {
+  if (strict) {
+    context.dialect = vcd::Dialect::specified;
+    context.index.reset();
+  }
   return compare_in(file1, file2, max_mismatches, std::move(signals), ignore_unknown, start, end,
-                    units, context);
+                    units, held_at_start, context);
 }
 
 }  // namespace

@@ -319,10 +319,18 @@ Outcome extract_table(const PathArg& path, const std::vector<std::string>& signa
   source->window = Window{start, end};
   source->context = context;
   source->context.interrupt = nullptr;
-  if (strict) source->context.dialect = vcd::Dialect::specified;
+  if (strict) {
+    source->context.dialect = vcd::Dialect::specified;
+    source->context.index.reset();  // an index is of the extended dialect
+  }
   struct stat status{};
   source->opens_again = ::stat(source->path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  // The first read says why an index was ignored before it hands out a
+  // batch or ends, so within this call, into the call's notes (which the
+  // read stops before they go: `started` is joined first); later reads of
+  // the table say nothing more.
   auto started = source->new_read();
+  if (source->context.index) source->context.index->notes = nullptr;
   // Read up to the first batch, so that the errors of a short table, and
   // those of the header, are raised by the call as extract raises them.
   if (auto error = started->first_error(context.interrupt)) {

@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <expected>
+#include <string>
 #include <tuple>
 #include <type_traits>
 #include <utility>
@@ -34,6 +35,10 @@ Outcome build_result(Result<T> core_result, Build&& build) {
   return std::forward<Build>(build)(std::move(*core_result));
 }
 
+// Writes "quarnel: {text}" and a newline to sys.stderr, keeping any
+// exception that is set.
+void write_note(const std::string& text);
+
 namespace detail {
 
 // The objects the caller gave for the path parameters among `values` (the
@@ -57,9 +62,16 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
         [&](const auto&... convert) { return convert_arguments<table>(args, kwargs, convert...); },
         converters);
     if (!arguments) return nullptr;
-    const CallContext context = call_context(module);
+    CallContext context = call_context(module);
+    // Why an index was ignored: a line each on stderr, whatever the outcome.
+    std::vector<std::string> notes;
+    if (context.index) context.index->notes = &notes;
     Outcome outcome = std::apply(
-        [&](auto&... value) -> Outcome { return body(std::move(value)..., context); }, *arguments);
+        [&](auto&... value) -> Outcome {
+          return body(std::move(value)..., std::as_const(context));
+        },
+        *arguments);
+    for (const std::string& note : notes) write_note(note);
     if (!outcome) return raise_vcd_error(outcome.error(), given_paths(*arguments));
     return outcome->release();
   });

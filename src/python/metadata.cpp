@@ -1,4 +1,5 @@
-// metadata(path): signal count, time span and timescale of a VCD file.
+// metadata(path): signal count, time span and timescale of a VCD file; and
+// timescale(path), the timescale alone, for quarnel.extended.
 #include "src/lib/metadata.hpp"
 
 #include <Python.h>
@@ -6,6 +7,7 @@
 #include <string>
 #include <tuple>
 
+#include "src/lib/header_pass.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/function.hpp"
 
@@ -55,10 +57,33 @@ Outcome metadata(const PathArg& path, const CallContext& context) {
   return build_result(read_vcd_metadata(path.bytes, context), metadata_dict);
 }
 
+constexpr ParamTable kTimescaleParams{
+    .function = "timescale",
+    .positional = kPositional,
+    .positional_only = 0,
+    .required_positional = 1,
+    .keyword_only = {},
+};
+
+constexpr char kTimescaleDoc[] =
+    "timescale(path)\n"
+    "--\n"
+    "\n"
+    "The timescale of a VCD file, as metadata() gives it (\"1 ns\"), or None when the\n"
+    "file has none. Only the declaration section is read.";
+
+Outcome timescale(const PathArg& path, const CallContext& context) {
+  return build_result(read_header(path.bytes, context), [](const ParsedHeader& header) {
+    return to_py_optional(header.timescale, timescale_text);
+  });
+}
+
 }  // namespace
 
 PyMethodDef metadata_method = define_function<kParams, kConverters, metadata>(kDoc);
 PyMethodDef metadata_extended_method =
     define_function<kParams, kExtendedConverters, metadata>(kDoc);
+PyMethodDef timescale_extended_method =
+    define_function<kTimescaleParams, kExtendedConverters, timescale>(kTimescaleDoc);
 
 }  // namespace quarnel::python

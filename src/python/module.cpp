@@ -31,6 +31,9 @@ extern PyMethodDef toggles_extended_method;
 extern PyMethodDef find_extended_method;
 extern PyMethodDef compare_extended_method;
 extern PyMethodDef extract_table_extended_method;
+extern PyMethodDef value_at_extended_method;
+extern PyMethodDef timescale_extended_method;
+extern PyMethodDef index_extended_method;
 
 namespace {
 
@@ -42,7 +45,8 @@ PyMethodDef* const kFunctions[] = {
 PyMethodDef* const kExtendedFunctions[] = {
     &list_signals_extended_method,  &metadata_extended_method, &extract_extended_method,
     &toggles_extended_method,       &find_extended_method,     &compare_extended_method,
-    &extract_table_extended_method,
+    &extract_table_extended_method, &value_at_extended_method, &timescale_extended_method,
+    &index_extended_method,
 };
 
 // The API version of the stable ABI.

@@ -36,7 +36,7 @@ struct ParamTable {
 };
 
 // Room for the longest parameter list of the module.
-inline constexpr std::size_t kMaxParams = 9;
+inline constexpr std::size_t kMaxParams = 10;
 
 // One borrowed reference per parameter, in slot order; nullptr where the
 // call gave no value, so the parameter takes its default.

@@ -1,0 +1,567 @@
+#include "src/lib/body_index.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <zlib.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <limits>
+#include <utility>
+
+#include "src/lib/code_index.hpp"
+#include "src/lib/header_pass.hpp"
+#include "src/lib/split_walk.hpp"
+
+namespace quarnel {
+
+namespace {
+
+// The format: "QIDX", the version, the fields in the order of encode(), all
+// numbers little-endian, then the CRC-32 of everything before it.
+constexpr std::array<char, 4> kMagic = {'Q', 'I', 'D', 'X'};
+constexpr std::uint32_t kVersion = 1;
+// Snapshots lie at least this many pieces apart, and far enough apart that
+// they take at most about 1% of the body.
+constexpr std::uint64_t kSnapshotPieces = 4;
+constexpr std::uint64_t kSnapshotShare = 100;
+
+std::uint32_t crc_of(const unsigned char* data, std::size_t size, std::uint32_t crc = 0) {
+  while (size > 0) {
+    const auto step = static_cast<uInt>(std::min<std::size_t>(size, 1U << 30));
+    crc = static_cast<std::uint32_t>(crc32(crc, data, step));
+    data += step;
+    size -= step;
+  }
+  return crc;
+}
+
+// The CRC-32 of `size` bytes of `file` at `offset`; nothing when they cannot
+// all be read.
+std::optional<std::uint32_t> crc_at(const vcd::File& file, std::uint64_t offset,
+                                    std::uint64_t size) {
+  std::vector<unsigned char> buffer(std::min<std::uint64_t>(size, std::uint64_t{1} << 20));
+  std::uint32_t crc = 0;
+  while (size > 0) {
+    const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size, buffer.size()));
+    auto got = file.read_at(buffer.data(), want, offset);
+    if (!got || *got == 0) return std::nullopt;
+    crc = crc_of(buffer.data(), *got, crc);
+    offset += *got;
+    size -= *got;
+  }
+  return crc;
+}
+
+std::uint32_t probe_size(std::uint64_t file_size, std::uint64_t offset) {
+  return static_cast<std::uint32_t>(std::min(kProbeBytes, file_size - std::min(offset, file_size)));
+}
+
+// Where the last kProbeBytes of a file of `size` bytes begin.
+std::uint64_t tail_offset(std::uint64_t size) {
+  return size > kProbeBytes ? size - kProbeBytes : 0;
+}
+
+std::optional<DumpIdentity> stat_identity(const std::string& path) {
+  struct stat status{};
+  if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return std::nullopt;
+  DumpIdentity identity;
+  identity.size = static_cast<std::uint64_t>(status.st_size);
+  identity.mtime_ns = std::int64_t{status.st_mtim.tv_sec} * 1'000'000'000 + status.st_mtim.tv_nsec;
+  identity.ctime_ns = std::int64_t{status.st_ctim.tv_sec} * 1'000'000'000 + status.st_ctim.tv_nsec;
+  return identity;
+}
+
+// ---- Reading the body -------------------------------------------------------
+
+// The bytes a value takes in a snapshot, besides its kind byte.
+std::uint64_t size_of(const HeldChange& value) {
+  if (!value.set) return 0;
+  switch (value.kind) {
+    case ChangeView::Kind::Scalar: return 1;
+    case ChangeView::Kind::Real: return 8;
+    case ChangeView::Kind::Vector:
+    case ChangeView::Kind::String: return 8 + value.text.size();
+  }
+  return 0;
+}
+
+// The visitor of the read that builds an index: every change of every code
+// held, the times checked for going back, and at each checkpoint a note and
+// now and then a snapshot. Sums up the pieces of a body itself.
+class IndexBuilder {
+ public:
+  IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex* index,
+               std::uint64_t min_spacing, std::uint64_t body_offset)
+      : slots_(&slots),
+        held_(count),
+        index_(index),
+        min_spacing_(min_spacing),
+        snapshot_offset_(body_offset) {}
+
+  const CodeIndex& codes() const { return *slots_; }
+  [[gnu::always_inline]] std::uint32_t wanted(vcd::IdCode code) const {
+    const std::uint32_t slot = slots_->find(code);
+    return slot == CodeIndex::kNone ? 0 : slot + 1;
+  }
+  void timestamp(std::uint64_t time) {
+    if (!stamped_) {
+      stamped_ = true;
+      first_ = time;
+    } else if (time < last_) {
+      back_ = true;
+    }
+    last_ = time;
+  }
+  bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
+    HeldChange& held = held_[slot - 1];
+    if (!held.set) touched_.push_back(slot - 1);
+    bytes_ -= size_of(held);
+    held.hold(command.value);
+    bytes_ += size_of(held);
+    return true;
+  }
+
+  IndexBuilder piece() const { return {*slots_, held_.size(), nullptr, min_spacing_, 0}; }
+  bool join(IndexBuilder next) {
+    for (const std::uint32_t slot : next.touched_) {
+      if (!held_[slot].set) touched_.push_back(slot);
+      bytes_ += size_of(next.held_[slot]) - size_of(held_[slot]);
+      held_[slot] = std::move(next.held_[slot]);
+    }
+    if (next.stamped_) {
+      back_ = back_ || next.back_ || (stamped_ && next.first_ < last_);
+      if (!stamped_) first_ = next.first_;
+      stamped_ = true;
+      last_ = next.last_;
+    }
+    return true;
+  }
+
+  void checkpoint(std::uint64_t offset, std::uint64_t line, std::uint64_t time) {
+    index_->checkpoints.push_back(Checkpoint{offset, line, time, 0});
+    // What a snapshot would take, the unchanged values included.
+    const std::uint64_t bytes = bytes_ + held_.size();
+    if (offset - snapshot_offset_ < std::max(min_spacing_, bytes * kSnapshotShare)) return;
+    snapshot_offset_ = offset;
+    index_->snapshots.push_back(
+        Snapshot{static_cast<std::uint32_t>(index_->checkpoints.size() - 1), held_});
+  }
+
+  bool time_goes_back() const { return back_; }
+
+ private:
+  const CodeIndex* slots_;
+  std::vector<HeldChange> held_;
+  std::vector<std::uint32_t> touched_;  // slots held, in the order first held
+  BodyIndex* index_;                    // of the whole read; null in a piece
+  bool stamped_ = false;
+  bool back_ = false;
+  std::uint64_t first_ = 0;
+  std::uint64_t last_ = 0;
+  std::uint64_t bytes_ = 0;  // what the values held take in a snapshot, kinds aside
+  std::uint64_t min_spacing_;
+  std::uint64_t snapshot_offset_;
+};
+
+// The distinct identifier codes of the dump in declaration order, each
+// numbered in `slots` by its position.
+std::vector<vcd::IdCode> distinct_codes(const Dump& dump, CodeIndex& slots) {
+  std::vector<vcd::IdCode> codes;
+  for (const Signal& signal : dump.signals) {
+    if (slots.insert(signal.id_code, static_cast<std::uint32_t>(codes.size())) == codes.size())
+      codes.push_back(signal.id_code);
+  }
+  return codes;
+}
+
+// ---- The file -----------------------------------------------------------------
+
+class Encoder {
+ public:
+  void u8(std::uint8_t value) { bytes_.push_back(static_cast<char>(value)); }
+  void u32(std::uint32_t value) { put(value); }
+  void u64(std::uint64_t value) { put(value); }
+  void text(std::string_view value) {
+    u64(value.size());
+    bytes_.append(value);
+  }
+  std::string finish() && {
+    u32(crc_of(reinterpret_cast<const unsigned char*>(bytes_.data()), bytes_.size()));
+    return std::move(bytes_);
+  }
+
+ private:
+  template <class T>
+  void put(T value) {
+    for (std::size_t i = 0; i < sizeof value; ++i) {
+      bytes_.push_back(static_cast<char>((value >> (8 * i)) & 0xFF));
+    }
+  }
+  std::string bytes_;
+};
+
+class Decoder {
+ public:
+  explicit Decoder(std::string_view bytes, std::size_t at = 0) : bytes_(bytes), at_(at) {}
+
+  bool u8(std::uint8_t& value) { return get(value); }
+  bool u32(std::uint32_t& value) { return get(value); }
+  bool u64(std::uint64_t& value) { return get(value); }
+  bool text(std::string& value) {
+    std::uint64_t size = 0;
+    if (!u64(size) || size > bytes_.size() - at_) return false;
+    value.assign(bytes_.substr(at_, size));
+    at_ += size;
+    return true;
+  }
+  // A count of items of at least `item` bytes each that the rest can hold.
+  bool count(std::uint64_t& value, std::size_t item) {
+    return u64(value) && value <= (bytes_.size() - at_) / item;
+  }
+  bool done() const { return at_ == bytes_.size(); }
+  std::size_t position() const { return at_; }
+
+ private:
+  template <class T>
+  bool get(T& value) {
+    if (bytes_.size() - at_ < sizeof value) return false;
+    value = 0;
+    for (std::size_t i = 0; i < sizeof value; ++i) {
+      value |= static_cast<T>(static_cast<unsigned char>(bytes_[at_ + i])) << (8 * i);
+    }
+    at_ += sizeof value;
+    return true;
+  }
+  std::string_view bytes_;
+  std::size_t at_ = 0;
+};
+
+std::string encode(const BodyIndex& index, vcd::Dialect dialect) {
+  Encoder out;
+  for (const char c : kMagic) out.u8(static_cast<std::uint8_t>(c));
+  out.u32(kVersion);
+  out.u8(static_cast<std::uint8_t>(dialect));
+  const DumpIdentity& id = index.identity;
+  out.u64(id.size);
+  out.u64(static_cast<std::uint64_t>(id.mtime_ns));
+  out.u64(static_cast<std::uint64_t>(id.ctime_ns));
+  out.u64(id.body_offset);
+  out.u32(id.header_crc);
+  out.u32(id.tail_crc);
+  out.u64(index.signal_count);
+  out.u8(static_cast<std::uint8_t>(index.any_time) | (index.time_goes_back ? 2 : 0) |
+         (index.error ? 4 : 0));
+  out.u64(index.first_time);
+  out.u64(index.last_time);
+  if (index.error) {
+    out.u8(static_cast<std::uint8_t>(index.error->kind));
+    out.text(index.error->payload);
+  }
+  out.u64(index.checkpoints.size());
+  for (const Checkpoint& at : index.checkpoints) {
+    out.u64(at.offset);
+    out.u64(at.line);
+    out.u64(at.time);
+    out.u32(at.crc);
+  }
+  out.u64(index.codes.size());
+  out.u64(index.snapshots.size());
+  for (const Snapshot& snapshot : index.snapshots) {
+    out.u32(snapshot.checkpoint);
+    for (const HeldChange& value : snapshot.values) {
+      out.u8(value.set ? static_cast<std::uint8_t>(value.kind) + 1 : 0);
+      if (!value.set) continue;
+      switch (value.kind) {
+        case ChangeView::Kind::Scalar: out.u8(static_cast<std::uint8_t>(value.scalar)); break;
+        case ChangeView::Kind::Real: {
+          std::uint64_t bits = 0;
+          std::memcpy(&bits, &value.real, sizeof bits);
+          out.u64(bits);
+          break;
+        }
+        case ChangeView::Kind::Vector:
+        case ChangeView::Kind::String: out.text(value.text); break;
+      }
+    }
+  }
+  return std::move(out).finish();
+}
+
+bool decode_value(Decoder& in, HeldChange& value) {
+  std::uint8_t kind = 0;
+  if (!in.u8(kind) || kind > static_cast<std::uint8_t>(ChangeView::Kind::String) + 1) return false;
+  if (kind == 0) return true;
+  value.set = true;
+  value.kind = static_cast<ChangeView::Kind>(kind - 1);
+  switch (value.kind) {
+    case ChangeView::Kind::Scalar: {
+      std::uint8_t scalar = 0;
+      if (!in.u8(scalar) || scalar >= vcd::kValueCount) return false;
+      value.scalar = static_cast<vcd::Value>(scalar);
+      return true;
+    }
+    case ChangeView::Kind::Real: {
+      std::uint64_t bits = 0;
+      if (!in.u64(bits)) return false;
+      std::memcpy(&value.real, &bits, sizeof bits);
+      return true;
+    }
+    case ChangeView::Kind::Vector:
+    case ChangeView::Kind::String: return in.text(value.text);
+  }
+  return false;
+}
+
+// The index in `bytes`, when they are one of this version, whole, built in
+// `dialect`.
+std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
+  if (bytes.size() < 4) return std::nullopt;
+  Decoder tail(bytes.substr(bytes.size() - 4));
+  std::uint32_t crc = 0;
+  const std::string_view body = bytes.substr(0, bytes.size() - 4);
+  if (!tail.u32(crc) ||
+      crc != crc_of(reinterpret_cast<const unsigned char*>(body.data()), body.size())) {
+    return std::nullopt;
+  }
+  Decoder in(body);
+  BodyIndex index;
+  std::array<std::uint8_t, 4> magic{};
+  std::uint32_t version = 0;
+  std::uint8_t built_in = 0;
+  for (std::uint8_t& c : magic) in.u8(c);
+  if (!std::ranges::equal(magic, kMagic, {}, {},
+                          [](char c) { return static_cast<std::uint8_t>(c); }) ||
+      !in.u32(version) || version != kVersion || !in.u8(built_in) ||
+      built_in != static_cast<std::uint8_t>(dialect)) {
+    return std::nullopt;
+  }
+  DumpIdentity& id = index.identity;
+  std::uint64_t mtime = 0;
+  std::uint64_t ctime = 0;
+  std::uint8_t flags = 0;
+  if (!in.u64(id.size) || !in.u64(mtime) || !in.u64(ctime) || !in.u64(id.body_offset) ||
+      !in.u32(id.header_crc) || !in.u32(id.tail_crc) || !in.u64(index.signal_count) ||
+      !in.u8(flags) || !in.u64(index.first_time) || !in.u64(index.last_time)) {
+    return std::nullopt;
+  }
+  id.mtime_ns = static_cast<std::int64_t>(mtime);
+  id.ctime_ns = static_cast<std::int64_t>(ctime);
+  index.any_time = (flags & 1) != 0;
+  index.time_goes_back = (flags & 2) != 0;
+  if ((flags & 4) != 0) {
+    std::uint8_t kind = 0;
+    VcdError error{VcdError::Kind::Io, {}};
+    if (!in.u8(kind) || kind > static_cast<std::uint8_t>(VcdError::Kind::Interrupted) ||
+        !in.text(error.payload)) {
+      return std::nullopt;
+    }
+    error.kind = static_cast<VcdError::Kind>(kind);
+    index.error = std::move(error);
+  }
+  std::uint64_t count = 0;
+  if (!in.count(count, 28)) return std::nullopt;
+  index.checkpoints.resize(count);
+  for (Checkpoint& at : index.checkpoints) {
+    if (!in.u64(at.offset) || !in.u64(at.line) || !in.u64(at.time) || !in.u32(at.crc))
+      return std::nullopt;
+  }
+  // The codes themselves are those of the header, which the index checks.
+  std::uint64_t codes = 0;
+  if (!in.u64(codes) || codes > bytes.size() || !in.count(count, 4 + codes)) return std::nullopt;
+  index.codes.resize(codes);
+  index.snapshots.resize(count);
+  for (Snapshot& snapshot : index.snapshots) {
+    if (!in.u32(snapshot.checkpoint) || snapshot.checkpoint >= index.checkpoints.size())
+      return std::nullopt;
+    // Checked now, decoded when used.
+    snapshot.at = in.position();
+    HeldChange value;
+    for (std::uint64_t i = 0; i < codes; ++i) {
+      value.set = false;
+      if (!decode_value(in, value)) return std::nullopt;
+    }
+  }
+  if (!in.done()) return std::nullopt;
+  return index;
+}
+
+Result<void> write_atomically(const std::string& destination, const std::string& bytes) {
+  const std::string temporary = destination + ".tmp" + std::to_string(::getpid());
+  const auto failed = [&](int error) {
+    ::unlink(temporary.c_str());
+    return std::unexpected(VcdError{VcdError::Kind::Io, destination + ": " + std::strerror(error)});
+  };
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) return failed(errno);
+  std::size_t written = 0;
+  while (written < bytes.size()) {
+    const ssize_t step = ::write(fd, bytes.data() + written, bytes.size() - written);
+    if (step < 0 && errno == EINTR) continue;
+    if (step <= 0) {
+      const int error = step < 0 ? errno : EIO;
+      ::close(fd);
+      return failed(error);
+    }
+    written += static_cast<std::size_t>(step);
+  }
+  if (::fsync(fd) != 0 || ::close(fd) != 0) return failed(errno);
+  if (::rename(temporary.c_str(), destination.c_str()) != 0) return failed(errno);
+  return {};
+}
+
+void note(const CallContext& context, std::string line) {
+  if (context.index && context.index->notes != nullptr)
+    context.index->notes->push_back(std::move(line));
+}
+
+}  // namespace
+
+std::string index_path(const std::string& path, const std::string& directory) {
+  if (directory.empty()) return path + ".qidx";
+  std::error_code error;
+  const std::string absolute = std::filesystem::absolute(path, error).string();
+  const std::uint32_t crc =
+      crc_of(reinterpret_cast<const unsigned char*>(absolute.data()), absolute.size());
+  char hex[9];
+  std::snprintf(hex, sizeof hex, "%08x", crc);
+  return (std::filesystem::path(directory) /
+          (std::filesystem::path(path).filename().string() + "." + hex + ".qidx"))
+      .string();
+}
+
+Result<BodyIndex> build_index(const std::string& path, const std::string& destination,
+                              const CallContext& context) {
+  const auto identity = stat_identity(path);
+  auto dump = open_dump(path, context);
+  if (!dump) return std::unexpected(std::move(dump.error()));
+  auto body = open_body(*dump, context.interrupt);
+  if (!body) return std::unexpected(std::move(body.error()));
+  if (!identity || !body->length || identity->size != dump->body_offset + *body->length) {
+    return std::unexpected(
+        VcdError{VcdError::Kind::Io, "only a regular, uncompressed dump can be indexed"});
+  }
+  const vcd::File& file = body->rest.file;
+
+  BodyIndex index;
+  index.identity = *identity;
+  index.identity.body_offset = dump->body_offset;
+  index.signal_count = dump->signals.size();
+  CodeIndex slots;
+  index.codes = distinct_codes(*dump, slots);
+  IndexBuilder builder(slots, index.codes.size(), &index,
+                       kSnapshotPieces * context.settings.chunk_bytes, dump->body_offset);
+  BodyTimes times;
+  // Pieces however many threads there are: their starts are the checkpoints.
+  auto read = walk_split(file, dump->body_offset, *body->length, context, Window{}, builder, times);
+  if (!read) {
+    if (read.error().kind == VcdError::Kind::Interrupted) return std::unexpected(read.error());
+    index.error = read.error();
+  }
+  index.any_time = times.any;
+  index.first_time = times.first;
+  index.last_time = times.last.value_or(0);
+  index.time_goes_back = builder.time_goes_back();
+
+  const auto header = crc_at(file, 0, dump->body_offset);
+  const std::uint64_t tail = tail_offset(identity->size);
+  const auto tail_crc = crc_at(file, tail, identity->size - tail);
+  if (!header || !tail_crc)
+    return std::unexpected(VcdError{VcdError::Kind::Io, path + ": changed while indexed"});
+  index.identity.header_crc = *header;
+  index.identity.tail_crc = *tail_crc;
+  for (Checkpoint& at : index.checkpoints) {
+    const auto crc = crc_at(file, at.offset, probe_size(identity->size, at.offset));
+    if (!crc)
+      return std::unexpected(VcdError{VcdError::Kind::Io, path + ": changed while indexed"});
+    at.crc = *crc;
+  }
+  const auto after = stat_identity(path);
+  if (!after || after->size != identity->size || after->mtime_ns != identity->mtime_ns) {
+    return std::unexpected(VcdError{VcdError::Kind::Io, path + ": changed while indexed"});
+  }
+  if (auto written = write_atomically(destination, encode(index, context.dialect)); !written)
+    return std::unexpected(std::move(written.error()));
+  return index;
+}
+
+std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context) {
+  if (!context.index || dump.rest) return std::nullopt;
+  const std::string path = index_path(dump.path, context.index->directory);
+  std::FILE* stream = std::fopen(path.c_str(), "rbe");
+  if (stream == nullptr) return std::nullopt;
+  std::string bytes;
+  std::array<char, 1 << 16> buffer{};
+  for (std::size_t got = 0; (got = std::fread(buffer.data(), 1, buffer.size(), stream)) > 0;)
+    bytes.append(buffer.data(), got);
+  std::fclose(stream);
+
+  auto index = decode(bytes, context.dialect);
+  if (index) index->file = std::move(bytes);
+  if (!index) {
+    note(context, path + ": not an index of this version, or damaged; ignored");
+    return std::nullopt;
+  }
+  const auto now = stat_identity(dump.path);
+  const DumpIdentity& then = index->identity;
+  const auto stale = [&] {
+    note(context, path + ": does not match " + dump.path +
+                      " (changed or copied since it was indexed); ignored, index it again");
+    return std::nullopt;
+  };
+  if (!now || then.body_offset != dump.body_offset || now->size < then.size) return stale();
+  auto file = vcd::File::open_read(dump.path, context.interrupt, false);
+  if (!file || crc_at(*file, 0, then.body_offset) != then.header_crc) return stale();
+  const bool same =
+      now->size == then.size && now->mtime_ns == then.mtime_ns && now->ctime_ns == then.ctime_ns;
+  if (!same) {
+    // Grown, or rewritten: the last bytes indexed tell which.
+    const std::uint64_t tail = tail_offset(then.size);
+    if (now->size == then.size || crc_at(*file, tail, then.size - tail) != then.tail_crc)
+      return stale();
+  }
+  CodeIndex slots;
+  auto codes = distinct_codes(dump, slots);
+  if (codes.size() != index->codes.size()) return stale();
+  index->codes = std::move(codes);
+  return LoadedIndex{std::move(*index), !same};
+}
+
+std::vector<HeldChange> snapshot_values(const BodyIndex& index, const Snapshot& snapshot) {
+  if (!snapshot.values.empty() || index.codes.empty()) return snapshot.values;
+  std::vector<HeldChange> values(index.codes.size());
+  Decoder in(index.file, snapshot.at);
+  for (HeldChange& value : values) decode_value(in, value);  // checked when loaded
+  return values;
+}
+
+bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint& at) {
+  auto file = vcd::File::open_read(dump.path, nullptr, false);
+  return file && crc_at(*file, at.offset, probe_size(index.identity.size, at.offset)) == at.crc;
+}
+
+std::optional<Resume> resume_point(const Dump& dump, const BodyIndex& index, std::uint64_t start) {
+  if (index.time_goes_back) return std::nullopt;
+  // Every change before a checkpoint lies at or before its time.
+  const auto after = std::ranges::partition_point(
+      index.checkpoints, [&](const Checkpoint& at) { return at.time < start; });
+  if (after == index.checkpoints.begin()) return std::nullopt;
+  const Checkpoint& at = *std::prev(after);
+  if (!checkpoint_holds(dump, index, at)) return std::nullopt;
+  return Resume{at.offset, at.line};
+}
+
+std::optional<Resume> indexed_resume(const Dump& dump, const Window& window,
+                                     const CallContext& context) {
+  if (!window.start) return std::nullopt;
+  const auto loaded = load_index(dump, context);
+  if (!loaded) return std::nullopt;
+  return resume_point(dump, loaded->index, *window.start);
+}
+
+}  // namespace quarnel
