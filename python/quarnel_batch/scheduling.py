@@ -170,21 +170,28 @@ def dask_client(address: str, workers: int | None = None) -> Iterator[Any]:
             yield client
         return
     others = set(active_children())
-    with contextlib.ExitStack() as stack:
-        with _holding_interrupts(), _stderr_kept_from_children():
-            cluster = stack.enter_context(LocalCluster(  # type: ignore[no-untyped-call]
-                n_workers=workers or default_jobs(), threads_per_worker=1, processes=True,
-                dashboard_address=None, silence_logs=logging.CRITICAL))
-            client = stack.enter_context(Client(cluster))  # type: ignore[no-untyped-call]
-        try:
-            yield client
-        except BaseException:
-            # A worker blocked on a read would hold up the closing of the cluster: stop the
-            # workers now, telling their nannies not to start new ones.
-            for nanny in cluster.workers.values():
-                nanny.close_gracefully()
-            _terminate_children_but(others)
-            raise
+    logs = logging.getLogger("distributed")
+    level = logs.level
+    try:
+        with contextlib.ExitStack() as stack:
+            with _holding_interrupts(), _stderr_kept_from_children():
+                cluster = stack.enter_context(LocalCluster(  # type: ignore[no-untyped-call]
+                    n_workers=workers or default_jobs(), threads_per_worker=1, processes=True,
+                    dashboard_address=None, silence_logs=logging.CRITICAL))
+                client = stack.enter_context(Client(cluster))  # type: ignore[no-untyped-call]
+            try:
+                yield client
+            except BaseException:
+                # A worker blocked on a read would hold up the closing of the cluster: stop
+                # the workers now, telling their nannies not to start new ones. The client's
+                # connections to them then break, which distributed would log here.
+                logs.setLevel(logging.CRITICAL)
+                for nanny in cluster.workers.values():
+                    nanny.close_gracefully()
+                _terminate_children_but(others)
+                raise
+    finally:
+        logs.setLevel(level)
 
 
 @contextlib.contextmanager
