@@ -69,6 +69,17 @@ def test_typed_columns(vcd):
     assert bits == [None if r is None else struct.pack("<d", r) for _, _, r in TYPED]
 
 
+def test_typed_columns_across_batches(vcd):
+    # The first batch has no number at all; the second starts with a null.
+    values = ["x"] * 65_536 + ["z", "1", "0"]
+    path = vcd(HEAD + "".join(f"#{t}\n{v}!\n" for t, v in enumerate(values)))
+    table = pyarrow.table(extended.extract_table(path, ["t.a"]))
+    integer = table.column("integer")
+    assert [chunk.null_count for chunk in integer.chunks] == [65_536, 1]
+    assert integer.to_pylist()[65_535:] == [None, None, 1, 0]
+    assert table.column("real").null_count == len(values)
+
+
 def test_empty_tables_have_the_columns(vcd):
     # The bound of a batch: test_stream_rules.
     t = extended.extract_table(vcd(HEAD + "#1\n1!\n"), ["t.a"], start=2)

@@ -2,38 +2,12 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
 #include <limits>
 #include <unordered_map>
 #include <utility>
 
 namespace quarnel {
-
-void NumberColumns::push(std::optional<std::uint64_t> integer, std::optional<double> real) {
-  if (rows % 8 == 0) {
-    this->integer.bits.push_back(0);
-    this->real.bits.push_back(0);
-  }
-  const auto mark = [this](Validity& column, bool valid) {
-    if (valid) {
-      column.bits.back() = static_cast<std::uint8_t>(column.bits.back() | (1U << (rows % 8)));
-    } else {
-      ++column.nulls;
-    }
-  };
-  mark(this->integer, integer.has_value());
-  mark(this->real, real.has_value());
-  if (integer || real) {
-    if (slots.size() < rows) {
-      // The room of the other columns (see start_batch_for).
-      slots.reserve(std::max(this->integer.bits.capacity() * 8, rows + 1));
-      slots.resize(rows);
-    }
-    slots.push_back(integer ? *integer : std::bit_cast<std::uint64_t>(*real));
-  } else if (!slots.empty()) {
-    slots.push_back(0);
-  }
-  ++rows;
-}
 
 const std::uint64_t* zero_values() {
   static const std::vector<std::uint64_t> zeros(kMaxBatchRows);
@@ -53,42 +27,63 @@ ChangeTableBuilder::ChangeTableBuilder(const std::vector<std::string>& requests,
   }
 }
 
-bool ChangeTableBuilder::start_batch_for(std::size_t value_bytes) {
-  const bool full =
-      batch_.rows() >= limits_.rows ||
-      (batch_.rows() > 0 && batch_.value_data.size() + value_bytes > limits_.value_bytes);
-  if (full && !finish()) return false;
-  if (batch_.rows() == 0) {
+bool ChangeTableBuilder::room_for(std::size_t value_bytes) {
+  if (rows_ == limits_.rows || (rows_ > 0 && value_bytes_ + value_bytes > limits_.value_bytes)) {
+    if (!finish()) return false;
+  }
+  if (batch_.time.empty()) {
     // A batch is given its whole room at once: growing it by doubling would
     // leave the freed halves to the allocator, as resident memory that the
-    // held table does not use. The last batch gives back what it did not.
-    batch_.time.reserve(limits_.rows);
-    batch_.signal.reserve(limits_.rows);
-    batch_.value_offsets.reserve(limits_.rows + 1);
-    batch_.value_data.reserve(limits_.rows);
-    batch_.numbers.integer.bits.reserve((limits_.rows + 7) / 8);
-    batch_.numbers.real.bits.reserve((limits_.rows + 7) / 8);
+    // held table does not use. finish() gives back what was not used.
+    const std::size_t rows = limits_.rows;
+    batch_.time.resize(rows);
+    batch_.signal.resize(rows);
+    batch_.value_offsets.resize(rows + 1);
+    batch_.value_data.resize(std::max(rows, value_bytes));
+    batch_.numbers.integer.bits.resize((rows + 7) / 8);
+    batch_.numbers.real.bits.resize((rows + 7) / 8);
+  }
+  if (value_bytes_ + value_bytes > batch_.value_data.size()) {
+    batch_.value_data.resize(std::max(2 * batch_.value_data.size(), value_bytes_ + value_bytes));
   }
   return true;
 }
 
+void ChangeTableBuilder::add_row(std::uint64_t time, std::int32_t signal, std::string_view text,
+                                 const std::uint64_t* number, bool is_real) {
+  const std::size_t row = rows_++;
+  batch_.time[row] = time;
+  batch_.signal[row] = signal;
+  std::memcpy(batch_.value_data.data() + value_bytes_, text.data(), text.size());
+  value_bytes_ += text.size();
+  batch_.value_offsets[row + 1] = static_cast<std::int32_t>(value_bytes_);
+  if (number == nullptr) return;
+  NumberColumns& numbers = batch_.numbers;
+  if (numbers.slots.empty()) numbers.slots.resize(limits_.rows);  // zeros: the nulls so far
+  numbers.slots[row] = *number;
+  std::vector<std::uint8_t>& bits = is_real ? numbers.real.bits : numbers.integer.bits;
+  bits[row / 8] = static_cast<std::uint8_t>(bits[row / 8] | (1U << (row % 8)));
+}
+
 bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, std::uint64_t time,
                                     const ChangeView& view) {
-  // The value text as extraction gives it, and the typed values.
+  // The value text as extraction gives it, and the typed value.
   std::string_view text;
-  std::optional<std::uint64_t> integer;
-  std::optional<double> real;
+  std::uint64_t number = 0;
+  bool has_number = false;
   char digits[kMaxDecimalDigits];
   switch (view.kind) {
     case ChangeView::Kind::Scalar:
       text = vcd::to_text(view.scalar);
-      if (vcd::is_binary(view.scalar)) integer = view.scalar == vcd::Value::One ? 1 : 0;
+      has_number = vcd::is_binary(view.scalar);
+      number = view.scalar == vcd::Value::One ? 1 : 0;
       break;
     case ChangeView::Kind::Vector: {
-      u128 number = 0;
-      if (binary_vector_value(view.text, number)) {
-        text = {digits, write_decimal(number, digits)};
-        if (number >> 64 == 0) integer = static_cast<std::uint64_t>(number);
+      u128 wide = 0;
+      if (binary_vector_value(view.text, wide)) {
+        text = {digits, write_decimal(wide, digits)};
+        has_number = wide >> 64 == 0;
+        number = static_cast<std::uint64_t>(wide);
       } else {
         text = view.text;
       }
@@ -97,7 +92,8 @@ bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, 
     case ChangeView::Kind::Real:
       scratch_ = real_display_text(view.real);
       text = scratch_;
-      real = view.real;
+      number = std::bit_cast<std::uint64_t>(view.real);
+      has_number = true;
       break;
     case ChangeView::Kind::String: text = view.text; break;
   }
@@ -106,26 +102,52 @@ bool ChangeTableBuilder::operator()(const std::vector<std::uint32_t>& requests, 
     too_long_ = true;
     return false;
   }
+  const bool is_real = view.kind == ChangeView::Kind::Real;
   for (const std::uint32_t request : requests) {
-    if (!start_batch_for(text.size())) return false;
-    batch_.time.push_back(time);
-    batch_.signal.push_back(name_of_request_[request]);
-    batch_.value_data.append(text);
-    batch_.value_offsets.push_back(static_cast<std::int32_t>(batch_.value_data.size()));
-    batch_.numbers.push(integer, real);
+    if (!room_for(text.size())) return false;
+    add_row(time, name_of_request_[request], text, has_number ? &number : nullptr, is_real);
   }
   return true;
 }
 
+namespace {
+
+// Counts the unset bits of the first `rows` bits of a validity bitmap.
+std::int64_t count_nulls(const std::vector<std::uint8_t>& bits, std::size_t rows) {
+  std::size_t set = 0;
+  for (std::size_t i = 0; i < rows / 8; ++i)
+    set += static_cast<std::size_t>(std::popcount(bits[i]));
+  if (rows % 8 != 0) {
+    set += static_cast<std::size_t>(
+        std::popcount(static_cast<std::uint8_t>(bits[rows / 8] & ((1U << (rows % 8)) - 1))));
+  }
+  return static_cast<std::int64_t>(rows - set);
+}
+
+}  // namespace
+
 bool ChangeTableBuilder::finish() {
-  if (batch_.rows() == 0) return true;
+  if (rows_ == 0) return true;
   ChangeBatch full = std::exchange(batch_, ChangeBatch{});
+  const std::size_t rows = std::exchange(rows_, 0);
+  full.value_data.resize(std::exchange(value_bytes_, 0));
   full.value_data.shrink_to_fit();
-  if (full.rows() < limits_.rows) {  // the last batch: no slack kept
+  full.time.resize(rows);
+  full.signal.resize(rows);
+  full.value_offsets.resize(rows + 1);
+  NumberColumns& numbers = full.numbers;
+  numbers.integer.nulls = count_nulls(numbers.integer.bits, rows);
+  numbers.real.nulls = count_nulls(numbers.real.bits, rows);
+  numbers.integer.bits.resize((rows + 7) / 8);
+  numbers.real.bits.resize((rows + 7) / 8);
+  if (!numbers.slots.empty()) numbers.slots.resize(rows);
+  if (rows < limits_.rows) {  // the last batch: no slack kept
     full.time.shrink_to_fit();
     full.signal.shrink_to_fit();
     full.value_offsets.shrink_to_fit();
-    full.numbers.slots.shrink_to_fit();
+    numbers.slots.shrink_to_fit();
+    numbers.integer.bits.shrink_to_fit();
+    numbers.real.bits.shrink_to_fit();
   }
   return deliver_(std::move(full));
 }

@@ -25,15 +25,12 @@ struct Validity {
 // at most one of the two, so each row has one 8-byte slot, holding the
 // integer or the bits of the real, and each column a validity bitmap of its
 // own. Both columns point into the one buffer; a null slot of either column
-// holds what the other column put there, or 0, as the Arrow format allows.
-// While no row has a number, the buffer stays empty (see zero_values).
+// holds 0, as the Arrow format allows. While no row has a number, the
+// buffer stays empty (see zero_values).
 struct NumberColumns {
   std::vector<std::uint64_t> slots;
   Validity integer;
   Validity real;
-  std::size_t rows = 0;
-
-  void push(std::optional<std::uint64_t> integer, std::optional<double> real);
 };
 
 // The most rows a batch holds.
@@ -82,14 +79,23 @@ class ChangeTableBuilder {
   bool too_long() const { return too_long_; }
 
  private:
-  bool start_batch_for(std::size_t value_bytes);
+  // Makes room for a row whose value text has `value_bytes`: hands on the
+  // batch being filled when it is full, and gives a new batch its room.
+  bool room_for(std::size_t value_bytes);
+  void add_row(std::uint64_t time, std::int32_t signal, std::string_view text,
+               const std::uint64_t* number, bool is_real);
 
   BatchLimits limits_;
   Deliver deliver_;
   std::vector<std::string> names_;
   // The position in names_ of each request.
   std::vector<std::int32_t> name_of_request_;
+  // The batch being filled: its columns have their whole room from the
+  // start, sized to it at hand-over; rows_ and value_bytes_ say how much of
+  // it holds rows.
   ChangeBatch batch_;
+  std::size_t rows_ = 0;
+  std::size_t value_bytes_ = 0;
   std::string scratch_;
   bool too_long_ = false;
 };
