@@ -27,11 +27,9 @@ from __future__ import annotations
 
 import argparse
 import contextlib
-import csv
 import functools
 import importlib
 import io
-import itertools
 import json
 import os
 import re
@@ -209,12 +207,8 @@ def _list(args: argparse.Namespace) -> tuple[Any, str]:
     return names, "".join(name + "\n" for name in names)
 
 
-# A str as json.dumps writes it.
-_json_text = json.encoder.encode_basestring_ascii
 # What a subcommand returns when it has written its output itself, as it went.
 _WRITTEN = object()
-# Rows of extract written at once; the first this many also size the columns of the table.
-_ROWS_AT_ONCE = 4096
 
 
 def _change_table(args: argparse.Namespace) -> Any:
@@ -223,14 +217,13 @@ def _change_table(args: argparse.Namespace) -> Any:
 
 
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
-    """Writes the changes while the dump is read, a few thousand rows at a time, so that the
-    first rows come at once and memory stays bounded whatever the length."""
+    """Writes the changes while the dump is read, a batch of rows at a time, so that the first
+    rows come at once and memory stays bounded whatever the length."""
     if args.format == "parquet":
         _write_parquet(args)
         return _WRITTEN, ""
     table = _change_table(args)
-    write = {"csv": _csv_lines, "json": _json_lines}.get(args.format) or (
-        _json_array if args.json else _table_lines)
+    form = {"csv": "csv", "json": "jsonl"}.get(args.format) or ("json" if args.json else "aligned")
     with contextlib.ExitStack() as stack:
         out = sys.stdout
         if args.output is not None:
@@ -239,9 +232,7 @@ def _extract(args: argparse.Namespace) -> tuple[Any, str]:
                                                errors="surrogateescape", newline=""))
             except OSError as error:
                 raise _Fatal(f"{args.output}: {error.strerror or error}") from error
-        rows = table.rows()
-        chunks = iter(lambda: list(itertools.islice(rows, _ROWS_AT_ONCE)), [])
-        for text in write(_read(args.dumps[0], chunks)):
+        for text in _read(args.dumps[0], table.text(form)):
             try:
                 out.write(text)
             except BrokenPipeError:  # quarnel extract ... | head
@@ -261,46 +252,6 @@ def _read(path: str, items: Iterator[Any]) -> Iterator[Any]:
         if item is end:
             return
         yield item
-
-
-def _csv_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
-    buffer = io.StringIO()
-    writer = csv.writer(buffer, lineterminator="\n")
-    writer.writerow(["signal", "time", "value"])
-    for rows in chunks:
-        writer.writerows(rows)
-        yield buffer.getvalue()
-        buffer.seek(0)
-        buffer.truncate()
-    yield buffer.getvalue()
-
-
-def _json_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
-    """JSON Lines: one record a line, as json.dumps writes it."""
-    for rows in chunks:
-        yield "".join(f'{{"signal": {_json_text(s)}, "time": {t}, "value": {_json_text(v)}}}\n'
-                      for s, t, v in rows)
-
-
-def _json_array(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
-    """The records as one JSON list, as --json prints the results of the other commands."""
-    start = "[\n"
-    for rows in chunks:
-        yield start + ",\n".join(
-            f'  {{\n    "signal": {_json_text(s)},\n    "time": {t},\n'
-            f'    "value": {_json_text(v)}\n  }}' for s, t, v in rows)
-        start = ",\n"
-    yield "[]\n" if start == "[\n" else "\n]\n"
-
-
-def _table_lines(chunks: Iterator[list[tuple[str, int, str]]]) -> Iterator[str]:
-    """The aligned table; the first chunk of rows sizes its columns."""
-    first = next(chunks, [])
-    yield _table(["signal", "time", "value"], first)
-    signal = max([len("signal"), *(len(s) for s, _, _ in first)])
-    time = max([len("time"), *(len(str(t)) for _, t, _ in first)])
-    for rows in chunks:
-        yield "".join(f"{s:<{signal}}  {t:>{time}}  {v}".rstrip() + "\n" for s, t, v in rows)
 
 
 def _write_parquet(args: argparse.Namespace) -> None:

@@ -1,7 +1,10 @@
 """extract_table: the records of extract as an Arrow table, read by pyarrow, polars, pandas and
 DuckDB, and the C stream interface's rules for the stream it hands out."""
 
+import csv
 import ctypes
+import io
+import json
 import math
 import struct
 import subprocess
@@ -106,6 +109,35 @@ def test_an_error_past_the_first_batch_ends_the_stream(vcd):
     with pytest.raises(OSError) as raised:
         pyarrow.table(table)
     assert error in str(raised.value)
+
+
+def text_as_python_writes_it(form, rows):
+    if form == "csv":
+        buffer = io.StringIO()
+        csv.writer(buffer, lineterminator="\n").writerows([("signal", "time", "value"), *rows])
+        return buffer.getvalue()
+    records = [{"signal": s, "time": t, "value": v} for s, t, v in rows]
+    if form == "jsonl":
+        return "".join(json.dumps(record) + "\n" for record in records)
+    if form == "json":
+        return json.dumps(records, indent=2) + "\n"
+    signal = max([6, *(len(s) for s, _, _ in rows[:4096])])
+    time = max([4, *(len(str(t)) for _, t, _ in rows[:4096])])
+    return "".join(f"{s:<{signal}}  {t:>{time}}  {v}".rstrip() + "\n"
+                   for s, t, v in [("signal", "time", "value"), *rows])
+
+
+@pytest.mark.parametrize("start", [0, 10**9], ids=["rows", "empty"])
+@pytest.mark.parametrize("form", ["csv", "jsonl", "json", "aligned"])
+def test_text_is_what_python_writes(vcd, form, start):
+    # Quotes, commas, backslashes, a control character, non-ASCII beyond the BMP, a trailing
+    # no-break space, and times that outgrow the column the first 4096 rows sized.
+    path = vcd("$scope module t $end\n$var string 1 % s $end\n$var wire 1 ! a,\"b\u00e9 $end\n"
+               "$upscope $end\n$enddefinitions $end\n"
+               + "".join(f"#{t}\n{t % 2}!\n" for t in range(5000))
+               + "#123456\nsab\\c\"d,e %\n#1234567\ns\U0001F600\x01\u00a0 %\ns\u00a0 %\n")
+    table = extended.extract_table(path, ["t.s", 't.a,"b\u00e9'], start=start)
+    assert "".join(table.text(form)) == text_as_python_writes_it(form, list(table.rows()))
 
 
 # The structures of the Arrow C stream interface, to call the stream as any consumer does.

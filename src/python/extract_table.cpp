@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "src/lib/change_batch_stream.hpp"
+#include "src/lib/change_text.hpp"
 #include "src/python/arrow_export.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/function.hpp"
@@ -192,95 +193,194 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
   });
 }
 
-// ---- rows(): the rows as (signal, time, value) tuples -----------------------
+// ---- rows() and text(): iterators over the rows ------------------------------
 
-struct RowsObject {
-  PyObject ob_base;
-  struct State {
-    std::optional<TakenRead> batches;
-    PyRef path;
-    PyRef names;  // a tuple of str, the dictionary of the signal column
-    std::shared_ptr<const ChangeBatch> batch;
-    std::size_t row = 0;
-    bool ended = false;
-  }* state;
+// The batches of one read of a table, as its iterators take them.
+struct BatchCursor {
+  std::optional<TakenRead> batches;
+  PyRef path;
+  bool ended = false;
+
+  // The next batch; null at the end, and with an exception set when the
+  // read failed.
+  std::shared_ptr<const ChangeBatch> next() {
+    if (ended) return nullptr;
+    // list(rows) runs no handler between rows: ask once a batch.
+    if (PyErr_CheckSignals() != 0) return nullptr;
+    ChangeBatchStream::Item item = batches->next(signal_interrupt());
+    if (auto* batch = std::get_if<std::shared_ptr<const ChangeBatch>>(&item)) {
+      return std::move(*batch);
+    }
+    ended = true;
+    if (const auto* error = std::get_if<VcdError>(&item)) {
+      PyObject* const inputs[] = {path.get()};
+      raise_vcd_error(*error, inputs);
+    }
+    return nullptr;
+  }
 };
 
-void rows_dealloc(PyObject* self) {
-  delete reinterpret_cast<RowsObject*>(self)->state;
+// An iterator over a table's rows; State holds a cursor and what the
+// iterator makes of the batches, and ready() prepares it once the read is
+// taken.
+template <class State>
+struct IteratorObject {
+  PyObject ob_base;
+  State* state;
+};
+
+template <class State>
+State& state_of(PyObject* self) {
+  return *reinterpret_cast<IteratorObject<State>*>(self)->state;
+}
+
+template <class State>
+void iterator_dealloc(PyObject* self) {
+  delete reinterpret_cast<IteratorObject<State>*>(self)->state;
   free_object(self);
 }
 
+PyObject* iterator_self(PyObject* self) {
+  Py_INCREF(self);
+  return self;
+}
+
+// A new iterator of type `type` that owns `state`, on a read of the table
+// `self`.
+template <class State>
+PyObject* new_iterator(PyObject* self, PyObject* type, std::unique_ptr<State> state) {
+  TableSource* source = source_of(self);
+  if (source == nullptr) return nullptr;
+  state->cursor.path = PyRef::borrow(source->path_object.get());
+  auto batches = source->take();
+  if (!batches) return nullptr;
+  state->cursor.batches.emplace(std::move(*batches));
+  if (!state->ready()) return nullptr;
+  PyRef iterator = new_object(type);
+  if (!iterator) return nullptr;
+  reinterpret_cast<IteratorObject<State>*>(iterator.get())->state = state.release();
+  return iterator.release();
+}
+
+struct RowsState {
+  BatchCursor cursor;
+  PyRef names;  // a tuple of str, the dictionary of the signal column
+  std::shared_ptr<const ChangeBatch> batch;
+  std::size_t row = 0;
+
+  bool ready() {
+    const auto& texts = cursor.batches->names();
+    names = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(texts.size())));
+    if (!names) return false;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      PyRef name = to_py_str(texts[i]);
+      if (!name) return false;
+      PyTuple_SetItem(names.get(), static_cast<Py_ssize_t>(i), name.release());
+    }
+    return true;
+  }
+};
+
 PyObject* rows_next(PyObject* self) {
   return run_guarded([&]() -> PyObject* {
-    auto* state = reinterpret_cast<RowsObject*>(self)->state;
-    while (!state->ended && (!state->batch || state->row == state->batch->rows())) {
-      state->batch.reset();
-      // list(rows) runs no handler between rows: ask once a batch.
-      if (PyErr_CheckSignals() != 0) return nullptr;
-      ChangeBatchStream::Item item = state->batches->next(signal_interrupt());
-      if (auto* batch = std::get_if<std::shared_ptr<const ChangeBatch>>(&item)) {
-        state->batch = std::move(*batch);
-        state->row = 0;
-        continue;
-      }
-      state->ended = true;
-      if (const auto* error = std::get_if<VcdError>(&item)) {
-        PyObject* const inputs[] = {state->path.get()};
-        return raise_vcd_error(*error, inputs);
-      }
+    auto& state = state_of<RowsState>(self);
+    while (!state.batch || state.row == state.batch->rows()) {
+      state.batch.reset();  // before the next is read
+      state.batch = state.cursor.next();
+      state.row = 0;
+      if (!state.batch) return nullptr;  // StopIteration, or the error raised
     }
-    if (state->ended) return nullptr;  // StopIteration
-    const ChangeBatch& batch = *state->batch;
-    const std::size_t row = state->row++;
+    const ChangeBatch& batch = *state.batch;
+    const std::size_t row = state.row++;
     const auto begin = static_cast<std::size_t>(batch.value_offsets[row]);
     const auto end = static_cast<std::size_t>(batch.value_offsets[row + 1]);
     PyRef time = to_py_int(batch.time[row]);
     PyRef value = to_py_str(std::string_view(batch.value_data).substr(begin, end - begin));
     if (!time || !value) return nullptr;
-    PyObject* name = PyTuple_GetItem(state->names.get(), batch.signal[row]);
+    PyObject* name = PyTuple_GetItem(state.names.get(), batch.signal[row]);
     return PyTuple_Pack(3, name, time.get(), value.get());
   });
 }
 
-PyObject* rows_iter(PyObject* self) {
-  Py_INCREF(self);
-  return self;
-}
-
 PyType_Slot kRowsSlots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&rows_dealloc)},
-    {Py_tp_iter, reinterpret_cast<void*>(&rows_iter)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(&iterator_dealloc<RowsState>)},
+    {Py_tp_iter, reinterpret_cast<void*>(&iterator_self)},
     {Py_tp_iternext, reinterpret_cast<void*>(&rows_next)},
     {0, nullptr},
 };
 
 PyType_Spec kRowsSpec = {
-    "quarnel.extended.ChangeRows", sizeof(RowsObject), 0, Py_TPFLAGS_DEFAULT, kRowsSlots,
+    "quarnel.extended.ChangeRows",
+    sizeof(IteratorObject<RowsState>),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kRowsSlots,
 };
 
 PyObject* table_rows(PyObject* self, PyObject* /*unused*/) {
   return run_guarded([&]() -> PyObject* {
-    TableSource* source = source_of(self);
-    if (source == nullptr) return nullptr;
     static PyObject* type = PyType_FromSpec(&kRowsSpec);  // kept for the process
-    auto state = std::make_unique<RowsObject::State>();
-    state->path = PyRef::borrow(source->path_object.get());
-    auto batches = source->take();
-    if (!batches) return nullptr;
-    state->batches.emplace(std::move(*batches));
-    const auto& names = state->batches->names();
-    state->names = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(names.size())));
-    if (!state->names) return nullptr;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-      PyRef name = to_py_str(names[i]);
-      if (!name) return nullptr;
-      PyTuple_SetItem(state->names.get(), static_cast<Py_ssize_t>(i), name.release());
+    if (type == nullptr) return nullptr;
+    return new_iterator(self, type, std::make_unique<RowsState>());
+  });
+}
+
+struct TextState {
+  BatchCursor cursor;
+  TextForm form{};
+  std::optional<ChangeTextWriter> writer;
+  bool finished = false;
+
+  bool ready() {
+    writer.emplace(form, cursor.batches->names());
+    return true;
+  }
+};
+
+PyObject* text_next(PyObject* self) {
+  return run_guarded([&]() -> PyObject* {
+    auto& state = state_of<TextState>(self);
+    if (state.finished) return nullptr;
+    std::string text;
+    if (auto batch = state.cursor.next()) {
+      state.writer->write(*batch, text);
+    } else {
+      if (PyErr_Occurred() != nullptr) return nullptr;
+      state.finished = true;
+      state.writer->finish(text);
+      if (text.empty()) return nullptr;
     }
-    PyRef rows = new_object(type);
-    if (!rows) return nullptr;
-    reinterpret_cast<RowsObject*>(rows.get())->state = state.release();
-    return rows.release();
+    return to_py_str(text).release();
+  });
+}
+
+PyType_Slot kTextSlots[] = {
+    {Py_tp_dealloc, reinterpret_cast<void*>(&iterator_dealloc<TextState>)},
+    {Py_tp_iter, reinterpret_cast<void*>(&iterator_self)},
+    {Py_tp_iternext, reinterpret_cast<void*>(&text_next)},
+    {0, nullptr},
+};
+
+PyType_Spec kTextSpec = {
+    "quarnel.extended.ChangeText",
+    sizeof(IteratorObject<TextState>),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    kTextSlots,
+};
+
+PyObject* table_text(PyObject* self, PyObject* form) {
+  return run_guarded([&]() -> PyObject* {
+    static PyObject* type = PyType_FromSpec(&kTextSpec);  // kept for the process
+    if (type == nullptr) return nullptr;
+    auto state = std::make_unique<TextState>();
+    auto name = as_text(form);
+    if (!name) return nullptr;
+    if (!text_form_named(*name, state->form)) {
+      PyErr_SetString(PyExc_ValueError, "form must be 'csv', 'jsonl', 'json' or 'aligned'");
+      return nullptr;
+    }
+    return new_iterator(self, type, std::move(state));
   });
 }
 
@@ -295,6 +395,12 @@ PyMethodDef kTableMethods[] = {
     {"rows", reinterpret_cast<PyCFunction>(table_rows), METH_NOARGS,
      "rows()\n--\n\nAn iterator over the rows as (signal, time, value) tuples, the records of\n"
      "extract() in order, read as it goes. Needs no Arrow library."},
+    {"text", reinterpret_cast<PyCFunction>(table_text), METH_O,
+     "text(form)\n--\n\nAn iterator over the rows as text, one str a record batch, read as it\n"
+     "goes: form 'csv' (a header line, then signal,time,value lines quoted as the\n"
+     "csv module quotes), 'jsonl' (one JSON object a line, as json.dumps writes\n"
+     "it), 'json' (one JSON list of those objects, indented) or 'aligned' (a\n"
+     "header and columns as wide as the first 4096 rows need)."},
     {nullptr, nullptr, 0, nullptr},
 };
 
