@@ -155,9 +155,10 @@ def test_index_refuses_what_it_cannot_index_and_ignores_a_damaged_one(tmp_path, 
         "damaged; ignored\n"
 
 
-def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
+@pytest.mark.parametrize("chunk, snapshots", [(64, 8), (1024, 2)])
+def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch, chunk, snapshots):
     monkeypatch.setenv("QUARNEL_THREADS", "2")
-    monkeypatch.setenv("QUARNEL_CHUNK_BYTES", "64")
+    monkeypatch.setenv("QUARNEL_CHUNK_BYTES", str(chunk))
     draw = random.Random(7)
     body = []
     for time in range(0, 30000, 10):
@@ -165,15 +166,17 @@ def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
         for code, change in (("!", lambda: draw.choice("01xz") + "!"),
                              ('"', lambda: f"b{draw.getrandbits(12):b} \""),
                              ("#", lambda: f"r{draw.random():.6g} #"),
-                             ("$", lambda: f"s{draw.choice(['a', 'bc', 'X'])} $")):
+                             ("$", lambda: f"s{draw.choice(['a', 'bc', 'X'])} $"),
+                             ("&", lambda: f"b{draw.getrandbits(40):b} &")):
             if draw.random() < 0.3:
                 body.append(change())
     path = tmp_path / "long.vcd"
     path.write_text("$scope module t $end\n$var wire 1 ! a $end\n$var reg 12 \" v [11:0] $end\n"
                     "$var real 64 # r $end\n$var string 1 $ s $end\n$var wire 1 % never $end\n"
+                    "$var reg 40 & w [39:0] $end\n"
                     "$upscope $end\n$enddefinitions $end\n" + "\n".join(body) + "\n")
     names = extended.list_signals(path)
     times = [draw.randrange(30010) for _ in range(40)]
     plain = [extended.value_at(path, names, time) for time in times]
-    assert extended.index(path)["snapshots"] > 10
+    assert extended.index(path)["snapshots"] > snapshots
     assert [extended.value_at(path, names, time) for time in times] == plain

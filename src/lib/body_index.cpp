@@ -91,16 +91,108 @@ std::uint64_t size_of(const HeldChange& value) {
   return 0;
 }
 
-// The visitor of the read that builds an index: every change of every code
+// The order of the timestamps of a stretch: its first and last, and whether
+// one is ever smaller than the one before it.
+struct TimeOrder {
+  bool stamped = false;
+  bool back = false;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+
+  void see(std::uint64_t time) {
+    if (!stamped) {
+      stamped = true;
+      first = time;
+    } else if (time < last) {
+      back = true;
+    }
+    last = time;
+  }
+  // The order of the stretch that follows this one.
+  void append(const TimeOrder& next) {
+    if (!next.stamped) return;
+    back = back || next.back || (stamped && next.first < last);
+    if (!stamped) first = next.first;
+    stamped = true;
+    last = next.last;
+  }
+};
+
+// The last value of each code within one piece of a body, kept as the
+// reader hands it over and little more: the raw bytes of a change line's
+// value in a cell of its code, anything else aside.
+class PieceValues {
+ public:
+  PieceValues(const CodeIndex& slots, std::size_t count)
+      : slots_(&slots), last_(count), cells_(count * kRawReach) {}
+
+  const CodeIndex& codes() const { return *slots_; }
+  [[gnu::always_inline]] std::uint32_t wanted(vcd::IdCode code) const {
+    const std::uint32_t slot = slots_->find(code);
+    return slot == CodeIndex::kNone ? 0 : slot + 1;
+  }
+  void timestamp(std::uint64_t time) { times_.see(time); }
+  bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
+    std::uint32_t& last = last_[slot - 1];
+    if (last == 0) touched_.push_back(slot - 1);
+    last = kHeld | static_cast<std::uint32_t>(held_.size());
+    held_.emplace_back().hold(command.value);
+    return true;
+  }
+  // Copies a whole cell whatever the value's length, without a branch on its
+  // kind, so that scalars and vectors in any order cost the same.
+  [[gnu::always_inline]] void take(std::uint64_t text, unsigned length, const unsigned char* line,
+                                   unsigned value_length) {
+    const std::uint32_t slot = slots_->find(vcd::id_code_of_text_word(text, length));
+    if (slot == CodeIndex::kNone) return;
+    std::uint32_t& last = last_[slot];
+    if (last == 0) touched_.push_back(slot);
+    if (value_length <= kRawReach) [[likely]] {
+      std::memcpy(cells_.data() + std::size_t{slot} * kRawReach, line, kRawReach);
+      last = value_length;
+    } else {
+      last = kHeld | static_cast<std::uint32_t>(held_.size());
+      held_.emplace_back().hold(
+          vcd::raw_change_value({reinterpret_cast<const char*>(line), std::size_t{value_length}}));
+    }
+  }
+
+  const TimeOrder& times() const { return times_; }
+  // The slots this piece changed, in the order first changed.
+  const std::vector<std::uint32_t>& touched() const { return touched_; }
+  // The last value of a slot the piece changed; valid while the piece lives.
+  ChangeView value(std::uint32_t slot) const {
+    const std::uint32_t last = last_[slot];
+    if ((last & kHeld) != 0) return held_[last & ~kHeld].view();
+    return vcd::raw_change_value(
+        {reinterpret_cast<const char*>(cells_.data()) + std::size_t{slot} * kRawReach, last});
+  }
+
+ private:
+  static constexpr std::size_t kRawReach = vcd::kRawReach;
+  // A slot's word: 0 unchanged, the length of its raw value in its cell, or
+  // this flag and where in held_ its value lies.
+  static constexpr std::uint32_t kHeld = std::uint32_t{1} << 31;
+
+  const CodeIndex* slots_;
+  std::vector<std::uint32_t> last_;
+  std::vector<std::uint32_t> touched_;
+  std::vector<unsigned char> cells_;
+  std::vector<HeldChange> held_;
+  TimeOrder times_;
+};
+
+// The visitor of the read that builds an index: the value of every code
 // held, the times checked for going back, and at each checkpoint a note and
-// now and then a snapshot. Sums up the pieces of a body itself.
+// now and then a snapshot. Pieces read on other threads keep their last
+// values raw (PieceValues), joined here in file order.
 class IndexBuilder {
  public:
-  IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex* index,
+  IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex& index,
                std::uint64_t min_spacing, std::uint64_t body_offset)
       : slots_(&slots),
         held_(count),
-        index_(index),
+        index_(&index),
         min_spacing_(min_spacing),
         snapshot_offset_(body_offset) {}
 
@@ -109,37 +201,16 @@ class IndexBuilder {
     const std::uint32_t slot = slots_->find(code);
     return slot == CodeIndex::kNone ? 0 : slot + 1;
   }
-  void timestamp(std::uint64_t time) {
-    if (!stamped_) {
-      stamped_ = true;
-      first_ = time;
-    } else if (time < last_) {
-      back_ = true;
-    }
-    last_ = time;
-  }
+  void timestamp(std::uint64_t time) { times_.see(time); }
   bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
-    HeldChange& held = held_[slot - 1];
-    if (!held.set) touched_.push_back(slot - 1);
-    bytes_ -= size_of(held);
-    held.hold(command.value);
-    bytes_ += size_of(held);
+    hold(slot - 1, command.value);
     return true;
   }
 
-  IndexBuilder piece() const { return {*slots_, held_.size(), nullptr, min_spacing_, 0}; }
-  bool join(IndexBuilder next) {
-    for (const std::uint32_t slot : next.touched_) {
-      if (!held_[slot].set) touched_.push_back(slot);
-      bytes_ += size_of(next.held_[slot]) - size_of(held_[slot]);
-      held_[slot] = std::move(next.held_[slot]);
-    }
-    if (next.stamped_) {
-      back_ = back_ || next.back_ || (stamped_ && next.first_ < last_);
-      if (!stamped_) first_ = next.first_;
-      stamped_ = true;
-      last_ = next.last_;
-    }
+  PieceValues piece() const { return {*slots_, held_.size()}; }
+  bool join(const PieceValues& piece) {
+    for (const std::uint32_t slot : piece.touched()) hold(slot, piece.value(slot));
+    times_.append(piece.times());
     return true;
   }
 
@@ -153,17 +224,20 @@ class IndexBuilder {
         Snapshot{static_cast<std::uint32_t>(index_->checkpoints.size() - 1), held_});
   }
 
-  bool time_goes_back() const { return back_; }
+  bool time_goes_back() const { return times_.back; }
 
  private:
+  void hold(std::uint32_t slot, const ChangeView& value) {
+    HeldChange& held = held_[slot];
+    bytes_ -= size_of(held);
+    held.hold(value);
+    bytes_ += size_of(held);
+  }
+
   const CodeIndex* slots_;
   std::vector<HeldChange> held_;
-  std::vector<std::uint32_t> touched_;  // slots held, in the order first held
-  BodyIndex* index_;                    // of the whole read; null in a piece
-  bool stamped_ = false;
-  bool back_ = false;
-  std::uint64_t first_ = 0;
-  std::uint64_t last_ = 0;
+  BodyIndex* index_;
+  TimeOrder times_;
   std::uint64_t bytes_ = 0;  // what the values held take in a snapshot, kinds aside
   std::uint64_t min_spacing_;
   std::uint64_t snapshot_offset_;
@@ -454,7 +528,7 @@ Result<BodyIndex> build_index(const std::string& path, const std::string& destin
   index.signal_count = dump->signals.size();
   CodeIndex slots;
   index.codes = distinct_codes(*dump, slots);
-  IndexBuilder builder(slots, index.codes.size(), &index,
+  IndexBuilder builder(slots, index.codes.size(), index,
                        kSnapshotPieces * context.settings.chunk_bytes, dump->body_offset);
   BodyTimes times;
   // Pieces however many threads there are: their starts are the checkpoints.
