@@ -146,13 +146,19 @@ def test_index_refuses_what_it_cannot_index_and_ignores_a_damaged_one(tmp_path, 
                                                                     gz).value)
     path = tmp_path / "d.vcd"
     path.write_bytes((DATA / "icarus_hier.vcd").read_bytes())
-    index = extended.index(path)["index"]
-    with open(index, "r+b") as file:
-        file.seek(-1, os.SEEK_END)
-        file.write(b"?")
-    assert extended.metadata(path) == quarnel.metadata(str(path))
-    assert capsys.readouterr().err == f"quarnel: {index}: not an index of this version, or " \
-        "damaged; ignored\n"
+    names = extended.list_signals(path)
+    plain = extended.value_at(path, names, 2**64 - 1), quarnel.metadata(str(path))
+    # A byte of the summary, which metadata reads alone, and one after it.
+    for at, warnings in ((20, 2), (-1, 1)):
+        index = extended.index(path)["index"]
+        with open(index, "r+b") as file:
+            file.seek(at, os.SEEK_END if at < 0 else os.SEEK_SET)
+            byte = file.read(1)[0]
+            file.seek(-1, os.SEEK_CUR)
+            file.write(bytes([byte ^ 1]))
+        assert (extended.value_at(path, names, 2**64 - 1), extended.metadata(path)) == plain
+        assert capsys.readouterr().err == f"quarnel: {index}: not an index of this version, " \
+            "or damaged; ignored\n" * warnings
 
 
 @pytest.mark.parametrize("chunk, snapshots", [(64, 8), (1024, 2)])

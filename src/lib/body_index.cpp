@@ -22,10 +22,16 @@ namespace quarnel {
 
 namespace {
 
-// The format: "QIDX", the version, the fields in the order of encode(), all
-// numbers little-endian, then the CRC-32 of everything before it.
+// The format: "QIDX", the version and the length of the summary, the
+// summary (what a read of the whole body found) and the CRC-32 of all that;
+// then the checkpoints and snapshots and the CRC-32 of those. All numbers
+// little-endian, the fields in the order of encode(). The summary can be
+// read and checked alone.
 constexpr std::array<char, 4> kMagic = {'Q', 'I', 'D', 'X'};
-constexpr std::uint32_t kVersion = 1;
+constexpr std::uint32_t kVersion = 2;
+constexpr std::size_t kLead = 4 + 4 + 8;  // magic, version, summary length
+// What a read of the summary alone takes first: usually all of it.
+constexpr std::size_t kSummaryGuess = 4096;
 // Snapshots lie at least this many pieces apart, and far enough apart that
 // they take at most about 1% of the body.
 constexpr std::uint64_t kSnapshotPieces = 4;
@@ -265,10 +271,12 @@ class Encoder {
     u64(value.size());
     bytes_.append(value);
   }
-  std::string finish() && {
-    u32(crc_of(reinterpret_cast<const unsigned char*>(bytes_.data()), bytes_.size()));
-    return std::move(bytes_);
+  // The CRC-32 of what was written since `from`.
+  void checksum(std::size_t from) {
+    u32(crc_of(reinterpret_cast<const unsigned char*>(bytes_.data()) + from, bytes_.size() - from));
   }
+  std::size_t size() const { return bytes_.size(); }
+  std::string bytes() && { return std::move(bytes_); }
 
  private:
   template <class T>
@@ -317,26 +325,30 @@ class Decoder {
 };
 
 std::string encode(const BodyIndex& index, vcd::Dialect dialect) {
+  Encoder summary;
+  summary.u8(static_cast<std::uint8_t>(dialect));
+  const DumpIdentity& id = index.identity;
+  summary.u64(id.size);
+  summary.u64(static_cast<std::uint64_t>(id.mtime_ns));
+  summary.u64(static_cast<std::uint64_t>(id.ctime_ns));
+  summary.u64(id.body_offset);
+  summary.u32(id.header_crc);
+  summary.u32(id.tail_crc);
+  summary.u64(index.signal_count);
+  summary.u8(static_cast<std::uint8_t>(index.any_time) | (index.time_goes_back ? 2 : 0) |
+             (index.error ? 4 : 0));
+  summary.u64(index.first_time);
+  summary.u64(index.last_time);
+  if (index.error) {
+    summary.u8(static_cast<std::uint8_t>(index.error->kind));
+    summary.text(index.error->payload);
+  }
   Encoder out;
   for (const char c : kMagic) out.u8(static_cast<std::uint8_t>(c));
   out.u32(kVersion);
-  out.u8(static_cast<std::uint8_t>(dialect));
-  const DumpIdentity& id = index.identity;
-  out.u64(id.size);
-  out.u64(static_cast<std::uint64_t>(id.mtime_ns));
-  out.u64(static_cast<std::uint64_t>(id.ctime_ns));
-  out.u64(id.body_offset);
-  out.u32(id.header_crc);
-  out.u32(id.tail_crc);
-  out.u64(index.signal_count);
-  out.u8(static_cast<std::uint8_t>(index.any_time) | (index.time_goes_back ? 2 : 0) |
-         (index.error ? 4 : 0));
-  out.u64(index.first_time);
-  out.u64(index.last_time);
-  if (index.error) {
-    out.u8(static_cast<std::uint8_t>(index.error->kind));
-    out.text(index.error->payload);
-  }
+  out.text(std::move(summary).bytes());
+  out.checksum(0);
+  const std::size_t rest = out.size();
   out.u64(index.checkpoints.size());
   for (const Checkpoint& at : index.checkpoints) {
     out.u64(at.offset);
@@ -364,7 +376,8 @@ std::string encode(const BodyIndex& index, vcd::Dialect dialect) {
       }
     }
   }
-  return std::move(out).finish();
+  out.checksum(rest);
+  return std::move(out).bytes();
 }
 
 bool decode_value(Decoder& in, HeldChange& value) {
@@ -392,36 +405,46 @@ bool decode_value(Decoder& in, HeldChange& value) {
   return false;
 }
 
-// The index in `bytes`, when they are one of this version, whole, built in
-// `dialect`.
-std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
-  if (bytes.size() < 4) return std::nullopt;
-  Decoder tail(bytes.substr(bytes.size() - 4));
-  std::uint32_t crc = 0;
-  const std::string_view body = bytes.substr(0, bytes.size() - 4);
-  if (!tail.u32(crc) ||
-      crc != crc_of(reinterpret_cast<const unsigned char*>(body.data()), body.size())) {
-    return std::nullopt;
-  }
-  Decoder in(body);
-  BodyIndex index;
+// How many bytes from the start of `bytes`, the first bytes of an index
+// file, its summary and that summary's checksum take; nothing when they do
+// not begin an index of this version.
+std::optional<std::uint64_t> summary_end(std::string_view bytes) {
+  Decoder in(bytes);
   std::array<std::uint8_t, 4> magic{};
   std::uint32_t version = 0;
-  std::uint8_t built_in = 0;
+  std::uint64_t length = 0;
   for (std::uint8_t& c : magic) in.u8(c);
   if (!std::ranges::equal(magic, kMagic, {}, {},
                           [](char c) { return static_cast<std::uint8_t>(c); }) ||
-      !in.u32(version) || version != kVersion || !in.u8(built_in) ||
-      built_in != static_cast<std::uint8_t>(dialect)) {
+      !in.u32(version) || version != kVersion || !in.u64(length) ||
+      length > std::numeric_limits<std::uint32_t>::max()) {
     return std::nullopt;
   }
+  return kLead + length + 4;
+}
+
+// The summary of the index whose first bytes are `bytes`, when it is whole
+// and was built in `dialect`.
+std::optional<BodyIndex> decode_summary(std::string_view bytes, vcd::Dialect dialect) {
+  const auto end = summary_end(bytes);
+  if (!end || *end > bytes.size()) return std::nullopt;
+  Decoder check(bytes.substr(*end - 4, 4));
+  std::uint32_t crc = 0;
+  if (!check.u32(crc) ||
+      crc != crc_of(reinterpret_cast<const unsigned char*>(bytes.data()), *end - 4)) {
+    return std::nullopt;
+  }
+  Decoder in(bytes.substr(kLead, *end - 4 - kLead));
+  BodyIndex index;
+  std::uint8_t built_in = 0;
   DumpIdentity& id = index.identity;
   std::uint64_t mtime = 0;
   std::uint64_t ctime = 0;
   std::uint8_t flags = 0;
-  if (!in.u64(id.size) || !in.u64(mtime) || !in.u64(ctime) || !in.u64(id.body_offset) ||
-      !in.u32(id.header_crc) || !in.u32(id.tail_crc) || !in.u64(index.signal_count) ||
-      !in.u8(flags) || !in.u64(index.first_time) || !in.u64(index.last_time)) {
+  if (!in.u8(built_in) || built_in != static_cast<std::uint8_t>(dialect) || !in.u64(id.size) ||
+      !in.u64(mtime) || !in.u64(ctime) || !in.u64(id.body_offset) || !in.u32(id.header_crc) ||
+      !in.u32(id.tail_crc) || !in.u64(index.signal_count) || !in.u8(flags) ||
+      !in.u64(index.first_time) || !in.u64(index.last_time)) {
     return std::nullopt;
   }
   id.mtime_ns = static_cast<std::int64_t>(mtime);
@@ -438,31 +461,59 @@ std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
     error.kind = static_cast<VcdError::Kind>(kind);
     index.error = std::move(error);
   }
+  if (!in.done()) return std::nullopt;
+  return index;
+}
+
+// The checkpoints and snapshots of `index`, from `bytes`, the whole file its
+// summary was decoded from; false when they are not whole.
+bool decode_rest(std::string_view bytes, BodyIndex& index) {
+  const std::size_t from = *summary_end(bytes);
+  if (bytes.size() - from < 4) return false;
+  Decoder check(bytes.substr(bytes.size() - 4));
+  std::uint32_t crc = 0;
+  const std::string_view rest = bytes.substr(from, bytes.size() - 4 - from);
+  if (!check.u32(crc) ||
+      crc != crc_of(reinterpret_cast<const unsigned char*>(rest.data()), rest.size())) {
+    return false;
+  }
+  // Positions are those in the whole file, where snapshot_values finds them.
+  Decoder in(bytes.substr(0, bytes.size() - 4), from);
   std::uint64_t count = 0;
-  if (!in.count(count, 28)) return std::nullopt;
+  if (!in.count(count, 28)) return false;
   index.checkpoints.resize(count);
   for (Checkpoint& at : index.checkpoints) {
-    if (!in.u64(at.offset) || !in.u64(at.line) || !in.u64(at.time) || !in.u32(at.crc))
-      return std::nullopt;
+    if (!in.u64(at.offset) || !in.u64(at.line) || !in.u64(at.time) || !in.u32(at.crc)) return false;
   }
   // The codes themselves are those of the header, which the index checks.
   std::uint64_t codes = 0;
-  if (!in.u64(codes) || codes > bytes.size() || !in.count(count, 4 + codes)) return std::nullopt;
+  if (!in.u64(codes) || codes > bytes.size() || !in.count(count, 4 + codes)) return false;
   index.codes.resize(codes);
   index.snapshots.resize(count);
   for (Snapshot& snapshot : index.snapshots) {
     if (!in.u32(snapshot.checkpoint) || snapshot.checkpoint >= index.checkpoints.size())
-      return std::nullopt;
+      return false;
     // Checked now, decoded when used.
     snapshot.at = in.position();
     HeldChange value;
     for (std::uint64_t i = 0; i < codes; ++i) {
       value.set = false;
-      if (!decode_value(in, value)) return std::nullopt;
+      if (!decode_value(in, value)) return false;
     }
   }
-  if (!in.done()) return std::nullopt;
-  return index;
+  return in.done();
+}
+
+// Appends the bytes of `stream` to `bytes` until it holds `limit` or the
+// stream ends.
+void read_up_to(std::FILE* stream, std::string& bytes, std::size_t limit) {
+  std::array<char, 1 << 16> buffer{};
+  while (bytes.size() < limit) {
+    const std::size_t want = std::min(buffer.size(), limit - bytes.size());
+    const std::size_t got = std::fread(buffer.data(), 1, want, stream);
+    bytes.append(buffer.data(), got);
+    if (got < want) return;
+  }
 }
 
 Result<void> write_atomically(const std::string& destination, const std::string& bytes) {
@@ -564,19 +615,29 @@ Result<BodyIndex> build_index(const std::string& path, const std::string& destin
   return index;
 }
 
-std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context) {
+std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context,
+                                      IndexPart part) {
   if (!context.index || dump.rest) return std::nullopt;
   const std::string path = index_path(dump.path, context.index->directory);
   std::FILE* stream = std::fopen(path.c_str(), "rbe");
   if (stream == nullptr) return std::nullopt;
   std::string bytes;
-  std::array<char, 1 << 16> buffer{};
-  for (std::size_t got = 0; (got = std::fread(buffer.data(), 1, buffer.size(), stream)) > 0;)
-    bytes.append(buffer.data(), got);
+  if (part == IndexPart::Summary) {
+    read_up_to(stream, bytes, kSummaryGuess);
+    if (const auto end = summary_end(bytes); end && *end > bytes.size())
+      read_up_to(stream, bytes, *end);
+  } else {
+    read_up_to(stream, bytes, std::numeric_limits<std::size_t>::max());
+  }
   std::fclose(stream);
 
-  auto index = decode(bytes, context.dialect);
-  if (index) index->file = std::move(bytes);
+  auto index = decode_summary(bytes, context.dialect);
+  if (index && part == IndexPart::Whole) {
+    if (decode_rest(bytes, *index))
+      index->file = std::move(bytes);
+    else
+      index.reset();
+  }
   if (!index) {
     note(context, path + ": not an index of this version, or damaged; ignored");
     return std::nullopt;
@@ -599,10 +660,12 @@ std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& conte
     if (now->size == then.size || crc_at(*file, tail, then.size - tail) != then.tail_crc)
       return stale();
   }
-  CodeIndex slots;
-  auto codes = distinct_codes(dump, slots);
-  if (codes.size() != index->codes.size()) return stale();
-  index->codes = std::move(codes);
+  if (part == IndexPart::Whole) {
+    CodeIndex slots;
+    auto codes = distinct_codes(dump, slots);
+    if (codes.size() != index->codes.size()) return stale();
+    index->codes = std::move(codes);
+  }
   return LoadedIndex{std::move(*index), !same};
 }
 

@@ -86,11 +86,15 @@ Result<BodyIndex> build_index(const std::string& path, const std::string& destin
 // notes saying why an index that is there was ignored. A dump that grew
 // since its index was built (the same first bytes) keeps the part it covers:
 // `grown` is then set, and its times and error say nothing about the rest.
+// With IndexPart::Summary only the summary is read and checked: the index
+// then has neither checkpoints nor snapshots.
 struct LoadedIndex {
   BodyIndex index;
   bool grown = false;
 };
-std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context);
+enum class IndexPart : std::uint8_t { Summary, Whole };
+std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context,
+                                      IndexPart part = IndexPart::Whole);
 
 // Whether the bytes at checkpoint `at` are still those indexed.
 bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint& at);
