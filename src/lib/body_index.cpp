@@ -32,10 +32,8 @@ constexpr std::uint32_t kVersion = 2;
 constexpr std::size_t kLead = 4 + 4 + 8;  // magic, version, summary length
 // What a read of the summary alone takes first: usually all of it.
 constexpr std::size_t kSummaryGuess = 4096;
-// Snapshots lie at least this many pieces apart, and far enough apart that
-// they take at most about 1% of the body.
+// Snapshots lie at least this many pieces apart.
 constexpr std::uint64_t kSnapshotPieces = 4;
-constexpr std::uint64_t kSnapshotShare = 100;
 
 std::uint32_t crc_of(const unsigned char* data, std::size_t size, std::uint32_t crc = 0) {
   while (size > 0) {
@@ -195,11 +193,12 @@ class PieceValues {
 class IndexBuilder {
  public:
   IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex& index,
-               std::uint64_t min_spacing, std::uint64_t body_offset)
+               std::uint64_t min_spacing, std::uint64_t share, std::uint64_t body_offset)
       : slots_(&slots),
         held_(count),
         index_(&index),
         min_spacing_(min_spacing),
+        share_(share),
         snapshot_offset_(body_offset) {}
 
   const CodeIndex& codes() const { return *slots_; }
@@ -224,7 +223,7 @@ class IndexBuilder {
     index_->checkpoints.push_back(Checkpoint{offset, line, time, 0});
     // What a snapshot would take, the unchanged values included.
     const std::uint64_t bytes = bytes_ + held_.size();
-    if (offset - snapshot_offset_ < std::max(min_spacing_, bytes * kSnapshotShare)) return;
+    if (offset - snapshot_offset_ < std::max(min_spacing_, bytes * share_)) return;
     snapshot_offset_ = offset;
     index_->snapshots.push_back(
         Snapshot{static_cast<std::uint32_t>(index_->checkpoints.size() - 1), held_});
@@ -246,6 +245,7 @@ class IndexBuilder {
   TimeOrder times_;
   std::uint64_t bytes_ = 0;  // what the values held take in a snapshot, kinds aside
   std::uint64_t min_spacing_;
+  std::uint64_t share_;
   std::uint64_t snapshot_offset_;
 };
 
@@ -561,7 +561,7 @@ std::string index_path(const std::string& path, const std::string& directory) {
 }
 
 Result<BodyIndex> build_index(const std::string& path, const std::string& destination,
-                              const CallContext& context) {
+                              const CallContext& context, std::uint64_t snapshot_share) {
   const auto identity = stat_identity(path);
   auto dump = open_dump(path, context);
   if (!dump) return std::unexpected(std::move(dump.error()));
@@ -580,7 +580,8 @@ Result<BodyIndex> build_index(const std::string& path, const std::string& destin
   CodeIndex slots;
   index.codes = distinct_codes(*dump, slots);
   IndexBuilder builder(slots, index.codes.size(), index,
-                       kSnapshotPieces * context.settings.chunk_bytes, dump->body_offset);
+                       kSnapshotPieces * context.settings.chunk_bytes, snapshot_share,
+                       dump->body_offset);
   BodyTimes times;
   // Pieces however many threads there are: their starts are the checkpoints.
   auto read = walk_split(file, dump->body_offset, *body->length, context, Window{}, builder, times);

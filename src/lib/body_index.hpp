@@ -74,12 +74,18 @@ inline constexpr std::uint64_t kProbeBytes = 4096;
 // directory, a file in it named after the dump's absolute path.
 std::string index_path(const std::string& path, const std::string& directory);
 
+// Snapshots lie at least four pieces apart, and far enough apart that they
+// take at most about 1 / kSnapshotShare of the body.
+inline constexpr std::uint64_t kSnapshotShare = 100;
+
 // Reads the body of `path` once, on the context's threads, and writes its
 // index (to a temporary file, then renamed over `destination`). Returns the
 // index written. A dump that cannot be read again (a pipe, a compressed
-// file) has no index.
+// file) has no index. A `snapshot_share` of 0 puts a snapshot every four
+// pieces, however small the body.
 Result<BodyIndex> build_index(const std::string& path, const std::string& destination,
-                              const CallContext& context = {});
+                              const CallContext& context = {},
+                              std::uint64_t snapshot_share = kSnapshotShare);
 
 // The index of the dump kept at the context's index place, when one is there
 // and matches the dump; otherwise nothing, with a line in the context's
