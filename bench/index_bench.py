@@ -6,7 +6,10 @@ index build, and with the index value_at of 10 signals at the last time, extract
 window near the end and metadata; without it, value_at and toggles of the same signals. Also
 reports the size of the index of a dump of 1,000,000 signals. Prints a Markdown table.
 
-    python bench/index_bench.py [--size 10G] [--signals-dump-size 256M] [--runs 3]
+    python bench/index_bench.py [--size 10G] [--signals-dump-size 256M] [--runs 3] [--dump PATH]
+
+With --dump, an existing dump of the bench design is measured instead (and kept), so that two
+builds can be measured on the same file.
 """
 
 from __future__ import annotations
@@ -70,12 +73,14 @@ def main(argv=None) -> int:
     parser.add_argument("--signals-dump-size", default="256M",
                         help="size of the dump of 1,000,000 signals (default 256M)")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--dump", help="measure this dump instead of generating one")
     args = parser.parse_args(argv)
     os.environ.pop("QUARNEL_INDEX_DIR", None)
     rows = []
     with tempfile.TemporaryDirectory(dir=os.environ.get("TMPDIR")) as folder:
-        path = os.path.join(folder, "bench.vcd")
-        generate(path, args.size)
+        path = args.dump or os.path.join(folder, "bench.vcd")
+        if not args.dump:
+            generate(path, args.size)
         dump_bytes = os.path.getsize(path)
         names = extended.list_signals(path)[:10]
         subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the cache
@@ -105,7 +110,8 @@ def main(argv=None) -> int:
              f"{value_plain / toggles_plain:.2f} x toggles (target <= 1)"),
             ("toggles of the 10, no index", toggles_plain, ""),
         ]
-        os.remove(path)
+        if not args.dump:
+            os.remove(path)
         os.remove(built["index"])
 
         wide = os.path.join(folder, "wide.vcd")
@@ -116,7 +122,7 @@ def main(argv=None) -> int:
                      f"{wide_built['bytes']:,} B = {wide_built['bytes'] / wide_bytes:.3%} of a "
                      f"{wide_bytes / 2**20:.0f} MiB dump, {wide_built['snapshots']} snapshots"))
     print(f"Dump of {dump_bytes / 2**30:.1f} GiB, {meta['signal_count']} signals, "
-          f"{os.cpu_count()} cores\n")
+          f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f} at the end\n")
     print("| measure | seconds | note |\n|---|---|---|")
     for label, seconds, note in rows:
         print(f"| {label} | {'' if seconds is None else f'{seconds:.4f}'} | {note} |")

@@ -181,8 +181,16 @@ def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch, chunk, sn
                     "$var real 64 # r $end\n$var string 1 $ s $end\n$var wire 1 % never $end\n"
                     "$var reg 40 & w [39:0] $end\n"
                     "$upscope $end\n$enddefinitions $end\n" + "\n".join(body) + "\n")
+    other = tmp_path / "other.vcd"
+    other.write_text(flipped(path.read_text()))
     names = extended.list_signals(path)
     times = [draw.randrange(30010) for _ in range(40)]
-    plain = [extended.value_at(path, names, time) for time in times]
+
+    def answers():
+        return ([extended.value_at(path, names, time) for time in times],
+                [extended.compare(path, other, start=time, held_at_start=True)
+                 for time in times[:8]])
+
+    plain = answers()
     assert extended.index(path)["snapshots"] > snapshots
-    assert [extended.value_at(path, names, time) for time in times] == plain
+    assert answers() == plain

@@ -683,6 +683,23 @@ bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint
   return file && crc_at(*file, at.offset, probe_size(index.identity.size, at.offset)) == at.crc;
 }
 
+std::optional<SnapshotStart> snapshot_start(const Dump& dump, std::uint64_t time,
+                                            const CallContext& context) {
+  const auto loaded = load_index(dump, context);
+  if (!loaded || loaded->index.time_goes_back) return std::nullopt;
+  const BodyIndex& index = loaded->index;
+  const auto after = std::ranges::partition_point(index.snapshots, [&](const Snapshot& snapshot) {
+    return index.checkpoints[snapshot.checkpoint].time <= time;
+  });
+  if (after == index.snapshots.begin()) return std::nullopt;
+  const Checkpoint& at = index.checkpoints[std::prev(after)->checkpoint];
+  if (!checkpoint_holds(dump, index, at)) return std::nullopt;
+  SnapshotStart start{Resume{at.offset, at.line}, {}, snapshot_values(index, *std::prev(after))};
+  for (std::size_t i = 0; i < index.codes.size(); ++i)
+    start.positions.insert(index.codes[i], static_cast<std::uint32_t>(i));
+  return start;
+}
+
 std::optional<Resume> resume_point(const Dump& dump, const BodyIndex& index, std::uint64_t start) {
   if (index.time_goes_back) return std::nullopt;
   // Every change before a checkpoint lies at or before its time.

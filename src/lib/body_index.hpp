@@ -11,6 +11,7 @@
 
 #include "src/lib/body_walker.hpp"
 #include "src/lib/call_context.hpp"
+#include "src/lib/code_index.hpp"
 #include "src/lib/dump.hpp"
 #include "src/lib/held_change.hpp"
 #include "src/lib/vcd_error.hpp"
@@ -104,6 +105,25 @@ std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& conte
 
 // Whether the bytes at checkpoint `at` are still those indexed.
 bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint& at);
+
+// Where a read that needs the value of every signal at `time` may start
+// instead of the start of the body: the checkpoint of the last snapshot of
+// the context's index at or before `time` (every change before it lies at
+// or before `time`), with the values there. Nothing when the body must be
+// read from its start.
+struct SnapshotStart {
+  Resume from;
+  CodeIndex positions;  // of the codes in `values`
+  std::vector<HeldChange> values;
+
+  // The value of `code` at the snapshot (unset before its first change).
+  const HeldChange* find(vcd::IdCode code) const {
+    const std::uint32_t position = positions.find(code);
+    return position == CodeIndex::kNone ? nullptr : &values[position];
+  }
+};
+std::optional<SnapshotStart> snapshot_start(const Dump& dump, std::uint64_t time,
+                                            const CallContext& context);
 
 // The last checkpoint of `index` that a read for the window [start, ...] may
 // resume from: every change before it lies before `start`. Nothing when the
