@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "src/lib/code_index.hpp"
@@ -128,7 +129,11 @@ struct TimeOrder {
 class PieceValues {
  public:
   PieceValues(const CodeIndex& slots, std::size_t count)
-      : slots_(&slots), last_(count), cells_(count * kRawReach) {}
+      : slots_(&slots),
+        last_(count),
+        // Left uninitialised: a cell is read only once written, and the
+        // pages of the cells of codes a piece never changes stay untouched.
+        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)) {}
 
   const CodeIndex& codes() const { return *slots_; }
   [[gnu::always_inline]] std::uint32_t wanted(vcd::IdCode code) const {
@@ -152,7 +157,7 @@ class PieceValues {
     std::uint32_t& last = last_[slot];
     if (last == 0) touched_.push_back(slot);
     if (value_length <= kRawReach) [[likely]] {
-      std::memcpy(cells_.data() + std::size_t{slot} * kRawReach, line, kRawReach);
+      std::memcpy(cells_.get() + std::size_t{slot} * kRawReach, line, kRawReach);
       last = value_length;
     } else {
       last = kHeld | static_cast<std::uint32_t>(held_.size());
@@ -169,7 +174,7 @@ class PieceValues {
     const std::uint32_t last = last_[slot];
     if ((last & kHeld) != 0) return held_[last & ~kHeld].view();
     return vcd::raw_change_value(
-        {reinterpret_cast<const char*>(cells_.data()) + std::size_t{slot} * kRawReach, last});
+        {reinterpret_cast<const char*>(cells_.get()) + std::size_t{slot} * kRawReach, last});
   }
 
  private:
@@ -181,7 +186,7 @@ class PieceValues {
   const CodeIndex* slots_;
   std::vector<std::uint32_t> last_;
   std::vector<std::uint32_t> touched_;
-  std::vector<unsigned char> cells_;
+  std::unique_ptr<unsigned char[]> cells_;
   std::vector<HeldChange> held_;
   TimeOrder times_;
 };
