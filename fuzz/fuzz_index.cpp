@@ -7,11 +7,11 @@
 // Input: three control bytes, then the dump.
 //   0: the size of the pieces; 1: the start of the window; 2: its length,
 //   whose end is also the time value_at is asked for.
-#include <stdlib.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 

@@ -168,7 +168,8 @@ template <class Source>
 template <class Handler, class Wants>
 bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& keep_going) {
   // Room for the widest look-ahead of one step: an eight-byte load after a
-  // value character (the bits of a vector are bounded separately).
+  // value character (the bits of a vector are bounded separately), or the
+  // bytes read from the start of a line handed over raw.
   constexpr std::ptrdiff_t kMargin = kRawReach;
   if (end_ - cur_ < kMargin) return false;
   const unsigned char* p = cur_;

@@ -123,17 +123,11 @@ struct TimeOrder {
   }
 };
 
-// The last value of each code within one piece of a body, kept as the
-// reader hands it over and little more: the raw bytes of a change line's
-// value in a cell of its code, anything else aside.
-class PieceValues {
+// What both visitors of an index build share: they want every code, by its
+// slot, and note the order of the timestamps.
+class EveryCode {
  public:
-  PieceValues(const CodeIndex& slots, std::size_t count)
-      : slots_(&slots),
-        last_(count),
-        // Left uninitialised: a cell is read only once written, and the
-        // pages of the cells of codes a piece never changes stay untouched.
-        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)) {}
+  explicit EveryCode(const CodeIndex& slots) : slots_(&slots) {}
 
   const CodeIndex& codes() const { return *slots_; }
   [[gnu::always_inline]] std::uint32_t wanted(vcd::IdCode code) const {
@@ -141,6 +135,25 @@ class PieceValues {
     return slot == CodeIndex::kNone ? 0 : slot + 1;
   }
   void timestamp(std::uint64_t time) { times_.see(time); }
+  const TimeOrder& times() const { return times_; }
+
+ protected:
+  const CodeIndex* slots_;
+  TimeOrder times_;
+};
+
+// The last value of each code within one piece of a body, kept as the
+// reader hands it over and little more: the raw bytes of a change line's
+// value in a cell of its code, anything else aside.
+class PieceValues : public EveryCode {
+ public:
+  PieceValues(const CodeIndex& slots, std::size_t count)
+      : EveryCode(slots),
+        last_(count),
+        // Left uninitialised: a cell is read only once written, and the
+        // pages of the cells of codes a piece never changes stay untouched.
+        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)) {}
+
   bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
     std::uint32_t& last = last_[slot - 1];
     if (last == 0) touched_.push_back(slot - 1);
@@ -166,7 +179,6 @@ class PieceValues {
     }
   }
 
-  const TimeOrder& times() const { return times_; }
   // The slots this piece changed, in the order first changed.
   const std::vector<std::uint32_t>& touched() const { return touched_; }
   // The last value of a slot the piece changed; valid while the piece lives.
@@ -183,35 +195,27 @@ class PieceValues {
   // this flag and where in held_ its value lies.
   static constexpr std::uint32_t kHeld = std::uint32_t{1} << 31;
 
-  const CodeIndex* slots_;
   std::vector<std::uint32_t> last_;
   std::vector<std::uint32_t> touched_;
   std::unique_ptr<unsigned char[]> cells_;
   std::vector<HeldChange> held_;
-  TimeOrder times_;
 };
 
 // The visitor of the read that builds an index: the value of every code
 // held, the times checked for going back, and at each checkpoint a note and
 // now and then a snapshot. Pieces read on other threads keep their last
 // values raw (PieceValues), joined here in file order.
-class IndexBuilder {
+class IndexBuilder : public EveryCode {
  public:
   IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex& index,
                std::uint64_t min_spacing, std::uint64_t share, std::uint64_t body_offset)
-      : slots_(&slots),
+      : EveryCode(slots),
         held_(count),
         index_(&index),
         min_spacing_(min_spacing),
         share_(share),
         snapshot_offset_(body_offset) {}
 
-  const CodeIndex& codes() const { return *slots_; }
-  [[gnu::always_inline]] std::uint32_t wanted(vcd::IdCode code) const {
-    const std::uint32_t slot = slots_->find(code);
-    return slot == CodeIndex::kNone ? 0 : slot + 1;
-  }
-  void timestamp(std::uint64_t time) { times_.see(time); }
   bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
     hold(slot - 1, command.value);
     return true;
@@ -244,10 +248,8 @@ class IndexBuilder {
     bytes_ += size_of(held);
   }
 
-  const CodeIndex* slots_;
   std::vector<HeldChange> held_;
   BodyIndex* index_;
-  TimeOrder times_;
   std::uint64_t bytes_ = 0;  // what the values held take in a snapshot, kinds aside
   std::uint64_t min_spacing_;
   std::uint64_t share_;
@@ -473,8 +475,9 @@ std::optional<BodyIndex> decode_summary(std::string_view bytes, vcd::Dialect dia
 // The checkpoints and snapshots of `index`, from `bytes`, the whole file its
 // summary was decoded from; false when they are not whole.
 bool decode_rest(std::string_view bytes, BodyIndex& index) {
-  const std::size_t from = *summary_end(bytes);
-  if (bytes.size() - from < 4) return false;
+  const auto end = summary_end(bytes);
+  if (!end || bytes.size() - *end < 4) return false;
+  const std::size_t from = *end;
   Decoder check(bytes.substr(bytes.size() - 4));
   std::uint32_t crc = 0;
   const std::string_view rest = bytes.substr(from, bytes.size() - 4 - from);
