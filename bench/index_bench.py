@@ -6,7 +6,10 @@ index build, and with the index value_at of 10 signals at the last time, extract
 window near the end and metadata; without it, value_at and toggles of the same signals. Also
 reports the size of the index of a dump of 1,000,000 signals. Prints a Markdown table.
 
-    python bench/index_bench.py [--size 10G] [--signals-dump-size 256M] [--runs 3]
+    python bench/index_bench.py [--size 10G] [--signals-dump-size 256M] [--runs 3] [--dump PATH]
+
+With --dump, an existing dump of the bench design is measured instead (and kept), so that two
+builds can be measured on the same file.
 """
 
 from __future__ import annotations
@@ -30,6 +33,19 @@ def best(call, runs):
         result = call()
         times.append(time.perf_counter() - began)
     return min(times), result
+
+
+def best_of_both(first, second, runs):
+    """Each call's best time, the runs taken in turns, so that both meet the same load and the
+    same page cache."""
+    times = ([], [])
+    results = [None, None]
+    for _ in range(runs):
+        for i, call in enumerate((first, second)):
+            began = time.perf_counter()
+            results[i] = call()
+            times[i].append(time.perf_counter() - began)
+    return (min(times[0]), results[0]), (min(times[1]), results[1])
 
 
 def generate(path, size, *options):
@@ -57,26 +73,28 @@ def main(argv=None) -> int:
     parser.add_argument("--signals-dump-size", default="256M",
                         help="size of the dump of 1,000,000 signals (default 256M)")
     parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--dump", help="measure this dump instead of generating one")
     args = parser.parse_args(argv)
     os.environ.pop("QUARNEL_INDEX_DIR", None)
     rows = []
     with tempfile.TemporaryDirectory(dir=os.environ.get("TMPDIR")) as folder:
-        path = os.path.join(folder, "bench.vcd")
-        generate(path, args.size)
+        path = args.dump or os.path.join(folder, "bench.vcd")
+        if not args.dump:
+            generate(path, args.size)
         dump_bytes = os.path.getsize(path)
         names = extended.list_signals(path)[:10]
         subprocess.run(["cat", path], stdout=subprocess.DEVNULL, check=True)  # into the cache
-        meta_plain, meta = best(lambda: without_index(lambda: extended.metadata(path)), args.runs)
+        (meta_plain, meta), (build, built) = best_of_both(
+            lambda: without_index(lambda: extended.metadata(path)),
+            lambda: extended.index(path), args.runs)
         last = meta["end_time"]
-        build, built = best(lambda: extended.index(path), args.runs)
         meta_indexed, _ = best(lambda: extended.metadata(path), args.runs)
         value_indexed, values = best(lambda: extended.value_at(path, names, last), args.runs)
         extract_indexed, records = best(
             lambda: extended.extract(path, names, max(last - 1000, 0), last), args.runs)
-        value_plain, plain_values = best(
-            lambda: without_index(lambda: extended.value_at(path, names, last)), args.runs)
-        toggles_plain, _ = best(lambda: without_index(lambda: extended.toggles(path, names)),
-                                args.runs)
+        (value_plain, plain_values), (toggles_plain, _) = best_of_both(
+            lambda: without_index(lambda: extended.value_at(path, names, last)),
+            lambda: without_index(lambda: extended.toggles(path, names)), args.runs)
         assert values == plain_values
         assert records == without_index(
             lambda: extended.extract(path, names, max(last - 1000, 0), last))
@@ -92,7 +110,8 @@ def main(argv=None) -> int:
              f"{value_plain / toggles_plain:.2f} x toggles (target <= 1)"),
             ("toggles of the 10, no index", toggles_plain, ""),
         ]
-        os.remove(path)
+        if not args.dump:
+            os.remove(path)
         os.remove(built["index"])
 
         wide = os.path.join(folder, "wide.vcd")
@@ -103,7 +122,7 @@ def main(argv=None) -> int:
                      f"{wide_built['bytes']:,} B = {wide_built['bytes'] / wide_bytes:.3%} of a "
                      f"{wide_bytes / 2**20:.0f} MiB dump, {wide_built['snapshots']} snapshots"))
     print(f"Dump of {dump_bytes / 2**30:.1f} GiB, {meta['signal_count']} signals, "
-          f"{os.cpu_count()} cores\n")
+          f"{os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f} at the end\n")
     print("| measure | seconds | note |\n|---|---|---|")
     for label, seconds, note in rows:
         print(f"| {label} | {'' if seconds is None else f'{seconds:.4f}'} | {note} |")

@@ -8,7 +8,7 @@ import pytest
 
 from conftest import REPO, build
 
-TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target", "fuzz_fst"]
+TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target", "fuzz_fst", "fuzz_index"]
 
 
 @pytest.fixture(scope="module")

@@ -116,12 +116,9 @@ def test_an_index_changes_no_answer(tmp_path_factory, monkeypatch, capsys, dump,
     path.write_bytes(text)
     other.write_bytes(flipped(dump.text).encode())
     start, time = sorted(times)
-    monkeypatch.setenv("QUARNEL_INDEX_DIR", str(tmp_path_factory.mktemp("empty")))
-    plain = answers(str(path), str(other), dump.names, start, time)
     monkeypatch.setenv("QUARNEL_INDEX_DIR", str(folder))
     for built in outcomes([lambda: extended.index(path), lambda: extended.index(other, folder)]):
         assert isinstance(built, str) or built["index"].startswith(str(folder))
-    assert answers(str(path), str(other), dump.names, start, time) == plain
     capsys.readouterr()
     stat = path.stat()
     time_module.sleep(0.01)  # past the granularity of the change time the system sets
@@ -146,13 +143,19 @@ def test_index_refuses_what_it_cannot_index_and_ignores_a_damaged_one(tmp_path, 
                                                                     gz).value)
     path = tmp_path / "d.vcd"
     path.write_bytes((DATA / "icarus_hier.vcd").read_bytes())
-    index = extended.index(path)["index"]
-    with open(index, "r+b") as file:
-        file.seek(-1, os.SEEK_END)
-        file.write(b"?")
-    assert extended.metadata(path) == quarnel.metadata(str(path))
-    assert capsys.readouterr().err == f"quarnel: {index}: not an index of this version, or " \
-        "damaged; ignored\n"
+    names = extended.list_signals(path)
+    plain = extended.value_at(path, names, 2**64 - 1), quarnel.metadata(str(path))
+    # A byte of the summary, which metadata reads alone, and one after it.
+    for at, warnings in ((20, 2), (-1, 1)):
+        index = extended.index(path)["index"]
+        with open(index, "r+b") as file:
+            file.seek(at, os.SEEK_END if at < 0 else os.SEEK_SET)
+            byte = file.read(1)[0]
+            file.seek(-1, os.SEEK_CUR)
+            file.write(bytes([byte ^ 1]))
+        assert (extended.value_at(path, names, 2**64 - 1), extended.metadata(path)) == plain
+        assert capsys.readouterr().err == f"quarnel: {index}: not an index of this version, " \
+            "or damaged; ignored\n" * warnings
 
 
 def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
@@ -165,15 +168,25 @@ def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
         for code, change in (("!", lambda: draw.choice("01xz") + "!"),
                              ('"', lambda: f"b{draw.getrandbits(12):b} \""),
                              ("#", lambda: f"r{draw.random():.6g} #"),
-                             ("$", lambda: f"s{draw.choice(['a', 'bc', 'X'])} $")):
+                             ("$", lambda: f"s{draw.choice(['a', 'bc', 'X'])} $"),
+                             ("&", lambda: f"b{draw.getrandbits(40):b} &")):
             if draw.random() < 0.3:
                 body.append(change())
     path = tmp_path / "long.vcd"
     path.write_text("$scope module t $end\n$var wire 1 ! a $end\n$var reg 12 \" v [11:0] $end\n"
                     "$var real 64 # r $end\n$var string 1 $ s $end\n$var wire 1 % never $end\n"
+                    "$var reg 40 & w [39:0] $end\n"
                     "$upscope $end\n$enddefinitions $end\n" + "\n".join(body) + "\n")
+    other = tmp_path / "other.vcd"
+    other.write_text(flipped(path.read_text()))
     names = extended.list_signals(path)
     times = [draw.randrange(30010) for _ in range(40)]
-    plain = [extended.value_at(path, names, time) for time in times]
-    assert extended.index(path)["snapshots"] > 10
-    assert [extended.value_at(path, names, time) for time in times] == plain
+
+    def answers():
+        return ([extended.value_at(path, names, time) for time in times],
+                [extended.compare(path, other, start=time, held_at_start=True)
+                 for time in times[:8]])
+
+    plain = answers()
+    assert extended.index(path)["snapshots"] > 8
+    assert answers() == plain

@@ -16,6 +16,13 @@ MARKER = b"$enddefinitions"
 # Control bytes in front of every body seed of fuzz_body (see fuzz_body.cpp).
 BODY_CONTROLS = [bytes([0, 0, 0, 0, 0]), bytes([1, 128, 3, 1, 0x33]), bytes([2, 200, 7, 2, 0x1B]),
                  bytes([3, 60, 11, 5, 0xFF])]
+# Control bytes in front of every dump seed of fuzz_index (see fuzz_index.cpp).
+INDEX_CONTROLS = [bytes([0, 0, 255]), bytes([21, 40, 90])]
+INDEX_CASES = [  # time that goes back, and an error after the first pieces
+    b"$var wire 1 ! a $end\n$enddefinitions $end\n#0\n1!\n#5\n0!\n#3\n1!\n#9\n0!\n",
+    b"$var wire 1 ! a $end\n$var reg 4 # b [3:0] $end\n$enddefinitions $end\n#0\n$dumpvars\n"
+    b"1!\nb0 #\n$end\n#10\n0!\nb1010 #\n#20\n1!\n#30\n?bad\n#40\n0!\n",
+]
 # Bytes of the Icarus dump of the benchmarks taken as seeds.
 SIM_PREFIX = 16384
 
@@ -116,11 +123,16 @@ def main():
         write("fuzz_header", header)
         for controls in BODY_CONTROLS:
             write("fuzz_body", controls + body)
+        for controls in INDEX_CONTROLS:
+            write("fuzz_index", controls + data)
     for case in HEADER_CASES:
         write("fuzz_header", case)
     for case in BODY_CASES:
         for controls in BODY_CONTROLS:
             write("fuzz_body", controls + case)
+    for case in INDEX_CASES:
+        for controls in INDEX_CONTROLS:
+            write("fuzz_index", controls + case)
     for case in VOCABULARY_CASES:
         write("fuzz_vocabulary", case)
     for case in TARGET_CASES:

@@ -20,6 +20,13 @@
 
 namespace vcd {
 
+// The value of a change line from its first bytes, before its code, as a
+// fast road hands them over raw (see Parser::for_each_command).
+inline ChangeView raw_change_value(std::string_view raw) {
+  if (raw.front() == 'b') return ChangeView::of_vector(raw.substr(1));
+  return ChangeView::of_scalar(detail::kScalarValue[static_cast<unsigned char>(raw.front())]);
+}
+
 namespace detail {
 
 // Each reader below starts at the first byte of a command in the window
@@ -161,8 +168,9 @@ template <class Source>
 template <class Handler, class Wants>
 bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& keep_going) {
   // Room for the widest look-ahead of one step: an eight-byte load after a
-  // value character (the bits of a vector are bounded separately).
-  constexpr std::ptrdiff_t kMargin = 32;
+  // value character (the bits of a vector are bounded separately), or the
+  // bytes read from the start of a line handed over raw.
+  constexpr std::ptrdiff_t kMargin = kRawReach;
   if (end_ - cur_ < kMargin) return false;
   const unsigned char* p = cur_;
   std::uint64_t lines = 0;
@@ -223,7 +231,10 @@ bool Parser<Source>::try_fast_lines(Handler& handler, const Wants& wants, bool& 
           const unsigned code_length = length - code_start;
           const std::uint64_t text =
               detail::load_word(p + code_start) & (~std::uint64_t{0} >> (64 - 8 * code_length));
-          if (wanted(text, code_length)) {
+          if constexpr (requires { wanted.take(text, code_length, p, space); }) {
+            // Taken as it stands by a caller that keeps every change itself.
+            wanted.take(text, code_length, p, vector ? space : 1);
+          } else if (wanted(text, code_length)) {
             const IdCode code = id_code_of_text_word(text, code_length);
             if (vector) {
               go = handler(cmd::Change{

@@ -27,6 +27,9 @@ struct WantsEveryChange {
   bool operator()(std::uint64_t /*text*/, unsigned /*length*/) const { return true; }
 };
 
+// How far past the start of a line handed over raw may be read.
+inline constexpr std::size_t kRawReach = 32;
+
 template <class Source>
 class Parser {
  public:
@@ -48,7 +51,11 @@ class Parser {
   // word (first character in the lowest byte) and their number (1 to 8),
   // false when the visitor surely has no use for the change, lets a fast road
   // check such a change and step over it without handing it on; true leaves
-  // the choice to the visitor.
+  // the choice to the visitor. A `wants` with take(text, length, line,
+  // value_length) gets the changes a fast road reads whole instead of the
+  // visitor, every one of them, raw: the line's start, whose first
+  // value_length bytes hold its value (raw_change_value), and of which
+  // kRawReach bytes may be read whatever the line's length.
   template <class Visitor, class Wants = WantsEveryChange>
   Result<void> for_each_command(Visitor&& visitor, const Wants& wants = {}) {
     for (;;) {

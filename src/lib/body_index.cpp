@@ -12,6 +12,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <utility>
 
 #include "src/lib/code_index.hpp"
@@ -22,14 +23,18 @@ namespace quarnel {
 
 namespace {
 
-// The format: "QIDX", the version, the fields in the order of encode(), all
-// numbers little-endian, then the CRC-32 of everything before it.
+// The format: "QIDX", the version and the length of the summary, the
+// summary (what a read of the whole body found) and the CRC-32 of all that;
+// then the checkpoints and snapshots and the CRC-32 of those. All numbers
+// little-endian, the fields in the order of encode(). The summary can be
+// read and checked alone.
 constexpr std::array<char, 4> kMagic = {'Q', 'I', 'D', 'X'};
-constexpr std::uint32_t kVersion = 1;
-// Snapshots lie at least this many pieces apart, and far enough apart that
-// they take at most about 1% of the body.
+constexpr std::uint32_t kVersion = 2;
+constexpr std::size_t kLead = 4 + 4 + 8;  // magic, version, summary length
+// What a read of the summary alone takes first: usually all of it.
+constexpr std::size_t kSummaryGuess = 4096;
+// Snapshots lie at least this many pieces apart.
 constexpr std::uint64_t kSnapshotPieces = 4;
-constexpr std::uint64_t kSnapshotShare = 100;
 
 std::uint32_t crc_of(const unsigned char* data, std::size_t size, std::uint32_t crc = 0) {
   while (size > 0) {
@@ -91,55 +96,135 @@ std::uint64_t size_of(const HeldChange& value) {
   return 0;
 }
 
-// The visitor of the read that builds an index: every change of every code
-// held, the times checked for going back, and at each checkpoint a note and
-// now and then a snapshot. Sums up the pieces of a body itself.
-class IndexBuilder {
+// The order of the timestamps of a stretch: its first and last, and whether
+// one is ever smaller than the one before it.
+struct TimeOrder {
+  bool stamped = false;
+  bool back = false;
+  std::uint64_t first = 0;
+  std::uint64_t last = 0;
+
+  void see(std::uint64_t time) {
+    if (!stamped) {
+      stamped = true;
+      first = time;
+    } else if (time < last) {
+      back = true;
+    }
+    last = time;
+  }
+  // The order of the stretch that follows this one.
+  void append(const TimeOrder& next) {
+    if (!next.stamped) return;
+    back = back || next.back || (stamped && next.first < last);
+    if (!stamped) first = next.first;
+    stamped = true;
+    last = next.last;
+  }
+};
+
+// What both visitors of an index build share: they want every code, by its
+// slot, and note the order of the timestamps.
+class EveryCode {
  public:
-  IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex* index,
-               std::uint64_t min_spacing, std::uint64_t body_offset)
-      : slots_(&slots),
-        held_(count),
-        index_(index),
-        min_spacing_(min_spacing),
-        snapshot_offset_(body_offset) {}
+  explicit EveryCode(const CodeIndex& slots) : slots_(&slots) {}
 
   const CodeIndex& codes() const { return *slots_; }
   [[gnu::always_inline]] std::uint32_t wanted(vcd::IdCode code) const {
     const std::uint32_t slot = slots_->find(code);
     return slot == CodeIndex::kNone ? 0 : slot + 1;
   }
-  void timestamp(std::uint64_t time) {
-    if (!stamped_) {
-      stamped_ = true;
-      first_ = time;
-    } else if (time < last_) {
-      back_ = true;
-    }
-    last_ = time;
-  }
+  void timestamp(std::uint64_t time) { times_.see(time); }
+  const TimeOrder& times() const { return times_; }
+
+ protected:
+  const CodeIndex* slots_;
+  TimeOrder times_;
+};
+
+// The last value of each code within one piece of a body, kept as the
+// reader hands it over and little more: the raw bytes of a change line's
+// value in a cell of its code, anything else aside.
+class PieceValues : public EveryCode {
+ public:
+  PieceValues(const CodeIndex& slots, std::size_t count)
+      : EveryCode(slots),
+        last_(count),
+        // Left uninitialised: a cell is read only once written, and the
+        // pages of the cells of codes a piece never changes stay untouched.
+        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)) {}
+
   bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
-    HeldChange& held = held_[slot - 1];
-    if (!held.set) touched_.push_back(slot - 1);
-    bytes_ -= size_of(held);
-    held.hold(command.value);
-    bytes_ += size_of(held);
+    std::uint32_t& last = last_[slot - 1];
+    if (last == 0) touched_.push_back(slot - 1);
+    last = kHeld | static_cast<std::uint32_t>(held_.size());
+    held_.emplace_back().hold(command.value);
+    return true;
+  }
+  // Copies a whole cell whatever the value's length, without a branch on its
+  // kind, so that scalars and vectors in any order cost the same.
+  [[gnu::always_inline]] void take(std::uint64_t text, unsigned length, const unsigned char* line,
+                                   unsigned value_length) {
+    const std::uint32_t slot = slots_->find(vcd::id_code_of_text_word(text, length));
+    if (slot == CodeIndex::kNone) return;
+    std::uint32_t& last = last_[slot];
+    if (last == 0) touched_.push_back(slot);
+    if (value_length <= kRawReach) [[likely]] {
+      std::memcpy(cells_.get() + std::size_t{slot} * kRawReach, line, kRawReach);
+      last = value_length;
+    } else {
+      last = kHeld | static_cast<std::uint32_t>(held_.size());
+      held_.emplace_back().hold(
+          vcd::raw_change_value({reinterpret_cast<const char*>(line), std::size_t{value_length}}));
+    }
+  }
+
+  // The slots this piece changed, in the order first changed.
+  const std::vector<std::uint32_t>& touched() const { return touched_; }
+  // The last value of a slot the piece changed; valid while the piece lives.
+  ChangeView value(std::uint32_t slot) const {
+    const std::uint32_t last = last_[slot];
+    if ((last & kHeld) != 0) return held_[last & ~kHeld].view();
+    return vcd::raw_change_value(
+        {reinterpret_cast<const char*>(cells_.get()) + std::size_t{slot} * kRawReach, last});
+  }
+
+ private:
+  static constexpr std::size_t kRawReach = vcd::kRawReach;
+  // A slot's word: 0 unchanged, the length of its raw value in its cell, or
+  // this flag and where in held_ its value lies.
+  static constexpr std::uint32_t kHeld = std::uint32_t{1} << 31;
+
+  std::vector<std::uint32_t> last_;
+  std::vector<std::uint32_t> touched_;
+  std::unique_ptr<unsigned char[]> cells_;
+  std::vector<HeldChange> held_;
+};
+
+// The visitor of the read that builds an index: the value of every code
+// held, the times checked for going back, and at each checkpoint a note and
+// now and then a snapshot. Pieces read on other threads keep their last
+// values raw (PieceValues), joined here in file order.
+class IndexBuilder : public EveryCode {
+ public:
+  IndexBuilder(const CodeIndex& slots, std::size_t count, BodyIndex& index,
+               std::uint64_t min_spacing, std::uint64_t share, std::uint64_t body_offset)
+      : EveryCode(slots),
+        held_(count),
+        index_(&index),
+        min_spacing_(min_spacing),
+        share_(share),
+        snapshot_offset_(body_offset) {}
+
+  bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
+    hold(slot - 1, command.value);
     return true;
   }
 
-  IndexBuilder piece() const { return {*slots_, held_.size(), nullptr, min_spacing_, 0}; }
-  bool join(IndexBuilder next) {
-    for (const std::uint32_t slot : next.touched_) {
-      if (!held_[slot].set) touched_.push_back(slot);
-      bytes_ += size_of(next.held_[slot]) - size_of(held_[slot]);
-      held_[slot] = std::move(next.held_[slot]);
-    }
-    if (next.stamped_) {
-      back_ = back_ || next.back_ || (stamped_ && next.first_ < last_);
-      if (!stamped_) first_ = next.first_;
-      stamped_ = true;
-      last_ = next.last_;
-    }
+  PieceValues piece() const { return {*slots_, held_.size()}; }
+  bool join(const PieceValues& piece) {
+    for (const std::uint32_t slot : piece.touched()) hold(slot, piece.value(slot));
+    times_.append(piece.times());
     return true;
   }
 
@@ -147,25 +232,27 @@ class IndexBuilder {
     index_->checkpoints.push_back(Checkpoint{offset, line, time, 0});
     // What a snapshot would take, the unchanged values included.
     const std::uint64_t bytes = bytes_ + held_.size();
-    if (offset - snapshot_offset_ < std::max(min_spacing_, bytes * kSnapshotShare)) return;
+    if (offset - snapshot_offset_ < std::max(min_spacing_, bytes * share_)) return;
     snapshot_offset_ = offset;
     index_->snapshots.push_back(
         Snapshot{static_cast<std::uint32_t>(index_->checkpoints.size() - 1), held_});
   }
 
-  bool time_goes_back() const { return back_; }
+  bool time_goes_back() const { return times_.back; }
 
  private:
-  const CodeIndex* slots_;
+  void hold(std::uint32_t slot, const ChangeView& value) {
+    HeldChange& held = held_[slot];
+    bytes_ -= size_of(held);
+    held.hold(value);
+    bytes_ += size_of(held);
+  }
+
   std::vector<HeldChange> held_;
-  std::vector<std::uint32_t> touched_;  // slots held, in the order first held
-  BodyIndex* index_;                    // of the whole read; null in a piece
-  bool stamped_ = false;
-  bool back_ = false;
-  std::uint64_t first_ = 0;
-  std::uint64_t last_ = 0;
+  BodyIndex* index_;
   std::uint64_t bytes_ = 0;  // what the values held take in a snapshot, kinds aside
   std::uint64_t min_spacing_;
+  std::uint64_t share_;
   std::uint64_t snapshot_offset_;
 };
 
@@ -191,10 +278,12 @@ class Encoder {
     u64(value.size());
     bytes_.append(value);
   }
-  std::string finish() && {
-    u32(crc_of(reinterpret_cast<const unsigned char*>(bytes_.data()), bytes_.size()));
-    return std::move(bytes_);
+  // The CRC-32 of what was written since `from`.
+  void checksum(std::size_t from) {
+    u32(crc_of(reinterpret_cast<const unsigned char*>(bytes_.data()) + from, bytes_.size() - from));
   }
+  std::size_t size() const { return bytes_.size(); }
+  std::string bytes() && { return std::move(bytes_); }
 
  private:
   template <class T>
@@ -243,26 +332,30 @@ class Decoder {
 };
 
 std::string encode(const BodyIndex& index, vcd::Dialect dialect) {
+  Encoder summary;
+  summary.u8(static_cast<std::uint8_t>(dialect));
+  const DumpIdentity& id = index.identity;
+  summary.u64(id.size);
+  summary.u64(static_cast<std::uint64_t>(id.mtime_ns));
+  summary.u64(static_cast<std::uint64_t>(id.ctime_ns));
+  summary.u64(id.body_offset);
+  summary.u32(id.header_crc);
+  summary.u32(id.tail_crc);
+  summary.u64(index.signal_count);
+  summary.u8(static_cast<std::uint8_t>(index.any_time) | (index.time_goes_back ? 2 : 0) |
+             (index.error ? 4 : 0));
+  summary.u64(index.first_time);
+  summary.u64(index.last_time);
+  if (index.error) {
+    summary.u8(static_cast<std::uint8_t>(index.error->kind));
+    summary.text(index.error->payload);
+  }
   Encoder out;
   for (const char c : kMagic) out.u8(static_cast<std::uint8_t>(c));
   out.u32(kVersion);
-  out.u8(static_cast<std::uint8_t>(dialect));
-  const DumpIdentity& id = index.identity;
-  out.u64(id.size);
-  out.u64(static_cast<std::uint64_t>(id.mtime_ns));
-  out.u64(static_cast<std::uint64_t>(id.ctime_ns));
-  out.u64(id.body_offset);
-  out.u32(id.header_crc);
-  out.u32(id.tail_crc);
-  out.u64(index.signal_count);
-  out.u8(static_cast<std::uint8_t>(index.any_time) | (index.time_goes_back ? 2 : 0) |
-         (index.error ? 4 : 0));
-  out.u64(index.first_time);
-  out.u64(index.last_time);
-  if (index.error) {
-    out.u8(static_cast<std::uint8_t>(index.error->kind));
-    out.text(index.error->payload);
-  }
+  out.text(std::move(summary).bytes());
+  out.checksum(0);
+  const std::size_t rest = out.size();
   out.u64(index.checkpoints.size());
   for (const Checkpoint& at : index.checkpoints) {
     out.u64(at.offset);
@@ -290,7 +383,8 @@ std::string encode(const BodyIndex& index, vcd::Dialect dialect) {
       }
     }
   }
-  return std::move(out).finish();
+  out.checksum(rest);
+  return std::move(out).bytes();
 }
 
 bool decode_value(Decoder& in, HeldChange& value) {
@@ -318,36 +412,46 @@ bool decode_value(Decoder& in, HeldChange& value) {
   return false;
 }
 
-// The index in `bytes`, when they are one of this version, whole, built in
-// `dialect`.
-std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
-  if (bytes.size() < 4) return std::nullopt;
-  Decoder tail(bytes.substr(bytes.size() - 4));
-  std::uint32_t crc = 0;
-  const std::string_view body = bytes.substr(0, bytes.size() - 4);
-  if (!tail.u32(crc) ||
-      crc != crc_of(reinterpret_cast<const unsigned char*>(body.data()), body.size())) {
-    return std::nullopt;
-  }
-  Decoder in(body);
-  BodyIndex index;
+// How many bytes from the start of `bytes`, the first bytes of an index
+// file, its summary and that summary's checksum take; nothing when they do
+// not begin an index of this version.
+std::optional<std::uint64_t> summary_end(std::string_view bytes) {
+  Decoder in(bytes);
   std::array<std::uint8_t, 4> magic{};
   std::uint32_t version = 0;
-  std::uint8_t built_in = 0;
+  std::uint64_t length = 0;
   for (std::uint8_t& c : magic) in.u8(c);
   if (!std::ranges::equal(magic, kMagic, {}, {},
                           [](char c) { return static_cast<std::uint8_t>(c); }) ||
-      !in.u32(version) || version != kVersion || !in.u8(built_in) ||
-      built_in != static_cast<std::uint8_t>(dialect)) {
+      !in.u32(version) || version != kVersion || !in.u64(length) ||
+      length > std::numeric_limits<std::uint32_t>::max()) {
     return std::nullopt;
   }
+  return kLead + length + 4;
+}
+
+// The summary of the index whose first bytes are `bytes`, when it is whole
+// and was built in `dialect`.
+std::optional<BodyIndex> decode_summary(std::string_view bytes, vcd::Dialect dialect) {
+  const auto end = summary_end(bytes);
+  if (!end || *end > bytes.size()) return std::nullopt;
+  Decoder check(bytes.substr(*end - 4, 4));
+  std::uint32_t crc = 0;
+  if (!check.u32(crc) ||
+      crc != crc_of(reinterpret_cast<const unsigned char*>(bytes.data()), *end - 4)) {
+    return std::nullopt;
+  }
+  Decoder in(bytes.substr(kLead, *end - 4 - kLead));
+  BodyIndex index;
+  std::uint8_t built_in = 0;
   DumpIdentity& id = index.identity;
   std::uint64_t mtime = 0;
   std::uint64_t ctime = 0;
   std::uint8_t flags = 0;
-  if (!in.u64(id.size) || !in.u64(mtime) || !in.u64(ctime) || !in.u64(id.body_offset) ||
-      !in.u32(id.header_crc) || !in.u32(id.tail_crc) || !in.u64(index.signal_count) ||
-      !in.u8(flags) || !in.u64(index.first_time) || !in.u64(index.last_time)) {
+  if (!in.u8(built_in) || built_in != static_cast<std::uint8_t>(dialect) || !in.u64(id.size) ||
+      !in.u64(mtime) || !in.u64(ctime) || !in.u64(id.body_offset) || !in.u32(id.header_crc) ||
+      !in.u32(id.tail_crc) || !in.u64(index.signal_count) || !in.u8(flags) ||
+      !in.u64(index.first_time) || !in.u64(index.last_time)) {
     return std::nullopt;
   }
   id.mtime_ns = static_cast<std::int64_t>(mtime);
@@ -364,31 +468,60 @@ std::optional<BodyIndex> decode(std::string_view bytes, vcd::Dialect dialect) {
     error.kind = static_cast<VcdError::Kind>(kind);
     index.error = std::move(error);
   }
+  if (!in.done()) return std::nullopt;
+  return index;
+}
+
+// The checkpoints and snapshots of `index`, from `bytes`, the whole file its
+// summary was decoded from; false when they are not whole.
+bool decode_rest(std::string_view bytes, BodyIndex& index) {
+  const auto end = summary_end(bytes);
+  if (!end || bytes.size() - *end < 4) return false;
+  const std::size_t from = *end;
+  Decoder check(bytes.substr(bytes.size() - 4));
+  std::uint32_t crc = 0;
+  const std::string_view rest = bytes.substr(from, bytes.size() - 4 - from);
+  if (!check.u32(crc) ||
+      crc != crc_of(reinterpret_cast<const unsigned char*>(rest.data()), rest.size())) {
+    return false;
+  }
+  // Positions are those in the whole file, where snapshot_values finds them.
+  Decoder in(bytes.substr(0, bytes.size() - 4), from);
   std::uint64_t count = 0;
-  if (!in.count(count, 28)) return std::nullopt;
+  if (!in.count(count, 28)) return false;
   index.checkpoints.resize(count);
   for (Checkpoint& at : index.checkpoints) {
-    if (!in.u64(at.offset) || !in.u64(at.line) || !in.u64(at.time) || !in.u32(at.crc))
-      return std::nullopt;
+    if (!in.u64(at.offset) || !in.u64(at.line) || !in.u64(at.time) || !in.u32(at.crc)) return false;
   }
   // The codes themselves are those of the header, which the index checks.
   std::uint64_t codes = 0;
-  if (!in.u64(codes) || codes > bytes.size() || !in.count(count, 4 + codes)) return std::nullopt;
+  if (!in.u64(codes) || codes > bytes.size() || !in.count(count, 4 + codes)) return false;
   index.codes.resize(codes);
   index.snapshots.resize(count);
   for (Snapshot& snapshot : index.snapshots) {
     if (!in.u32(snapshot.checkpoint) || snapshot.checkpoint >= index.checkpoints.size())
-      return std::nullopt;
+      return false;
     // Checked now, decoded when used.
     snapshot.at = in.position();
     HeldChange value;
     for (std::uint64_t i = 0; i < codes; ++i) {
       value.set = false;
-      if (!decode_value(in, value)) return std::nullopt;
+      if (!decode_value(in, value)) return false;
     }
   }
-  if (!in.done()) return std::nullopt;
-  return index;
+  return in.done();
+}
+
+// Appends the bytes of `stream` to `bytes` until it holds `limit` or the
+// stream ends.
+void read_up_to(std::FILE* stream, std::string& bytes, std::size_t limit) {
+  std::array<char, 1 << 16> buffer{};
+  while (bytes.size() < limit) {
+    const std::size_t want = std::min(buffer.size(), limit - bytes.size());
+    const std::size_t got = std::fread(buffer.data(), 1, want, stream);
+    bytes.append(buffer.data(), got);
+    if (got < want) return;
+  }
 }
 
 Result<void> write_atomically(const std::string& destination, const std::string& bytes) {
@@ -436,7 +569,7 @@ std::string index_path(const std::string& path, const std::string& directory) {
 }
 
 Result<BodyIndex> build_index(const std::string& path, const std::string& destination,
-                              const CallContext& context) {
+                              const CallContext& context, std::uint64_t snapshot_share) {
   const auto identity = stat_identity(path);
   auto dump = open_dump(path, context);
   if (!dump) return std::unexpected(std::move(dump.error()));
@@ -454,8 +587,9 @@ Result<BodyIndex> build_index(const std::string& path, const std::string& destin
   index.signal_count = dump->signals.size();
   CodeIndex slots;
   index.codes = distinct_codes(*dump, slots);
-  IndexBuilder builder(slots, index.codes.size(), &index,
-                       kSnapshotPieces * context.settings.chunk_bytes, dump->body_offset);
+  IndexBuilder builder(slots, index.codes.size(), index,
+                       kSnapshotPieces * context.settings.chunk_bytes, snapshot_share,
+                       dump->body_offset);
   BodyTimes times;
   // Pieces however many threads there are: their starts are the checkpoints.
   auto read = walk_split(file, dump->body_offset, *body->length, context, Window{}, builder, times);
@@ -490,19 +624,29 @@ Result<BodyIndex> build_index(const std::string& path, const std::string& destin
   return index;
 }
 
-std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context) {
+std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context,
+                                      IndexPart part) {
   if (!context.index || dump.rest) return std::nullopt;
   const std::string path = index_path(dump.path, context.index->directory);
   std::FILE* stream = std::fopen(path.c_str(), "rbe");
   if (stream == nullptr) return std::nullopt;
   std::string bytes;
-  std::array<char, 1 << 16> buffer{};
-  for (std::size_t got = 0; (got = std::fread(buffer.data(), 1, buffer.size(), stream)) > 0;)
-    bytes.append(buffer.data(), got);
+  if (part == IndexPart::Summary) {
+    read_up_to(stream, bytes, kSummaryGuess);
+    if (const auto end = summary_end(bytes); end && *end > bytes.size())
+      read_up_to(stream, bytes, *end);
+  } else {
+    read_up_to(stream, bytes, std::numeric_limits<std::size_t>::max());
+  }
   std::fclose(stream);
 
-  auto index = decode(bytes, context.dialect);
-  if (index) index->file = std::move(bytes);
+  auto index = decode_summary(bytes, context.dialect);
+  if (index && part == IndexPart::Whole) {
+    if (decode_rest(bytes, *index))
+      index->file = std::move(bytes);
+    else
+      index.reset();
+  }
   if (!index) {
     note(context, path + ": not an index of this version, or damaged; ignored");
     return std::nullopt;
@@ -525,10 +669,12 @@ std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& conte
     if (now->size == then.size || crc_at(*file, tail, then.size - tail) != then.tail_crc)
       return stale();
   }
-  CodeIndex slots;
-  auto codes = distinct_codes(dump, slots);
-  if (codes.size() != index->codes.size()) return stale();
-  index->codes = std::move(codes);
+  if (part == IndexPart::Whole) {
+    CodeIndex slots;
+    auto codes = distinct_codes(dump, slots);
+    if (codes.size() != index->codes.size()) return stale();
+    index->codes = std::move(codes);
+  }
   return LoadedIndex{std::move(*index), !same};
 }
 
@@ -543,6 +689,23 @@ std::vector<HeldChange> snapshot_values(const BodyIndex& index, const Snapshot& 
 bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint& at) {
   auto file = vcd::File::open_read(dump.path, nullptr, false);
   return file && crc_at(*file, at.offset, probe_size(index.identity.size, at.offset)) == at.crc;
+}
+
+std::optional<SnapshotStart> snapshot_start(const Dump& dump, std::uint64_t time,
+                                            const CallContext& context) {
+  const auto loaded = load_index(dump, context);
+  if (!loaded || loaded->index.time_goes_back) return std::nullopt;
+  const BodyIndex& index = loaded->index;
+  const auto after = std::ranges::partition_point(index.snapshots, [&](const Snapshot& snapshot) {
+    return index.checkpoints[snapshot.checkpoint].time <= time;
+  });
+  if (after == index.snapshots.begin()) return std::nullopt;
+  const Checkpoint& at = index.checkpoints[std::prev(after)->checkpoint];
+  if (!checkpoint_holds(dump, index, at)) return std::nullopt;
+  SnapshotStart start{Resume{at.offset, at.line}, {}, snapshot_values(index, *std::prev(after))};
+  for (std::size_t i = 0; i < index.codes.size(); ++i)
+    start.positions.insert(index.codes[i], static_cast<std::uint32_t>(i));
+  return start;
 }
 
 std::optional<Resume> resume_point(const Dump& dump, const BodyIndex& index, std::uint64_t start) {

@@ -11,6 +11,7 @@
 
 #include "src/lib/body_walker.hpp"
 #include "src/lib/call_context.hpp"
+#include "src/lib/code_index.hpp"
 #include "src/lib/dump.hpp"
 #include "src/lib/held_change.hpp"
 #include "src/lib/vcd_error.hpp"
@@ -74,26 +75,55 @@ inline constexpr std::uint64_t kProbeBytes = 4096;
 // directory, a file in it named after the dump's absolute path.
 std::string index_path(const std::string& path, const std::string& directory);
 
+// Snapshots lie at least four pieces apart, and far enough apart that they
+// take at most about 1 / kSnapshotShare of the body.
+inline constexpr std::uint64_t kSnapshotShare = 100;
+
 // Reads the body of `path` once, on the context's threads, and writes its
 // index (to a temporary file, then renamed over `destination`). Returns the
 // index written. A dump that cannot be read again (a pipe, a compressed
-// file) has no index.
+// file) has no index. A `snapshot_share` of 0 puts a snapshot every four
+// pieces, however small the body.
 Result<BodyIndex> build_index(const std::string& path, const std::string& destination,
-                              const CallContext& context = {});
+                              const CallContext& context = {},
+                              std::uint64_t snapshot_share = kSnapshotShare);
 
 // The index of the dump kept at the context's index place, when one is there
 // and matches the dump; otherwise nothing, with a line in the context's
 // notes saying why an index that is there was ignored. A dump that grew
 // since its index was built (the same first bytes) keeps the part it covers:
 // `grown` is then set, and its times and error say nothing about the rest.
+// With IndexPart::Summary only the summary is read and checked: the index
+// then has neither checkpoints nor snapshots.
 struct LoadedIndex {
   BodyIndex index;
   bool grown = false;
 };
-std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context);
+enum class IndexPart : std::uint8_t { Summary, Whole };
+std::optional<LoadedIndex> load_index(const Dump& dump, const CallContext& context,
+                                      IndexPart part = IndexPart::Whole);
 
 // Whether the bytes at checkpoint `at` are still those indexed.
 bool checkpoint_holds(const Dump& dump, const BodyIndex& index, const Checkpoint& at);
+
+// Where a read that needs the value of every signal at `time` may start
+// instead of the start of the body: the checkpoint of the last snapshot of
+// the context's index at or before `time` (every change before it lies at
+// or before `time`), with the values there. Nothing when the body must be
+// read from its start.
+struct SnapshotStart {
+  Resume from;
+  CodeIndex positions;  // of the codes in `values`
+  std::vector<HeldChange> values;
+
+  // The value of `code` at the snapshot (unset before its first change).
+  const HeldChange* find(vcd::IdCode code) const {
+    const std::uint32_t position = positions.find(code);
+    return position == CodeIndex::kNone ? nullptr : &values[position];
+  }
+};
+std::optional<SnapshotStart> snapshot_start(const Dump& dump, std::uint64_t time,
+                                            const CallContext& context);
 
 // The last checkpoint of `index` that a read for the window [start, ...] may
 // resume from: every change before it lies before `start`. Nothing when the

@@ -7,6 +7,7 @@
 #include <unordered_set>
 #include <utility>
 
+#include "src/lib/body_index.hpp"
 #include "src/lib/body_walker.hpp"
 #include "src/lib/code_index.hpp"
 #include "src/lib/header_pass.hpp"
@@ -60,6 +61,9 @@ class Collector {
     list->add(stamp_, command.value);
     return true;
   }
+
+  // Holds `value` for `list` as if the walk had met it before the window.
+  void hold(std::uint32_t list, const HeldChange& value) { held_[list] = value; }
 
   // The held changes, as changes at the time held until; then nothing more
   // is held.
@@ -137,11 +141,24 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
     values.list_of.push_back(list);
   }
 
-  // Holding is reading from the start of the body; a window that ends
-  // before it starts holds nothing.
+  // Holding is reading from the start of the body, or from the last
+  // snapshot of an index before the window; a window that ends before it
+  // starts holds nothing.
   const bool hold = held_at_start && window.start && (!window.end || *window.start <= *window.end);
   Collector collector(values, lists, hold ? window.start : std::nullopt);
-  auto read = walk_body(dump, hold ? Window{std::nullopt, window.end} : window, collector, context);
+  std::optional<Resume> from;
+  if (hold && *window.start > 0) {
+    if (const auto start = snapshot_start(dump, *window.start - 1, context)) {
+      for (const Signal& signal : dump.signals) {
+        const std::uint32_t list = lists.find(signal.id_code);
+        const HeldChange* value = start->find(signal.id_code);
+        if (list != CodeIndex::kNone && value != nullptr) collector.hold(list, *value);
+      }
+      from = start->from;
+    }
+  }
+  auto read =
+      walk_body(dump, hold ? Window{std::nullopt, window.end} : window, collector, context, from);
   if (!read) return std::unexpected(std::move(read.error()));
   collector.release_held();
   return values;

@@ -22,7 +22,7 @@ Result<VcdMetadata> read_vcd_metadata(const std::string& path, const CallContext
   auto dump = open_dump(path, context);
   if (!dump) return std::unexpected(std::move(dump.error()));
   // An index of the whole dump has read it already.
-  if (auto loaded = load_index(*dump, context); loaded && !loaded->grown) {
+  if (auto loaded = load_index(*dump, context, IndexPart::Summary); loaded && !loaded->grown) {
     const BodyIndex& index = loaded->index;
     if (index.error) return std::unexpected(*index.error);
     return VcdMetadata{dump->signals.size(), index.first_time, index.last_time, dump->timescale};

@@ -39,11 +39,23 @@ struct BodyTimes {
 
 // The changes a visitor has no use for, for the reader to step over unseen;
 // each test notes that a change was met. A visitor that names its codes
-// (codes()) is asked through their filter; any other through wanted().
-template <class Visitor>
+// (codes()) is asked through their filter; any other through wanted(). A
+// sink that keeps every change of the stretch, whatever its time, takes the
+// changes the reader reads whole itself, raw, by their code's text
+// (sink.take(text, length, line, value_length)).
+template <class Visitor, class Sink>
 class WantedChanges {
  public:
-  WantedChanges(const Visitor& visitor, BodyTimes& times) : visitor_(visitor), times_(times) {}
+  WantedChanges(const Visitor& visitor, Sink& sink, BodyTimes& times)
+      : visitor_(visitor), sink_(&sink), times_(times) {}
+
+  [[gnu::always_inline]] void take(std::uint64_t text, unsigned length, const unsigned char* line,
+                                   unsigned value_length) const
+    requires requires(Sink& sink) { sink.take(text, length, line, value_length); }
+  {
+    if (!times_.any) times_.any = true;
+    sink_->take(text, length, line, value_length);
+  }
 
   // False when the change of the code whose `length` characters are `text`
   // (as vcd::id_code_text_word) is surely not wanted.
@@ -58,6 +70,7 @@ class WantedChanges {
 
  private:
   const Visitor& visitor_;
+  Sink* sink_;
   BodyTimes& times_;
 };
 
@@ -105,7 +118,7 @@ Result<StretchEnd> scan_stretch(vcd::Parser<Source>& parser, const Window& windo
       return true;
     }
   };
-  auto read = parser.for_each_command(handle, WantedChanges<Visitor>(visitor, times));
+  auto read = parser.for_each_command(handle, WantedChanges<Visitor, Sink>(visitor, sink, times));
   if (!read) return std::unexpected(VcdError::io(read.error()));
   return ending;
 }
@@ -122,6 +135,12 @@ struct DirectSink {
   [[gnu::always_inline]] bool change(std::uint64_t time, const vcd::cmd::Change& command,
                                      const Wanted& wanted) {
     return visitor.change(time, command, wanted);
+  }
+  [[gnu::always_inline]] void take(std::uint64_t text, unsigned length, const unsigned char* line,
+                                   unsigned value_length)
+    requires requires { visitor.take(text, length, line, value_length); }
+  {
+    visitor.take(text, length, line, value_length);
   }
 };
 

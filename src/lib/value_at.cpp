@@ -55,28 +55,15 @@ Result<std::vector<std::optional<ChangeValue>>> values_at(const std::string& pat
   if (!request) return std::unexpected(std::move(request.error()));
   const Dump& dump = request->dump;
   LastChanges last(request->targets, signals.size());
-  // With an index, from the last snapshot at or before the time (every change
-  // before it lies at or before the time), unless the bytes there changed.
+  // With an index, from the last snapshot at or before the time.
   std::optional<Resume> from;
-  if (auto loaded = load_index(dump, context); loaded && !loaded->index.time_goes_back) {
-    const BodyIndex& index = loaded->index;
-    for (auto it = index.snapshots.rbegin(); it != index.snapshots.rend(); ++it) {
-      const Checkpoint& at = index.checkpoints[it->checkpoint];
-      if (at.time > time) continue;
-      if (!checkpoint_holds(dump, index, at)) break;
-      const std::vector<HeldChange> values = snapshot_values(index, *it);
-      CodeIndex positions;
-      for (std::size_t i = 0; i < index.codes.size(); ++i)
-        positions.insert(index.codes[i], static_cast<std::uint32_t>(i));
-      for (const std::string& name : signals) {
-        const vcd::IdCode code = dump.find(name)->id_code;
-        const std::uint32_t position = positions.find(code);
-        if (position != CodeIndex::kNone)
-          last.seed(request->targets.find(code)->front(), values[position]);
-      }
-      from = Resume{at.offset, at.line};
-      break;
+  if (const auto start = snapshot_start(dump, time, context)) {
+    for (const std::string& name : signals) {
+      const vcd::IdCode code = dump.find(name)->id_code;
+      if (const HeldChange* value = start->find(code))
+        last.seed(request->targets.find(code)->front(), *value);
     }
+    from = start->from;
   }
   auto read = walk_body(dump, Window{std::nullopt, time}, last, context, from);
   if (!read) return std::unexpected(std::move(read.error()));
