@@ -128,3 +128,20 @@ def test_damaged_and_cut_fst_files_are_errors(tmp_path):
     cut.write_bytes(data[:end - 16] + b"\xff" * 8 + data[end - 8:])
     with pytest.raises(RuntimeError, match="^I/O error: damaged FST file: time table$"):
         extended.metadata(str(cut))
+
+
+@pytest.mark.parametrize("timezero, times",
+                         [(100, [105, 110, 115]), (-5, [0, 5, 10]), (-6, None)])
+def test_timezero_shifts_the_times(tmp_path, timezero, times):
+    vcd = tmp_path / "tz.vcd"
+    vcd.write_text(f"$timescale 1 ns $end\n$timezero {timezero} $end\n$scope module t $end\n"
+                   "$var wire 1 ! c $end\n$upscope $end\n$enddefinitions $end\n"
+                   "#5\n0!\n#10\n1!\n#15\n0!\n")
+    fst = tmp_path / "tz.fst"
+    convert(vcd, fst, "-4")
+    if times is None:
+        with pytest.raises(RuntimeError, match=r"FST time 5 shifted by its \$timezero -6 is out"):
+            extended.metadata(str(fst))
+        return
+    assert [r["time"] for r in extended.extract(str(fst), ["t.c"], start=times[0])] == times
+    assert extended.metadata(str(fst))["end_time"] == times[-1]

@@ -178,6 +178,18 @@ Result<std::unique_ptr<Reader>> Reader::open_if_fst(const std::string& path,
   return reader;
 }
 
+Result<std::uint64_t> Reader::shifted(std::uint64_t time) const {
+  std::uint64_t reported = 0;
+  if (__builtin_add_overflow(time, header_.timezero, &reported)) {
+    return std::unexpected(ReaderError{
+        ReaderError::Kind::InvalidData, 0,
+        "FST time " + std::to_string(time) + " shifted by its $timezero " +
+            std::to_string(header_.timezero) + " is out of range (0 to " +
+            std::to_string(UINT64_MAX) + ")"});
+  }
+  return reported;
+}
+
 Result<void> Reader::unwrap() {
   auto head = read_bytes(0, 17);
   if (!head) return std::unexpected(std::move(head.error()));
@@ -252,7 +264,7 @@ Result<void> Reader::scan() {
       fields.u64();  // value-change blocks
       header_.timescale = static_cast<std::int8_t>(*fields.byte());
       fields.take(kVersionSize + kDateSize + 1);  // version, date, file type
-      // A time offset ($timezero) follows; times are reported as stored.
+      header_.timezero = static_cast<std::int64_t>(*fields.u64());
       header_seen = true;
     } else if (is_change_block(type)) {
       ByteCursor span(*head);
@@ -260,7 +272,11 @@ Result<void> Reader::scan() {
       const auto begin = span.u64();
       const auto end = span.u64();
       if (!begin || !end || *length < 8 + 24 + 24) return std::unexpected(damaged("block header"));
-      blocks_.push_back({pos, *length, *begin, *end, type});
+      const auto shifted_begin = shifted(*begin);
+      const auto shifted_end = shifted(*end);
+      if (!shifted_begin) return std::unexpected(shifted_begin.error());
+      if (!shifted_end) return std::unexpected(shifted_end.error());
+      blocks_.push_back({pos, *length, *shifted_begin, *shifted_end, type});
     } else if (type == kGeometry) {
       if (auto read = read_geometry(block); !read) return read;
       geometry_seen = true;
@@ -494,7 +510,9 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
     const auto delta = deltas.varint();
     if (!delta || __builtin_add_overflow(time, *delta, &time))
       return std::unexpected(damaged("time table"));
-    table.push_back(time);
+    const auto reported = shifted(time);
+    if (!reported) return std::unexpected(reported.error());
+    table.push_back(*reported);
   }
 
   // The values at the block's start, then the data's maximal handle and

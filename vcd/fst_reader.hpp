@@ -37,6 +37,9 @@ struct Header {
   std::int8_t timescale = 0;  // the tick is 10 to this power seconds
   bool swapped_doubles = false;
   std::uint64_t handles = 0;  // the number of signals with their own changes
+  // What the writer's $timezero adds to each stored time: the times the
+  // reader hands out are moved by it.
+  std::int64_t timezero = 0;
 };
 
 // The declarations of the hierarchy block, in file order.
@@ -149,6 +152,9 @@ class Reader {
  private:
   Reader(File file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
   Result<void> unwrap();
+  // A stored time moved by the header's timezero; an error when that leaves
+  // the times an unsigned 64-bit number holds.
+  Result<std::uint64_t> shifted(std::uint64_t time) const;
   Result<void> scan();
   Result<std::vector<unsigned char>> read_bytes(std::uint64_t offset, std::uint64_t size) const;
   Result<void> read_geometry(const Block& block);
