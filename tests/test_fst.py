@@ -4,6 +4,7 @@ order, the order of changes within one time, bits at full width). Pairs: the sim
 own FST beside their VCD in tests/data, and vcd2fst conversions of every VCD there and in
 examples, with each of its packings of the value changes."""
 
+import os
 import re
 import shutil
 import subprocess
@@ -145,3 +146,29 @@ def test_timezero_shifts_the_times(tmp_path, timezero, times):
         return
     assert [r["time"] for r in extended.extract(str(fst), ["t.c"], start=times[0])] == times
     assert extended.metadata(str(fst))["end_time"] == times[-1]
+
+
+def test_fst_through_a_pipe_answers_as_its_file(tmp_path, monkeypatch):
+    """The stream is copied to a temporary file in $TMPDIR, the reader reading out of order."""
+    fst = tmp_path / "counter.fst"
+    convert(REPO / "examples" / "counter.vcd", fst, "-4")
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+
+    def through_fifo(call, size=""):
+        # A process of its own writes: the call holds the interpreter lock.
+        writer = subprocess.Popen(["sh", "-c", f'head -c "{size or fst.stat().st_size}" "$0" > "$1"',
+                                   fst, fifo])
+        try:
+            return call(str(fifo))
+        finally:
+            writer.wait(timeout=60)
+    calls = [extended.metadata, lambda p: extended.extract(p, ["tb.count[3:0]"], 100, 200),
+             lambda p: extended.compare(p, str(fst))["passed"]]
+    assert [through_fifo(call) for call in calls] == [call(str(fst)) for call in calls]
+    with pytest.raises(RuntimeError, match="^I/O error: FST file cut short$"):
+        through_fifo(extended.metadata, 200)
+    monkeypatch.setenv("TMPDIR", str(tmp_path / "absent"))
+    with pytest.raises(RuntimeError, match="^I/O error: FST file through a pipe, copied to a "
+                       f"temporary file in {tmp_path}/absent: No such file"):
+        through_fifo(extended.metadata)

@@ -30,6 +30,10 @@ namespace vcd::fst {
 inline constexpr std::size_t kHeadSize = 19;
 bool is_fst(std::span<const unsigned char> head);
 
+// Whether the first bytes of a stream (up to 4 of them) may begin an FST
+// file; no VCD text begins so.
+bool may_be_fst(std::span<const unsigned char> head);
+
 // What one signal's changes hold.
 enum class Storage : std::uint8_t { Bits, Real, Text };
 
@@ -136,6 +140,15 @@ class Reader {
   // what is damaged); null for any other file, which is left unread.
   static Result<std::unique_ptr<Reader>> open_if_fst(const std::string& path,
                                                      const Interrupt* interrupt = nullptr);
+
+  // The same for an open regular file.
+  static Result<std::unique_ptr<Reader>> open_if_fst(File file,
+                                                     const Interrupt* interrupt = nullptr);
+  // The reader of the FST file that `pipe` (whose first bytes may_be_fst)
+  // streams: the stream is copied to a temporary file first, as the reader
+  // reads out of order.
+  static Result<std::unique_ptr<Reader>> open_piped(File& pipe,
+                                                    const Interrupt* interrupt = nullptr);
 
   const Header& header() const { return header_; }
   std::span<const Block> blocks() const { return blocks_; }

@@ -276,8 +276,8 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
       }
     }
     if (read_here) {
-      walk = fst_walk::walk_block(reader, b, window, wants, previous, visitor,
-                                  ahead ? 1U : threads, block);
+      walk = fst_walk::walk_block(reader, b, window, wants, previous, visitor, ahead ? 1U : threads,
+                                  block);
     }
     if (!walk) return std::unexpected(std::move(walk.error()));
     times.append(walk->times);
