@@ -172,3 +172,18 @@ def test_fst_through_a_pipe_answers_as_its_file(tmp_path, monkeypatch):
     with pytest.raises(RuntimeError, match="^I/O error: FST file through a pipe, copied to a "
                        f"temporary file in {tmp_path}/absent: No such file"):
         through_fifo(extended.metadata)
+
+
+def test_blocks_read_ahead_on_threads_answer_as_one_thread(monkeypatch):
+    """Windows that start and end inside blocks, and find's match in a later block, where the
+    blocks read ahead are let go and the rest is read on the calling thread."""
+    path = str(DATA / "icarus_blocks.fst")
+    names = extended.list_signals(path)
+    calls = [lambda: extended.extract(path, names, 40, 120),
+             lambda: extended.toggles(path, names, 60, 170), lambda: extended.metadata(path),
+             lambda: extended.find(path, "tb.clk", "1", 15), lambda: extended.toggles(path, names),
+             lambda: extended.compare(path, path.replace(".fst", ".vcd"))["passed"]]
+    monkeypatch.setenv("QUARNEL_THREADS", "1")
+    expected = outcomes(calls)
+    monkeypatch.setenv("QUARNEL_THREADS", "3")
+    assert outcomes(calls) == expected
