@@ -96,17 +96,6 @@ Result<BlockWalk> walk_block(const vcd::fst::Reader& reader, std::size_t b, cons
   return walk;
 }
 
-// What a worker keeps of one block: the visitor's own sum of it, or the log
-// of its wanted changes.
-template <class Visitor, class Kept>
-struct BlockKeeper {
-  using type = ChangeLog<Kept>;
-};
-template <PieceVisitor Visitor, class Kept>
-struct BlockKeeper<Visitor, Kept> {
-  using type = decltype(std::declval<const Visitor&>().piece());
-};
-
 template <class Keeper>
 struct Decoded {
   Result<BlockWalk> walk = BlockWalk{};
@@ -114,21 +103,19 @@ struct Decoded {
   std::exception_ptr failure;  // an exception thrown while decoding it
 };
 
-// Blocks `first` to `count - 1` decoded on workers, at most `ahead` of them
+// Blocks 0 to `count - 1` decoded on workers, at most `ahead` of them
 // beyond the last one taken.
 template <class Visitor, class Kept>
 class Ahead {
  public:
-  using Keeper = typename BlockKeeper<Visitor, Kept>::type;
+  using Keeper = typename split::KeeperOf<Visitor, Kept>::type;
 
   Ahead(const vcd::fst::Reader& reader, const Window& window, const Wants<Kept>& wants,
-        const Visitor& visitor, std::size_t first, std::size_t count, unsigned threads)
+        const Visitor& visitor, std::size_t count, unsigned threads)
       : reader_(reader),
         window_(window),
         wants_(wants),
         visitor_(visitor),
-        next_(first),
-        taken_(first),
         count_(count),
         ahead_(threads + 1),
         slots_(count) {
@@ -214,8 +201,8 @@ class Ahead {
   const Visitor& visitor_;
   std::mutex mutex_;
   std::condition_variable_any changed_;
-  std::size_t next_;   // the next block for a worker
-  std::size_t taken_;  // the blocks before it have been taken
+  std::size_t next_ = 0;   // the next block for a worker
+  std::size_t taken_ = 0;  // the blocks before it have been taken
   std::size_t count_;
   std::size_t ahead_;
   std::vector<std::optional<Decoded<Keeper>>> slots_;
@@ -250,7 +237,7 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
   };
 
   std::optional<fst_walk::Ahead<Visitor, Kept>> ahead;
-  if (threads > 1 && count > 1) ahead.emplace(reader, window, wants, visitor, 0, count, threads);
+  if (threads > 1 && count > 1) ahead.emplace(reader, window, wants, visitor, count, threads);
   vcd::fst::BlockChanges block;
   std::optional<std::uint64_t> previous;
   for (std::size_t b = 0; b < count; ++b) {
