@@ -67,7 +67,7 @@ Result<File> File::spool(std::span<const unsigned char> first, File& from,
   File spooled(fd);
   ::unlink(name.c_str());
   std::vector<unsigned char> piece(std::size_t{1} << 20);
-  std::copy(first.begin(), first.end(), piece.begin());
+  std::ranges::copy(first, piece.begin());
   std::size_t ready = first.size();
   std::uint64_t size = 0;
   for (;;) {

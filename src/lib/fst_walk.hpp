@@ -119,11 +119,12 @@ class Ahead {
         count_(count),
         ahead_(threads + 1),
         slots_(count) {
-    try {
-      for (unsigned i = 0; i < threads; ++i)
+    for (unsigned i = 0; i < threads; ++i) {
+      try {
         workers_.emplace_back([this](const std::stop_token& stop) { work(stop); });
-    } catch (const std::system_error&) {
-      // The threads that started do the work.
+      } catch (const std::system_error&) {
+        break;  // the threads that started do the work
+      }
     }
   }
   Ahead(const Ahead&) = delete;
@@ -230,7 +231,7 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
   }
   const auto blocks = reader.blocks();
   std::size_t count = 0;
-  while (count < blocks.size() && !(window.end && blocks[count].begin > *window.end)) ++count;
+  while (count < blocks.size() && (!window.end || blocks[count].begin <= *window.end)) ++count;
   const unsigned threads = context.settings.threads;
   const auto interrupted = [] {
     return std::unexpected(VcdError::io(vcd::ReaderError::interrupted()));
@@ -249,7 +250,7 @@ Result<bool> walk_fst(const Dump& dump, const Window& window, Visitor& visitor,
       if (!decoded) return interrupted();
       if (decoded->failure) std::rethrow_exception(decoded->failure);
       walk = std::move(decoded->walk);
-      if (walk) {
+      if (walk && decoded->keeper) {
         if constexpr (PieceVisitor<Visitor>) {
           read_here = !visitor.join(std::move(*decoded->keeper));
           // The visitor reads the rest itself.
