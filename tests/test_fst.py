@@ -4,6 +4,7 @@ order, the order of changes within one time, bits at full width). Pairs: the sim
 own FST beside their VCD in tests/data, and vcd2fst conversions of every VCD there and in
 examples, with each of its packings of the value changes."""
 
+import gzip
 import os
 import re
 import shutil
@@ -155,10 +156,10 @@ def test_fst_through_a_pipe_answers_as_its_file(tmp_path, monkeypatch):
     fifo = tmp_path / "fifo"
     os.mkfifo(fifo)
 
-    def through_fifo(call, size=""):
+    def through_fifo(call, size=0):
         # A process of its own writes: the call holds the interpreter lock.
-        writer = subprocess.Popen(["sh", "-c", f'head -c "{size or fst.stat().st_size}" "$0" > "$1"',
-                                   fst, fifo])
+        size = size or fst.stat().st_size
+        writer = subprocess.Popen(["sh", "-c", f'head -c {size} "$0" > "$1"', fst, fifo])
         try:
             return call(str(fifo))
         finally:
@@ -187,3 +188,25 @@ def test_blocks_read_ahead_on_threads_answer_as_one_thread(monkeypatch):
     expected = outcomes(calls)
     monkeypatch.setenv("QUARNEL_THREADS", "3")
     assert outcomes(calls) == expected
+
+
+@pytest.mark.parametrize("text", [b"\xfe\x00tb", b"\xfe\x00tb\x00", b"\xfc\x00\x01a\x00",
+                                  b"\x05\x00", b"\xff"])
+def test_a_hierarchy_cut_inside_an_entry_is_damaged(tmp_path, text):
+    """Entries cut short in a hierarchy whose packing is sound: a scope without its name or
+    component, an attribute without its value, a variable without its name, an upscope too many."""
+    data = bytearray()
+    converted = tmp_path / "counter.fst"
+    convert(REPO / "examples" / "counter.vcd", converted, "-4")
+    rest = converted.read_bytes()
+    while rest:
+        kind, size = rest[0], int.from_bytes(rest[1:9], "big")
+        if kind in (4, 6, 7):  # the hierarchy, packed with gzip, LZ4 or LZ4 twice
+            payload = len(text).to_bytes(8, "big") + gzip.compress(text)
+            rest = bytes([4]) + (len(payload) + 8).to_bytes(8, "big") + payload + rest[1 + size:]
+            size = len(payload) + 8
+        data += rest[:1 + size]
+        rest = rest[1 + size:]
+    (tmp_path / "cut.fst").write_bytes(data)
+    with pytest.raises(RuntimeError, match="^I/O error: damaged FST file: hierarchy$"):
+        extended.list_signals(str(tmp_path / "cut.fst"))
