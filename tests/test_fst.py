@@ -4,6 +4,8 @@ order, the order of changes within one time, bits at full width). Pairs: the sim
 own FST beside their VCD in tests/data, and vcd2fst conversions of every VCD there and in
 examples, with each of its packings of the value changes."""
 
+import gzip
+import os
 import re
 import shutil
 import subprocess
@@ -128,3 +130,83 @@ def test_damaged_and_cut_fst_files_are_errors(tmp_path):
     cut.write_bytes(data[:end - 16] + b"\xff" * 8 + data[end - 8:])
     with pytest.raises(RuntimeError, match="^I/O error: damaged FST file: time table$"):
         extended.metadata(str(cut))
+
+
+@pytest.mark.parametrize("timezero, times",
+                         [(100, [105, 110, 115]), (-5, [0, 5, 10]), (-6, None)])
+def test_timezero_shifts_the_times(tmp_path, timezero, times):
+    vcd = tmp_path / "tz.vcd"
+    vcd.write_text(f"$timescale 1 ns $end\n$timezero {timezero} $end\n$scope module t $end\n"
+                   "$var wire 1 ! c $end\n$upscope $end\n$enddefinitions $end\n"
+                   "#5\n0!\n#10\n1!\n#15\n0!\n")
+    fst = tmp_path / "tz.fst"
+    convert(vcd, fst, "-4")
+    if times is None:
+        with pytest.raises(RuntimeError, match=r"FST time 5 shifted by its \$timezero -6 is out"):
+            extended.metadata(str(fst))
+        return
+    assert [r["time"] for r in extended.extract(str(fst), ["t.c"], start=times[0])] == times
+    assert extended.metadata(str(fst))["end_time"] == times[-1]
+
+
+def test_fst_through_a_pipe_answers_as_its_file(tmp_path, monkeypatch):
+    """The stream is copied to a temporary file in $TMPDIR, the reader reading out of order."""
+    fst = tmp_path / "counter.fst"
+    convert(REPO / "examples" / "counter.vcd", fst, "-4")
+    fifo = tmp_path / "fifo"
+    os.mkfifo(fifo)
+
+    def through_fifo(call, size=0):
+        # A process of its own writes: the call holds the interpreter lock.
+        size = size or fst.stat().st_size
+        writer = subprocess.Popen(["sh", "-c", f'head -c {size} "$0" > "$1"', fst, fifo])
+        try:
+            return call(str(fifo))
+        finally:
+            writer.wait(timeout=60)
+    calls = [extended.metadata, lambda p: extended.extract(p, ["tb.count[3:0]"], 100, 200),
+             lambda p: extended.compare(p, str(fst))["passed"]]
+    assert [through_fifo(call) for call in calls] == [call(str(fst)) for call in calls]
+    with pytest.raises(RuntimeError, match="^I/O error: FST file cut short$"):
+        through_fifo(extended.metadata, 200)
+    monkeypatch.setenv("TMPDIR", str(tmp_path / "absent"))
+    with pytest.raises(RuntimeError, match="^I/O error: FST file through a pipe, copied to a "
+                       f"temporary file in {tmp_path}/absent: No such file"):
+        through_fifo(extended.metadata)
+
+
+def test_blocks_read_ahead_on_threads_answer_as_one_thread(monkeypatch):
+    """Windows that start and end inside blocks, and find's match in a later block, where the
+    blocks read ahead are let go and the rest is read on the calling thread."""
+    path = str(DATA / "icarus_blocks.fst")
+    names = extended.list_signals(path)
+    calls = [lambda: extended.extract(path, names, 40, 120),
+             lambda: extended.toggles(path, names, 60, 170), lambda: extended.metadata(path),
+             lambda: extended.find(path, "tb.clk", "1", 15), lambda: extended.toggles(path, names),
+             lambda: extended.compare(path, path.replace(".fst", ".vcd"))["passed"]]
+    monkeypatch.setenv("QUARNEL_THREADS", "1")
+    expected = outcomes(calls)
+    monkeypatch.setenv("QUARNEL_THREADS", "3")
+    assert outcomes(calls) == expected
+
+
+@pytest.mark.parametrize("text", [b"\xfe\x00tb", b"\xfe\x00tb\x00", b"\xfc\x00\x01a\x00",
+                                  b"\x05\x00", b"\xff"])
+def test_a_hierarchy_cut_inside_an_entry_is_damaged(tmp_path, text):
+    """Entries cut short in a hierarchy whose packing is sound: a scope without its name or
+    component, an attribute without its value, a variable without its name, an upscope too many."""
+    data = bytearray()
+    converted = tmp_path / "counter.fst"
+    convert(REPO / "examples" / "counter.vcd", converted, "-4")
+    rest = converted.read_bytes()
+    while rest:
+        kind, size = rest[0], int.from_bytes(rest[1:9], "big")
+        if kind in (4, 6, 7):  # the hierarchy, packed with gzip, LZ4 or LZ4 twice
+            payload = len(text).to_bytes(8, "big") + gzip.compress(text)
+            rest = bytes([4]) + (len(payload) + 8).to_bytes(8, "big") + payload + rest[1 + size:]
+            size = len(payload) + 8
+        data += rest[:1 + size]
+        rest = rest[1 + size:]
+    (tmp_path / "cut.fst").write_bytes(data)
+    with pytest.raises(RuntimeError, match="^I/O error: damaged FST file: hierarchy$"):
+        extended.list_signals(str(tmp_path / "cut.fst"))

@@ -7,7 +7,10 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 namespace vcd {
 
@@ -47,6 +50,41 @@ Result<File> File::open_read(const std::string& path, const Interrupt* interrupt
     if (errno != EINTR) return std::unexpected(ReaderError::from_os(errno));
     if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
   }
+}
+
+Result<File> File::spool(std::span<const unsigned char> first, File& from,
+                         const Interrupt* interrupt) {
+  const char* directory = std::getenv("TMPDIR");
+  std::string name = std::string(directory != nullptr && *directory != 0 ? directory : "/tmp") +
+                     "/quarnel-spool-XXXXXX";
+  const auto failed = [&](int errnum) {
+    ReaderError error = ReaderError::from_os(errnum);
+    error.text = "a temporary file in " + name.substr(0, name.rfind('/')) + ": " + error.text;
+    return std::unexpected(std::move(error));
+  };
+  const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+  if (fd < 0) return failed(errno);
+  File spooled(fd);
+  ::unlink(name.c_str());
+  std::vector<unsigned char> piece(std::size_t{1} << 20);
+  std::ranges::copy(first, piece.begin());
+  std::size_t ready = first.size();
+  std::uint64_t size = 0;
+  for (;;) {
+    if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
+    auto got = ready != 0 ? ready : from.read(piece.data(), piece.size(), interrupt);
+    ready = 0;
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) break;
+    for (std::size_t done = 0; done < *got;) {
+      const ssize_t put =
+          ::pwrite(fd, piece.data() + done, *got - done, static_cast<off_t>(size + done));
+      if (put < 0 && errno != EINTR) return failed(errno);
+      if (put > 0) done += static_cast<std::size_t>(put);
+    }
+    size += *got;
+  }
+  return spooled;
 }
 
 Result<void> File::start_decoding(const Interrupt* interrupt) {

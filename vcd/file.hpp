@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 #include "vcd/decoder.hpp"
@@ -44,6 +45,14 @@ class File {
   // Reads up to `size` bytes; 0 is end of file.
   Result<std::size_t> read(unsigned char* buffer, std::size_t size,
                            const Interrupt* interrupt = nullptr);
+  // The first bytes of a pipe as read to tell its compression (empty for a
+  // regular file); read() hands them out first all the same.
+  std::span<const unsigned char> head() const { return {head_.bytes, head_.size}; }
+  // `first` (up to a MiB), then what is left to read of `from` (a pipe),
+  // copied a piece at a time into an unnamed temporary file in $TMPDIR (or
+  // /tmp), which then reads as a regular file from its start.
+  static Result<File> spool(std::span<const unsigned char> first, File& from,
+                            const Interrupt* interrupt = nullptr);
   // Reads up to `size` bytes at `offset`, leaving the file position alone, so
   // that several threads may read one file at once; 0 is end of file.
   Result<std::size_t> read_at(unsigned char* buffer, std::size_t size, std::uint64_t offset,

@@ -165,17 +165,71 @@ Result<std::unique_ptr<Reader>> Reader::open_if_fst(const std::string& path,
   if (::stat(path.c_str(), &status) != 0 || !S_ISREG(status.st_mode)) return nullptr;
   auto file = File::open_read(path, interrupt);
   if (!file) return nullptr;
-  const auto size = file->regular_size();
+  return open_if_fst(std::move(*file), interrupt);
+}
+
+Result<std::unique_ptr<Reader>> Reader::open_if_fst(File file, const Interrupt* interrupt) {
+  const auto size = file.regular_size();
   std::array<unsigned char, kHeadSize> head{};
-  const auto got = file->read_at(head.data(), head.size(), 0, interrupt);
+  const auto got = file.read_at(head.data(), head.size(), 0, interrupt);
   if (!size || !got || !is_fst(std::span(head).first(*got))) return nullptr;
-  std::unique_ptr<Reader> reader(new Reader(std::move(*file), *size));
+  std::unique_ptr<Reader> reader(new Reader(std::move(file), *size));
   if (head[0] == kGzipWrapped) {
     if (auto unwrapped = reader->unwrap(); !unwrapped)
       return std::unexpected(std::move(unwrapped.error()));
   }
   if (auto scanned = reader->scan(); !scanned) return std::unexpected(std::move(scanned.error()));
   return reader;
+}
+
+bool may_be_fst(std::span<const unsigned char> head) {
+  static constexpr std::array<unsigned char, 4> kHeaderStart = {kHeader, 0, 0, 0};
+  return !head.empty() && (head[0] == kGzipWrapped ||
+                           std::ranges::equal(head, std::span(kHeaderStart).first(head.size())));
+}
+
+Result<std::unique_ptr<Reader>> Reader::open_piped(File& pipe, const Interrupt* interrupt) {
+  std::array<unsigned char, kHeadSize> head{};
+  std::size_t size = 0;
+  while (size < head.size()) {
+    auto got = pipe.read(head.data() + size, head.size() - size, interrupt);
+    if (!got) return std::unexpected(std::move(got.error()));
+    if (*got == 0) break;
+    size += *got;
+  }
+  if (!is_fst(std::span(head).first(size))) {
+    // What is no FST file is no VCD text either: it is read to its end and
+    // fails as a text without $enddefinitions does.
+    while (size != 0) {
+      if (interrupt_requested(interrupt)) return std::unexpected(ReaderError::interrupted());
+      auto got = pipe.read(head.data(), head.size(), interrupt);
+      if (!got) return std::unexpected(std::move(got.error()));
+      size = *got;
+    }
+    return std::unexpected(ReaderError::missing_end_definitions());
+  }
+  auto spooled = File::spool(std::span(head).first(size), pipe, interrupt);
+  if (!spooled) {
+    ReaderError error = std::move(spooled.error());
+    if (error.kind == ReaderError::Kind::Os)
+      error.text = "FST file through a pipe, copied to " + error.text;
+    return std::unexpected(std::move(error));
+  }
+  auto reader = open_if_fst(std::move(*spooled), interrupt);
+  if (reader && !*reader) return std::unexpected(cut_short());
+  return reader;
+}
+
+Result<std::uint64_t> Reader::shifted(std::uint64_t time) const {
+  std::uint64_t reported = 0;
+  if (__builtin_add_overflow(time, header_.timezero, &reported)) {
+    return std::unexpected(
+        ReaderError{ReaderError::Kind::InvalidData, 0,
+                    "FST time " + std::to_string(time) + " shifted by its $timezero " +
+                        std::to_string(header_.timezero) + " is out of range (0 to " +
+                        std::to_string(UINT64_MAX) + ")"});
+  }
+  return reported;
 }
 
 Result<void> Reader::unwrap() {
@@ -252,7 +306,7 @@ Result<void> Reader::scan() {
       fields.u64();  // value-change blocks
       header_.timescale = static_cast<std::int8_t>(*fields.byte());
       fields.take(kVersionSize + kDateSize + 1);  // version, date, file type
-      // A time offset ($timezero) follows; times are reported as stored.
+      header_.timezero = static_cast<std::int64_t>(*fields.u64());
       header_seen = true;
     } else if (is_change_block(type)) {
       ByteCursor span(*head);
@@ -260,7 +314,11 @@ Result<void> Reader::scan() {
       const auto begin = span.u64();
       const auto end = span.u64();
       if (!begin || !end || *length < 8 + 24 + 24) return std::unexpected(damaged("block header"));
-      blocks_.push_back({pos, *length, *begin, *end, type});
+      const auto shifted_begin = shifted(*begin);
+      const auto shifted_end = shifted(*end);
+      if (!shifted_begin) return std::unexpected(shifted_begin.error());
+      if (!shifted_end) return std::unexpected(shifted_end.error());
+      blocks_.push_back({pos, *length, *shifted_begin, *shifted_end, type});
     } else if (type == kGeometry) {
       if (auto read = read_geometry(block); !read) return read;
       geometry_seen = true;
@@ -494,7 +552,9 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
     const auto delta = deltas.varint();
     if (!delta || __builtin_add_overflow(time, *delta, &time))
       return std::unexpected(damaged("time table"));
-    table.push_back(time);
+    const auto reported = shifted(time);
+    if (!reported) return std::unexpected(reported.error());
+    table.push_back(*reported);
   }
 
   // The values at the block's start, then the data's maximal handle and

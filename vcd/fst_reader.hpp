@@ -30,6 +30,10 @@ namespace vcd::fst {
 inline constexpr std::size_t kHeadSize = 19;
 bool is_fst(std::span<const unsigned char> head);
 
+// Whether the first bytes of a stream (up to 4 of them) may begin an FST
+// file; no VCD text begins so.
+bool may_be_fst(std::span<const unsigned char> head);
+
 // What one signal's changes hold.
 enum class Storage : std::uint8_t { Bits, Real, Text };
 
@@ -37,6 +41,9 @@ struct Header {
   std::int8_t timescale = 0;  // the tick is 10 to this power seconds
   bool swapped_doubles = false;
   std::uint64_t handles = 0;  // the number of signals with their own changes
+  // What the writer's $timezero adds to each stored time: the times the
+  // reader hands out are moved by it.
+  std::int64_t timezero = 0;
 };
 
 // The declarations of the hierarchy block, in file order.
@@ -134,6 +141,15 @@ class Reader {
   static Result<std::unique_ptr<Reader>> open_if_fst(const std::string& path,
                                                      const Interrupt* interrupt = nullptr);
 
+  // The same for an open regular file.
+  static Result<std::unique_ptr<Reader>> open_if_fst(File file,
+                                                     const Interrupt* interrupt = nullptr);
+  // The reader of the FST file that `pipe` (whose first bytes may_be_fst)
+  // streams: the stream is copied to a temporary file first, as the reader
+  // reads out of order.
+  static Result<std::unique_ptr<Reader>> open_piped(File& pipe,
+                                                    const Interrupt* interrupt = nullptr);
+
   const Header& header() const { return header_; }
   std::span<const Block> blocks() const { return blocks_; }
   Result<void> read_hierarchy(HierarchyVisitor& visitor) const;
@@ -149,6 +165,9 @@ class Reader {
  private:
   Reader(File file, std::uint64_t size) : file_(std::move(file)), size_(size) {}
   Result<void> unwrap();
+  // A stored time moved by the header's timezero; an error when that leaves
+  // the times an unsigned 64-bit number holds.
+  Result<std::uint64_t> shifted(std::uint64_t time) const;
   Result<void> scan();
   Result<std::vector<unsigned char>> read_bytes(std::uint64_t offset, std::uint64_t size) const;
   Result<void> read_geometry(const Block& block);

@@ -109,37 +109,45 @@ void drop_repeated_declarations(ParsedHeader& parsed) {
   parsed.declarations = std::move(declarations);
 }
 
+// The header of an FST file: its declarations, from its hierarchy.
+Result<ParsedHeader> fst_header(std::unique_ptr<vcd::fst::Reader> fst) {
+  ParsedHeader parsed{{}, {}, fst_timescale(fst->header().timescale), 0, nullptr, nullptr};
+  NameBuilder builder{parsed, {}, {}};
+  FstDeclarations declarations(builder);
+  if (auto read = fst->read_hierarchy(declarations); !read)
+    return std::unexpected(VcdError::io(read.error()));
+  parsed.fst = std::move(fst);
+  drop_repeated_declarations(parsed);
+  return parsed;
+}
+
 }  // namespace
 
 Result<ParsedHeader> read_header(const std::string& path, const CallContext& context) {
   const vcd::Dialect dialect = context.dialect;
   const vcd::Interrupt* interrupt = context.interrupt;
-  if (dialect == vcd::Dialect::extended) {
-    auto fst = vcd::fst::Reader::open_if_fst(path, interrupt);
-    if (!fst) return std::unexpected(VcdError::io(fst.error()));
-    if (*fst) {
-      ParsedHeader parsed{{}, {}, fst_timescale((*fst)->header().timescale), 0, nullptr, nullptr};
-      NameBuilder builder{parsed, {}, {}};
-      FstDeclarations declarations(builder);
-      if (auto read = (*fst)->read_hierarchy(declarations); !read)
-        return std::unexpected(VcdError::io(read.error()));
-      parsed.fst = std::move(*fst);
-      drop_repeated_declarations(parsed);
-      return parsed;
-    }
-  }
-  auto file = vcd::File::open_read(path, interrupt, vcd::reads_compressed(dialect));
-  if (!file) return std::unexpected(VcdError::io(file.error()));
-  vcd::Parser<vcd::HeaderSource> parser{vcd::HeaderSource(std::move(*file), interrupt), dialect};
-  parser.drop_texts();
-  vcd::HeaderSource& source = parser.source();
-  ParsedHeader parsed{{}, {}, std::nullopt, 0, nullptr, nullptr};
-  NameBuilder builder{parsed, {}, {}};
   const auto scan_error = [](const vcd::ReaderError& error) {
     if (error.kind == vcd::ReaderError::Kind::MissingEndDefinitions)
       return VcdError{VcdError::Kind::MissingEndDefinitions, {}};
     return VcdError::io(error);
   };
+  if (dialect == vcd::Dialect::extended) {
+    auto fst = vcd::fst::Reader::open_if_fst(path, interrupt);
+    if (!fst) return std::unexpected(VcdError::io(fst.error()));
+    if (*fst) return fst_header(std::move(*fst));
+  }
+  auto file = vcd::File::open_read(path, interrupt, vcd::reads_compressed(dialect));
+  if (!file) return std::unexpected(VcdError::io(file.error()));
+  if (dialect == vcd::Dialect::extended && vcd::fst::may_be_fst(file->head())) {
+    auto fst = vcd::fst::Reader::open_piped(*file, interrupt);
+    if (!fst) return std::unexpected(scan_error(fst.error()));
+    return fst_header(std::move(*fst));
+  }
+  vcd::Parser<vcd::HeaderSource> parser{vcd::HeaderSource(std::move(*file), interrupt), dialect};
+  parser.drop_texts();
+  vcd::HeaderSource& source = parser.source();
+  ParsedHeader parsed{{}, {}, std::nullopt, 0, nullptr, nullptr};
+  NameBuilder builder{parsed, {}, {}};
   if (auto read = vcd::read_declarations(parser, builder); !read) {
     // A file without the marker, or one that cannot be read to it, fails
     // so whatever its text before.
