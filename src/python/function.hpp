@@ -104,12 +104,12 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
 // The body calls the core and builds the result (build_result); it takes
 // its paths (PathArg) by const reference, since a core error names them
 // after it returns.
-template <const ParamTable& table, const auto& converters, auto body>
+template <const ParamTable& table, const auto& converters, auto body, bool takes_buses = false>
 PyMethodDef define_function(const char* doc) {
   return {
       table.function,
-      reinterpret_cast<PyCFunction>(
-          reinterpret_cast<void (*)()>(&detail::function_entry<table, converters, body, false>)),
+      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+          &detail::function_entry<table, converters, body, takes_buses>)),
       METH_VARARGS | METH_KEYWORDS,
       doc,
   };
@@ -120,13 +120,7 @@ PyMethodDef define_function(const char* doc) {
 // dumped one bit per variable be read whole (src/lib/buses.hpp).
 template <const ParamTable& table, const auto& converters, auto body>
 PyMethodDef define_bus_function(const char* doc) {
-  return {
-      table.function,
-      reinterpret_cast<PyCFunction>(
-          reinterpret_cast<void (*)()>(&detail::function_entry<table, converters, body, true>)),
-      METH_VARARGS | METH_KEYWORDS,
-      detail::with_buses_signature(doc),
-  };
+  return define_function<table, converters, body, true>(detail::with_buses_signature(doc));
 }
 
 }  // namespace quarnel::python
