@@ -19,7 +19,7 @@ repo=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-/tmp/quarnel-fuzz-build}
 work=${FUZZ_WORK:-/tmp/quarnel-fuzz-work}
 suffix=${CLANG:-19}
-targets=(fuzz_header fuzz_body fuzz_vocabulary fuzz_target fuzz_fst fuzz_index)
+targets=(fuzz_header fuzz_body fuzz_vocabulary fuzz_target fuzz_fst fuzz_index fuzz_sample)
 
 generator=()
 command -v ninja >/dev/null 2>&1 && generator=(-G Ninja)

@@ -60,6 +60,7 @@ module quarnel:
   compare  two dumps, or two directories of dumps, signal by signal (compare)
   plot     a picture of the waveforms of chosen signals, SVG or PNG (extract)
   value    the value chosen signals hold at a time (quarnel.extended.value_at)
+  sample   the values of chosen signals at each edge of a clock (quarnel.extended.sample)
   index    index dumps, so that later reads start near their window (quarnel.extended.index)
 
 Run "quarnel COMMAND --help" for the options and an example of each.
@@ -202,8 +203,14 @@ def _module(args: argparse.Namespace) -> Any:
     return quarnel if args.strict else quarnel.extended
 
 
+def _buses(args: argparse.Namespace) -> dict[str, bool]:
+    """The option of quarnel.extended that --buses asks for."""
+    return {"buses": True} if getattr(args, "buses", False) else {}
+
+
 def _list(args: argparse.Namespace) -> tuple[Any, str]:
-    names = _one(args.dumps[0], _module(args).list_signals, args.filter)
+    names = _one(args.dumps[0], lambda path: _module(args).list_signals(
+        path, args.filter, **_buses(args)))
     return names, "".join(name + "\n" for name in names)
 
 
@@ -213,7 +220,7 @@ _WRITTEN = object()
 
 def _change_table(args: argparse.Namespace) -> Any:
     return _one(args.dumps[0], lambda path: quarnel.extended.extract_table(
-        path, args.signals, args.start, args.end, strict=args.strict))
+        path, args.signals, args.start, args.end, strict=args.strict, **_buses(args)))
 
 
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
@@ -269,8 +276,58 @@ def _write_parquet(args: argparse.Namespace) -> None:
 
 
 def _value(args: argparse.Namespace) -> tuple[Any, str]:
-    values = _one(args.dumps[0], quarnel.extended.value_at, args.signals, args.at)
+    values = _one(args.dumps[0], lambda path: quarnel.extended.value_at(
+        path, args.signals, args.at, **_buses(args)))
     return values, _table(["signal", "value"], [list(item) for item in values.items()])
+
+
+def _sample(args: argparse.Namespace) -> tuple[Any, str]:
+    """Writes one row per clock edge while the dump is read, a batch at a time."""
+    import pyarrow
+
+    table = _one(args.dumps[0], lambda path: quarnel.extended.sample(
+        path, args.clock, args.signals, args.edge, args.start, args.end, after=args.after,
+        **_buses(args)))
+    reader = pyarrow.RecordBatchReader.from_stream(table)
+    batches = _read(args.dumps[0], iter(reader))
+    if args.format == "parquet":
+        import pyarrow.parquet
+
+        try:
+            with pyarrow.parquet.ParquetWriter(args.output, reader.schema) as writer:
+                for batch in batches:
+                    writer.write_batch(batch)
+        except OSError as error:
+            raise _Fatal(f"{args.output}: {error}") from error
+        return _WRITTEN, ""
+    header = reader.schema.names
+    chunks = ([list(row.values()) for row in batch.to_pylist()] for batch in batches)
+    with contextlib.ExitStack() as stack:
+        out = sys.stdout
+        if args.output is not None:
+            try:
+                out = stack.enter_context(open(args.output, "w", encoding="utf-8", newline=""))
+            except OSError as error:
+                raise _Fatal(f"{args.output}: {error.strerror or error}") from error
+        if args.format == "csv":
+            writer = csv.writer(out, lineterminator="\n")
+            writer.writerow(header)
+            for rows in chunks:
+                writer.writerows(rows)
+        elif args.json:
+            records = [dict(zip(header, row)) for chunk in chunks for row in chunk]
+            out.write(json.dumps(records, indent=2) + "\n")
+        else:
+            first = next(chunks, [])
+            out.write(_table(header, first))
+            widths = [max([len(name), *(len(_cell(row[i])) for row in first)])
+                      for i, name in enumerate(header)]
+            for rows in chunks:  # cycle and time align right, the values left
+                out.write("".join("  ".join(
+                    _cell(v).rjust(w) if i < 2 else _cell(v).ljust(w)
+                    for i, (v, w) in enumerate(zip(row, widths))).rstrip() + "\n"
+                    for row in rows))
+    return _WRITTEN, ""
 
 
 def _index(args: argparse.Namespace) -> tuple[Any, str]:
@@ -393,7 +450,8 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      version=f"quarnel {distribution.version('quarnel')}")
     top.add_argument("command", metavar="COMMAND", choices=["list", "meta", "extract",
                                                             "toggles", "find", "compare",
-                                                            "plot", "value", "index"])
+                                                            "plot", "value", "index",
+                                                            "sample"])
     top.add_argument("arguments", nargs=argparse.REMAINDER, help=argparse.SUPPRESS)
     commands = {}
 
@@ -427,6 +485,11 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
         sub.add_argument("-s", "--signal", dest="signals", action="append", required=required,
                          metavar="NAME", help=summary)
 
+    def buses(sub: argparse.ArgumentParser) -> None:
+        sub.add_argument("--buses", action="store_true",
+                         help="also read buses dumped one bit per variable (count[1], count[0]) "
+                         "whole, as count[1:0]")
+
     def window(sub: argparse.ArgumentParser) -> None:
         sub.add_argument("--start", type=_time, metavar="T",
                          help="first time (inclusive): ticks, or with a unit (100ns)")
@@ -436,6 +499,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     sub = command("list", _list, "DUMP", "Prints the declared signal names, one per line.",
                   "quarnel list examples/counter.vcd --filter dut", batch=False)
     sub.add_argument("--filter", metavar="TEXT", help="keep the names that contain TEXT")
+    buses(sub)
 
     command("meta", _meta, "DUMP...",
             "Prints the signal count, first and last time and timescale of each dump.",
@@ -446,6 +510,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                   "--start 100 --end 130", batch=False)
     signals(sub, True, "full signal name (repeat for more)")
     window(sub)
+    buses(sub)
     sub.add_argument("--format", choices=["csv", "json", "parquet"],
                      help="write CSV, JSON Lines (one record a line) or Parquet (the columns "
                      "of quarnel.extended.extract_table; needs pyarrow: quarnel[arrow]) "
@@ -517,6 +582,27 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     signals(sub, True, "full signal name (repeat for more)")
     sub.add_argument("--at", type=_time, required=True, metavar="T",
                      help="the time: ticks, or with a unit (2.5us)")
+    buses(sub)
+
+    sub = command("sample", _sample, "DUMP",
+                  "Prints the value of each signal just before each edge of a clock (--after: "
+                  "just after it), one row per edge with its cycle number (0 for the first "
+                  "edge of the dump) and time; '-' before a signal's first change. Needs "
+                  "pyarrow (quarnel[arrow]). Reads the extended dialect only.",
+                  "quarnel sample examples/counter.vcd --clock tb.clk -s 'tb.dut.count[3:0]' "
+                  "--end 60", batch=False)
+    sub.add_argument("--clock", required=True, metavar="NAME", help="the clock's full name")
+    signals(sub, True, "full signal name, one column each (repeat for more)")
+    sub.add_argument("--edge", choices=["rising", "falling", "both"], default="rising",
+                     help="the edges that make rows (default rising: 0 to 1)")
+    sub.add_argument("--after", action="store_true",
+                     help="the values after the changes at each edge's time")
+    window(sub)
+    buses(sub)
+    sub.add_argument("--format", choices=["csv", "parquet"],
+                     help="write CSV or Parquet (the columns of quarnel.extended.sample) "
+                     "instead of a table")
+    sub.add_argument("-o", "--output", metavar="FILE", help="write to FILE instead of stdout")
 
     sub = command("index", _index, "DUMP...",
                   "Reads each dump once and writes its index beside it (DUMP.qidx) or into "
@@ -541,8 +627,16 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     if all(isinstance(getattr(args, name, None), int) for name in ("start", "end")) and \
             args.start > args.end:
         sub.error(f"--start {args.start} is after --end {args.end}")
-    if first.command in ("value", "index") and args.strict:
+    if first.command == "sample":
+        try:
+            import pyarrow  # noqa: F401
+        except ImportError:
+            sub.error("sample needs pyarrow: pip install 'quarnel[arrow]', or from the "
+                      "repository python -m pip install '.[arrow]'")
+    if first.command in ("value", "index", "sample") and args.strict:
         sub.error("reads the extended dialect only (no --strict)")
+    if getattr(args, "buses", False) and args.strict:
+        sub.error("--buses reads the extended dialect only (no --strict)")
     if getattr(args, "format", None) is not None and args.json:
         sub.error("give --json or --format, not both")
     if getattr(args, "format", None) == "parquet":

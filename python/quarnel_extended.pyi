@@ -2,7 +2,8 @@
 
 They also take os.PathLike objects as paths, and compare has the option ``timescales``.
 extract_table gives the records of extract as an Arrow table; value_at the value each signal
-holds at a time.
+holds at a time. The functions that take names also take buses=True, which reads buses
+dumped one bit per variable (count[1], count[0]) whole (count[1:0]); buses lists them.
 """
 
 from collections.abc import Iterator, Sequence
@@ -13,23 +14,27 @@ from quarnel import ComparisonResult, FindResult, TimeValue, VcdMetadata
 
 __all__ = ["list_signals", "metadata", "extract", "toggles", "find", "compare", "extract_table",
            "value_at", "timescale",
-           "index"]
+           "index", "buses", "sample"]
 
 StrPath = Union[str, PathLike[str]]
 
-def list_signals(path: StrPath, filter: str | None = None) -> list[str]: ...
+def list_signals(path: StrPath, filter: str | None = None, *, buses: bool = False) -> list[str]: ...
 def metadata(path: StrPath) -> VcdMetadata: ...
 def extract(
     path: StrPath,
     signals: Sequence[str],
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
+    *,
+    buses: bool = False,
 ) -> list[TimeValue]: ...
 def toggles(
     path: StrPath,
     signals: Sequence[str],
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
+    *,
+    buses: bool = False,
 ) -> dict[str, int]: ...
 def find(
     path: StrPath,
@@ -38,6 +43,8 @@ def find(
     occurrence: SupportsIndex = 1,
     start: SupportsIndex | None = None,
     end: SupportsIndex | None = None,
+    *,
+    buses: bool = False,
 ) -> FindResult: ...
 
 # timescales: "ticks" compares times as written, whatever the timescales; "same" raises
@@ -57,6 +64,7 @@ def compare(
     timescales: Literal["ticks", "same", "finer"] = "ticks",
     strict: bool = False,
     held_at_start: bool = False,
+    buses: bool = False,
 ) -> ComparisonResult: ...
 
 # The changes of chosen signals as an Arrow table, read through the Arrow PyCapsule interface
@@ -77,6 +85,7 @@ def extract_table(
     end: SupportsIndex | None = None,
     *,
     strict: bool = False,
+    buses: bool = False,
 ) -> ChangeTable: ...
 
 # Per name (keys in the order asked): the value of its last change at or before time, the last
@@ -85,6 +94,8 @@ def value_at(
     path: StrPath,
     signals: Sequence[str],
     time: SupportsIndex,
+    *,
+    buses: bool = False,
 ) -> dict[str, str | None]: ...
 
 # The timescale as metadata gives it ("1 ns"), or None; only the declarations are read.
@@ -100,3 +111,26 @@ class IndexResult(TypedDict):
 # Reads the dump once and writes its index (path + ".qidx", or into directory or
 # $QUARNEL_INDEX_DIR); the functions here use it while it matches the dump.
 def index(path: StrPath, directory: StrPath | None = None) -> IndexResult: ...
+
+# Each bus that the dump declares one bit per variable, with its bits (most significant first).
+def buses(path: StrPath) -> dict[str, list[str]]: ...
+
+# One row per edge of the clock: cycle (uint64, the edge's number from the start of the dump),
+# time (uint64), then per signal a utf8 column of the value it held just before the edge (with
+# after=True: after the changes at its time), null before its first change.
+@final
+class SampleTable:
+    def __arrow_c_schema__(self) -> Any: ...
+    def __arrow_c_stream__(self, requested_schema: Any = None) -> Any: ...
+
+def sample(
+    path: StrPath,
+    clock: str,
+    signals: Sequence[str],
+    edge: Literal["rising", "falling", "both"] = "rising",
+    start: SupportsIndex | None = None,
+    end: SupportsIndex | None = None,
+    *,
+    after: bool = False,
+    buses: bool = False,
+) -> SampleTable: ...

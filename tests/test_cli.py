@@ -65,6 +65,13 @@ TABLES = [
      "tb.tx    115  0       1       no\n"),
     (["value", "counter.vcd", "-s", COUNT, "--at", "100", "-s", "tb.duty"], 0,
      "signal             value\ntb.dut.count[3:0]  6\ntb.duty            0.34375\n"),
+    (["list", "--buses", "../tests/data/icarus_bus_split.vcd", "--filter", "st"], 0,
+     "tb.rst\ntb.state[2:0]\n"),
+    (["value", "../tests/data/icarus_bus_split.vcd", "-s", "tb.count[3:0]", "--at", "47",
+      "--buses"], 0, "signal         value\ntb.count[3:0]  10z1\n"),
+    (["sample", "counter.vcd", "--clock", "tb.clk", "-s", COUNT, "--end", "25", "--edge",
+      "falling", "--after"], 0,
+     "cycle  time  tb.dut.count[3:0]\n    0    10  0\n    1    20  0\n"),
 ]
 
 

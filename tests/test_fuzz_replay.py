@@ -8,7 +8,8 @@ import pytest
 
 from conftest import REPO, build
 
-TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target", "fuzz_fst", "fuzz_index"]
+TARGETS = ["fuzz_header", "fuzz_body", "fuzz_vocabulary", "fuzz_target", "fuzz_fst",
+           "fuzz_index", "fuzz_sample"]
 
 
 @pytest.fixture(scope="module")

@@ -8,6 +8,7 @@
 #include <optional>
 #include <utility>
 
+#include "src/lib/bus_merge.hpp"
 #include "src/lib/call_context.hpp"
 #include "src/lib/dump.hpp"
 #include "src/lib/fst_walk.hpp"
@@ -72,11 +73,12 @@ struct Walked {
 // dump was opened in), with its interrupt and on the threads its settings ask for. Returns the
 // outcome or the first error. With `from`, or a point the dump's index gives
 // for the window, the body of a regular file is read from there on, and the
-// times noted are those of that part.
+// times noted are those of that part. A visitor that wants a merged bus gets
+// its changes (bus_merge.hpp); the body is then read from its start, since
+// a bit changed before the window or a snapshot still counts.
 template <class Visitor>
-Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visitor,
-                         const CallContext& context = {},
-                         std::optional<Resume> from = std::nullopt) {
+Result<Walked> walk_body_as_read(const Dump& dump, const Window& window, Visitor& visitor,
+                                 const CallContext& context, std::optional<Resume> from) {
   const vcd::Interrupt* interrupt = context.interrupt;
   const ScanSettings& settings = context.settings;
   if (dump.fst) {
@@ -117,6 +119,21 @@ Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visito
   }
   if (!read) return std::unexpected(std::move(read.error()));
   walked.finished = *read;
+  return walked;
+}
+
+template <class Visitor>
+Result<Walked> walk_body(const Dump& dump, const Window& window, Visitor& visitor,
+                         const CallContext& context = {},
+                         std::optional<Resume> from = std::nullopt) {
+  if (dump.buses.empty()) return walk_body_as_read(dump, window, visitor, context, from);
+  BusMerger<Visitor> merger(dump, visitor, window.start);
+  if (!merger.needed()) return walk_body_as_read(dump, window, visitor, context, from);
+  CallContext from_start = context;
+  from_start.index.reset();
+  auto walked =
+      walk_body_as_read(dump, Window{std::nullopt, window.end}, merger, from_start, std::nullopt);
+  if (walked && walked->finished) walked->finished = merger.flush();
   return walked;
 }
 

@@ -27,6 +27,8 @@ struct CallContext {
   ScanSettings settings;
   // None: every body is read from its start, and no index is looked for.
   std::optional<IndexUse> index = std::nullopt;
+  // Whether buses dumped one bit per variable are also read whole (buses.hpp).
+  bool buses = false;
 };
 
 using vcd::kInterruptPoll;

@@ -168,11 +168,13 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
 // (in that file's order).
 void split_names(const Dump& dump1, const Dump& dump2, ComparisonResult& result) {
   for (const Signal& signal : dump1.signals) {
+    if (signal.in_bus) continue;  // its bus stands for it
     auto& list = dump2.find(signal.name) ? result.common_signals : result.signals_only_in_file1;
     list.push_back(signal.name);
   }
   for (const Signal& signal : dump2.signals) {
-    if (!dump1.find(signal.name)) result.signals_only_in_file2.push_back(signal.name);
+    if (!signal.in_bus && !dump1.find(signal.name))
+      result.signals_only_in_file2.push_back(signal.name);
   }
   // std::string orders by unsigned bytes.
   std::ranges::sort(result.common_signals);

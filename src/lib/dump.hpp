@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "src/lib/buses.hpp"
 #include "src/lib/signal_index.hpp"
 #include "src/lib/vcd_error.hpp"
 #include "vcd/fst_reader.hpp"
@@ -19,7 +20,10 @@ namespace quarnel {
 
 struct Dump {
   std::string path;
-  std::vector<Signal> signals;  // declaration order
+  std::vector<Signal> signals;  // declaration order, then the merged buses
+  // The buses read whole, when the caller asked for them; each is also the
+  // signal of its name, with its own code, whose changes the walk makes.
+  std::vector<Bus> buses;
   std::optional<vcd::Timescale> timescale;
   SignalIndex index;
   std::uint64_t body_offset;  // where the value-change section is read from

@@ -172,10 +172,17 @@ Result<Dump> open_dump(const std::string& path, const CallContext& context) {
     const Declaration& d = parsed->declarations[i];
     signals.push_back(Signal{std::string(parsed->names[i]), d.id_code, d.width, d.var_type});
   }
+  std::vector<Bus> buses;
+  if (context.buses) buses = find_buses(signals);
+  for (const Bus& bus : buses) {
+    signals.push_back(Signal{bus.name, bus.code, static_cast<std::uint32_t>(bus.bits.size()),
+                             vcd::VarType::Wire});
+  }
   auto index = SignalIndex::build(signals);
   if (!index) return std::unexpected(std::move(index.error()));
   return Dump{.path = path,
               .signals = std::move(signals),
+              .buses = std::move(buses),
               .timescale = parsed->timescale,
               .index = std::move(*index),
               .body_offset = parsed->body_offset,

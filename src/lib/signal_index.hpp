@@ -20,6 +20,7 @@ struct Signal {
   vcd::IdCode id_code;
   std::uint32_t width;
   vcd::VarType var_type;
+  bool in_bus = false;  // a bit that a merged bus stands for (buses.hpp)
 };
 
 // Full names packed one after the other into one text, in declaration order.

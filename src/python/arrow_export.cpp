@@ -230,3 +230,153 @@ int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
 }
 
 }  // namespace quarnel::python
+
+// ---- sampled tables: cycle, time, then one text column per signal ---------
+
+namespace quarnel::python {
+
+namespace {
+
+struct SampleStreamState {
+  std::shared_ptr<SampleBatchStream> batches;
+  std::vector<std::string> names;
+  const vcd::Interrupt* interrupt;
+  int failure = 0;
+  std::string error;
+};
+
+// What an exported sampled array points into.
+struct SampleArrayNode : Node<ArrowArray> {
+  std::shared_ptr<const SampleBatch> batch;
+  std::array<const void*, 3> buffers{};
+};
+
+SampleArrayNode* start_sample_array(ArrowArray* out,
+                                    const std::shared_ptr<const SampleBatch>& batch,
+                                    std::int64_t nulls, std::initializer_list<const void*> buffers,
+                                    std::size_t children) {
+  auto* node = new SampleArrayNode;
+  node->batch = batch;
+  std::size_t n = 0;
+  for (const void* buffer : buffers) node->buffers[n++] = buffer;
+  for (std::size_t i = 0; i < children; ++i) {
+    node->child_storage.push_back(std::make_unique<ArrowArray>());
+    node->children.push_back(node->child_storage.back().get());
+    node->children.back()->release = nullptr;
+  }
+  *out = ArrowArray{static_cast<std::int64_t>(batch->rows()),
+                    nulls,
+                    0,
+                    static_cast<std::int64_t>(n),
+                    static_cast<std::int64_t>(children),
+                    node->buffers.data(),
+                    children ? node->children.data() : nullptr,
+                    nullptr,
+                    &release_exported<SampleArrayNode, ArrowArray>,
+                    node};
+  return node;
+}
+
+// A column whose schema holds its own name.
+struct NamedSchemaNode : Node<ArrowSchema> {
+  std::string name;
+};
+
+void fill_sample_schema(ArrowSchema* out, const std::vector<std::string>& names) {
+  Node<ArrowSchema>* top = start_schema(out, "+s", "", 0, names.size() + 2);
+  start_schema(top->children[0], "L", "cycle", 0, 0);
+  start_schema(top->children[1], "L", "time", 0, 0);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    auto node = std::make_unique<NamedSchemaNode>();
+    node->name = names[i];
+    *top->children[i + 2] = ArrowSchema{"u",       node->name.c_str(),
+                                        nullptr,   ARROW_FLAG_NULLABLE,
+                                        0,         nullptr,
+                                        nullptr,   &release_exported<NamedSchemaNode, ArrowSchema>,
+                                        node.get()};
+    node.release();
+  }
+}
+
+void fill_sample_batch(ArrowArray* out, std::shared_ptr<const SampleBatch> batch) {
+  const SampleBatch& b = *batch;
+  SampleArrayNode* top = start_sample_array(out, batch, 0, {nullptr}, b.columns.size() + 2);
+  start_sample_array(top->children[0], batch, 0, {nullptr, b.cycle.data()}, 0);
+  start_sample_array(top->children[1], batch, 0, {nullptr, b.time.data()}, 0);
+  for (std::size_t i = 0; i < b.columns.size(); ++i) {
+    const SampleBatch::Column& column = b.columns[i];
+    start_sample_array(top->children[i + 2], batch, column.validity.nulls,
+                       {column.validity.nulls ? column.validity.bits.data() : nullptr,
+                        column.offsets.data(), column.data.data()},
+                       0);
+  }
+}
+
+int sample_stream_schema(ArrowArrayStream* stream, ArrowSchema* out) {
+  auto* state = static_cast<SampleStreamState*>(stream->private_data);
+  if (state->failure != 0) return state->failure;
+  return export_sample_schema(state->names, out);
+}
+
+int sample_stream_next(ArrowArrayStream* stream, ArrowArray* out) {
+  auto* state = static_cast<SampleStreamState*>(stream->private_data);
+  out->release = nullptr;
+  if (state->failure != 0) return state->failure;
+  try {
+    SampleBatchStream::Item item = state->batches->next(state->interrupt);
+    if (const auto* error = std::get_if<VcdError>(&item)) {
+      state->failure = error->kind == VcdError::Kind::Interrupted ? EINTR : EIO;
+      state->error = error->text();
+      return state->failure;
+    }
+    if (auto* batch = std::get_if<std::shared_ptr<const SampleBatch>>(&item))
+      fill_sample_batch(out, std::move(*batch));
+  } catch (const std::bad_alloc&) {
+    if (out->release != nullptr) out->release(out);
+    out->release = nullptr;
+    state->failure = ENOMEM;
+    state->error = "out of memory";
+    return ENOMEM;
+  }
+  return 0;
+}
+
+const char* sample_stream_error(ArrowArrayStream* stream) {
+  const auto* state = static_cast<SampleStreamState*>(stream->private_data);
+  return state->failure == 0 ? nullptr : state->error.c_str();
+}
+
+void release_sample_stream(ArrowArrayStream* stream) {
+  delete static_cast<SampleStreamState*>(stream->private_data);
+  stream->release = nullptr;
+}
+
+}  // namespace
+
+int export_sample_schema(const std::vector<std::string>& names, ArrowSchema* out) noexcept {
+  out->release = nullptr;
+  try {
+    fill_sample_schema(out, names);
+  } catch (const std::bad_alloc&) {
+    if (out->release != nullptr) out->release(out);
+    out->release = nullptr;
+    return ENOMEM;
+  }
+  return 0;
+}
+
+int export_sample_stream(std::shared_ptr<SampleBatchStream> batches, std::vector<std::string> names,
+                         const vcd::Interrupt* interrupt, ArrowArrayStream* out) noexcept {
+  out->release = nullptr;
+  try {
+    auto state = std::make_unique<SampleStreamState>(
+        SampleStreamState{std::move(batches), std::move(names), interrupt, 0, {}});
+    *out = ArrowArrayStream{&sample_stream_schema, &sample_stream_next, &sample_stream_error,
+                            &release_sample_stream, state.release()};
+  } catch (const std::bad_alloc&) {
+    return ENOMEM;
+  }
+  return 0;
+}
+
+}  // namespace quarnel::python

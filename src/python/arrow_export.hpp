@@ -7,8 +7,11 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "src/lib/change_batch_stream.hpp"
+#include "src/lib/sample_stream.hpp"
 
 extern "C" {
 
@@ -73,5 +76,13 @@ int export_change_schema(ArrowSchema* out) noexcept;
 // touch the interpreter without taking its lock) while it waits for the read.
 int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
                          ArrowArrayStream* out) noexcept;
+
+// The schema of a sampled table: cycle and time (uint64), then per name a
+// nullable utf8 column of that name.
+int export_sample_schema(const std::vector<std::string>& names, ArrowSchema* out) noexcept;
+
+// A stream of the batches that `batches` reads, as export_change_stream.
+int export_sample_stream(std::shared_ptr<SampleBatchStream> batches, std::vector<std::string> names,
+                         const vcd::Interrupt* interrupt, ArrowArrayStream* out) noexcept;
 
 }  // namespace quarnel::python

@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <string>
 #include <thread>
 
+#include "src/python/convert.hpp"
+#include "src/python/function.hpp"
 #include "src/python/interrupt.hpp"
 
 namespace quarnel::python {
@@ -64,5 +67,36 @@ CallContext call_context(PyObject* module) {
 }
 
 void write_note(const std::string& text) { PySys_FormatStderr("quarnel: %s\n", text.c_str()); }
+
+namespace detail {
+
+PyResult<PyRef> take_buses_keyword(PyObject* kwargs, bool& buses) {
+  if (kwargs == nullptr) return PyRef{};
+  PyObject* given = PyDict_GetItemString(kwargs, "buses");  // borrowed
+  if (given == nullptr) return PyRef::borrow(kwargs);
+  auto value = as_bool(given);
+  if (!value) {
+    prefix_argument_error("buses");
+    return kRaised;
+  }
+  buses = *value;
+  PyRef rest = PyRef::steal(PyDict_Copy(kwargs));
+  if (!rest || PyDict_DelItemString(rest.get(), "buses") < 0) return kRaised;
+  return rest;
+}
+
+const char* with_buses_signature(const char* doc) {
+  // Kept for the process: the method definitions point into it.
+  auto* text = new std::string(doc);
+  const std::size_t close = text->find(")\n");
+  if (close != std::string::npos) {
+    const bool has_star =
+        text->rfind("*", close) != std::string::npos && text->rfind("*", close) > text->find('(');
+    text->insert(close, has_star ? ", buses=False" : ", *, buses=False");
+  }
+  return text->c_str();
+}
+
+}  // namespace detail
 
 }  // namespace quarnel::python

@@ -201,6 +201,6 @@ Outcome extended_compare(const PathArg& file1, const PathArg& file2,
 
 PyMethodDef compare_method = define_function<kParams, kConverters, compare>(kDoc);
 PyMethodDef compare_extended_method =
-    define_function<kExtendedParams, kExtendedConverters, extended_compare>(kExtendedDoc);
+    define_bus_function<kExtendedParams, kExtendedConverters, extended_compare>(kExtendedDoc);
 
 }  // namespace quarnel::python

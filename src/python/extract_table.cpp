@@ -452,6 +452,6 @@ Outcome extract_table(const PathArg& path, const std::vector<std::string>& signa
 }  // namespace
 
 PyMethodDef extract_table_extended_method =
-    define_function<kParams, kConverters, extract_table>(kDoc);
+    define_bus_function<kParams, kConverters, extract_table>(kDoc);
 
 }  // namespace quarnel::python

@@ -76,6 +76,6 @@ Outcome find(const PathArg& path, const std::string& signal, const std::string& 
 }  // namespace
 
 PyMethodDef find_method = define_function<kParams, kConverters, find>(kDoc);
-PyMethodDef find_extended_method = define_function<kParams, kExtendedConverters, find>(kDoc);
+PyMethodDef find_extended_method = define_bus_function<kParams, kExtendedConverters, find>(kDoc);
 
 }  // namespace quarnel::python

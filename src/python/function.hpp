@@ -55,14 +55,30 @@ std::vector<PyObject*> given_paths(const std::tuple<T...>& values) {
   return paths;
 }
 
-template <const ParamTable& table, const auto& converters, auto body>
+// The keyword-only `buses` of the functions of quarnel.extended that take
+// names, taken out of `kwargs` into `buses`: a new dict without it, or no
+// dict when the call gave no other keyword.
+PyResult<PyRef> take_buses_keyword(PyObject* kwargs, bool& buses);
+// `doc` with "*, buses=False" added to the signature on its first line.
+const char* with_buses_signature(const char* doc);
+
+template <const ParamTable& table, const auto& converters, auto body, bool takes_buses>
 PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
   return run_guarded([&]() -> PyObject* {
+    bool buses = false;
+    PyRef other_keywords;
+    if constexpr (takes_buses) {
+      auto taken = take_buses_keyword(kwargs, buses);
+      if (!taken) return nullptr;
+      other_keywords = std::move(*taken);
+      kwargs = other_keywords.get();
+    }
     auto arguments = std::apply(
         [&](const auto&... convert) { return convert_arguments<table>(args, kwargs, convert...); },
         converters);
     if (!arguments) return nullptr;
     CallContext context = call_context(module);
+    context.buses = buses;
     // Why an index was ignored: a line each on stderr, whatever the outcome.
     std::vector<std::string> notes;
     if (context.index) context.index->notes = &notes;
@@ -88,15 +104,23 @@ PyObject* function_entry(PyObject* module, PyObject* args, PyObject* kwargs) {
 // The body calls the core and builds the result (build_result); it takes
 // its paths (PathArg) by const reference, since a core error names them
 // after it returns.
-template <const ParamTable& table, const auto& converters, auto body>
+template <const ParamTable& table, const auto& converters, auto body, bool takes_buses = false>
 PyMethodDef define_function(const char* doc) {
   return {
       table.function,
-      reinterpret_cast<PyCFunction>(
-          reinterpret_cast<void (*)()>(&detail::function_entry<table, converters, body>)),
+      reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(
+          &detail::function_entry<table, converters, body, takes_buses>)),
       METH_VARARGS | METH_KEYWORDS,
       doc,
   };
+}
+
+// define_function for a function of quarnel.extended that takes names: it
+// also takes the keyword-only `buses=False` (a bool), which asks that buses
+// dumped one bit per variable be read whole (src/lib/buses.hpp).
+template <const ParamTable& table, const auto& converters, auto body>
+PyMethodDef define_bus_function(const char* doc) {
+  return define_function<table, converters, body, true>(detail::with_buses_signature(doc));
 }
 
 }  // namespace quarnel::python

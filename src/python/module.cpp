@@ -34,6 +34,8 @@ extern PyMethodDef extract_table_extended_method;
 extern PyMethodDef value_at_extended_method;
 extern PyMethodDef timescale_extended_method;
 extern PyMethodDef index_extended_method;
+extern PyMethodDef buses_extended_method;
+extern PyMethodDef sample_extended_method;
 
 namespace {
 
@@ -46,7 +48,7 @@ PyMethodDef* const kExtendedFunctions[] = {
     &list_signals_extended_method,  &metadata_extended_method, &extract_extended_method,
     &toggles_extended_method,       &find_extended_method,     &compare_extended_method,
     &extract_table_extended_method, &value_at_extended_method, &timescale_extended_method,
-    &index_extended_method,
+    &index_extended_method,         &buses_extended_method,    &sample_extended_method,
 };
 
 // The API version of the stable ABI.

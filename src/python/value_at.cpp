@@ -64,6 +64,6 @@ Outcome value_at(const PathArg& path, const std::vector<std::string>& signals, s
 
 }  // namespace
 
-PyMethodDef value_at_extended_method = define_function<kParams, kConverters, value_at>(kDoc);
+PyMethodDef value_at_extended_method = define_bus_function<kParams, kConverters, value_at>(kDoc);
 
 }  // namespace quarnel::python

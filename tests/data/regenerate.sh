@@ -25,6 +25,14 @@ iverilog -o "$work/icarus_blocks.vvp" "$src/icarus_blocks.v"
 (cd "$work" && vvp -n icarus_blocks.vvp >/dev/null && cp icarus_blocks.vcd "$here/" &&
   vvp -n icarus_blocks.vvp -fst >/dev/null && cp icarus_blocks.vcd "$here/icarus_blocks.fst")
 
+# The same run with its buses whole and split into bits.
+iverilog -DOUT='"icarus_bus_whole.vcd"' -o "$work/bus_whole.vvp" "$src/icarus_bus.v"
+iverilog -DSPLIT -DOUT='"icarus_bus_split.vcd"' -o "$work/bus_split.vvp" "$src/icarus_bus.v"
+(cd "$work" && vvp -n bus_whole.vvp >/dev/null && vvp -n bus_split.vvp >/dev/null)
+cp "$work/icarus_bus_whole.vcd" "$here/"
+sed -E 's/ \\([a-z]+)(\[[0-9]+\]) \$end/ \1 \2 $end/' "$work/icarus_bus_split.vcd" \
+  >"$here/icarus_bus_split.vcd"
+
 # --- Verilator --------------------------------------------------------------
 verilate() {  # name, extra options...
   local name="$1"
