@@ -98,6 +98,21 @@ def test_a_long_dump_streams_in_batches_on_threads(vcd, monkeypatch):
     assert last == {"cycle": 149998, "time": 299999, "t.v": "299998"}
 
 
+def test_time_going_back_samples_as_on_one_thread(vcd, monkeypatch):
+    # #5 between two stamps at #10 ends the first: 0 to 1 there is an edge, and 1 to 0 after.
+    body = "".join(f"#{t}\n0!\n#10\n1!\n#5\n#10\nb{t:b} #\n0!\n#{t + 10}\n1!\n"
+                   for t in range(20, 2020, 20))
+    path = vcd(CLOCKED + body)
+    monkeypatch.setenv("QUARNEL_CHUNK_BYTES", "16")
+    tables = []
+    for threads in ("1", "4"):
+        monkeypatch.setenv("QUARNEL_THREADS", threads)
+        tables.append(rows(path, "t.clk", ["t.v"], "both"))
+    assert tables[0] == tables[1]
+    assert [(r["time"], r["t.v"]) for r in tables[0][:6]] == [
+        (10, None), (10, None), (30, "20"), (40, "20"), (10, "20"), (10, "20")]
+
+
 def test_buses_are_sampled_whole():
     split, whole = (str(DATA / f"icarus_bus_{kind}.vcd") for kind in ("split", "whole"))
     signals = ["tb.count[3:0]", "tb.state[2:0]"]

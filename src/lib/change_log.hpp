@@ -4,8 +4,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "vcd/command.hpp"
@@ -16,14 +18,25 @@ namespace quarnel {
 template <class Wanted>
 class ChangeLog {
  public:
-  // A timestamp was read: the next change is the first one after it.
-  void timestamp(std::uint64_t /*time*/) { stamped_ = true; }
+  // A timestamp was read: the next change is the first one after it. Of the
+  // timestamps between two changes only the last is handed on, and one of
+  // another time before it, so that a visitor that ends a time stamp when
+  // the time changes sees #5 between two changes at #10 (a body whose time
+  // goes back) as a read on one thread does.
+  void timestamp(std::uint64_t time) {
+    if (stamped_ && time != stamp_) crossed_ = stamp_;
+    stamp_ = time;
+    stamped_ = true;
+  }
 
   explicit ChangeLog(std::uint64_t budget = 0) : budget_(budget) {}
 
   // Logs a change; false once the log holds more than its budget of bytes.
   bool change(std::uint64_t time, const vcd::cmd::Change& command, const Wanted& wanted) {
     const vcd::ChangeView& value = command.value;
+    if (crossed_ && (entries_.empty() || entries_.back().time == time))
+      crossings_.emplace_back(entries_.size(), *crossed_);
+    crossed_.reset();
     // The text views the reader's window or scratch space: copied.
     entries_.push_back(Entry{.time = time,
                              .wanted = wanted,
@@ -41,11 +54,16 @@ class ChangeLog {
 
   // Hands every change to visitor.change(time, command, wanted), and to
   // visitor.timestamp(time) before the first change after a timestamp when
-  // the visitor has one. False when the visitor stopped the walk.
+  // the visitor has one (and after the last change, for timestamps that
+  // follow it). False when the visitor stopped the walk.
   template <class Visitor>
   bool replay(Visitor& visitor) const {
-    for (const Entry& e : entries_) {
-      if constexpr (requires { visitor.timestamp(e.time); }) {
+    constexpr bool kStamps = requires { visitor.timestamp(std::uint64_t{}); };
+    auto crossing = crossings_.begin();
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const Entry& e = entries_[i];
+      if constexpr (kStamps) {
+        if (crossing != crossings_.end() && crossing->first == i) visitor.timestamp((crossing++)->second);
         if (e.stamped) visitor.timestamp(e.time);
       }
       const std::string_view text(texts_.data() + e.text_begin, e.text_size);
@@ -53,6 +71,10 @@ class ChangeLog {
           e.time, vcd::cmd::Change{e.code, vcd::ChangeView{e.kind, e.scalar, text, e.real}},
           e.wanted);
       if (!going) return false;
+    }
+    if constexpr (kStamps) {
+      if (crossed_) visitor.timestamp(*crossed_);
+      if (stamped_) visitor.timestamp(stamp_);
     }
     return true;
   }
@@ -75,8 +97,14 @@ class ChangeLog {
 
   std::vector<Entry> entries_;
   std::string texts_;
+  // (entry, time): a timestamp of another time came between the change
+  // before the entry and the entry, both at one time. Rare: only where time
+  // goes back (or at a piece's first entry).
+  std::vector<std::pair<std::size_t, std::uint64_t>> crossings_;
   std::uint64_t budget_;
   bool stamped_ = false;
+  std::uint64_t stamp_ = 0;                // the last timestamp read
+  std::optional<std::uint64_t> crossed_;  // one of another time before it
 };
 
 }  // namespace quarnel
