@@ -7,11 +7,16 @@
     quarnel toggles DUMP... -s NAME [-s NAME]... [--start T] [--end T]
     quarnel find DUMP... -s NAME --value VALUE [--occurrence N] [--start T] [--end T]
     quarnel value DUMP -s NAME [-s NAME]... --at T
+    quarnel sample DUMP --clock NAME -s NAME [-s NAME]... [--edge rising|falling|both]
+                   [--after] [--start T] [--end T] [--format csv|parquet] [-o FILE]
     quarnel index DUMP... [--dir DIRECTORY]
     quarnel compare GOLDEN NEW [-s NAME]... [--allow-missing] [--max-mismatches N]
                     [--ignore-unknown] [--finer-unit] [--start T] [--end T]
                     [--html FILE [--html-signals N] [--html-window T]]
     quarnel plot DUMP -s NAME [-s NAME]... [--start T] [--end T] -o FILE.svg|FILE.png
+
+All but meta and index take --buses: buses dumped one bit per variable (count[1], count[0])
+are also read whole (count[1:0]), as quarnel.extended reads them with buses=True.
 
 Dumps are read in the extended dialect (quarnel.extended); --strict reads them in the IEEE
 1364 dialect only (quarnel). Options may stand before or after the dumps. Results are printed
@@ -27,6 +32,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import csv
 import functools
 import importlib
 import io
@@ -42,6 +48,7 @@ import quarnel
 import quarnel.extended
 import quarnel_batch
 from quarnel_batch import ERROR, Outcome, Report, waveform
+from quarnel_batch.checks import module_for
 
 EXIT_ERROR = 2
 EXIT_INTERRUPTED = 130
@@ -199,8 +206,8 @@ def _one(path: str, call: Callable[..., Any], *args: Any) -> Any:
 
 
 def _module(args: argparse.Namespace) -> Any:
-    """The module whose functions read the dialect asked for."""
-    return quarnel if args.strict else quarnel.extended
+    """The module whose functions read the dialect asked for, and buses whole on --buses."""
+    return module_for(not args.strict, getattr(args, "buses", False))
 
 
 def _buses(args: argparse.Namespace) -> dict[str, bool]:
@@ -209,8 +216,7 @@ def _buses(args: argparse.Namespace) -> dict[str, bool]:
 
 
 def _list(args: argparse.Namespace) -> tuple[Any, str]:
-    names = _one(args.dumps[0], lambda path: _module(args).list_signals(
-        path, args.filter, **_buses(args)))
+    names = _one(args.dumps[0], _module(args).list_signals, args.filter)
     return names, "".join(name + "\n" for name in names)
 
 
@@ -352,7 +358,7 @@ def _meta(args: argparse.Namespace) -> tuple[Report, str]:
 def _toggles(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.toggles(
         args.dumps, args.signals, start=args.start, end=args.end, jobs=args.jobs,
-        progress=_progress(), extended=not args.strict, client=args.client)
+        progress=_progress(), extended=not args.strict, client=args.client, buses=args.buses)
     names = list(dict.fromkeys(args.signals))
     return report, _rows(report, ["dump", *names], lambda counts: list(counts.values()))
 
@@ -361,7 +367,7 @@ def _find(args: argparse.Namespace) -> tuple[Report, str]:
     report = quarnel_batch.find(
         args.dumps, args.signals[0], args.value, occurrence=args.occurrence, start=args.start,
         end=args.end, jobs=args.jobs, progress=_progress(), extended=not args.strict,
-        client=args.client)
+        client=args.client, buses=args.buses)
     fields = ["found", "time", "value"]
     return report, _rows(report, ["dump", *fields], lambda found: [found[f] for f in fields])
 
@@ -387,7 +393,7 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
         start=args.start, end=args.end, held_at_start=True, jobs=args.jobs,
         progress=_progress(), extended=not args.strict, client=args.client,
-        timescales="finer" if args.finer_unit else "same")
+        timescales="finer" if args.finer_unit else "same", buses=args.buses)
     text = "".join(_compare_text(o, named=all(directories)) for o in report.outcomes)
     if all(directories):
         text += report.summary() + "\n"
@@ -413,7 +419,7 @@ def _write_html(report: Report, args: argparse.Namespace) -> bool:
         quarnel_batch.write_html(report, args.html, signals=args.html_signals,
                                  extended=not args.strict, window=args.html_window,
                                  timescales="finer" if args.finer_unit else "same",
-                                 jobs=args.jobs, progress=_progress())
+                                 jobs=args.jobs, progress=_progress(), buses=args.buses)
     except OSError as error:
         print(f"quarnel: {args.html}: {error.strerror or error}", file=sys.stderr)
         return False
@@ -521,6 +527,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                   "quarnel toggles examples/counter.vcd -s tb.clk -s tb.rst")
     signals(sub, True, "full signal name (repeat for more)")
     window(sub)
+    buses(sub)
 
     sub = command("find", _find, "DUMP...",
                   "Finds when a signal takes a value for the Nth time; a dump where it never "
@@ -531,6 +538,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                      help='target: decimal, "0x" hexadecimal, x, z or a string value')
     sub.add_argument("--occurrence", type=_positive, default=1, metavar="N", help="default 1")
     window(sub)
+    buses(sub)
 
     sub = command(
         "compare", _compare, "",
@@ -563,6 +571,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     sub.add_argument("--html-window", type=_positive, metavar="T",
                      help="draw T ticks around each first mismatch (default: a few changes "
                      "on either side)")
+    buses(sub)
 
     sub = command("plot", _plot, "DUMP",
                   "Draws the waveforms of signals as SVG, or as PNG (needs cairosvg: "
@@ -571,6 +580,7 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
                   "--end 200 -o /tmp/counter.svg", batch=False)
     signals(sub, True, "full signal name (repeat for more)")
     window(sub)
+    buses(sub)
     sub.add_argument("-o", "--output", required=True, metavar="FILE",
                      help="the picture to write: FILE.svg or FILE.png")
 

@@ -69,6 +69,11 @@ TABLES = [
      "tb.rst\ntb.state[2:0]\n"),
     (["value", "../tests/data/icarus_bus_split.vcd", "-s", "tb.count[3:0]", "--at", "47",
       "--buses"], 0, "signal         value\ntb.count[3:0]  10z1\n"),
+    (["toggles", "--buses", "../tests/data/icarus_bus_split.vcd", "-s", "tb.count[3:0]"], 0,
+     "dump                                tb.count[3:0]\n"
+     "../tests/data/icarus_bus_split.vcd              8\n"),
+    (["compare", "../tests/data/icarus_bus_split.vcd", "../tests/data/icarus_bus_whole.vcd",
+      "--buses"], 0, "passed: 4 signals compared, no mismatches\n"),
     (["sample", "counter.vcd", "--clock", "tb.clk", "-s", COUNT, "--end", "25", "--edge",
       "falling", "--after"], 0,
      "cycle  time  tb.dut.count[3:0]\n    0    10  0\n    1    20  0\n"),

@@ -36,6 +36,7 @@ def compare(
     client: Any = None,
     timescales: Timescales = "ticks",
     held_at_start: bool = False,
+    buses: bool = False,
 ) -> Report:
     """Compares each pair with quarnel.compare; a pair passes when no mismatch is found.
 
@@ -44,14 +45,17 @@ def compare(
     the option of quarnel.extended.compare: "ticks" compares the times as written, "same"
     makes dumps whose timescales differ an error, "finer" compares them in the finer unit
     (``start``, ``end`` and the mismatch times in it). ``held_at_start`` compares first the
-    values each signal holds at ``start`` (quarnel.extended.compare)."""
+    values each signal holds at ``start`` (quarnel.extended.compare). ``buses`` reads buses
+    dumped one bit per variable whole, through quarnel.extended (whatever ``extended``
+    says)."""
     if max_mismatches is not None:
         # One mismatch more per signal than the limit tells whether the limit cut its list.
         max_mismatches = min(max(max_mismatches, 1) + 1, _U64_MAX)
     check = functools.partial(
         _compare_pair,
         dict(max_mismatches=max_mismatches, signals=list(signals or []) or None,
-             ignore_unknown=ignore_unknown, start=start, end=end, held_at_start=held_at_start),
+             ignore_unknown=ignore_unknown, start=start, end=end, held_at_start=held_at_start,
+             **_buses(buses)),
         allow_missing,
         extended,
         timescales,
@@ -82,9 +86,11 @@ def toggles(
     progress: bool = False,
     extended: bool = False,
     client: Any = None,
+    buses: bool = False,
 ) -> Report:
-    """quarnel.toggles of each dump, the counts in the order of ``signals``."""
-    check = functools.partial(_toggles_one, extended, list(signals), start, end)
+    """quarnel.toggles of each dump, the counts in the order of ``signals``; ``buses`` as
+    for compare()."""
+    check = functools.partial(_toggles_one, extended, buses, list(signals), start, end)
     return _report("toggles", check, _distinct(paths), jobs, progress, client)
 
 
@@ -100,9 +106,12 @@ def find(
     progress: bool = False,
     extended: bool = False,
     client: Any = None,
+    buses: bool = False,
 ) -> Report:
-    """quarnel.find in each dump; a dump fails when the signal never takes the value."""
-    check = functools.partial(_find_one, extended, signal, value, occurrence, start, end)
+    """quarnel.find in each dump; a dump fails when the signal never takes the value;
+    ``buses`` as for compare()."""
+    check = functools.partial(_find_one, extended, buses, signal, value, occurrence, start,
+                              end)
     return _report("find", check, _distinct(paths), jobs, progress, client)
 
 def _report(command: str, check: Callable[[T], Outcome], items: Sequence[T], jobs: int | None,
@@ -138,28 +147,45 @@ def _guarded(check: Callable[..., Outcome]) -> Callable[..., Outcome]:
     return guarded
 
 
-def _module(extended: bool) -> Any:
-    """The module whose functions read the dialect asked for."""
+class _BusesWhole:
+    """The functions of quarnel.extended, reading buses dumped one bit per variable whole."""
+
+    def __getattr__(self, name: str) -> Any:
+        return functools.partial(getattr(quarnel.extended, name), buses=True)
+
+
+def module_for(extended: bool, buses: bool = False) -> Any:
+    """The module whose functions read the dialect asked for, and buses whole if asked."""
+    if buses:
+        return _BusesWhole()
     return quarnel.extended if extended else quarnel
+
+
+def _buses(buses: bool) -> dict[str, bool]:
+    """The keyword of quarnel.extended for buses read whole, given only when asked for."""
+    return {"buses": True} if buses else {}
 
 
 @_guarded
 def _metadata_one(extended: bool, path: str) -> Outcome:
-    return Outcome(path, PASSED, "", _module(extended).metadata(path))
+    return Outcome(path, PASSED, "", module_for(extended).metadata(path))
 
 
 @_guarded
 def _toggles_one(
-    extended: bool, signals: list[str], start: int | None, end: int | None, path: str
+    extended: bool, buses: bool, signals: list[str], start: int | None, end: int | None,
+    path: str
 ) -> Outcome:
     # The module already gives the counts in the order of the names asked, each name once
     # where it was first asked: the order of the command's columns.
-    return Outcome(path, PASSED, "", _module(extended).toggles(path, signals, start, end))
+    counts = module_for(extended, buses).toggles(path, signals, start, end)
+    return Outcome(path, PASSED, "", counts)
 
 
 @_guarded
 def _find_one(
     extended: bool,
+    buses: bool,
     signal: str,
     value: str,
     occurrence: int,
@@ -167,7 +193,7 @@ def _find_one(
     end: int | None,
     path: str,
 ) -> Outcome:
-    result = _module(extended).find(path, signal, value, occurrence, start, end)
+    result = module_for(extended, buses).find(path, signal, value, occurrence, start, end)
     if result["found"]:
         return Outcome(path, PASSED, f"{signal} is {result['value']} at {result['time']}", result)
     nth = f"occurrence {occurrence} of " if occurrence != 1 else ""
@@ -190,7 +216,7 @@ def _compare_in(timescales: Timescales, extended: bool, golden: str, new: str,
                 options: dict[str, Any]) -> Any:
     """compare() in the dialect asked for, its times meeting as ``timescales`` says."""
     return quarnel.extended.compare(golden, new, **options, timescales=timescales,
-                                    strict=not extended)
+                                    strict=not extended and not options.get("buses"))
 
 
 @_guarded

@@ -9,11 +9,8 @@ import os
 import stat
 from typing import Any, Sequence
 
-import quarnel
-import quarnel.extended
-
 from . import waveform
-from .checks import Timescales
+from .checks import Timescales, module_for
 from .report import ERROR, FAILED, PASSED, Outcome, Report, _xml_text, anchor
 from .scheduling import run
 
@@ -24,13 +21,13 @@ _AFTER = 16
 
 def write_html(report: Report, path: str, *, signals: int = 8, extended: bool = False,
                timescales: Timescales = "ticks", window: int | None = None,
-               jobs: int | None = None, progress: bool = False) -> None:
+               jobs: int | None = None, progress: bool = False, buses: bool = False) -> None:
     """Writes the page of a report of compare() to ``path``: for each failing pair, the
     waveforms of its first ``signals`` mismatching signals (in the order of their first
     mismatch), around that mismatch, ``window`` ticks wide or, by default, wide enough for a
     few changes on either side; then the errors, and the pairs that passed. The dumps are
-    read again (in the dialect and with the ``timescales`` of the comparison), on ``jobs``
-    processes as the comparison was; Ctrl-C raises Interrupted."""
+    read again (in the dialect, with the ``timescales`` and ``buses`` of the comparison), on
+    ``jobs`` processes as the comparison was; Ctrl-C raises Interrupted."""
     failed = [(o.name, anchor(i), o) for i, o in enumerate(report.outcomes)
               if o.status == FAILED]
     body = [f"<h1>quarnel compare: {_e(report.summary())}</h1>"]
@@ -38,7 +35,7 @@ def write_html(report: Report, path: str, *, signals: int = 8, extended: bool = 
         body.append("<ul>" + "".join(
             f'<li><a href="#{ident}">{_e(o.name)}</a>: '
             f"{_e(o.message.splitlines()[0])}</li>" for _, ident, o in failed) + "</ul>")
-    draw = functools.partial(_section, extended, signals, timescales, window)
+    draw = functools.partial(_section, extended, buses, signals, timescales, window)
     for (_, ident, outcome), drawn in zip(failed, run(draw, failed, jobs=jobs,
                                                       progress=progress)):
         # A worker that died leaves the error of its pair instead of the pictures.
@@ -78,7 +75,7 @@ def _note(text: str) -> str:
     return f'<p class="note">{_e(text)}</p>'
 
 
-def _section(extended: bool, limit: int, timescales: Timescales, window: int | None,
+def _section(extended: bool, buses: bool, limit: int, timescales: Timescales, window: int | None,
              item: tuple[str, str, Outcome]) -> Outcome:
     """The section of a failing pair, as the result of a passed outcome."""
     name, ident, outcome = item
@@ -93,7 +90,7 @@ def _section(extended: bool, limit: int, timescales: Timescales, window: int | N
     names = sorted(times, key=lambda name: times[name][0])
     shown, left = names[:limit], names[limit:]
     parts = [head, f'<p class="note">golden: {_e(golden)}<br>new: {_e(new)}</p>']
-    module = quarnel.extended if extended else quarnel
+    module = module_for(extended, buses)
     try:
         parts += _pictures(module, golden, new, shown, times, timescales, window, ident)
     except (KeyboardInterrupt, SystemExit):
