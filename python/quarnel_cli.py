@@ -35,6 +35,7 @@ import contextlib
 import csv
 import functools
 import importlib
+import itertools
 import io
 import json
 import os
@@ -232,27 +233,31 @@ def _change_table(args: argparse.Namespace) -> Any:
 def _extract(args: argparse.Namespace) -> tuple[Any, str]:
     """Writes the changes while the dump is read, a batch of rows at a time, so that the first
     rows come at once and memory stays bounded whatever the length."""
-    if args.format == "parquet":
-        _write_parquet(args)
-        return _WRITTEN, ""
     table = _change_table(args)
+    if args.format == "parquet":
+        _write_parquet(args, table)
+        return _WRITTEN, ""
     form = {"csv": "csv", "json": "jsonl"}.get(args.format) or ("json" if args.json else "aligned")
+    with _output(args) as out:
+        for text in _read(args.dumps[0], table.text(form)):
+            out.write(text)
+    return _WRITTEN, ""
+
+
+@contextlib.contextmanager
+def _output(args: argparse.Namespace) -> Iterator[Any]:
+    """The file of -o, or stdout; a failure to open or write it ends the command."""
     with contextlib.ExitStack() as stack:
         out = sys.stdout
-        if args.output is not None:
-            try:
+        try:
+            if args.output is not None:
                 out = stack.enter_context(open(args.output, "w", encoding="utf-8",
                                                errors="surrogateescape", newline=""))
-            except OSError as error:
-                raise _Fatal(f"{args.output}: {error.strerror or error}") from error
-        for text in _read(args.dumps[0], table.text(form)):
-            try:
-                out.write(text)
-            except BrokenPipeError:  # quarnel extract ... | head
-                raise
-            except OSError as error:
-                raise _Fatal(f"{args.output}: {error.strerror or error}") from error
-    return _WRITTEN, ""
+            yield out
+        except BrokenPipeError:  # quarnel extract ... | head
+            raise
+        except OSError as error:
+            raise _Fatal(f"{args.output}: {error.strerror or error}") from error
 
 
 def _read(path: str, items: Iterator[Any]) -> Iterator[Any]:
@@ -267,12 +272,12 @@ def _read(path: str, items: Iterator[Any]) -> Iterator[Any]:
         yield item
 
 
-def _write_parquet(args: argparse.Namespace) -> None:
-    """Writes the table of the changes (extract_table) to a Parquet file, batch by batch."""
+def _write_parquet(args: argparse.Namespace, table: Any) -> None:
+    """Writes a table (extract_table, sample) to a Parquet file, batch by batch."""
     import pyarrow  # type: ignore[import-untyped]
     import pyarrow.parquet  # type: ignore[import-untyped]
 
-    reader = pyarrow.RecordBatchReader.from_stream(_change_table(args))
+    reader = pyarrow.RecordBatchReader.from_stream(table)
     try:
         with pyarrow.parquet.ParquetWriter(args.output, reader.schema) as writer:
             for batch in _read(args.dumps[0], iter(reader)):
@@ -288,51 +293,30 @@ def _value(args: argparse.Namespace) -> tuple[Any, str]:
 
 
 def _sample(args: argparse.Namespace) -> tuple[Any, str]:
-    """Writes one row per clock edge while the dump is read, a batch at a time."""
-    import pyarrow
-
+    """Writes one row per clock edge while the dump is read."""
     table = _one(args.dumps[0], lambda path: quarnel.extended.sample(
         path, args.clock, args.signals, args.edge, args.start, args.end, after=args.after,
         **_buses(args)))
-    reader = pyarrow.RecordBatchReader.from_stream(table)
-    batches = _read(args.dumps[0], iter(reader))
     if args.format == "parquet":
-        import pyarrow.parquet
-
-        try:
-            with pyarrow.parquet.ParquetWriter(args.output, reader.schema) as writer:
-                for batch in batches:
-                    writer.write_batch(batch)
-        except OSError as error:
-            raise _Fatal(f"{args.output}: {error}") from error
+        _write_parquet(args, table)
         return _WRITTEN, ""
-    header = reader.schema.names
-    chunks = ([list(row.values()) for row in batch.to_pylist()] for batch in batches)
-    with contextlib.ExitStack() as stack:
-        out = sys.stdout
-        if args.output is not None:
-            try:
-                out = stack.enter_context(open(args.output, "w", encoding="utf-8", newline=""))
-            except OSError as error:
-                raise _Fatal(f"{args.output}: {error.strerror or error}") from error
+    header = ["cycle", "time", *args.signals]
+    rows = _read(args.dumps[0], table.rows())
+    with _output(args) as out:
         if args.format == "csv":
             writer = csv.writer(out, lineterminator="\n")
             writer.writerow(header)
-            for rows in chunks:
-                writer.writerows(rows)
+            writer.writerows(rows)
         elif args.json:
-            records = [dict(zip(header, row)) for chunk in chunks for row in chunk]
-            out.write(json.dumps(records, indent=2) + "\n")
-        else:
-            first = next(chunks, [])
+            out.write(json.dumps([dict(zip(header, row)) for row in rows], indent=2) + "\n")
+        else:  # columns as wide as the first rows need; cycle and time align right
+            first = list(itertools.islice(rows, 4096))
             out.write(_table(header, first))
             widths = [max([len(name), *(len(_cell(row[i])) for row in first)])
                       for i, name in enumerate(header)]
-            for rows in chunks:  # cycle and time align right, the values left
-                out.write("".join("  ".join(
-                    _cell(v).rjust(w) if i < 2 else _cell(v).ljust(w)
-                    for i, (v, w) in enumerate(zip(row, widths))).rstrip() + "\n"
-                    for row in rows))
+            for row in rows:
+                out.write("  ".join(_cell(v).rjust(w) if i < 2 else _cell(v).ljust(w)
+                                    for i, (v, w) in enumerate(zip(row, widths))).rstrip() + "\n")
     return _WRITTEN, ""
 
 
@@ -597,8 +581,8 @@ def _parsers() -> tuple[argparse.ArgumentParser, dict[str, argparse.ArgumentPars
     sub = command("sample", _sample, "DUMP",
                   "Prints the value of each signal just before each edge of a clock (--after: "
                   "just after it), one row per edge with its cycle number (0 for the first "
-                  "edge of the dump) and time; '-' before a signal's first change. Needs "
-                  "pyarrow (quarnel[arrow]). Reads the extended dialect only.",
+                  "edge of the dump) and time; '-' before a signal's first change. Reads the "
+                  "extended dialect only.",
                   "quarnel sample examples/counter.vcd --clock tb.clk -s 'tb.dut.count[3:0]' "
                   "--end 60", batch=False)
     sub.add_argument("--clock", required=True, metavar="NAME", help="the clock's full name")
@@ -637,12 +621,6 @@ def _parse(argv: Sequence[str] | None) -> argparse.Namespace:
     if all(isinstance(getattr(args, name, None), int) for name in ("start", "end")) and \
             args.start > args.end:
         sub.error(f"--start {args.start} is after --end {args.end}")
-    if first.command == "sample":
-        try:
-            import pyarrow  # noqa: F401
-        except ImportError:
-            sub.error("sample needs pyarrow: pip install 'quarnel[arrow]', or from the "
-                      "repository python -m pip install '.[arrow]'")
     if first.command in ("value", "index", "sample") and args.strict:
         sub.error("reads the extended dialect only (no --strict)")
     if getattr(args, "buses", False) and args.strict:

@@ -210,10 +210,14 @@ def test_a_pipe_is_read_once_with_the_answers_of_its_file(tmp_path, feed):
         with piped(tmp_path, feed, q) as p:  # compare's file2: the path as given
             got, plain = call(p, str(q), module), call(str(q), str(q), module)
             assert (got if name != "compare" else dict(got, file2=str(q))) == plain, name
-    with piped(tmp_path, feed, q) as p:
-        table = quarnel.extended.extract_table(p, NAMES)
-        pyarrow.table(table)
-        assert error_of(table.rows) == "I/O error: a pipe is read once: this table has been read"
+    tables = {"extract_table": lambda p: quarnel.extended.extract_table(p, NAMES),
+              "sample": lambda p: quarnel.extended.sample(p, NAMES[0], NAMES[1:])}
+    for name, make in tables.items():
+        with piped(tmp_path, feed, q) as p:
+            table = make(p)
+            assert pyarrow.table(table) == pyarrow.table(make(str(q))), name
+            assert error_of(table.rows) == \
+                "I/O error: a pipe is read once: this table has been read"
 
 
 def test_every_cut_of_a_dump_ends_in_a_result_or_the_end_of_input_error(tmp_path):

@@ -14,7 +14,11 @@ LEVEL = {"0": 0, "1": 1}
 
 
 def rows(*args, **kwargs):
-    return pyarrow.table(qe.sample(*args, **kwargs)).to_pylist()
+    """The rows of a sampled table through pyarrow, which rows() gives as tuples too."""
+    table = qe.sample(*args, **kwargs)
+    listed = pyarrow.table(table).to_pylist()
+    assert list(table.rows()) == [tuple(row.values()) for row in listed]
+    return listed
 
 
 def model(path, clock, signals, edge, after, start=None, end=None):

@@ -202,6 +202,14 @@ def test_stream_rules(vcd):
     assert rows[0] == pyarrow.table(table) and rows[0].num_rows == 70_000
 
 
+@pytest.mark.parametrize("make", [lambda path: extended.extract_table(path, ["t.a"]),
+                                  lambda path: extended.sample(path, "t.a", ["t.a"])])
+def test_a_table_not_made_by_its_function_is_refused(vcd, make):
+    table = type(make(vcd(HEAD + "#0\n0!\n")))()
+    for method in (table.__arrow_c_schema__, table.__arrow_c_stream__, table.rows):
+        assert error_of(method, error=TypeError) == "not a table made by quarnel"
+
+
 def test_the_readme_examples():
     readme = (REPO / "README.md").read_text(encoding="utf-8")
     section = readme.split("### Changes as columns")[1].split("\n## ")[0]

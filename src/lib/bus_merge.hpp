@@ -92,10 +92,10 @@ class BusMerger {
 
  private:
   struct Merged {
-    vcd::IdCode code;
+    vcd::IdCode code{};
     Inner inner;
-    std::string value;  // its bits, most significant first
-    bool pending;       // changed in the time stamp not handed on yet
+    std::string value;     // its bits, most significant first
+    bool pending = false;  // changed in the time stamp not handed on yet
   };
 
   Use& use_of(vcd::IdCode code) {

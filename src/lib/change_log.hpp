@@ -63,7 +63,8 @@ class ChangeLog {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
       const Entry& e = entries_[i];
       if constexpr (kStamps) {
-        if (crossing != crossings_.end() && crossing->first == i) visitor.timestamp((crossing++)->second);
+        if (crossing != crossings_.end() && crossing->first == i)
+          visitor.timestamp((crossing++)->second);
         if (e.stamped) visitor.timestamp(e.time);
       }
       const std::string_view text(texts_.data() + e.text_begin, e.text_size);
@@ -103,7 +104,7 @@ class ChangeLog {
   std::vector<std::pair<std::size_t, std::uint64_t>> crossings_;
   std::uint64_t budget_;
   bool stamped_ = false;
-  std::uint64_t stamp_ = 0;                // the last timestamp read
+  std::uint64_t stamp_ = 0;               // the last timestamp read
   std::optional<std::uint64_t> crossed_;  // one of another time before it
 };
 

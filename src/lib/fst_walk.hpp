@@ -174,8 +174,8 @@ class Ahead {
       Decoded<Keeper> decoded;
       try {
         decoded.keeper.emplace(make_keeper());
-        const std::optional<std::uint64_t> previous =
-            b == 0 ? std::nullopt : std::optional(reader_.blocks()[b - 1].end);
+        std::optional<std::uint64_t> previous;
+        if (b > 0) previous = reader_.blocks()[b - 1].end;
         decoded.walk = walk_block(reader_, b, window_, wants_, previous, *decoded.keeper, 1, block);
       } catch (...) {
         decoded.failure = std::current_exception();

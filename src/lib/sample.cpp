@@ -186,4 +186,16 @@ Result<bool> sample_batches(const std::string& path, const std::string& clock,
   return read;
 }
 
+std::unique_ptr<SampleBatchStream> read_sample_batches(std::string path, std::string clock,
+                                                       std::vector<std::string> signals,
+                                                       SampleOptions options,
+                                                       const CallContext& context) {
+  std::vector<std::string> names = signals;
+  auto read = [path = std::move(path), clock = std::move(clock), signals = std::move(signals),
+               options](const SampleBatchStream::Deliver& deliver, const CallContext& reading) {
+    return sample_batches(path, clock, signals, options, deliver, reading);
+  };
+  return std::make_unique<SampleBatchStream>(std::move(names), std::move(read), context);
+}
+
 }  // namespace quarnel

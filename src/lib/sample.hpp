@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "src/lib/batch_stream.hpp"
 #include "src/lib/call_context.hpp"
 #include "src/lib/change_table.hpp"
 #include "src/lib/held_change.hpp"
@@ -67,5 +69,14 @@ Result<bool> sample_batches(const std::string& path, const std::string& clock,
                             const std::vector<std::string>& signals, const SampleOptions& options,
                             const std::function<bool(SampleBatch&&)>& deliver,
                             const CallContext& context = {});
+
+using SampleBatchStream = BatchStream<SampleBatch>;
+
+// Starts the read of sample_batches(path, clock, signals, options); the
+// stream's names are the signals, one column each.
+std::unique_ptr<SampleBatchStream> read_sample_batches(std::string path, std::string clock,
+                                                       std::vector<std::string> signals,
+                                                       SampleOptions options,
+                                                       const CallContext& context);
 
 }  // namespace quarnel

@@ -55,11 +55,17 @@ Node<ArrowSchema>* start_schema(ArrowSchema* out, const char* format, const char
   return node;
 }
 
-// The column names and formats, in column order.
+// The columns of a table of changes, in order: names and formats.
 constexpr std::array<const char*, 5> kNames = {"time", "signal", "value", "integer", "real"};
 constexpr std::array<const char*, 5> kFormats = {"L", "i", "u", "L", "g"};
 
-void fill_schema(ArrowSchema* out) {
+// A column whose schema holds its own name.
+struct NamedSchemaNode : Node<ArrowSchema> {
+  std::string name;
+};
+
+void fill_schema(ArrowSchema* out, const ChangeBatch* /*kind*/,
+                 const std::vector<std::string>& /*names*/) {
   Node<ArrowSchema>* top = start_schema(out, "+s", "", 0, kNames.size());
   for (std::size_t i = 0; i < kNames.size(); ++i) {
     const bool nullable = i >= 3;
@@ -74,8 +80,25 @@ void fill_schema(ArrowSchema* out) {
   }
 }
 
-// The names the signal column stands for, laid out as a string column, the
-// dictionary of every batch.
+void fill_schema(ArrowSchema* out, const SampleBatch* /*kind*/,
+                 const std::vector<std::string>& names) {
+  Node<ArrowSchema>* top = start_schema(out, "+s", "", 0, names.size() + 2);
+  start_schema(top->children[0], "L", "cycle", 0, 0);
+  start_schema(top->children[1], "L", "time", 0, 0);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    auto node = std::make_unique<NamedSchemaNode>();
+    node->name = names[i];
+    *top->children[i + 2] = ArrowSchema{"u",       node->name.c_str(),
+                                        nullptr,   ARROW_FLAG_NULLABLE,
+                                        0,         nullptr,
+                                        nullptr,   &release_exported<NamedSchemaNode, ArrowSchema>,
+                                        node.get()};
+    static_cast<void>(node.release());  // owned by the column's schema from here on
+  }
+}
+
+// The names of a table laid out as a string column: the dictionary of the
+// signal column of every batch of changes.
 struct NameColumn {
   std::vector<std::int32_t> offsets{0};
   std::string data;
@@ -84,7 +107,7 @@ struct NameColumn {
 // What an exported array points into: the names and its batch.
 struct Buffers {
   std::shared_ptr<const NameColumn> names;
-  std::shared_ptr<const ChangeBatch> batch;
+  std::shared_ptr<const void> batch;
 };
 
 // An exported array: its node, the buffer list, and what it points into.
@@ -126,8 +149,7 @@ void fill_numbers(ArrowArray* out, const Buffers& data, std::size_t rows,
       0);
 }
 
-void fill_batch(ArrowArray* out, const Buffers& data) {
-  const ChangeBatch& batch = *data.batch;
+void fill_batch(ArrowArray* out, const Buffers& data, const ChangeBatch& batch) {
   const std::size_t rows = batch.rows();
   ArrayNode* top = start_array(out, data, rows, 0, {nullptr}, kNames.size());
   start_array(top->children[0], data, rows, 0, {nullptr, batch.time.data()}, 0);
@@ -144,64 +166,85 @@ void fill_batch(ArrowArray* out, const Buffers& data) {
   fill_numbers(top->children[4], data, rows, batch.numbers, batch.numbers.real);
 }
 
+void fill_batch(ArrowArray* out, const Buffers& data, const SampleBatch& batch) {
+  const std::size_t rows = batch.rows();
+  ArrayNode* top = start_array(out, data, rows, 0, {nullptr}, batch.columns.size() + 2);
+  start_array(top->children[0], data, rows, 0, {nullptr, batch.cycle.data()}, 0);
+  start_array(top->children[1], data, rows, 0, {nullptr, batch.time.data()}, 0);
+  for (std::size_t i = 0; i < batch.columns.size(); ++i) {
+    const SampleBatch::Column& column = batch.columns[i];
+    start_array(top->children[i + 2], data, rows, column.validity.nulls,
+                {column.validity.nulls ? column.validity.bits.data() : nullptr,
+                 column.offsets.data(), column.data.data()},
+                0);
+  }
+}
+
+template <class Batch>
 struct StreamState {
-  TakenRead batches;
+  TakenRead<Batch> batches;
   std::shared_ptr<const NameColumn> names;
-  const vcd::Interrupt* interrupt;
+  const vcd::Interrupt* interrupt = nullptr;
   // Once the stream has failed: the errno value it gives, and why.
   int failure = 0;
   std::string error;
+
+  // A failure ends the stream: every later call gives it again.
+  int fail(int code, std::string why) {
+    failure = code;
+    error = std::move(why);
+    return code;
+  }
 };
 
-// A failure ends the stream: every later call gives it again.
-int fail(StreamState* state, int code, std::string why) {
-  state->failure = code;
-  state->error = std::move(why);
-  return code;
-}
-
+template <class Batch>
 int stream_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  auto* state = static_cast<StreamState*>(stream->private_data);
+  auto* state = static_cast<StreamState<Batch>*>(stream->private_data);
   if (state->failure != 0) return state->failure;
-  return export_change_schema(out);
+  return export_schema<Batch>(state->batches.names(), out);
 }
 
+template <class Batch>
 int stream_next(ArrowArrayStream* stream, ArrowArray* out) {
-  auto* state = static_cast<StreamState*>(stream->private_data);
+  auto* state = static_cast<StreamState<Batch>*>(stream->private_data);
   out->release = nullptr;  // the end, as often as it is asked for
   if (state->failure != 0) return state->failure;
   try {
-    ChangeBatchStream::Item item = state->batches.next(state->interrupt);
+    auto item = state->batches.next(state->interrupt);
     if (const auto* error = std::get_if<VcdError>(&item)) {
-      return fail(state, error->kind == VcdError::Kind::Interrupted ? EINTR : EIO, error->text());
+      return state->fail(error->kind == VcdError::Kind::Interrupted ? EINTR : EIO, error->text());
     }
-    if (auto* batch = std::get_if<std::shared_ptr<const ChangeBatch>>(&item)) {
-      fill_batch(out, Buffers{state->names, std::move(*batch)});
+    if (auto* batch = std::get_if<std::shared_ptr<const Batch>>(&item)) {
+      const Batch& rows = **batch;
+      fill_batch(out, Buffers{state->names, std::move(*batch)}, rows);
     }
   } catch (const std::bad_alloc&) {
     if (out->release != nullptr) out->release(out);
     out->release = nullptr;
-    return fail(state, ENOMEM, "out of memory");
+    return state->fail(ENOMEM, "out of memory");
   }
   return 0;
 }
 
+template <class Batch>
 const char* stream_error(ArrowArrayStream* stream) {
-  const auto* state = static_cast<StreamState*>(stream->private_data);
+  const auto* state = static_cast<StreamState<Batch>*>(stream->private_data);
   return state->failure == 0 ? nullptr : state->error.c_str();
 }
 
+template <class Batch>
 void release_stream(ArrowArrayStream* stream) {
-  delete static_cast<StreamState*>(stream->private_data);
+  delete static_cast<StreamState<Batch>*>(stream->private_data);
   stream->release = nullptr;
 }
 
 }  // namespace
 
-int export_change_schema(ArrowSchema* out) noexcept {
+template <class Batch>
+int export_schema(const std::vector<std::string>& names, ArrowSchema* out) noexcept {
   out->release = nullptr;
   try {
-    fill_schema(out);
+    fill_schema(out, static_cast<const Batch*>(nullptr), names);
   } catch (const std::bad_alloc&) {
     if (out->release != nullptr) out->release(out);
     out->release = nullptr;
@@ -210,8 +253,9 @@ int export_change_schema(ArrowSchema* out) noexcept {
   return 0;
 }
 
-int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
-                         ArrowArrayStream* out) noexcept {
+template <class Batch>
+int export_stream(TakenRead<Batch> batches, const vcd::Interrupt* interrupt,
+                  ArrowArrayStream* out) noexcept {
   out->release = nullptr;
   try {
     auto names = std::make_shared<NameColumn>();
@@ -219,164 +263,21 @@ int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
       names->data += name;
       names->offsets.push_back(static_cast<std::int32_t>(names->data.size()));
     }
-    auto state = std::make_unique<StreamState>(
-        StreamState{std::move(batches), std::move(names), interrupt, 0, {}});
-    *out = ArrowArrayStream{&stream_schema, &stream_next, &stream_error, &release_stream,
-                            state.release()};
+    auto state = std::make_unique<StreamState<Batch>>(
+        StreamState<Batch>{std::move(batches), std::move(names), interrupt, 0, {}});
+    *out = ArrowArrayStream{&stream_schema<Batch>, &stream_next<Batch>, &stream_error<Batch>,
+                            &release_stream<Batch>, state.release()};
   } catch (const std::bad_alloc&) {
     return ENOMEM;
   }
   return 0;
 }
 
-}  // namespace quarnel::python
-
-// ---- sampled tables: cycle, time, then one text column per signal ---------
-
-namespace quarnel::python {
-
-namespace {
-
-struct SampleStreamState {
-  std::shared_ptr<SampleBatchStream> batches;
-  std::vector<std::string> names;
-  const vcd::Interrupt* interrupt;
-  int failure = 0;
-  std::string error;
-};
-
-// What an exported sampled array points into.
-struct SampleArrayNode : Node<ArrowArray> {
-  std::shared_ptr<const SampleBatch> batch;
-  std::array<const void*, 3> buffers{};
-};
-
-SampleArrayNode* start_sample_array(ArrowArray* out,
-                                    const std::shared_ptr<const SampleBatch>& batch,
-                                    std::int64_t nulls, std::initializer_list<const void*> buffers,
-                                    std::size_t children) {
-  auto* node = new SampleArrayNode;
-  node->batch = batch;
-  std::size_t n = 0;
-  for (const void* buffer : buffers) node->buffers[n++] = buffer;
-  for (std::size_t i = 0; i < children; ++i) {
-    node->child_storage.push_back(std::make_unique<ArrowArray>());
-    node->children.push_back(node->child_storage.back().get());
-    node->children.back()->release = nullptr;
-  }
-  *out = ArrowArray{static_cast<std::int64_t>(batch->rows()),
-                    nulls,
-                    0,
-                    static_cast<std::int64_t>(n),
-                    static_cast<std::int64_t>(children),
-                    node->buffers.data(),
-                    children ? node->children.data() : nullptr,
-                    nullptr,
-                    &release_exported<SampleArrayNode, ArrowArray>,
-                    node};
-  return node;
-}
-
-// A column whose schema holds its own name.
-struct NamedSchemaNode : Node<ArrowSchema> {
-  std::string name;
-};
-
-void fill_sample_schema(ArrowSchema* out, const std::vector<std::string>& names) {
-  Node<ArrowSchema>* top = start_schema(out, "+s", "", 0, names.size() + 2);
-  start_schema(top->children[0], "L", "cycle", 0, 0);
-  start_schema(top->children[1], "L", "time", 0, 0);
-  for (std::size_t i = 0; i < names.size(); ++i) {
-    auto node = std::make_unique<NamedSchemaNode>();
-    node->name = names[i];
-    *top->children[i + 2] = ArrowSchema{"u",       node->name.c_str(),
-                                        nullptr,   ARROW_FLAG_NULLABLE,
-                                        0,         nullptr,
-                                        nullptr,   &release_exported<NamedSchemaNode, ArrowSchema>,
-                                        node.get()};
-    node.release();
-  }
-}
-
-void fill_sample_batch(ArrowArray* out, std::shared_ptr<const SampleBatch> batch) {
-  const SampleBatch& b = *batch;
-  SampleArrayNode* top = start_sample_array(out, batch, 0, {nullptr}, b.columns.size() + 2);
-  start_sample_array(top->children[0], batch, 0, {nullptr, b.cycle.data()}, 0);
-  start_sample_array(top->children[1], batch, 0, {nullptr, b.time.data()}, 0);
-  for (std::size_t i = 0; i < b.columns.size(); ++i) {
-    const SampleBatch::Column& column = b.columns[i];
-    start_sample_array(top->children[i + 2], batch, column.validity.nulls,
-                       {column.validity.nulls ? column.validity.bits.data() : nullptr,
-                        column.offsets.data(), column.data.data()},
-                       0);
-  }
-}
-
-int sample_stream_schema(ArrowArrayStream* stream, ArrowSchema* out) {
-  auto* state = static_cast<SampleStreamState*>(stream->private_data);
-  if (state->failure != 0) return state->failure;
-  return export_sample_schema(state->names, out);
-}
-
-int sample_stream_next(ArrowArrayStream* stream, ArrowArray* out) {
-  auto* state = static_cast<SampleStreamState*>(stream->private_data);
-  out->release = nullptr;
-  if (state->failure != 0) return state->failure;
-  try {
-    SampleBatchStream::Item item = state->batches->next(state->interrupt);
-    if (const auto* error = std::get_if<VcdError>(&item)) {
-      state->failure = error->kind == VcdError::Kind::Interrupted ? EINTR : EIO;
-      state->error = error->text();
-      return state->failure;
-    }
-    if (auto* batch = std::get_if<std::shared_ptr<const SampleBatch>>(&item))
-      fill_sample_batch(out, std::move(*batch));
-  } catch (const std::bad_alloc&) {
-    if (out->release != nullptr) out->release(out);
-    out->release = nullptr;
-    state->failure = ENOMEM;
-    state->error = "out of memory";
-    return ENOMEM;
-  }
-  return 0;
-}
-
-const char* sample_stream_error(ArrowArrayStream* stream) {
-  const auto* state = static_cast<SampleStreamState*>(stream->private_data);
-  return state->failure == 0 ? nullptr : state->error.c_str();
-}
-
-void release_sample_stream(ArrowArrayStream* stream) {
-  delete static_cast<SampleStreamState*>(stream->private_data);
-  stream->release = nullptr;
-}
-
-}  // namespace
-
-int export_sample_schema(const std::vector<std::string>& names, ArrowSchema* out) noexcept {
-  out->release = nullptr;
-  try {
-    fill_sample_schema(out, names);
-  } catch (const std::bad_alloc&) {
-    if (out->release != nullptr) out->release(out);
-    out->release = nullptr;
-    return ENOMEM;
-  }
-  return 0;
-}
-
-int export_sample_stream(std::shared_ptr<SampleBatchStream> batches, std::vector<std::string> names,
-                         const vcd::Interrupt* interrupt, ArrowArrayStream* out) noexcept {
-  out->release = nullptr;
-  try {
-    auto state = std::make_unique<SampleStreamState>(
-        SampleStreamState{std::move(batches), std::move(names), interrupt, 0, {}});
-    *out = ArrowArrayStream{&sample_stream_schema, &sample_stream_next, &sample_stream_error,
-                            &release_sample_stream, state.release()};
-  } catch (const std::bad_alloc&) {
-    return ENOMEM;
-  }
-  return 0;
-}
+template int export_schema<ChangeBatch>(const std::vector<std::string>&, ArrowSchema*) noexcept;
+template int export_schema<SampleBatch>(const std::vector<std::string>&, ArrowSchema*) noexcept;
+template int export_stream<ChangeBatch>(TakenRead<ChangeBatch>, const vcd::Interrupt*,
+                                        ArrowArrayStream*) noexcept;
+template int export_stream<SampleBatch>(TakenRead<SampleBatch>, const vcd::Interrupt*,
+                                        ArrowArrayStream*) noexcept;
 
 }  // namespace quarnel::python

@@ -1,5 +1,5 @@
-// A table of changes handed out through the Arrow C data and C stream
-// interfaces: the interfaces' own structures (a fixed ABI), filled so that
+// Tables of changes and of samples handed out through the Arrow C data and
+// C stream interfaces: the interfaces' own structures (a fixed ABI), filled so that
 // every buffer points into a batch, which each exported piece keeps alive.
 // Nothing here touches the interpreter, so a consumer may read and release
 // the exported structures on any thread.
@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "src/lib/change_batch_stream.hpp"
-#include "src/lib/sample_stream.hpp"
+#include "src/lib/batch_stream.hpp"
+#include "src/lib/change_table.hpp"
+#include "src/lib/sample.hpp"
 
 extern "C" {
 
@@ -66,23 +67,19 @@ struct ArrowArrayStream {
 
 namespace quarnel::python {
 
-// Fills `out` with the schema of every table of changes: a struct of the
-// columns time, signal, value, integer and real. Returns an errno value
-// (ENOMEM) and leaves `out` released when it cannot.
-int export_change_schema(ArrowSchema* out) noexcept;
+// Fills `out` with the schema of the tables of `Batch`: for a ChangeBatch a
+// struct of the columns time, signal, value, integer and real; for a
+// SampleBatch cycle and time (uint64), then per name a nullable utf8 column
+// of that name. Returns an errno value (ENOMEM) and leaves `out` released
+// when it cannot.
+template <class Batch>
+int export_schema(const std::vector<std::string>& names, ArrowSchema* out) noexcept;
 
 // Fills `out` with a stream of the batches that `batches` reads, one record
 // batch each. get_next asks `interrupt` (which may be null, and must not
 // touch the interpreter without taking its lock) while it waits for the read.
-int export_change_stream(TakenRead batches, const vcd::Interrupt* interrupt,
-                         ArrowArrayStream* out) noexcept;
-
-// The schema of a sampled table: cycle and time (uint64), then per name a
-// nullable utf8 column of that name.
-int export_sample_schema(const std::vector<std::string>& names, ArrowSchema* out) noexcept;
-
-// A stream of the batches that `batches` reads, as export_change_stream.
-int export_sample_stream(std::shared_ptr<SampleBatchStream> batches, std::vector<std::string> names,
-                         const vcd::Interrupt* interrupt, ArrowArrayStream* out) noexcept;
+template <class Batch>
+int export_stream(TakenRead<Batch> batches, const vcd::Interrupt* interrupt,
+                  ArrowArrayStream* out) noexcept;
 
 }  // namespace quarnel::python

@@ -263,6 +263,7 @@ Outcome extract(const PathArg& path, const std::vector<std::string>& signals,
 }  // namespace
 
 PyMethodDef extract_method = define_function<kParams, kConverters, extract>(kDoc);
-PyMethodDef extract_extended_method = define_bus_function<kParams, kExtendedConverters, extract>(kDoc);
+PyMethodDef extract_extended_method =
+    define_bus_function<kParams, kExtendedConverters, extract>(kDoc);
 
 }  // namespace quarnel::python

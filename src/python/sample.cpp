@@ -13,8 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "src/lib/sample_stream.hpp"
-#include "src/python/arrow_export.hpp"
+#include "src/python/arrow_table.hpp"
 #include "src/python/convert.hpp"
 #include "src/python/function.hpp"
 #include "src/python/interrupt.hpp"
@@ -79,141 +78,95 @@ constexpr char kDoc[] =
     "    before the signal's first change. The body is read while the consumer takes\n"
     "    the batches, a few ahead, in bounded memory; the header's errors and those\n"
     "    of unknown names are raised by the call, as extract() raises them, later\n"
-    "    errors end the stream. Each stream is a new read of the file.";
+    "    errors end the stream.";
 
 constexpr char kTypeDoc[] =
     "Signals sampled at the edges of a clock, as sample() returns them: an Arrow table\n"
-    "read through __arrow_c_stream__ or described by __arrow_c_schema__.";
+    "read through __arrow_c_stream__ or described by __arrow_c_schema__; rows()\n"
+    "iterates over its rows. A table of a regular file can be read any number of\n"
+    "times, each a new read of the file; one of a pipe once.";
 
-struct SampleSource {
-  std::string path;
-  std::string clock;
-  std::vector<std::string> signals;
-  SampleOptions options;
-  CallContext context;
-  std::shared_ptr<SampleBatchStream> started;  // the call's read, until a consumer takes it
+struct RowsState {
+  BatchCursor<SampleBatch> cursor;
+  std::shared_ptr<const SampleBatch> batch;
+  std::size_t row = 0;
 
-  std::shared_ptr<SampleBatchStream> new_read() const {
-    return std::make_shared<SampleBatchStream>(path, clock, signals, options, context);
-  }
+  static bool ready() { return true; }
 };
 
-struct TableObject {
-  PyObject ob_base;
-  SampleSource* source;
-};
-
-void table_dealloc(PyObject* self) {
-  delete reinterpret_cast<TableObject*>(self)->source;
-  PyTypeObject* type = Py_TYPE(self);
-  reinterpret_cast<freefunc>(PyType_GetSlot(type, Py_tp_free))(self);
-  Py_DECREF(type);
+// The text of `column` at `row`, or None where it is null.
+PyRef cell(const SampleBatch::Column& column, std::size_t row) {
+  if (column.validity.nulls != 0 && (column.validity.bits[row / 8] >> (row % 8) & 1U) == 0)
+    return PyRef::borrow(Py_None);
+  const auto begin = static_cast<std::size_t>(column.offsets[row]);
+  const auto end = static_cast<std::size_t>(column.offsets[row + 1]);
+  return to_py_str(std::string_view(column.data).substr(begin, end - begin));
 }
 
-template <class Exported>
-void capsule_free(PyObject* capsule, const char* name) {
-  auto* exported = static_cast<Exported*>(PyCapsule_GetPointer(capsule, name));
-  if (exported == nullptr) {
-    PyErr_Clear();
-    return;
-  }
-  if (exported->release != nullptr) exported->release(exported);
-  delete exported;
-}
-
-void schema_free(PyObject* capsule) { capsule_free<ArrowSchema>(capsule, "arrow_schema"); }
-void stream_free(PyObject* capsule) {
-  capsule_free<ArrowArrayStream>(capsule, "arrow_array_stream");
-}
-
-// A capsule that owns `exported` from here on; without one, it is released.
-template <class Exported>
-PyObject* capsule_of(std::unique_ptr<Exported> exported, const char* name,
-                     PyCapsule_Destructor destructor) {
-  Exported* owned = exported.release();
-  PyObject* capsule = PyCapsule_New(owned, name, destructor);
-  if (capsule == nullptr) {
-    owned->release(owned);
-    delete owned;
-  }
-  return capsule;
-}
-
-PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
+PyObject* rows_next(PyObject* self) {
   return run_guarded([&]() -> PyObject* {
-    const SampleSource& source = *reinterpret_cast<TableObject*>(self)->source;
-    auto schema = std::make_unique<ArrowSchema>();
-    if (export_sample_schema(source.signals, schema.get()) != 0) return PyErr_NoMemory();
-    return capsule_of(std::move(schema), "arrow_schema", &schema_free);
+    auto& state = state_of<RowsState>(self);
+    while (!state.batch || state.row == state.batch->rows()) {
+      state.batch.reset();  // before the next is read
+      state.batch = state.cursor.next();
+      state.row = 0;
+      if (!state.batch) return nullptr;  // StopIteration, or the error raised
+    }
+    const SampleBatch& batch = *state.batch;
+    const std::size_t row = state.row++;
+    PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(batch.columns.size() + 2)));
+    if (!tuple) return nullptr;
+    Py_ssize_t at = 0;
+    for (const std::uint64_t number : {batch.cycle[row], batch.time[row]}) {
+      PyRef item = to_py_int(number);
+      if (!item) return nullptr;
+      PyTuple_SetItem(tuple.get(), at++, item.release());
+    }
+    for (const SampleBatch::Column& column : batch.columns) {
+      PyRef item = cell(column, row);
+      if (!item) return nullptr;
+      PyTuple_SetItem(tuple.get(), at++, item.release());
+    }
+    return tuple.release();
   });
 }
 
-PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
+IteratorType<RowsState> kRowsType("quarnel.extended.SampleRows", &rows_next);
+
+PyObject* table_rows(PyObject* self, PyObject* /*unused*/) {
   return run_guarded([&]() -> PyObject* {
-    // The requested schema, if any, is not followed: the consumer may cast.
-    static const char* keywords[] = {"requested_schema", nullptr};
-    PyObject* requested = nullptr;
-    if (!PyArg_ParseTupleAndKeywords(args, kwargs, "|O:__arrow_c_stream__",
-                                     const_cast<char**>(keywords), &requested)) {
-      return nullptr;
-    }
-    if (!main_thread_known()) return nullptr;
-    SampleSource& source = *reinterpret_cast<TableObject*>(self)->source;
-    std::shared_ptr<SampleBatchStream> batches = std::move(source.started);
-    if (!batches) batches = source.new_read();
-    auto stream = std::make_unique<ArrowArrayStream>();
-    if (export_sample_stream(std::move(batches), source.signals, ctrl_c_interrupt(),
-                             stream.get()) != 0) {
-      return PyErr_NoMemory();
-    }
-    return capsule_of(std::move(stream), "arrow_array_stream", &stream_free);
+    return new_iterator<SampleBatch>(self, kRowsType.spec, std::make_unique<RowsState>());
   });
 }
 
 PyMethodDef kTableMethods[] = {
-    {"__arrow_c_schema__", reinterpret_cast<PyCFunction>(table_schema), METH_NOARGS,
-     "__arrow_c_schema__()\n--\n\nThe schema of the table, as a PyCapsule \"arrow_schema\"."},
-    {"__arrow_c_stream__",
-     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&table_stream)),
-     METH_VARARGS | METH_KEYWORDS,
-     "__arrow_c_stream__(requested_schema=None)\n--\n\nA new stream of the table's record "
-     "batches, as a PyCapsule \"arrow_array_stream\"."},
+    schema_method<SampleBatch>(),
+    stream_method<SampleBatch>(),
+    {"rows", reinterpret_cast<PyCFunction>(table_rows), METH_NOARGS,
+     "rows()\n--\n\nAn iterator over the rows as (cycle, time, value, ...) tuples, a value\n"
+     "per signal in the order asked (None before its first change), read as it goes.\n"
+     "Needs no Arrow library."},
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot kTableSlots[] = {
-    {Py_tp_dealloc, reinterpret_cast<void*>(&table_dealloc)},
-    {Py_tp_methods, kTableMethods},
-    {Py_tp_doc, const_cast<char*>(kTypeDoc)},
-    {0, nullptr},
-};
-
-PyType_Spec kTableSpec = {
-    "quarnel.extended.SampleTable", sizeof(TableObject), 0, Py_TPFLAGS_DEFAULT, kTableSlots,
-};
+TableType<SampleBatch> kTableType("quarnel.extended.SampleTable", kTableMethods, kTypeDoc);
 
 Outcome sample(const PathArg& path, const std::string& clock,
                const std::vector<std::string>& signals, ClockEdge edge,
                std::optional<std::uint64_t> start, std::optional<std::uint64_t> end, bool after,
                const CallContext& context) {
-  auto source = std::make_unique<SampleSource>(
-      SampleSource{path.bytes, clock, signals, SampleOptions{edge, after, Window{start, end}},
-                   context, nullptr});
-  source->context.interrupt = nullptr;
-  source->context.index.reset();  // the read starts at the body's start
-  source->started = source->new_read();
-  // Up to the first batch, so that the errors of the header and of unknown
-  // names are raised here.
-  if (auto error = source->started->first_error(context.interrupt))
-    return std::unexpected(std::move(*error));
-  static PyObject* type = PyType_FromSpec(&kTableSpec);  // kept for the process
-  if (type == nullptr) return PyRef{};
-  auto* alloc = reinterpret_cast<allocfunc>(
-      PyType_GetSlot(reinterpret_cast<PyTypeObject*>(type), Py_tp_alloc));
-  PyRef object = PyRef::steal(alloc(reinterpret_cast<PyTypeObject*>(type), 0));
-  if (!object) return PyRef{};
-  reinterpret_cast<TableObject*>(object.get())->source = source.release();
-  return object;
+  auto source = std::make_unique<TableSource<SampleBatch>>();
+  source->path_object = PyRef::borrow(path.given.get());
+  source->opens_again = opens_again(path.bytes);
+  CallContext reading = context;
+  reading.interrupt = nullptr;
+  reading.index.reset();  // edges before the window count: the read starts at the body's start
+  const SampleOptions options{edge, after, Window{start, end}};
+  source->new_read = [path = path.bytes, clock, signals, options, reading] {
+    return read_sample_batches(path, clock, signals, options, reading);
+  };
+  auto started = source->new_read();
+  return new_table(kTableType.spec, std::move(source), std::move(started), context);
 }
 
 }  // namespace

@@ -66,6 +66,7 @@ Outcome toggles(const PathArg& path, const std::vector<std::string>& signals,
 }  // namespace
 
 PyMethodDef toggles_method = define_function<kParams, kConverters, toggles>(kDoc);
-PyMethodDef toggles_extended_method = define_bus_function<kParams, kExtendedConverters, toggles>(kDoc);
+PyMethodDef toggles_extended_method =
+    define_bus_function<kParams, kExtendedConverters, toggles>(kDoc);
 
 }  // namespace quarnel::python
