@@ -191,6 +191,23 @@ struct BatchCursor {
     }
     return nullptr;
   }
+
+  // The next row: its batch, and its index in `row`; null at the end, and
+  // with an exception set when the read failed.
+  const Batch* next_row(std::size_t& row) {
+    while (!batch_ || row_ == batch_->rows()) {
+      batch_.reset();  // before the next is read
+      batch_ = next();
+      row_ = 0;
+      if (!batch_) return nullptr;
+    }
+    row = row_++;
+    return batch_.get();
+  }
+
+ private:
+  std::shared_ptr<const Batch> batch_;  // of the rows of next_row()
+  std::size_t row_ = 0;
 };
 
 // An iterator over a table's batches; State holds a cursor and what the

@@ -68,8 +68,6 @@ constexpr char kTypeDoc[] =
 struct RowsState {
   BatchCursor<ChangeBatch> cursor;
   PyRef names;  // a tuple of str, the dictionary of the signal column
-  std::shared_ptr<const ChangeBatch> batch;
-  std::size_t row = 0;
 
   bool ready() {
     const auto& texts = cursor.batches->names();
@@ -87,14 +85,10 @@ struct RowsState {
 PyObject* rows_next(PyObject* self) {
   return run_guarded([&]() -> PyObject* {
     auto& state = state_of<RowsState>(self);
-    while (!state.batch || state.row == state.batch->rows()) {
-      state.batch.reset();  // before the next is read
-      state.batch = state.cursor.next();
-      state.row = 0;
-      if (!state.batch) return nullptr;  // StopIteration, or the error raised
-    }
-    const ChangeBatch& batch = *state.batch;
-    const std::size_t row = state.row++;
+    std::size_t row = 0;
+    const ChangeBatch* rows = state.cursor.next_row(row);
+    if (rows == nullptr) return nullptr;  // StopIteration, or the error raised
+    const ChangeBatch& batch = *rows;
     const auto begin = static_cast<std::size_t>(batch.value_offsets[row]);
     const auto end = static_cast<std::size_t>(batch.value_offsets[row + 1]);
     PyRef time = to_py_int(batch.time[row]);

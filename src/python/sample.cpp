@@ -88,8 +88,6 @@ constexpr char kTypeDoc[] =
 
 struct RowsState {
   BatchCursor<SampleBatch> cursor;
-  std::shared_ptr<const SampleBatch> batch;
-  std::size_t row = 0;
 
   static bool ready() { return true; }
 };
@@ -106,14 +104,10 @@ PyRef cell(const SampleBatch::Column& column, std::size_t row) {
 PyObject* rows_next(PyObject* self) {
   return run_guarded([&]() -> PyObject* {
     auto& state = state_of<RowsState>(self);
-    while (!state.batch || state.row == state.batch->rows()) {
-      state.batch.reset();  // before the next is read
-      state.batch = state.cursor.next();
-      state.row = 0;
-      if (!state.batch) return nullptr;  // StopIteration, or the error raised
-    }
-    const SampleBatch& batch = *state.batch;
-    const std::size_t row = state.row++;
+    std::size_t row = 0;
+    const SampleBatch* rows = state.cursor.next_row(row);
+    if (rows == nullptr) return nullptr;  // StopIteration, or the error raised
+    const SampleBatch& batch = *rows;
     PyRef tuple = PyRef::steal(PyTuple_New(static_cast<Py_ssize_t>(batch.columns.size() + 2)));
     if (!tuple) return nullptr;
     Py_ssize_t at = 0;
