@@ -27,10 +27,21 @@ LOST = {"cnt", "r"}
 
 
 def long_vcd(path):
-    """Enough changes of one vector for a value-change run past 64 KiB (FastLZ's level 2)."""
+    """Enough changes of one vector for a value-change run past 64 KiB (FastLZ's level 2), and
+    of another whose random values repeat only after more than 8 KiB of its run (FastLZ's
+    level 2 copies from that far back with a longer distance)."""
     lines = ["$timescale 1 ps $end", "$scope module t $end", "$var wire 16 ! n [15:0] $end",
-             "$var wire 1 \" c $end", "$upscope $end", "$enddefinitions $end"]
-    lines += [f"#{t}\nb{t * 7919 % 512:b} !\n{t % 2}\"" for t in range(60000)]
+             "$var wire 1 \" c $end", "$var wire 64 # r [63:0] $end", "$upscope $end",
+             "$enddefinitions $end"]
+    state = 1
+    repeated = []
+    for _ in range(3000):  # xorshift64
+        state ^= state << 13 & 2**64 - 1
+        state ^= state >> 7
+        state ^= state << 17 & 2**64 - 1
+        repeated.append(f"b{state:b} #")
+    lines += [f"#{t}\nb{t * 7919 % 512:b} !\n{t % 2}\"" + ("\n" + repeated[t % 3000]) * (t < 9000)
+              for t in range(60000)]
     path.write_text("\n".join(lines) + "\n")
 
 
