@@ -65,7 +65,7 @@ void free_object(PyObject* self) {
   Py_DECREF(type);
 }
 
-bool opens_again(const std::string& path) {
+bool is_regular_file(const std::string& path) {
   struct stat status{};
   return ::stat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
 }
@@ -76,6 +76,12 @@ PyObject* schema_capsule(std::unique_ptr<ArrowSchema> schema) {
 
 PyObject* stream_capsule(std::unique_ptr<ArrowArrayStream> stream) {
   return capsule_of(std::move(stream), "arrow_array_stream", &stream_free);
+}
+
+PyObject* refuse_new(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs*/) {
+  PyRef name = PyRef::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(type), "__name__"));
+  if (name) PyErr_Format(PyExc_TypeError, "cannot create '%U' instances", name.get());
+  return nullptr;
 }
 
 PyObject* iterator_self(PyObject* self) {

@@ -32,10 +32,10 @@ PyRef new_object(PyType_Spec& spec);
 void free_object(PyObject* self);
 
 // Whether `path` names a regular file, which a table can open again.
-bool opens_again(const std::string& path);
+bool is_regular_file(const std::string& path);
 
-// A capsule that owns `exported` (an exported Arrow structure) from here on;
-// empty, with the structure released, when there is none.
+// A capsule that owns the exported structure from here on; null, with the
+// structure released, when no capsule can be made.
 PyObject* schema_capsule(std::unique_ptr<ArrowSchema> schema);
 PyObject* stream_capsule(std::unique_ptr<ArrowArrayStream> stream);
 
@@ -69,13 +69,13 @@ struct TableObject {
   TableSource<Batch>* source;
 };
 
-// The source of table `self`; null with TypeError set for an object that a
-// table function did not make.
+// The tp_new of the types of tables and their iterators: only the module
+// makes them, with their state.
+PyObject* refuse_new(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+
 template <class Batch>
 TableSource<Batch>* source_of(PyObject* self) {
-  auto* source = reinterpret_cast<TableObject<Batch>*>(self)->source;
-  if (source == nullptr) PyErr_SetString(PyExc_TypeError, "not a table made by quarnel");
-  return source;
+  return reinterpret_cast<TableObject<Batch>*>(self)->source;
 }
 
 template <class Batch>
@@ -88,7 +88,6 @@ template <class Batch>
 PyObject* table_schema(PyObject* self, PyObject* /*unused*/) {
   return run_guarded([&]() -> PyObject* {
     TableSource<Batch>* source = source_of<Batch>(self);
-    if (source == nullptr) return nullptr;
     auto schema = std::make_unique<ArrowSchema>();
     if (export_schema<Batch>(source->names, schema.get()) != 0) return PyErr_NoMemory();
     return schema_capsule(std::move(schema));
@@ -107,7 +106,7 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
       return nullptr;
     }
     TableSource<Batch>* source = source_of<Batch>(self);
-    if (source == nullptr || !main_thread_known()) return nullptr;
+    if (!main_thread_known()) return nullptr;
     auto batches = source->take();
     if (!batches) return nullptr;
     auto stream = std::make_unique<ArrowArrayStream>();
@@ -122,7 +121,8 @@ PyObject* table_stream(PyObject* self, PyObject* args, PyObject* kwargs) {
 template <class Batch>
 struct TableType {
   TableType(const char* name, PyMethodDef* methods, const char* doc)
-      : slots{{{Py_tp_dealloc, reinterpret_cast<void*>(&table_dealloc<Batch>)},
+      : slots{{{Py_tp_new, reinterpret_cast<void*>(&refuse_new)},
+               {Py_tp_dealloc, reinterpret_cast<void*>(&table_dealloc<Batch>)},
                {Py_tp_methods, methods},
                {Py_tp_doc, const_cast<char*>(doc)},
                {0, nullptr}}},
@@ -130,7 +130,7 @@ struct TableType {
   TableType(const TableType&) = delete;
   TableType& operator=(const TableType&) = delete;
 
-  std::array<PyType_Slot, 4> slots;
+  std::array<PyType_Slot, 5> slots;
   PyType_Spec spec;
 };
 
@@ -237,7 +237,8 @@ PyObject* iterator_self(PyObject* self);
 template <class State>
 struct IteratorType {
   IteratorType(const char* name, iternextfunc next)
-      : slots{{{Py_tp_dealloc, reinterpret_cast<void*>(&iterator_dealloc<State>)},
+      : slots{{{Py_tp_new, reinterpret_cast<void*>(&refuse_new)},
+               {Py_tp_dealloc, reinterpret_cast<void*>(&iterator_dealloc<State>)},
                {Py_tp_iter, reinterpret_cast<void*>(&iterator_self)},
                {Py_tp_iternext, reinterpret_cast<void*>(next)},
                {0, nullptr}}},
@@ -245,7 +246,7 @@ struct IteratorType {
   IteratorType(const IteratorType&) = delete;
   IteratorType& operator=(const IteratorType&) = delete;
 
-  std::array<PyType_Slot, 4> slots;
+  std::array<PyType_Slot, 5> slots;
   PyType_Spec spec;
 };
 
@@ -254,7 +255,6 @@ struct IteratorType {
 template <class Batch, class State>
 PyObject* new_iterator(PyObject* self, PyType_Spec& spec, std::unique_ptr<State> state) {
   TableSource<Batch>* source = source_of<Batch>(self);
-  if (source == nullptr) return nullptr;
   state->cursor.path = PyRef::borrow(source->path_object.get());
   auto batches = source->take();
   if (!batches) return nullptr;

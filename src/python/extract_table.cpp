@@ -173,7 +173,7 @@ Outcome extract_table(const PathArg& path, const std::vector<std::string>& signa
                       bool strict, const CallContext& context) {
   auto source = std::make_unique<TableSource<ChangeBatch>>();
   source->path_object = PyRef::borrow(path.given.get());
-  source->opens_again = opens_again(path.bytes);
+  source->opens_again = is_regular_file(path.bytes);
   CallContext reading = context;
   reading.interrupt = nullptr;
   if (strict) {

@@ -151,7 +151,7 @@ Outcome sample(const PathArg& path, const std::string& clock,
                const CallContext& context) {
   auto source = std::make_unique<TableSource<SampleBatch>>();
   source->path_object = PyRef::borrow(path.given.get());
-  source->opens_again = opens_again(path.bytes);
+  source->opens_again = is_regular_file(path.bytes);
   CallContext reading = context;
   reading.interrupt = nullptr;
   reading.index.reset();  // edges before the window count: the read starts at the body's start
