@@ -30,7 +30,9 @@ class ByteCursor {
     return value;
   }
   // An unsigned LEB128 number of at most 64 bits.
-  std::optional<std::uint64_t> varint() {
+  [[gnu::always_inline]] std::optional<std::uint64_t> varint() {
+    // Most are a single byte.
+    if (pos_ < bytes_.size() && bytes_[pos_] < 0x80) return bytes_[pos_++];
     std::uint64_t value = 0;
     for (unsigned shift = 0; shift < 64; shift += 7) {
       if (pos_ >= bytes_.size()) return std::nullopt;

@@ -546,15 +546,20 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
   std::uint64_t time = 0;
   // With the start values, index 0 is the block's start and the table's
   // times follow.
-  std::vector<std::uint64_t> table;
-  table.reserve(time_count);
+  std::vector<std::uint64_t>& table = out.times_;
+  table.reserve(time_count + 1);
   for (std::uint64_t i = 0; i < time_count; ++i) {
     const auto delta = deltas.varint();
     if (!delta || __builtin_add_overflow(time, *delta, &time))
       return std::unexpected(damaged("time table"));
-    const auto reported = shifted(time);
-    if (!reported) return std::unexpected(reported.error());
-    table.push_back(*reported);
+    table.push_back(time);
+  }
+  if (header_.timezero != 0) {
+    for (std::uint64_t& stored : table) {
+      const auto reported = shifted(stored);
+      if (!reported) return std::unexpected(reported.error());
+      stored = *reported;
+    }
   }
 
   // The values at the block's start, then the data's maximal handle and
@@ -584,12 +589,11 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
 
   // The first block's start is a time of its own when its table lacks it.
   const bool start_values = with_start_values && (table.empty() || table.front() != block.begin);
-  const std::uint32_t shift = start_values ? 1 : 0;
-  out.shift_ = shift;
   out.buckets_.assign(table.size(), BlockChanges::kNoRun);
-  out.times_.reserve(table.size() + shift);
-  if (start_values) out.times_.push_back(block.begin);
-  out.times_.insert(out.times_.end(), table.begin(), table.end());
+  if (start_values) {
+    out.shift_ = 1;
+    table.insert(table.begin(), block.begin);
+  }
   if (std::ranges::find(wanted, true) == wanted.end()) return {};
 
   const auto letter = [](char c) -> std::optional<char> {
@@ -698,6 +702,7 @@ void BlockChanges::clear() {
   buckets_.clear();
   ready_.clear();
   ready_next_ = 0;
+  run_next_ = 0;
   current_ = kBefore;
 }
 
@@ -707,7 +712,7 @@ void BlockChanges::clear() {
 // head (two flag bits) or one of the other states (four); a wider one holds
 // its bits packed eight to a byte, or one letter each; a real its eight
 // bytes; a text its length and bytes.
-Result<bool> BlockChanges::advance(Run& run) const {
+inline Result<bool> BlockChanges::advance(Run& run) const {
   if (run.pos == run.data.size()) return false;
   ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
   const auto head = cursor.varint();
@@ -747,7 +752,7 @@ constexpr auto kBitLetters = make_bit_letters();
 
 }  // namespace
 
-Result<bool> BlockChanges::value(Run& run) {
+inline Result<bool> BlockChanges::value(Run& run) {
   ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
   const auto bad = [] { return std::unexpected(damaged("signal data")); };
   const std::uint64_t head = run.head;
@@ -827,26 +832,35 @@ Result<bool> BlockChanges::next(Change& change) {
   }
 }
 
+Result<bool> BlockChanges::next_by_signal(Change& change, std::size_t limit) {
+  if (start_next_ < start_values_.size()) {
+    const auto& [handle, text] = start_values_[start_next_++];
+    change = {0, handle, text};
+    return true;
+  }
+  while (run_next_ < runs_.size()) {
+    Run& run = runs_[run_next_];
+    const std::uint64_t at = run.at + shift_;
+    if (at >= limit) {
+      ++run_next_;
+      continue;
+    }
+    auto carries = value(run);
+    if (!carries) return std::unexpected(std::move(carries.error()));
+    auto more = advance(run);
+    if (!more) return std::unexpected(std::move(more.error()));
+    if (!*more) ++run_next_;
+    if (*carries) {
+      change = {static_cast<std::uint32_t>(at), run.handle, scratch_};
+      return true;
+    }
+  }
+  return false;
+}
+
 void BlockChanges::file(std::uint32_t run) {
   runs_[run].link = buckets_[runs_[run].at];
   buckets_[runs_[run].at] = run;
-}
-
-ChangeView Reader::view(const BlockChanges::Change& change) const {
-  const std::string_view bytes = change.value;
-  const std::uint32_t h = change.handle - 1;
-  switch (storage_[h]) {
-    case Storage::Real: {
-      std::uint64_t word = 0;
-      std::memcpy(&word, bytes.data(), 8);
-      if (header_.swapped_doubles) word = __builtin_bswap64(word);
-      return ChangeView::of_real(std::bit_cast<double>(word));
-    }
-    case Storage::Text: return ChangeView::of_string(bytes);
-    case Storage::Bits: break;
-  }
-  if (widths_[h] == 1) return ChangeView::of_scalar(*nine_state_value_from_char(bytes[0]));
-  return ChangeView::of_vector(bytes);
 }
 
 }  // namespace vcd::fst

@@ -9,8 +9,10 @@
 // checked, so a damaged or cut file is an error of kind InvalidData.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -85,6 +87,11 @@ class BlockChanges {
   // The next change into `change`; false after the last; an error for a
   // damaged run.
   Result<bool> next(Change& change);
+  // The same changes signal by signal instead, for a reader that takes each
+  // signal's apart from the others': the values at the start, then each
+  // signal's run in its time order, without those at time index `limit` or
+  // later. Use either this or next() on one block, not both.
+  Result<bool> next_by_signal(Change& change, std::size_t limit);
 
  private:
   friend class Reader;
@@ -105,10 +112,10 @@ class BlockChanges {
   // Files run `run` under the time of its next change.
   void file(std::uint32_t run);
   // Reads the head of the run's next change; false at the run's end.
-  Result<bool> advance(Run& run) const;
+  [[gnu::always_inline]] Result<bool> advance(Run& run) const;
   // The value of the change whose head was read into scratch_; false for a
   // change that carries none.
-  Result<bool> value(Run& run);
+  [[gnu::always_inline]] Result<bool> value(Run& run);
 
   std::vector<std::uint64_t> times_;
   std::vector<std::pair<std::uint32_t, std::string>> start_values_;  // handle, value
@@ -121,6 +128,7 @@ class BlockChanges {
   std::size_t current_ = kBefore;     // the time index being handed out
   std::vector<std::uint32_t> ready_;  // the runs with a change then, by handle
   std::size_t ready_next_ = 0;
+  std::size_t run_next_ = 0;  // the run next_by_signal() is in
   std::string scratch_;
 };
 
@@ -184,5 +192,22 @@ class Reader {
   std::vector<std::uint32_t> widths_;
   std::vector<Storage> storage_;
 };
+
+inline ChangeView Reader::view(const BlockChanges::Change& change) const {
+  const std::string_view bytes = change.value;
+  const std::uint32_t h = change.handle - 1;
+  switch (storage_[h]) {
+    case Storage::Real: {
+      std::uint64_t word = 0;
+      std::memcpy(&word, bytes.data(), 8);
+      if (header_.swapped_doubles) word = __builtin_bswap64(word);
+      return ChangeView::of_real(std::bit_cast<double>(word));
+    }
+    case Storage::Text: return ChangeView::of_string(bytes);
+    case Storage::Bits: break;
+  }
+  if (widths_[h] == 1) return ChangeView::of_scalar(*nine_state_value_from_char(bytes[0]));
+  return ChangeView::of_vector(bytes);
+}
 
 }  // namespace vcd::fst

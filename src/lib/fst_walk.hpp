@@ -12,6 +12,7 @@
 // (find's match lies in the block), it reads that block and the rest itself.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -38,6 +39,12 @@ namespace quarnel {
 
 namespace fst_walk {
 
+// A visitor that takes each signal's changes apart from the others' (a
+// count of toggles) and no timestamps: within a block it gets the changes
+// signal by signal, each signal's in time order, which spares merging them.
+template <class Visitor>
+concept TakesChangesBySignal = requires { requires Visitor::kChangesBySignal; };
+
 // What reading one block came to.
 struct BlockWalk {
   bool past_end = false;  // it reached a time after the window
@@ -51,6 +58,41 @@ struct Wants {
   std::vector<Kept> kept;
   std::vector<bool> wanted;
 };
+
+// The changes of a block read into `block` within the window, signal by
+// signal, to a sink that TakesChangesBySignal; its times must not go back.
+template <class Sink, class Kept>
+Result<BlockWalk> walk_by_signal(const vcd::fst::Reader& reader, const Window& window,
+                                 const Wants<Kept>& wants, std::optional<std::uint64_t> previous,
+                                 Sink& sink, vcd::fst::BlockChanges& block) {
+  BlockWalk walk;
+  const auto& times = block.times();
+  vcd::fst::BlockChanges::Change change{};
+  // The block's times up to the window's end, then the changes before that
+  // end signal by signal.
+  const auto first_after = window.end ? std::ranges::upper_bound(times, *window.end) : times.end();
+  const auto limit = static_cast<std::size_t>(first_after - times.begin());
+  walk.past_end = first_after != times.end();
+  const auto first = std::ranges::find_if(times.begin(), first_after,
+                                          [&](std::uint64_t time) { return time != previous; });
+  if (first != first_after) {
+    walk.times.any = true;
+    walk.times.first = *first;
+    walk.times.last = *(first_after - 1);
+  }
+  for (;;) {
+    auto more = block.next_by_signal(change, limit);
+    if (!more) return std::unexpected(VcdError::io(more.error()));
+    if (!*more) return walk;
+    const std::uint64_t time = times[change.time_index];
+    if (window.start && time < *window.start) continue;
+    const vcd::cmd::Change command{vcd::IdCode{change.handle - 1}, reader.view(change)};
+    if (!sink.change(time, command, wants.kept[change.handle - 1])) {
+      walk.stopped = true;
+      return walk;
+    }
+  }
+}
 
 // Hands the changes of block `b` within the window to `sink` (the visitor,
 // a piece of it or a log), each time of the block as a timestamp unless it
@@ -67,8 +109,14 @@ Result<BlockWalk> walk_block(const vcd::fst::Reader& reader, std::size_t b, cons
   auto read = reader.read_block(b, before ? kNone : wants.wanted, b == 0, block, threads);
   if (!read) return std::unexpected(VcdError::io(read.error()));
   vcd::fst::BlockChanges::Change change{};
-  auto more = block.next(change);
   const auto& times = block.times();
+  if constexpr (TakesChangesBySignal<Sink>) {
+    // A time table never goes back, but a damaged block's start may lie
+    // after its first time: such a block is read in time order.
+    if (times.size() < 2 || times[0] <= times[1])
+      return walk_by_signal(reader, window, wants, previous, sink, block);
+  }
+  auto more = block.next(change);
   for (std::uint32_t i = 0; i < times.size(); ++i) {
     const std::uint64_t time = times[i];
     if (time != previous) {

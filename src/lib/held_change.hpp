@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 
 #include "src/lib/change_value.hpp"
 
@@ -12,17 +13,25 @@ struct HeldChange {
   ChangeView::Kind kind = ChangeView::Kind::Scalar;
   vcd::Value scalar = vcd::Value::Zero;
   double real = 0;
-  std::string text;  // its storage reused from change to change
+  // A vector's or string's text, its storage reused from change to change.
+  std::string text;
 
   void hold(const ChangeView& view) {
     set = true;
     kind = view.kind;
     scalar = view.scalar;
     real = view.real;
-    text.assign(view.text);
+    if (has_text()) text.assign(view.text);
   }
   // Valid while this is neither changed nor destroyed.
-  ChangeView view() const { return ChangeView{kind, scalar, text, real}; }
+  ChangeView view() const {
+    return ChangeView{kind, scalar, has_text() ? std::string_view(text) : std::string_view(), real};
+  }
+
+ private:
+  bool has_text() const {
+    return kind == ChangeView::Kind::Vector || kind == ChangeView::Kind::String;
+  }
 };
 
 }  // namespace quarnel

@@ -4,6 +4,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "src/lib/held_change.hpp"
 #include "src/lib/requested_changes.hpp"
 #include "src/lib/value_equality.hpp"
 
@@ -18,9 +19,11 @@ class ToggleCounter {
   struct Counter {
     std::uint32_t width;
     std::uint64_t count = 0;
-    std::optional<ChangeValue> first;  // the stretch's first value
-    std::optional<ChangeValue> last;
+    HeldChange first;  // the stretch's first value
+    HeldChange last;
   };
+  // Each counter stands alone, so the changes may come signal by signal.
+  static constexpr bool kChangesBySignal = true;
 
   // `counter_of` maps each request position to its counter.
   ToggleCounter(const TargetMap& targets, const std::vector<std::size_t>& counter_of,
@@ -31,17 +34,16 @@ class ToggleCounter {
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return targets_->find(code);
   }
-  bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
-              const std::vector<std::uint32_t>* requests) {
-    const ChangeValue value = change_value(command.value);
+  [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
+                                     const std::vector<std::uint32_t>* requests) {
     for (const std::uint32_t request : *requests) {
       Counter& counter = counters_[(*counter_of_)[request]];
-      if (!counter.last) {
-        counter.first = value;
-      } else if (!same_toggle_value(*counter.last, value, counter.width)) {
+      if (!counter.last.set) {
+        counter.first.hold(command.value);
+      } else if (!same_toggle_value(counter.last.view(), command.value, counter.width)) {
         ++counter.count;
       }
-      counter.last = value;
+      counter.last.hold(command.value);
     }
     return true;
   }
@@ -57,10 +59,10 @@ class ToggleCounter {
     for (std::size_t i = 0; i < counters_.size(); ++i) {
       Counter& counter = counters_[i];
       Counter& later = next.counters_[i];
-      if (!later.first) continue;
-      if (!counter.last) {
+      if (!later.first.set) continue;
+      if (!counter.last.set) {
         counter.first = std::move(later.first);
-      } else if (!same_toggle_value(*counter.last, *later.first, counter.width)) {
+      } else if (!same_toggle_value(counter.last.view(), later.first.view(), counter.width)) {
         ++counter.count;
       }
       counter.count += later.count;
