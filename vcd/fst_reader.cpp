@@ -11,8 +11,8 @@
 #include <array>
 #include <bit>
 #include <climits>
-#include <memory>
 #include <cstring>
+#include <memory>
 #include <numbers>
 #include <thread>
 #include <utility>
@@ -53,8 +53,6 @@ constexpr double kByteOrderCheck = std::numbers::e;
 constexpr std::uint64_t kMaxRatio = 1100;
 // A geometry entry for a variable-length (text) signal; 0 is a real.
 constexpr std::uint64_t kTextWidth = 0xFFFFFFFF;
-// Letters of the one-bit changes that are neither 0 nor 1.
-constexpr std::string_view kOtherStates = "xzhuwl-";
 
 ReaderError damaged(std::string_view what) {
   return {ReaderError::Kind::InvalidData, 0, "damaged FST file: " + std::string(what)};
@@ -87,9 +85,9 @@ Result<std::vector<unsigned char>> unpack_zlib(std::span<const unsigned char> pa
   thread_local const std::unique_ptr<libdeflate_decompressor, Free> decompressor(
       libdeflate_alloc_decompressor());
   // Without a count of the bytes written, anything but exactly `size` fails.
-  if (!decompressor || libdeflate_zlib_decompress(decompressor.get(), packed.data(), packed.size(),
-                                                  out.data(), out.size(),
-                                                  nullptr) != LIBDEFLATE_SUCCESS)
+  if (!decompressor ||
+      libdeflate_zlib_decompress(decompressor.get(), packed.data(), packed.size(), out.data(),
+                                 out.size(), nullptr) != LIBDEFLATE_SUCCESS)
     return std::unexpected(damaged(what));
 #else
   auto out_size = static_cast<uLongf>(size);
@@ -712,6 +710,8 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
   return {};
 }
 
+ReaderError damaged_signal_data() { return damaged("signal data"); }
+
 void BlockChanges::clear() {
   times_.clear();
   start_values_.clear();
@@ -721,98 +721,7 @@ void BlockChanges::clear() {
   buckets_.clear();
   ready_.clear();
   ready_next_ = 0;
-  run_next_ = 0;
   current_ = kBefore;
-}
-
-// One signal's run of changes: each a head varint whose low bits say the
-// kind of value and whose rest is the step in the time table from the
-// change before, then the value. A one-bit signal packs 0 and 1 into the
-// head (two flag bits) or one of the other states (four); a wider one holds
-// its bits packed eight to a byte, or one letter each; a real its eight
-// bytes; a text its length and bytes.
-inline Result<bool> BlockChanges::advance(Run& run) const {
-  if (run.pos == run.data.size()) return false;
-  ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
-  const auto head = cursor.varint();
-  if (!head) return std::unexpected(damaged("signal data"));
-  run.head = *head;
-  run.pos += cursor.position();
-  std::uint64_t delta = *head >> 1;
-  if (run.storage == Storage::Bits && run.width == 1) {
-    if ((*head & 1) == 0) {
-      delta = *head >> 2;
-    } else {
-      if (((*head >> 1) & 7) >= kOtherStates.size()) return std::unexpected(damaged("signal data"));
-      delta = *head >> 4;
-    }
-  } else if (run.storage == Storage::Real && (*head & 1) == 0) {
-    return std::unexpected(damaged("signal data"));
-  }
-  // Each step lands within the table, from index 0 on: so does the sum.
-  const std::uint64_t times = times_.size() - shift_;
-  if (delta >= times - run.at) return std::unexpected(damaged("signal data"));
-  run.at += delta;
-  return true;
-}
-
-namespace {
-
-// Per byte: its eight bits as the letters 0 and 1, most significant first.
-constexpr std::array<std::array<char, 8>, 256> make_bit_letters() {
-  std::array<std::array<char, 8>, 256> letters{};
-  for (int byte = 0; byte < 256; ++byte) {
-    for (int bit = 0; bit < 8; ++bit) letters[byte][bit] = ((byte >> (7 - bit)) & 1) ? '1' : '0';
-  }
-  return letters;
-}
-
-constexpr auto kBitLetters = make_bit_letters();
-
-}  // namespace
-
-inline Result<bool> BlockChanges::value(Run& run) {
-  ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
-  const auto bad = [] { return std::unexpected(damaged("signal data")); };
-  const std::uint64_t head = run.head;
-  bool carries = true;
-  scratch_.clear();
-  if (run.storage == Storage::Bits && run.width == 1) {
-    scratch_.push_back((head & 1) == 0 ? static_cast<char>('0' + ((head >> 1) & 1))
-                                       : kOtherStates[(head >> 1) & 7]);
-  } else if (run.storage == Storage::Bits && (head & 1) == 0) {
-    const auto bytes = cursor.take((std::uint64_t{run.width} + 7) / 8);
-    if (!bytes) return bad();
-    scratch_.resize_and_overwrite(bytes->size() * 8, [&](char* letters, std::size_t) {
-      for (const unsigned char byte : *bytes) {
-        std::memcpy(letters, kBitLetters[byte].data(), 8);
-        letters += 8;
-      }
-      return std::size_t{run.width};
-    });
-  } else if (run.storage == Storage::Bits) {
-    const auto bytes = cursor.take(run.width);
-    if (!bytes) return bad();
-    scratch_.resize(run.width);
-    for (std::size_t i = 0; i < bytes->size(); ++i) {
-      const auto state = nine_state_value_from_char(static_cast<char>((*bytes)[i]));
-      if (!state) return bad();
-      scratch_[i] = to_char(*state);
-    }
-  } else if (run.storage == Storage::Real) {
-    const auto bytes = cursor.take(8);
-    if (!bytes) return bad();
-    scratch_.assign(reinterpret_cast<const char*>(bytes->data()), 8);
-  } else {
-    const auto length = cursor.varint();
-    const auto bytes = length ? cursor.take(*length) : std::nullopt;
-    if (!bytes) return bad();
-    scratch_.assign(reinterpret_cast<const char*>(bytes->data()), bytes->size());
-    // A text change flagged in its low bit carries no value to report.
-    carries = (head & 1) == 0;
-  }
-  run.pos += cursor.position();
-  return carries;
 }
 
 Result<bool> BlockChanges::next(Change& change) {
@@ -849,32 +758,6 @@ Result<bool> BlockChanges::next(Change& change) {
       return true;
     }
   }
-}
-
-Result<bool> BlockChanges::next_by_signal(Change& change, std::size_t limit) {
-  if (start_next_ < start_values_.size()) {
-    const auto& [handle, text] = start_values_[start_next_++];
-    change = {0, handle, text};
-    return true;
-  }
-  while (run_next_ < runs_.size()) {
-    Run& run = runs_[run_next_];
-    const std::uint64_t at = run.at + shift_;
-    if (at >= limit) {
-      ++run_next_;
-      continue;
-    }
-    auto carries = value(run);
-    if (!carries) return std::unexpected(std::move(carries.error()));
-    auto more = advance(run);
-    if (!more) return std::unexpected(std::move(more.error()));
-    if (!*more) ++run_next_;
-    if (*carries) {
-      change = {static_cast<std::uint32_t>(at), run.handle, scratch_};
-      return true;
-    }
-  }
-  return false;
 }
 
 void BlockChanges::file(std::uint32_t run) {

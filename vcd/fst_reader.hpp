@@ -21,6 +21,7 @@
 
 #include "vcd/error.hpp"
 #include "vcd/file.hpp"
+#include "vcd/fst_block_changes.hpp"
 #include "vcd/interrupt.hpp"
 #include "vcd/value.hpp"
 
@@ -35,9 +36,6 @@ bool is_fst(std::span<const unsigned char> head);
 // Whether the first bytes of a stream (up to 4 of them) may begin an FST
 // file; no VCD text begins so.
 bool may_be_fst(std::span<const unsigned char> head);
-
-// What one signal's changes hold.
-enum class Storage : std::uint8_t { Bits, Real, Text };
 
 struct Header {
   std::int8_t timescale = 0;  // the tick is 10 to this power seconds
@@ -68,69 +66,6 @@ inline constexpr std::uint8_t kTypeString = 21;
 inline constexpr std::uint8_t kTypeShortReal = 29;
 inline constexpr std::uint8_t kTypeLast = 29;
 std::string_view var_type_word(std::uint8_t type);
-
-// The changes of one value-change block for the signals asked for (filled
-// by Reader::read_block), handed out in time order and, within one time, by
-// handle, a handle's own changes in their order. Each signal's run of
-// changes is decoded as it is handed out.
-class BlockChanges {
- public:
-  struct Change {
-    std::uint32_t time_index;  // into times()
-    std::uint32_t handle;      // from 1
-    // Bits as lower-case letters, a real's eight bytes, a text; valid until
-    // the next call of next().
-    std::string_view value;
-  };
-
-  const std::vector<std::uint64_t>& times() const { return times_; }
-  // The next change into `change`; false after the last; an error for a
-  // damaged run.
-  Result<bool> next(Change& change);
-  // The same changes signal by signal instead, for a reader that takes each
-  // signal's apart from the others': the values at the start, then each
-  // signal's run in its time order, without those at time index `limit` or
-  // later. Use either this or next() on one block, not both.
-  Result<bool> next_by_signal(Change& change, std::size_t limit);
-
- private:
-  friend class Reader;
-  struct Run {
-    std::vector<unsigned char> data;
-    std::size_t pos = 0;     // of the next change's value, after its head
-    std::uint64_t head = 0;  // the head of the next change
-    std::uint64_t at = 0;    // its index in the block's own time table
-    std::uint32_t width = 0;
-    Storage storage = Storage::Bits;
-    std::uint32_t handle = 0;
-    std::uint32_t link = 0;  // the next run filed under the same time
-  };
-  static constexpr std::uint32_t kNoRun = UINT32_MAX;
-  static constexpr std::size_t kBefore = SIZE_MAX;  // current_ before the first time
-
-  void clear();
-  // Files run `run` under the time of its next change.
-  void file(std::uint32_t run);
-  // Reads the head of the run's next change; false at the run's end.
-  [[gnu::always_inline]] Result<bool> advance(Run& run) const;
-  // The value of the change whose head was read into scratch_; false for a
-  // change that carries none.
-  [[gnu::always_inline]] Result<bool> value(Run& run);
-
-  std::vector<std::uint64_t> times_;
-  std::vector<std::pair<std::uint32_t, std::string>> start_values_;  // handle, value
-  std::size_t start_next_ = 0;
-  std::uint32_t shift_ = 0;  // 1 when the values at the start take time index 0
-  std::vector<Run> runs_;    // by handle
-  // Per index of the block's own time table: the runs whose next change
-  // comes then, linked through Run::link.
-  std::vector<std::uint32_t> buckets_;
-  std::size_t current_ = kBefore;     // the time index being handed out
-  std::vector<std::uint32_t> ready_;  // the runs with a change then, by handle
-  std::size_t ready_next_ = 0;
-  std::size_t run_next_ = 0;  // the run next_by_signal() is in
-  std::string scratch_;
-};
 
 // The place and time span of one value-change block.
 struct Block {

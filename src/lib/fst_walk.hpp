@@ -67,7 +67,6 @@ Result<BlockWalk> walk_by_signal(const vcd::fst::Reader& reader, const Window& w
                                  Sink& sink, vcd::fst::BlockChanges& block) {
   BlockWalk walk;
   const auto& times = block.times();
-  vcd::fst::BlockChanges::Change change{};
   // The block's times up to the window's end, then the changes before that
   // end signal by signal.
   const auto first_after = window.end ? std::ranges::upper_bound(times, *window.end) : times.end();
@@ -80,18 +79,15 @@ Result<BlockWalk> walk_by_signal(const vcd::fst::Reader& reader, const Window& w
     walk.times.first = *first;
     walk.times.last = *(first_after - 1);
   }
-  for (;;) {
-    auto more = block.next_by_signal(change, limit);
-    if (!more) return std::unexpected(VcdError::io(more.error()));
-    if (!*more) return walk;
+  auto read = block.each_by_signal(limit, [&](const vcd::fst::BlockChanges::Change& change) {
     const std::uint64_t time = times[change.time_index];
-    if (window.start && time < *window.start) continue;
+    if (window.start && time < *window.start) return true;
     const vcd::cmd::Change command{vcd::IdCode{change.handle - 1}, reader.view(change)};
-    if (!sink.change(time, command, wants.kept[change.handle - 1])) {
-      walk.stopped = true;
-      return walk;
-    }
-  }
+    return sink.change(time, command, wants.kept[change.handle - 1]);
+  });
+  if (!read) return std::unexpected(VcdError::io(read.error()));
+  walk.stopped = !*read;
+  return walk;
 }
 
 // Hands the changes of block `b` within the window to `sink` (the visitor,

@@ -2,7 +2,7 @@
 
 #include <optional>
 #include <string_view>
-#include <unordered_map>
+#include <unordered_set>
 
 #include "src/lib/held_change.hpp"
 #include "src/lib/requested_changes.hpp"
@@ -25,19 +25,18 @@ class ToggleCounter {
   // Each counter stands alone, so the changes may come signal by signal.
   static constexpr bool kChangesBySignal = true;
 
-  // `counter_of` maps each request position to its counter.
-  ToggleCounter(const TargetMap& targets, const std::vector<std::size_t>& counter_of,
-                std::vector<Counter> counters)
-      : targets_(&targets), counter_of_(&counter_of), counters_(std::move(counters)) {}
+  // `by_code` maps each code to the counters it feeds.
+  ToggleCounter(const TargetMap& by_code, std::vector<Counter> counters)
+      : by_code_(&by_code), counters_(std::move(counters)) {}
 
-  const CodeIndex& codes() const { return targets_->codes(); }
+  const CodeIndex& codes() const { return by_code_->codes(); }
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
-    return targets_->find(code);
+    return by_code_->find(code);
   }
   [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
-                                     const std::vector<std::uint32_t>* requests) {
-    for (const std::uint32_t request : *requests) {
-      Counter& counter = counters_[(*counter_of_)[request]];
+                                     const std::vector<std::uint32_t>* fed) {
+    for (const std::uint32_t i : *fed) {
+      Counter& counter = counters_[i];
       if (!counter.last.set) {
         counter.first.hold(command.value);
       } else if (!same_toggle_value(counter.last.view(), command.value, counter.width)) {
@@ -52,7 +51,7 @@ class ToggleCounter {
     std::vector<Counter> fresh;
     fresh.reserve(counters_.size());
     for (const Counter& counter : counters_) fresh.push_back(Counter{counter.width, 0, {}, {}});
-    return {*targets_, *counter_of_, std::move(fresh)};
+    return {*by_code_, std::move(fresh)};
   }
   // The next stretch: its first value against the last one before it.
   bool join(ToggleCounter next) {
@@ -74,8 +73,7 @@ class ToggleCounter {
   const std::vector<Counter>& counters() const { return counters_; }
 
  private:
-  const TargetMap* targets_;
-  const std::vector<std::size_t>* counter_of_;
+  const TargetMap* by_code_;
   std::vector<Counter> counters_;
 };
 
@@ -87,26 +85,29 @@ Result<std::vector<std::pair<std::string, std::uint64_t>>> count_toggles(
   auto request = request_signals(path, signals, VcdError::Kind::SignalsNotFound, context);
   if (!request) return std::unexpected(std::move(request.error()));
 
-  // One counter per distinct name; each request position points at its own.
+  // One counter per distinct name, fed by its code.
+  const Dump& dump = request->dump;
   std::vector<ToggleCounter::Counter> counters;
-  std::vector<std::size_t> counter_of(signals.size());
-  std::unordered_map<std::string_view, std::size_t> seen;
-  for (std::size_t i = 0; i < signals.size(); ++i) {
-    const auto [it, inserted] = seen.try_emplace(signals[i], counters.size());
-    if (inserted) counters.push_back({request->dump.find(signals[i])->width, 0, {}, {}});
-    counter_of[i] = it->second;
+  std::vector<std::string_view> names;
+  TargetMap by_code;
+  for (const Signal& signal : dump.signals) by_code.cover(signal.id_code);
+  std::unordered_set<std::string_view> seen;
+  for (const std::string& name : signals) {
+    if (!seen.insert(name).second) continue;
+    const Signal& signal = *dump.find(name);
+    by_code.add(signal.id_code, static_cast<std::uint32_t>(counters.size()));
+    counters.push_back({signal.width, 0, {}, {}});
+    names.push_back(name);
   }
 
-  ToggleCounter counter(request->targets, counter_of, std::move(counters));
-  auto read = walk_body(request->dump, window, counter, context);
+  ToggleCounter counter(by_code, std::move(counters));
+  auto read = walk_body(dump, window, counter, context);
   if (!read) return std::unexpected(std::move(read.error()));
 
   std::vector<std::pair<std::string, std::uint64_t>> counts;
-  counts.reserve(counter.counters().size());
-  for (std::size_t i = 0; i < signals.size(); ++i) {
-    if (counter_of[i] == counts.size())
-      counts.emplace_back(signals[i], counter.counters()[counter_of[i]].count);
-  }
+  counts.reserve(names.size());
+  for (std::size_t i = 0; i < names.size(); ++i)
+    counts.emplace_back(names[i], counter.counters()[i].count);
   return counts;
 }
 
