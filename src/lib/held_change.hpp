@@ -1,6 +1,8 @@
 // The last change of a signal seen so far, kept beyond the reader's buffer.
 #pragma once
 
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -22,6 +24,40 @@ struct HeldChange {
     scalar = view.scalar;
     real = view.real;
     if (has_text()) text.assign(view.text);
+  }
+  // Holds `view`, which is of the kind held (scalar or vector, a vector as
+  // long as the one held) in place of it; returns whether the two were
+  // alike. One pass over a vector's letters compares and copies them.
+  bool exchange_bits(const ChangeView& view) {
+    if (kind == ChangeView::Kind::Scalar) {
+      const bool alike = scalar == view.scalar;
+      scalar = view.scalar;
+      return alike;
+    }
+    char* held = text.data();
+    const char* next = view.text.data();
+    const std::size_t size = text.size();
+    std::uint64_t differ = 0;
+    std::size_t i = 0;
+    for (; i + 8 <= size; i += 8) {
+      std::uint64_t a = 0;
+      std::uint64_t b = 0;
+      std::memcpy(&a, held + i, 8);
+      std::memcpy(&b, next + i, 8);
+      differ |= a ^ b;
+      std::memcpy(held + i, &b, 8);
+    }
+    for (; i < size; ++i) {
+      differ |= static_cast<unsigned char>(held[i] ^ next[i]);
+      held[i] = next[i];
+    }
+    return differ == 0;
+  }
+  // Whether `view` is of the kind exchange_bits() takes.
+  bool bits_like(const ChangeView& view) const {
+    return set && kind == view.kind &&
+           (kind == ChangeView::Kind::Scalar ||
+            (kind == ChangeView::Kind::Vector && text.size() == view.text.size()));
   }
   // Valid while this is neither changed nor destroyed.
   ChangeView view() const {

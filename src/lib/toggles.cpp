@@ -37,6 +37,11 @@ class ToggleCounter {
                                      const std::vector<std::uint32_t>* fed) {
     for (const std::uint32_t i : *fed) {
       Counter& counter = counters_[i];
+      // Bits of one length are the same exactly when they are alike.
+      if (counter.last.bits_like(command.value)) {
+        counter.count += counter.last.exchange_bits(command.value) ? 0 : 1;
+        continue;
+      }
       if (!counter.last.set) {
         counter.first.hold(command.value);
       } else if (!same_toggle_value(counter.last.view(), command.value, counter.width)) {
