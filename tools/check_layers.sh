@@ -34,7 +34,7 @@ while IFS= read -r found; do
   header=$(sed -E 's/[^<]*<([^>]*)>.*/\1/' <<<"$found")
   case "$header" in
     fcntl.h | poll.h | unistd.h | string.h | sys/stat.h | sys/types.h) ;;
-    zlib.h | zstd.h | lz4.h) ;;  # the decompressors of compressed dumps and FST blocks
+    zlib.h | zstd.h | lz4.h | libdeflate.h) ;;  # the decompressors of compressed dumps and FST blocks
     emmintrin.h | immintrin.h) ;;  # vector instructions of the line road
     *.h) complain "the reader includes a non-standard header: $found" ;;
   esac

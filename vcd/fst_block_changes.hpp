@@ -40,7 +40,7 @@ class BlockChanges {
     std::uint32_t time_index;  // into times()
     std::uint32_t handle;      // from 1
     // Bits as lower-case letters, a real's eight bytes, a text; valid until
-    // the next call of next().
+    // the next change is handed out.
     std::string_view value;
   };
 
