@@ -55,7 +55,7 @@ class BlockChanges {
   // whether `take` let it reach the end; an error for a damaged run. Use
   // either this or next() on one block, not both.
   template <class Take>
-  Result<bool> each_by_signal(std::size_t limit, Take&& take);
+  Result<bool> each_by_signal(std::size_t limit, Take take);
 
  private:
   friend class Reader;
@@ -187,7 +187,7 @@ inline Result<bool> BlockChanges::value(Run& run) {
 }
 
 template <class Take>
-Result<bool> BlockChanges::each_by_signal(std::size_t limit, Take&& take) {
+Result<bool> BlockChanges::each_by_signal(std::size_t limit, Take take) {
   for (const auto& [handle, text] : start_values_) {
     if (!take(Change{0, handle, text})) return false;
   }
