@@ -1,6 +1,5 @@
 #include "src/lib/toggles.hpp"
 
-#include <optional>
 #include <string_view>
 #include <unordered_set>
 
