@@ -11,6 +11,11 @@ namespace quarnel {
 
 namespace {
 
+// Whether a change repeats the one before it, converted as records are.
+bool same_value(const ChangeView& a, const ChangeView& b, std::uint32_t width) {
+  return same_toggle_value(change_value(a), change_value(b), width);
+}
+
 // The toggles of each distinct requested name within a stretch of the body;
 // a visitor of the body walker that sums up the pieces of a body itself.
 class ToggleCounter {
@@ -43,7 +48,7 @@ class ToggleCounter {
       }
       if (!counter.last.set) {
         counter.first.hold(command.value);
-      } else if (!same_toggle_value(counter.last.view(), command.value, counter.width)) {
+      } else if (!same_value(counter.last.view(), command.value, counter.width)) {
         ++counter.count;
       }
       counter.last.hold(command.value);
@@ -65,7 +70,7 @@ class ToggleCounter {
       if (!later.first.set) continue;
       if (!counter.last.set) {
         counter.first = std::move(later.first);
-      } else if (!same_toggle_value(counter.last.view(), later.first.view(), counter.width)) {
+      } else if (!same_value(counter.last.view(), later.first.view(), counter.width)) {
         ++counter.count;
       }
       counter.count += later.count;

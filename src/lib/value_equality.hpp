@@ -38,16 +38,6 @@ void comparison_text(const ChangeValue& value, std::uint32_t width, std::string&
 // Whether a record repeats the previous one of its signal (`width` bits
 // wide): bits by their shortened texts, any other pair by comparison text.
 bool same_toggle_value(const ChangeValue& a, const ChangeValue& b, std::uint32_t width);
-// The same for two changes as the reader hands them out. Two scalars, or two
-// vectors of one length (one lower-case letter per bit), are the same bits
-// exactly when they are alike: that is told without converting them.
-inline bool same_toggle_value(const ChangeView& a, const ChangeView& b, std::uint32_t width) {
-  using Kind = ChangeView::Kind;
-  if (a.kind == Kind::Scalar && b.kind == Kind::Scalar) return a.scalar == b.scalar;
-  if (a.kind == Kind::Vector && b.kind == Kind::Vector && a.text.size() == b.text.size())
-    return a.text == b.text;
-  return same_toggle_value(change_value(a), change_value(b), width);
-}
 
 // Bits that shorten to one unknown state (vcd::is_unknown_bits) and the
 // unknown strings (vcd::is_unknown_string); never an integer or a real.
