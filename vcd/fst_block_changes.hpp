@@ -51,11 +51,12 @@ class BlockChanges {
   // The same changes signal by signal instead, for a reader that takes each
   // signal's apart from the others': the values at the start, then each
   // signal's run in its time order, without those at time index `limit` or
-  // later, each handed to `take(change)` until it returns false. Returns
-  // whether `take` let it reach the end; an error for a damaged run. Use
+  // later. The changes of one signal go to `begin(handle)`, what it returns
+  // called on each (`take(change)`) until it returns false. Returns whether
+  // every `take` let it reach the end; an error for a damaged run. Use
   // either this or next() on one block, not both.
-  template <class Take>
-  Result<bool> each_by_signal(std::size_t limit, Take take);
+  template <class Begin>
+  Result<bool> each_by_signal(std::size_t limit, Begin begin);
 
  private:
   friend class Reader;
@@ -186,12 +187,13 @@ inline Result<bool> BlockChanges::value(Run& run) {
   return carries;
 }
 
-template <class Take>
-Result<bool> BlockChanges::each_by_signal(std::size_t limit, Take take) {
+template <class Begin>
+Result<bool> BlockChanges::each_by_signal(std::size_t limit, Begin begin) {
   for (const auto& [handle, text] : start_values_) {
-    if (!take(Change{0, handle, text})) return false;
+    if (!begin(handle)(Change{0, handle, text})) return false;
   }
   for (Run& run : runs_) {
+    auto take = begin(run.handle);
     for (;;) {
       const std::uint64_t at = run.at + shift_;
       if (at >= limit) break;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <algorithm>
+#include <concepts>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
@@ -42,8 +43,13 @@ namespace fst_walk {
 // A visitor that takes each signal's changes apart from the others' (a
 // count of toggles) and no timestamps: within a block it gets the changes
 // signal by signal, each signal's in time order, which spares merging them.
-template <class Visitor>
-concept TakesChangesBySignal = requires { requires Visitor::kChangesBySignal; };
+// `signal(kept)` gives what takes the changes of the signal it keeps `kept`
+// for, looked up once per signal and block.
+template <class Visitor, class Kept>
+concept TakesChangesBySignal =
+    requires(Visitor& visitor, const Kept& kept, std::uint64_t time, const vcd::ChangeView& value) {
+      { visitor.signal(kept).change(time, value) } -> std::convertible_to<bool>;
+    };
 
 // What reading one block came to.
 struct BlockWalk {
@@ -79,11 +85,13 @@ Result<BlockWalk> walk_by_signal(const vcd::fst::Reader& reader, const Window& w
     walk.times.first = *first;
     walk.times.last = *(first_after - 1);
   }
-  auto read = block.each_by_signal(limit, [&](const vcd::fst::BlockChanges::Change& change) {
-    const std::uint64_t time = times[change.time_index];
-    if (window.start && time < *window.start) return true;
-    const vcd::cmd::Change command{vcd::IdCode{change.handle - 1}, reader.view(change)};
-    return sink.change(time, command, wants.kept[change.handle - 1]);
+  auto read = block.each_by_signal(limit, [&](std::uint32_t handle) {
+    return [&, take = sink.signal(wants.kept[handle - 1])](
+               const vcd::fst::BlockChanges::Change& change) mutable {
+      const std::uint64_t time = times[change.time_index];
+      if (window.start && time < *window.start) return true;
+      return static_cast<bool>(take.change(time, reader.view(change)));
+    };
   });
   if (!read) return std::unexpected(VcdError::io(read.error()));
   walk.stopped = !*read;
@@ -106,7 +114,7 @@ Result<BlockWalk> walk_block(const vcd::fst::Reader& reader, std::size_t b, cons
   if (!read) return std::unexpected(VcdError::io(read.error()));
   vcd::fst::BlockChanges::Change change{};
   const auto& times = block.times();
-  if constexpr (TakesChangesBySignal<Sink>) {
+  if constexpr (TakesChangesBySignal<Sink, Kept>) {
     // A time table never goes back, but a damaged block's start may lie
     // after its first time: such a block is read in time order.
     if (times.size() < 2 || times[0] <= times[1])

@@ -26,8 +26,21 @@ class ToggleCounter {
     HeldChange first;  // the stretch's first value
     HeldChange last;
   };
-  // Each counter stands alone, so the changes may come signal by signal.
-  static constexpr bool kChangesBySignal = true;
+  // The counters of one signal's changes, for a walk signal by signal.
+  class Signal {
+   public:
+    Signal(Counter* counters, const std::vector<std::uint32_t>& fed)
+        : counters_(counters), first_(fed.data()), last_(fed.data() + fed.size()) {}
+    [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const ChangeView& value) {
+      for (const std::uint32_t* i = first_; i != last_; ++i) count(counters_[*i], value);
+      return true;
+    }
+
+   private:
+    Counter* counters_;
+    const std::uint32_t* first_;
+    const std::uint32_t* last_;
+  };
 
   // `by_code` maps each code to the counters it feeds.
   ToggleCounter(const TargetMap& by_code, std::vector<Counter> counters)
@@ -37,24 +50,12 @@ class ToggleCounter {
   [[gnu::always_inline]] const std::vector<std::uint32_t>* wanted(vcd::IdCode code) const {
     return by_code_->find(code);
   }
-  [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command,
+  [[gnu::always_inline]] bool change(std::uint64_t time, const vcd::cmd::Change& command,
                                      const std::vector<std::uint32_t>* fed) {
-    for (const std::uint32_t i : *fed) {
-      Counter& counter = counters_[i];
-      // Bits of one length are the same exactly when they are alike.
-      if (counter.last.bits_like(command.value)) {
-        counter.count += counter.last.exchange_bits(command.value) ? 0 : 1;
-        continue;
-      }
-      if (!counter.last.set) {
-        counter.first.hold(command.value);
-      } else if (!same_value(counter.last.view(), command.value, counter.width)) {
-        ++counter.count;
-      }
-      counter.last.hold(command.value);
-    }
-    return true;
+    return signal(fed).change(time, command.value);
   }
+  // Each counter stands alone, so the changes may come signal by signal.
+  Signal signal(const std::vector<std::uint32_t>* fed) { return {counters_.data(), *fed}; }
 
   ToggleCounter piece() const {
     std::vector<Counter> fresh;
@@ -82,6 +83,20 @@ class ToggleCounter {
   const std::vector<Counter>& counters() const { return counters_; }
 
  private:
+  [[gnu::always_inline]] static void count(Counter& counter, const ChangeView& value) {
+    // Bits of one length are the same exactly when they are alike.
+    if (counter.last.bits_like(value)) {
+      counter.count += counter.last.exchange_bits(value) ? 0 : 1;
+      return;
+    }
+    if (!counter.last.set) {
+      counter.first.hold(value);
+    } else if (!same_value(counter.last.view(), value, counter.width)) {
+      ++counter.count;
+    }
+    counter.last.hold(value);
+  }
+
   const TargetMap* by_code_;
   std::vector<Counter> counters_;
 };
