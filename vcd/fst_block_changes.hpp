@@ -42,6 +42,11 @@ class BlockChanges {
     // Bits as lower-case letters, a real's eight bytes, a text; valid until
     // the next change is handed out.
     std::string_view value;
+    // From each_by_signal, several bits all 0 or 1 come packed instead
+    // (`value` empty): `bits` of them, eight to a byte, the first the most
+    // significant; valid while the block is.
+    std::span<const unsigned char> packed;
+    std::uint32_t bits = 0;
   };
 
   const std::vector<std::uint64_t>& times() const { return times_; }
@@ -51,7 +56,8 @@ class BlockChanges {
   // The same changes signal by signal instead, for a reader that takes each
   // signal's apart from the others': the values at the start, then each
   // signal's run in its time order, without those at time index `limit` or
-  // later. The changes of one signal go to `begin(handle)`, what it returns
+  // later, bits packed where they can be. The changes of one signal go to
+  // `begin(handle)`, what it returns
   // called on each (`take(change)`) until it returns false. Returns whether
   // every `take` let it reach the end; an error for a damaged run. Use
   // either this or next() on one block, not both.
@@ -143,6 +149,18 @@ inline constexpr auto kBitLetters = make_bit_letters();
 
 }  // namespace detail
 
+// The first `bits` bits of `packed` (eight to a byte, the most significant
+// first) as letters 0 and 1 after `out`'s text.
+inline void append_bit_letters(std::span<const unsigned char> packed, std::uint32_t bits,
+                               std::string& out) {
+  const std::size_t from = out.size();
+  out.resize_and_overwrite(from + packed.size() * 8, [&](char* letters, std::size_t) {
+    for (std::size_t i = 0; i < packed.size(); ++i)
+      std::memcpy(letters + from + i * 8, detail::kBitLetters[packed[i]].data(), 8);
+    return from + bits;
+  });
+}
+
 inline Result<bool> BlockChanges::value(Run& run) {
   ByteCursor cursor(std::span<const unsigned char>(run.data).subspan(run.pos));
   const auto bad = [] { return std::unexpected(damaged_signal_data()); };
@@ -155,13 +173,7 @@ inline Result<bool> BlockChanges::value(Run& run) {
   } else if (run.storage == Storage::Bits && (head & 1) == 0) {
     const auto bytes = cursor.take((std::uint64_t{run.width} + 7) / 8);
     if (!bytes) return bad();
-    scratch_.resize_and_overwrite(bytes->size() * 8, [&](char* letters, std::size_t) {
-      for (const unsigned char byte : *bytes) {
-        std::memcpy(letters, detail::kBitLetters[byte].data(), 8);
-        letters += 8;
-      }
-      return std::size_t{run.width};
-    });
+    append_bit_letters(*bytes, run.width, scratch_);
   } else if (run.storage == Storage::Bits) {
     const auto bytes = cursor.take(run.width);
     if (!bytes) return bad();
@@ -190,19 +202,31 @@ inline Result<bool> BlockChanges::value(Run& run) {
 template <class Begin>
 Result<bool> BlockChanges::each_by_signal(std::size_t limit, Begin begin) {
   for (const auto& [handle, text] : start_values_) {
-    if (!begin(handle)(Change{0, handle, text})) return false;
+    if (!begin(handle)(Change{0, handle, text, {}, 0})) return false;
   }
   for (Run& run : runs_) {
     auto take = begin(run.handle);
+    const bool packs = run.storage == Storage::Bits && run.width > 1;
+    const std::size_t packed_size = (std::size_t{run.width} + 7) / 8;
     for (;;) {
       const std::uint64_t at = run.at + shift_;
       if (at >= limit) break;
-      auto carries = value(run);
-      if (!carries) return std::unexpected(std::move(carries.error()));
+      Change change{static_cast<std::uint32_t>(at), run.handle, {}, {}, 0};
+      bool carries = true;
+      if (packs && (run.head & 1) == 0) {
+        if (run.data.size() - run.pos < packed_size) return std::unexpected(damaged_signal_data());
+        change.packed = std::span<const unsigned char>(run.data).subspan(run.pos, packed_size);
+        change.bits = run.width;
+        run.pos += packed_size;
+      } else {
+        auto decoded = value(run);
+        if (!decoded) return std::unexpected(std::move(decoded.error()));
+        carries = *decoded;
+        change.value = scratch_;
+      }
       auto more = advance(run);
       if (!more) return std::unexpected(std::move(more.error()));
-      if (*carries && !take(Change{static_cast<std::uint32_t>(at), run.handle, scratch_}))
-        return false;
+      if (carries && !take(change)) return false;
       if (!*more) break;
     }
   }

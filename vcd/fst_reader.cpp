@@ -727,7 +727,7 @@ void BlockChanges::clear() {
 Result<bool> BlockChanges::next(Change& change) {
   if (start_next_ < start_values_.size()) {
     const auto& [handle, text] = start_values_[start_next_++];
-    change = {0, handle, text};
+    change = {0, handle, text, {}, 0};
     return true;
   }
   for (;;) {
@@ -754,7 +754,7 @@ Result<bool> BlockChanges::next(Change& change) {
       if (*more) file(ready_[ready_next_ - 1]);
     }
     if (*carries) {
-      change = {static_cast<std::uint32_t>(current_ + shift_), run.handle, scratch_};
+      change = {static_cast<std::uint32_t>(current_ + shift_), run.handle, scratch_, {}, 0};
       return true;
     }
   }

@@ -19,6 +19,7 @@
 #include <exception>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <stop_token>
 #include <system_error>
 #include <thread>
@@ -44,11 +45,14 @@ namespace fst_walk {
 // count of toggles) and no timestamps: within a block it gets the changes
 // signal by signal, each signal's in time order, which spares merging them.
 // `signal(kept)` gives what takes the changes of the signal it keeps `kept`
-// for, looked up once per signal and block.
+// for, looked up once per signal and block; it takes bits all 0 or 1 packed
+// eight to a byte (packed_bits) as the block holds them.
 template <class Visitor, class Kept>
 concept TakesChangesBySignal =
-    requires(Visitor& visitor, const Kept& kept, std::uint64_t time, const vcd::ChangeView& value) {
+    requires(Visitor& visitor, const Kept& kept, std::uint64_t time, const vcd::ChangeView& value,
+             std::span<const unsigned char> packed, std::uint32_t bits) {
       { visitor.signal(kept).change(time, value) } -> std::convertible_to<bool>;
+      { visitor.signal(kept).packed_bits(time, packed, bits) } -> std::convertible_to<bool>;
     };
 
 // What reading one block came to.
@@ -87,11 +91,14 @@ Result<BlockWalk> walk_by_signal(const vcd::fst::Reader& reader, const Window& w
   }
   auto read = block.each_by_signal(limit, [&](std::uint32_t handle) {
     return [&, take = sink.signal(wants.kept[handle - 1])](
-               const vcd::fst::BlockChanges::Change& change) mutable {
-      const std::uint64_t time = times[change.time_index];
-      if (window.start && time < *window.start) return true;
-      return static_cast<bool>(take.change(time, reader.view(change)));
-    };
+               const vcd::fst::BlockChanges::Change& change) mutable
+        __attribute__((always_inline)) {
+          const std::uint64_t time = times[change.time_index];
+          if (window.start && time < *window.start) return true;
+          if (!change.packed.empty())
+            return static_cast<bool>(take.packed_bits(time, change.packed, change.bits));
+          return static_cast<bool>(take.change(time, reader.view(change)));
+        };
   });
   if (!read) return std::unexpected(VcdError::io(read.error()));
   walk.stopped = !*read;

@@ -3,10 +3,12 @@
 
 #include <cstdint>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "src/lib/change_value.hpp"
+#include "vcd/fst_block_changes.hpp"
 
 namespace quarnel {
 
@@ -24,6 +26,14 @@ struct HeldChange {
     scalar = view.scalar;
     real = view.real;
     if (has_text()) text.assign(view.text);
+  }
+  // Holds the vector of `bits` bits `packed` eight to a byte, the first the
+  // most significant.
+  void hold_packed(std::span<const unsigned char> packed, std::uint32_t bits) {
+    set = true;
+    kind = ChangeView::Kind::Vector;
+    text.clear();
+    vcd::fst::append_bit_letters(packed, bits, text);
   }
   // Holds `view`, which is of the kind held (scalar or vector, a vector as
   // long as the one held) in place of it; returns whether the two were

@@ -1,5 +1,7 @@
 #include "src/lib/metadata.hpp"
 
+#include <span>
+
 #include "src/lib/body_index.hpp"
 #include "src/lib/body_walker.hpp"
 #include "src/lib/header_pass.hpp"
@@ -14,6 +16,10 @@ struct NoChanges {
   // then not walked time by time.
   struct Signal {
     static bool change(std::uint64_t /*time*/, const vcd::ChangeView& /*value*/) { return true; }
+    static bool packed_bits(std::uint64_t /*time*/, std::span<const unsigned char> /*packed*/,
+                            std::uint32_t /*bits*/) {
+      return true;
+    }
   };
   static Signal signal(bool /*wanted*/) { return {}; }
   static bool wanted(vcd::IdCode /*code*/) { return false; }

@@ -1,5 +1,8 @@
 #include "src/lib/toggles.hpp"
 
+#include <algorithm>
+#include <span>
+#include <string>
 #include <string_view>
 #include <unordered_set>
 
@@ -26,20 +29,56 @@ class ToggleCounter {
     HeldChange first;  // the stretch's first value
     HeldChange last;
   };
-  // The counters of one signal's changes, for a walk signal by signal.
+  // The counters of one signal's changes, for a walk signal by signal. Of
+  // packed values in a row it compares each with the one before as packed,
+  // and writes out only the last, when the row or the signal's turn ends.
   class Signal {
    public:
     Signal(Counter* counters, const std::vector<std::uint32_t>& fed)
         : counters_(counters), first_(fed.data()), last_(fed.data() + fed.size()) {}
+    Signal(const Signal&) = delete;
+    Signal& operator=(const Signal&) = delete;
+    ~Signal() { settle(); }
+
     [[gnu::always_inline]] bool change(std::uint64_t /*time*/, const ChangeView& value) {
+      settle();
       for (const std::uint32_t* i = first_; i != last_; ++i) count(counters_[*i], value);
+      return true;
+    }
+    [[gnu::always_inline]] bool packed_bits(std::uint64_t /*time*/,
+                                            std::span<const unsigned char> packed,
+                                            std::uint32_t bits) {
+      if (!packed_.empty()) {
+        // Packed bits of one length are the same exactly when their bytes are.
+        if (!std::ranges::equal(packed_, packed)) {
+          for (const std::uint32_t* i = first_; i != last_; ++i) ++counters_[*i].count;
+        }
+        packed_ = packed;
+        return true;
+      }
+      std::string letters;
+      vcd::fst::append_bit_letters(packed, bits, letters);
+      for (const std::uint32_t* i = first_; i != last_; ++i)
+        count(counters_[*i], ChangeView::of_vector(letters));
+      packed_ = packed;
+      bits_ = bits;
       return true;
     }
 
    private:
+    // Writes the last packed value into the counters.
+    void settle() {
+      if (packed_.empty()) return;
+      for (const std::uint32_t* i = first_; i != last_; ++i)
+        counters_[*i].last.hold_packed(packed_, bits_);
+      packed_ = {};
+    }
+
     Counter* counters_;
     const std::uint32_t* first_;
     const std::uint32_t* last_;
+    std::span<const unsigned char> packed_;  // the last value taken, when packed
+    std::uint32_t bits_ = 0;                 // its length
   };
 
   // `by_code` maps each code to the counters it feeds.
