@@ -28,6 +28,13 @@ ReaderError damaged_signal_data();
 namespace detail {
 // Letters of the one-bit changes that are neither 0 nor 1.
 inline constexpr std::string_view kOtherStates = "xzhuwl-";
+
+// The letter of a one-bit change, which its head holds: 0 or 1 in the bit
+// above a clear flag bit, another state in the three above a set one.
+inline std::string_view one_bit_letter(std::uint64_t head) {
+  return (head & 1) == 0 ? std::string_view("01").substr((head >> 1) & 1, 1)
+                         : kOtherStates.substr((head >> 1) & 7, 1);
+}
 }  // namespace detail
 
 // The changes of one value-change block for the signals asked for (filled
@@ -168,8 +175,7 @@ inline Result<bool> BlockChanges::value(Run& run) {
   bool carries = true;
   scratch_.clear();
   if (run.storage == Storage::Bits && run.width == 1) {
-    scratch_.push_back((head & 1) == 0 ? static_cast<char>('0' + ((head >> 1) & 1))
-                                       : detail::kOtherStates[(head >> 1) & 7]);
+    scratch_.append(detail::one_bit_letter(head));
   } else if (run.storage == Storage::Bits && (head & 1) == 0) {
     const auto bytes = cursor.take((std::uint64_t{run.width} + 7) / 8);
     if (!bytes) return bad();
@@ -206,6 +212,7 @@ Result<bool> BlockChanges::each_by_signal(std::size_t limit, Begin begin) {
   }
   for (Run& run : runs_) {
     auto take = begin(run.handle);
+    const bool one_bit = run.storage == Storage::Bits && run.width == 1;
     const bool packs = run.storage == Storage::Bits && run.width > 1;
     const std::size_t packed_size = (std::size_t{run.width} + 7) / 8;
     for (;;) {
@@ -213,7 +220,9 @@ Result<bool> BlockChanges::each_by_signal(std::size_t limit, Begin begin) {
       if (at >= limit) break;
       Change change{static_cast<std::uint32_t>(at), run.handle, {}, {}, 0};
       bool carries = true;
-      if (packs && (run.head & 1) == 0) {
+      if (one_bit) {
+        change.value = detail::one_bit_letter(run.head);  // checked by advance()
+      } else if (packs && (run.head & 1) == 0) {
         if (run.data.size() - run.pos < packed_size) return std::unexpected(damaged_signal_data());
         change.packed = std::span<const unsigned char>(run.data).subspan(run.pos, packed_size);
         change.bits = run.width;
