@@ -69,6 +69,24 @@ struct Wants {
   std::vector<bool> wanted;
 };
 
+// Hands one signal's changes in a block to what the sink takes them with.
+template <class Take>
+struct SignalStep {
+  Take take;
+  const vcd::fst::Reader& reader;
+  const Window& window;
+  const std::vector<std::uint64_t>& times;
+
+  // Inlined: the innermost step of the walk.
+  [[gnu::always_inline]] bool operator()(const vcd::fst::BlockChanges::Change& change) {
+    const std::uint64_t time = times[change.time_index];
+    if (window.start && time < *window.start) return true;
+    if (!change.packed.empty())
+      return static_cast<bool>(take.packed_bits(time, change.packed, change.bits));
+    return static_cast<bool>(take.change(time, reader.view(change)));
+  }
+};
+
 // The changes of a block read into `block` within the window, signal by
 // signal, to a sink that TakesChangesBySignal; its times must not go back.
 template <class Sink, class Kept>
@@ -90,15 +108,8 @@ Result<BlockWalk> walk_by_signal(const vcd::fst::Reader& reader, const Window& w
     walk.times.last = *(first_after - 1);
   }
   auto read = block.each_by_signal(limit, [&](std::uint32_t handle) {
-    return [&, take = sink.signal(wants.kept[handle - 1])](
-               const vcd::fst::BlockChanges::Change& change) mutable
-        __attribute__((always_inline)) {
-          const std::uint64_t time = times[change.time_index];
-          if (window.start && time < *window.start) return true;
-          if (!change.packed.empty())
-            return static_cast<bool>(take.packed_bits(time, change.packed, change.bits));
-          return static_cast<bool>(take.change(time, reader.view(change)));
-        };
+    return SignalStep<decltype(sink.signal(wants.kept[0]))>{sink.signal(wants.kept[handle - 1]),
+                                                            reader, window, times};
   });
   if (!read) return std::unexpected(VcdError::io(read.error()));
   walk.stopped = !*read;
