@@ -64,10 +64,9 @@ class BlockChanges {
   // signal's apart from the others': the values at the start, then each
   // signal's run in its time order, without those at time index `limit` or
   // later, bits packed where they can be. The changes of one signal go to
-  // `begin(handle)`, what it returns
-  // called on each (`take(change)`) until it returns false. Returns whether
-  // every `take` let it reach the end; an error for a damaged run. Use
-  // either this or next() on one block, not both.
+  // what `begin(handle)` returns, `take(change)` on each until it returns
+  // false. Returns whether every `take` let it reach the end; an error for
+  // a damaged run. Use either this or next() on one block, not both.
   template <class Begin>
   Result<bool> each_by_signal(std::size_t limit, Begin begin);
 
