@@ -152,13 +152,11 @@ class PieceValues : public EveryCode {
         last_(count),
         // Left uninitialised: a cell is read only once written, and the
         // pages of the cells of codes a piece never changes stay untouched.
-        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)) {}
+        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)),
+        places_(count) {}
 
   bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
-    std::uint32_t& last = last_[slot - 1];
-    if (last == 0) touched_.push_back(slot - 1);
-    last = kHeld | static_cast<std::uint32_t>(held_.size());
-    held_.emplace_back().hold(command.value);
+    held(slot - 1).hold(command.value);
     return true;
   }
   // Copies a whole cell whatever the value's length, without a branch on its
@@ -168,15 +166,28 @@ class PieceValues : public EveryCode {
     const std::uint32_t slot = slots_->find(vcd::id_code_of_text_word(text, length));
     if (slot == CodeIndex::kNone) return;
     std::uint32_t& last = last_[slot];
-    if (last == 0) touched_.push_back(slot);
     if (value_length <= kRawReach) [[likely]] {
+      if (last == 0) touched_.push_back(slot);
       std::memcpy(cells_.get() + std::size_t{slot} * kRawReach, line, kRawReach);
       last = value_length;
     } else {
-      last = kHeld | static_cast<std::uint32_t>(held_.size());
-      held_.emplace_back().hold(
+      held(slot).hold(
           vcd::raw_change_value({reinterpret_cast<const char*>(line), std::size_t{value_length}}));
     }
+  }
+
+  // Where a value of `slot` that its cell cannot hold goes: one place per
+  // slot, made at its first such value and used again for the next.
+  HeldChange& held(std::uint32_t slot) {
+    std::uint32_t& last = last_[slot];
+    if (last == 0) touched_.push_back(slot);
+    std::uint32_t& place = places_[slot];
+    if (place == 0) {
+      held_.emplace_back();
+      place = static_cast<std::uint32_t>(held_.size());
+    }
+    last = kHeld | (place - 1);
+    return held_[place - 1];
   }
 
   // The slots this piece changed, in the order first changed.
@@ -199,6 +210,7 @@ class PieceValues : public EveryCode {
   std::vector<std::uint32_t> touched_;
   std::unique_ptr<unsigned char[]> cells_;
   std::vector<HeldChange> held_;
+  std::vector<std::uint32_t> places_;  // per slot: 1 + its place in held_, or 0
 };
 
 // The visitor of the read that builds an index: the value of every code
