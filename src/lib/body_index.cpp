@@ -152,8 +152,7 @@ class PieceValues : public EveryCode {
         last_(count),
         // Left uninitialised: a cell is read only once written, and the
         // pages of the cells of codes a piece never changes stay untouched.
-        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)),
-        places_(count) {}
+        cells_(std::make_unique_for_overwrite<unsigned char[]>(count * kRawReach)) {}
 
   bool change(std::uint64_t /*time*/, const vcd::cmd::Change& command, std::uint32_t slot) {
     held(slot - 1).hold(command.value);
@@ -181,6 +180,7 @@ class PieceValues : public EveryCode {
   HeldChange& held(std::uint32_t slot) {
     std::uint32_t& last = last_[slot];
     if (last == 0) touched_.push_back(slot);
+    if (places_.empty()) places_.resize(last_.size());
     std::uint32_t& place = places_[slot];
     if (place == 0) {
       held_.emplace_back();
@@ -210,7 +210,8 @@ class PieceValues : public EveryCode {
   std::vector<std::uint32_t> touched_;
   std::unique_ptr<unsigned char[]> cells_;
   std::vector<HeldChange> held_;
-  std::vector<std::uint32_t> places_;  // per slot: 1 + its place in held_, or 0
+  // Per slot: 1 + its place in held_, or 0; made with the first place.
+  std::vector<std::uint32_t> places_;
 };
 
 // The visitor of the read that builds an index: the value of every code
