@@ -143,6 +143,11 @@ def timed(vcd, timescale, *rows):
     # The window is in the finer unit; a change at 3 ns is at 30 in it.
     ({"start": 30}, [miss(45, "1", "0")]), ({"start": 31}, [miss(45, "x", "0", True)]),
     ({"start": 31, "end": 44}, []),
+    # A coarser file holds at a start between its ticks what it held at the tick before,
+    # also when its next tick brings a change or lies past the end.
+    ({"start": 31, "held_at_start": True}, [miss(45, "1", "0")]),
+    ({"start": 31, "end": 39, "held_at_start": True}, []),
+    ({"start": 46, "held_at_start": True}, [miss(46, "1", "0")]),
 ])
 def test_finer_timescale(vcd, window, expected):
     damage = "%" if "end" in window else ""  # just past the end: never read

@@ -21,11 +21,17 @@ namespace {
 // Hands each change of a wanted identifier code to its list; a visitor of
 // the body walker. Given a time to hold until, it keeps only the last change
 // of each list before that time, and hands those on as changes at that time
-// once the walk reaches it (or ends).
+// once the walk reaches it (or ends): the first time of the timeline, which
+// changes at that time share unless `held_apart`.
 class Collector {
  public:
-  Collector(SignalValues& values, const CodeIndex& lists, std::optional<std::uint64_t> hold_until)
-      : values_(values), lists_(lists), hold_until_(hold_until), holding_(hold_until.has_value()) {
+  Collector(SignalValues& values, const CodeIndex& lists, std::optional<std::uint64_t> hold_until,
+            bool held_apart)
+      : values_(values),
+        lists_(lists),
+        hold_until_(hold_until),
+        holding_(hold_until.has_value()),
+        held_apart_(held_apart) {
     if (holding_) held_.resize(values_.lists.size());
   }
 
@@ -74,7 +80,7 @@ class Collector {
     for (std::size_t i = 0; i < held_.size(); ++i) {
       if (held_[i].set) values_.lists[i].add(stamp_, held_[i].view());
     }
-    stamped_ = time_ == *hold_until_;
+    stamped_ = time_ == *hold_until_ && !held_apart_;
     holding_ = false;
     held_.clear();
   }
@@ -84,6 +90,7 @@ class Collector {
   const CodeIndex& lists_;
   std::optional<std::uint64_t> hold_until_;
   bool holding_;                  // the time held until is not reached yet
+  bool held_apart_;
   std::vector<HeldChange> held_;  // per list, while holding
   std::uint64_t time_ = 0;
   std::uint64_t stamp_ = 0;
@@ -121,10 +128,13 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
 }
 
 // Every change of `names` within the window, the body read as the context
-// says; with `held_at_start`, first the last change of each before the window.
+// says; with `held_at_start`, first the last change of each before the
+// window, at the first time of the timeline. `start_between_ticks`: the
+// window's start, rounded up to these ticks, lay between two of them, so
+// the held changes keep a time of their own.
 Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<std::string>& names,
                                            const Window& window, bool held_at_start,
-                                           const CallContext& context) {
+                                           bool start_between_ticks, const CallContext& context) {
   // One list per identifier code, so that a change lands once however many
   // names it feeds; undeclared names share the first list, which stays empty.
   SignalValues values;
@@ -142,10 +152,9 @@ Result<SignalValues> collect_signal_values(const Dump& dump, const std::vector<s
   }
 
   // Holding is reading from the start of the body, or from the last
-  // snapshot of an index before the window; a window that ends before it
-  // starts holds nothing.
-  const bool hold = held_at_start && window.start && (!window.end || *window.start <= *window.end);
-  Collector collector(values, lists, hold ? window.start : std::nullopt);
+  // snapshot of an index before the window.
+  const bool hold = held_at_start && window.start;
+  Collector collector(values, lists, hold ? window.start : std::nullopt, start_between_ticks);
   std::optional<Resume> from;
   if (hold && *window.start > 0) {
     if (const auto start = snapshot_start(dump, *window.start - 1, context)) {
@@ -323,9 +332,15 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   split_names(*dump1, *dump2, result);
   const std::vector<std::string> selected = select_signals(result.common_signals, options.signals);
 
-  // Both files are read at once, each with half the threads.
-  const Window window1 = window_in_ticks(options.window, (*factors)[0]);
-  const Window window2 = window_in_ticks(options.window, (*factors)[1]);
+  // Both files are read at once, each with half the threads. A window that
+  // ends before it starts holds nothing; one between two ticks of a file
+  // still holds that file's values.
+  const Window& window = options.window;
+  const bool hold =
+      options.held_at_start && window.start && (!window.end || *window.start <= *window.end);
+  const Window window1 = window_in_ticks(window, (*factors)[0]);
+  const Window window2 = window_in_ticks(window, (*factors)[1]);
+  const auto between = [&](std::uint64_t factor) { return hold && *window.start % factor != 0; };
   const auto half = [&](const vcd::Interrupt* stop) {
     CallContext each = context;
     each.interrupt = stop;
@@ -334,10 +349,12 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   };
   auto [values1, values2] = side_by_side(
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump1, selected, window1, options.held_at_start, half(stop));
+        return collect_signal_values(*dump1, selected, window1, hold, between((*factors)[0]),
+                                     half(stop));
       },
       [&](const vcd::Interrupt* stop) {
-        return collect_signal_values(*dump2, selected, window2, options.held_at_start, half(stop));
+        return collect_signal_values(*dump2, selected, window2, hold, between((*factors)[1]),
+                                     half(stop));
       },
       context.interrupt);
   if (!values1) return std::unexpected(std::move(values1.error()));
@@ -348,6 +365,10 @@ Result<ComparisonResult> compare_vcd_files(const std::string& file1, const std::
   if (auto scaled = scale_times(values2->times, (*factors)[1], VcdError::Input::second); !scaled) {
     return std::unexpected(std::move(scaled.error()));
   }
+  // The values a coarser file holds at a start between its ticks, at that
+  // start rather than at its next tick.
+  if (between((*factors)[0])) values1->times.front() = *window.start;
+  if (between((*factors)[1])) values2->times.front() = *window.start;
 
   merge_signals(selected, *values1, *values2, options, result);
   result.total_mismatches = result.mismatches.size();
