@@ -40,6 +40,7 @@ import io
 import json
 import os
 import re
+import stat
 import sys
 from fractions import Fraction
 from importlib import metadata as distribution
@@ -109,44 +110,65 @@ def _time(text: str) -> int | _Time:
     return _Time(text, Fraction(match[1]) * Fraction(10) ** _UNITS[match[2]])
 
 
-def _tick(path: str) -> Fraction | None:
-    """The length of one tick of the dump in seconds, None without a timescale."""
-    timescale = _one(path, quarnel.extended.timescale)
-    if timescale is None:
+def _tick(path: str, time: _Time, name: str) -> Fraction | None:
+    """The length of one tick of the dump in seconds, None when it cannot be read (its own
+    read reports why)."""
+    try:
+        regular = stat.S_ISREG(os.stat(path).st_mode)
+    except OSError:
         return None
+    if not regular:  # the timescale would take the read the dump has
+        raise _Fatal(f"{path}: --{name} {time.text} needs the timescale before the read, "
+                     "and a stream is read once; give ticks")
+    try:
+        timescale = quarnel.extended.timescale(path)
+    except (KeyboardInterrupt, SystemExit):
+        raise
+    except BaseException:  # the module's internal failures derive from BaseException
+        return None
+    if timescale is None:
+        raise _Fatal(f"{path}: no timescale, so --{name} {time.text} names no tick")
     magnitude, unit = timescale.split()
     return int(magnitude) * Fraction(10) ** _UNITS[unit]
 
 
-def _resolve_times(args: argparse.Namespace, paths: Sequence[str], finer: bool = False) -> None:
-    """Turns the times given with a unit into ticks of the dumps at `paths`, exactly: in the
-    finest of their timescales with `finer`, otherwise the same number of ticks in each."""
+def _resolve_times(args: argparse.Namespace, groups: Sequence[Sequence[str]]) -> None:
+    """Turns the times given with a unit into ticks, exactly: in each group of dumps (a dump,
+    or the two of a pair compared in the finer unit), the ticks of its finest timescale. The
+    time must be the same number of ticks in every group; a dump that cannot be read is left
+    to its own read to report."""
     options = [name for name in ("start", "end", "at")
                if isinstance(getattr(args, name, None), _Time)]
-    if not options or not paths:  # no dump, no time to name
+    if not options or not groups:  # no dump, no time to name
         return
-    ticks = {path: _tick(path) for path in dict.fromkeys(paths)}
-    if finer and None not in ticks.values():
-        finest = min(ticks.values(), key=lambda tick: tick or 0)
-        ticks = {next(iter(ticks)): finest}
     for name in options:
         time: _Time = getattr(args, name)
-        counts = {}
-        for path, tick in ticks.items():
-            if tick is None:
-                raise _Fatal(f"{path}: no timescale, so --{name} {time.text} names no tick")
+        counts: dict[str, int] = {}
+        for group in groups:
+            ticks = [(path, _tick(path, time, name)) for path in group]
+            known = [(path, tick) for path, tick in ticks if tick is not None]
+            if len(known) < len(ticks):
+                continue
+            path, tick = min(known, key=lambda item: item[1])
             count = time.seconds / tick
-            if count.denominator != 1 or count > _U64_MAX:
+            if count.denominator != 1:
                 raise _Fatal(f"{path}: --{name} {time.text} falls between the ticks of its "
                              "timescale")
+            if count > _U64_MAX:
+                raise _Fatal(f"{path}: --{name} {time.text} is past the last time 64-bit ticks "
+                             "can name")
             counts[path] = int(count)
         if len(set(counts.values())) > 1:
-            raise _Fatal(f"{paths[-1]}: --{name} {time.text} is {counts[paths[-1]]} ticks, but "
-                         f"{counts[paths[0]]} in {paths[0]}; give ticks")
+            (first, one), (last, other) = next(iter(counts.items())), counts.popitem()
+            raise _Fatal(f"{last}: --{name} {time.text} is {other} ticks, but {one} in {first}; "
+                         "give ticks")
+        if not counts:  # no dump could be read: the first says why
+            _one(groups[0][0], quarnel.extended.timescale)
+            raise _Fatal(f"{groups[0][0]}: its timescale could not be read")
         setattr(args, name, counts.popitem()[1])
     if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
             args.start > args.end:
-        raise _Fatal(f"{paths[0]}: --start {args.start} is after --end {args.end}")
+        raise _Fatal(f"{groups[0][0]}: --start {args.start} is after --end {args.end}")
 
 
 def _positive(text: str) -> int:
@@ -370,8 +392,9 @@ def _compare(args: argparse.Namespace) -> tuple[Report, str]:
         raise _Fatal(f"{new if directories[0] else golden}: not a directory")
     else:
         pairs = [(new, golden, new)]
-    _resolve_times(args, [path for pair in pairs for path in pair[1:] if isinstance(path, str)],
-                   finer=args.finer_unit)
+    dumps = [[path for path in pair[1:] if isinstance(path, str)] for pair in pairs]
+    _resolve_times(args, dumps if args.finer_unit else [[path] for group in dumps
+                                                        for path in group])
     report = quarnel_batch.compare(
         pairs, signals=args.signals, allow_missing=args.allow_missing,
         max_mismatches=args.max_mismatches, ignore_unknown=args.ignore_unknown,
@@ -696,7 +719,7 @@ def _run(argv: Sequence[str] | None) -> int:
     args = _parse(argv)
     try:
         if args.run is not _compare:  # compare's dumps are its pairs
-            _resolve_times(args, getattr(args, "dumps", []))
+            _resolve_times(args, [[path] for path in getattr(args, "dumps", [])])
         with _dask_client(args) as args.client:
             result, text = args.run(args)
     except _Fatal as error:

@@ -393,6 +393,11 @@ def test_times_with_units_name_ticks(argv):
     (["value", "{none}", "--at", "1ns"], "{none}: no timescale, so --at 1ns names no tick"),
     (["toggles", "counter.vcd", "{ps}", "--start", "1 us"],
      "{ps}: --start 1 us is 100000 ticks, but 1000 in counter.vcd; give ticks"),
+    (["value", "counter.vcd", "--at", "99999999999999999999s"],
+     "counter.vcd: --at 99999999999999999999s is past the last time 64-bit ticks can name"),
+    # Its timescale would take the one read a stream has.
+    (["value", "/dev/null", "--at", "1ns"], "/dev/null: --at 1ns needs the timescale before "
+     "the read, and a stream is read once; give ticks"),
 ], ids=_ids)
 def test_times_with_units_that_name_no_tick(tmp_path, argv, error):
     names = {"none": tmp_path / "none.vcd", "ps": tmp_path / "ps.vcd"}
@@ -400,6 +405,22 @@ def test_times_with_units_that_name_no_tick(tmp_path, argv, error):
     names["ps"].write_text(PAIR.format(0))
     status, out, err = run(*[arg.format(**names) for arg in argv], "-s", "top.a")
     assert (status, err) == (2, f"quarnel: {error.format(**names)}\n")
+
+
+def test_times_with_units_in_a_batch(tmp_path):
+    for side, late in (("g", 200), ("n", 150)):
+        (tmp_path / side).mkdir()
+        (tmp_path / side / "ns.vcd").write_text(
+            PAIR.replace("10 ps", "1 ns").replace("#200000", f"#{late}\n1!").format(0))
+        (tmp_path / side / "ps.vcd").write_text(PAIR.format(0))
+    # Each pair names the time in its own finer unit: 100 and 10,000 ticks.
+    status, out, err = run("compare", "g", "n", "--finer-unit", "--start", "100ns", cwd=tmp_path)
+    assert (status, out) == (2, "") and err.endswith("; give ticks\n")
+    # A dump that cannot be read is an error of its own; the others are still read.
+    status, out, err = run("toggles", "g/ns.vcd", "gone.vcd", "-s", "top.a", "--start", "100ns",
+                           "--junit", "junit.xml", cwd=tmp_path)
+    assert (status, out) == (2, "dump      top.a\ng/ns.vcd      0\n")
+    assert err.startswith("quarnel: gone.vcd: ") and (tmp_path / "junit.xml").exists()
 
 
 def test_index_writes_where_it_is_told_and_the_others_read_it(tmp_path):
