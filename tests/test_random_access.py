@@ -158,7 +158,7 @@ def test_index_refuses_what_it_cannot_index_and_ignores_a_damaged_one(tmp_path, 
             "or damaged; ignored\n" * warnings
 
 
-def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
+def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch, capsys):
     monkeypatch.setenv("QUARNEL_THREADS", "2")
     monkeypatch.setenv("QUARNEL_CHUNK_BYTES", "64")
     draw = random.Random(7)
@@ -169,13 +169,15 @@ def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
                              ('"', lambda: f"b{draw.getrandbits(12):b} \""),
                              ("#", lambda: f"r{draw.random():.6g} #"),
                              ("$", lambda: f"s{draw.choice(['a', 'bc', 'X'])} $"),
-                             ("&", lambda: f"b{draw.getrandbits(40):b} &")):
+                             ("&", lambda: f"b{draw.getrandbits(40):b} &"),
+                             ("'", lambda: draw.choice("01") + "'")):
             if draw.random() < 0.3:
                 body.append(change())
     path = tmp_path / "long.vcd"
     path.write_text("$scope module t $end\n$var wire 1 ! a $end\n$var reg 12 \" v [11:0] $end\n"
                     "$var real 64 # r $end\n$var string 1 $ s $end\n$var wire 1 % never $end\n"
-                    "$var reg 40 & w [39:0] $end\n"
+                    "$var reg 40 & w [39:0] $end\n$var wire 1 ' bus [0] $end\n"
+                    "$var wire 1 ( bus [1] $end\n"
                     "$upscope $end\n$enddefinitions $end\n" + "\n".join(body) + "\n")
     other = tmp_path / "other.vcd"
     other.write_text(flipped(path.read_text()))
@@ -185,8 +187,12 @@ def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch):
     def answers():
         return ([extended.value_at(path, names, time) for time in times],
                 [extended.compare(path, other, start=time, held_at_start=True)
+                 for time in times[:8]],
+                [extended.value_at(path, ["t.a", "t.bus[1:0]"], time, buses=True)
                  for time in times[:8]])
 
     plain = answers()
     assert extended.index(path)["snapshots"] > 8
     assert answers() == plain
+    # Read with its buses, the dump still matches its index.
+    assert capsys.readouterr().err == ""

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <span>
 #include <utility>
 
 #include "src/lib/code_index.hpp"
@@ -269,11 +270,13 @@ class IndexBuilder : public EveryCode {
   std::uint64_t snapshot_offset_;
 };
 
-// The distinct identifier codes of the dump in declaration order, each
-// numbered in `slots` by its position.
+// The distinct identifier codes of the dump's variables in declaration
+// order (the buses it was opened with left out), each numbered in `slots` by
+// its position.
 std::vector<vcd::IdCode> distinct_codes(const Dump& dump, CodeIndex& slots) {
   std::vector<vcd::IdCode> codes;
-  for (const Signal& signal : dump.signals) {
+  for (const Signal& signal :
+       std::span(dump.signals).first(dump.signals.size() - dump.buses.size())) {
     if (slots.insert(signal.id_code, static_cast<std::uint32_t>(codes.size())) == codes.size())
       codes.push_back(signal.id_code);
   }
