@@ -343,7 +343,14 @@ def _sample(args: argparse.Namespace) -> tuple[Any, str]:
 
 
 def _index(args: argparse.Namespace) -> tuple[Any, str]:
-    built = {path: _one(path, quarnel.extended.index, args.dir) for path in args.dumps}
+    """Indexes each dump in turn (each takes every core); one that fails is reported after
+    the others are indexed."""
+    built = {}
+    for path in args.dumps:
+        try:
+            built[path] = _one(path, quarnel.extended.index, args.dir)
+        except _Fatal as error:
+            args.failures.append(str(error))
     keys = ["index", "bytes", "checkpoints", "snapshots", "error"]
     return built, _table(["dump", *keys], [[path, *(b[k] for k in keys)]
                                           for path, b in built.items()])
@@ -717,6 +724,7 @@ def _write_junit(report: Report, path: str | None, html: str | None = None) -> b
 
 def _run(argv: Sequence[str] | None) -> int:
     args = _parse(argv)
+    args.failures = []  # of the dumps of a command that goes on past them
     try:
         if args.run is not _compare:  # compare's dumps are its pairs
             _resolve_times(args, [[path] for path in getattr(args, "dumps", [])])
@@ -734,7 +742,10 @@ def _run(argv: Sequence[str] | None) -> int:
     output = result.to_dict() if isinstance(result, Report) else result
     sys.stdout.write(json.dumps(output, indent=2) + "\n" if args.json else text)
     if not isinstance(result, Report):
-        return 0
+        sys.stdout.flush()
+        for failure in args.failures:
+            print(f"quarnel: {failure}", file=sys.stderr)
+        return EXIT_ERROR if args.failures else 0
     sys.stdout.flush()
     _report_errors(result)
     try:

@@ -431,3 +431,7 @@ def test_index_writes_where_it_is_told_and_the_others_read_it(tmp_path):
     for argv in (["meta", "counter.vcd"], ["value", "counter.vcd", "-s", COUNT, "--at", "200"]):
         assert run(*argv, env={**os.environ, "QUARNEL_INDEX_DIR": str(tmp_path)}) == run(*argv)
     assert run("index", "counter.vcd", "--strict")[0] == 2
+    # A dump that cannot be indexed stops none of the others.
+    status, out, err = run("index", "gone.vcd", "counter.vcd", "--dir", str(tmp_path), "--json")
+    assert (status, list(json.loads(out))) == (2, ["counter.vcd"])
+    assert err.startswith("quarnel: gone.vcd: ") and len(err.splitlines()) == 1
