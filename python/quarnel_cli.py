@@ -141,15 +141,20 @@ def _resolve_times(args: argparse.Namespace, groups: Sequence[Sequence[str]]) ->
                if isinstance(getattr(args, name, None), _Time)]
     if not options or not groups:  # no dump, no time to name
         return
+    # Per group that can be read, its finest tick and the dump that has it.
+    finest: list[tuple[Fraction, str]] = []
+    for group in groups:
+        ticks = [(tick, path) for path in group
+                 if (tick := _tick(path, getattr(args, options[0]), options[0])) is not None]
+        if len(ticks) == len(group):
+            finest.append(min(ticks))
+    if not finest:  # no dump could be read: the first says why
+        _one(groups[0][0], quarnel.extended.timescale)
+        raise _Fatal(f"{groups[0][0]}: its timescale could not be read")
     for name in options:
         time: _Time = getattr(args, name)
         counts: dict[str, int] = {}
-        for group in groups:
-            ticks = [(path, _tick(path, time, name)) for path in group]
-            known = [(path, tick) for path, tick in ticks if tick is not None]
-            if len(known) < len(ticks):
-                continue
-            path, tick = min(known, key=lambda item: item[1])
+        for tick, path in finest:
             count = time.seconds / tick
             if count.denominator != 1:
                 raise _Fatal(f"{path}: --{name} {time.text} falls between the ticks of its "
@@ -162,9 +167,6 @@ def _resolve_times(args: argparse.Namespace, groups: Sequence[Sequence[str]]) ->
             (first, one), (last, other) = next(iter(counts.items())), counts.popitem()
             raise _Fatal(f"{last}: --{name} {time.text} is {other} ticks, but {one} in {first}; "
                          "give ticks")
-        if not counts:  # no dump could be read: the first says why
-            _one(groups[0][0], quarnel.extended.timescale)
-            raise _Fatal(f"{groups[0][0]}: its timescale could not be read")
         setattr(args, name, counts.popitem()[1])
     if None not in (getattr(args, "start", None), getattr(args, "end", None)) and \
             args.start > args.end:
