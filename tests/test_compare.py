@@ -70,9 +70,11 @@ WINDOW2 = ["#0", "0!", "#10", "1!", "#30", "1!", "#40", "%"]
     # A side that has not changed yet is "x"; changes at one time collapse into the last.
     (["#5", "1!"], ["#10", "b1 !"], {}, [miss(5, "1", "x", True)]),
     (["#10", "0!", "1!", "#10", "0!", "#12", "1!"], ["#10", "0!"], {}, [miss(12, "1", "0")]),
-    # A change at the largest time is never applied; times are taken in file order.
+    # The largest time is a time like any other; times are taken in file order.
     ([f"#{MAX}", "1!"], ["#5", "0!", f"#{MAX - 1}", "1!"], {}, [miss(5, "x", "0", True),
                                                                miss(MAX - 1, "x", "1", True)]),
+    ([f"#{MAX}", "1!"], [f"#{MAX}", "0!"], {}, [miss(MAX, "1", "0")]),
+    ([f"#{MAX}", "1!"], [], {}, [miss(MAX, "1", "x", True)]),
     (["#20", "1!", "#10", "0!"], ["#20", "1!"], {}, [miss(10, "0", "1")]),
     # Both bodies are damaged after time 39: a window ending earlier never reaches it, and
     # nothing before its start is carried into it.

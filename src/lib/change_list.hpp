@@ -132,7 +132,8 @@ bool values_agree(const PackedValue& a, const PackedValue& b);
 bool is_unknown(const PackedValue& value);
 ChangeValue unpack(const PackedValue& value);
 
-// A change stamped with this time is never applied or compared.
+// The time of a reader past its last change; at_end() tells it from a
+// change at the largest time.
 inline constexpr std::uint64_t kNoTime = std::numeric_limits<std::uint64_t>::max();
 
 // Walks a change list, the current change unpacked as far as the merge

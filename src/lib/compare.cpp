@@ -108,13 +108,13 @@ std::size_t compare_signal(std::string_view signal, const SignalChanges& first,
   PackedValue current1 = ChangeReader::start_value();
   PackedValue current2 = ChangeReader::start_value();
   std::size_t count = 0;
-  for (;;) {
+  while (!reader1.at_end() || !reader2.at_end()) {
     const std::uint64_t time = std::min(reader1.time(), reader2.time());
-    // Both lists read, or only changes at the largest time left.
-    if (time == kNoTime) break;
     // Changes at one time collapse into the last of them.
-    for (; reader1.time() == time; reader1.advance()) current1 = reader1.value();
-    for (; reader2.time() == time; reader2.advance()) current2 = reader2.value();
+    for (; !reader1.at_end() && reader1.time() == time; reader1.advance())
+      current1 = reader1.value();
+    for (; !reader2.at_end() && reader2.time() == time; reader2.advance())
+      current2 = reader2.value();
 
     if (values_agree(current1, current2)) continue;
     const bool unknown = is_unknown(current1) || is_unknown(current2);
@@ -299,12 +299,12 @@ Window window_in_ticks(const Window& window, std::uint64_t factor) {
   return ticks;
 }
 
-// Turns the ticks of a file's timeline into times of the finer unit. The
-// largest time stays what it is in a file: never compared.
+// Turns the ticks of a file's timeline into times of the finer unit; an
+// error when one of them does not fit in 64 bits.
 Result<void> scale_times(Timeline& times, std::uint64_t factor, VcdError::Input input) {
   if (factor == 1) return {};
   for (std::uint64_t& time : times) {
-    if (time > (kNoTime - 1) / factor) {
+    if (time > std::numeric_limits<std::uint64_t>::max() / factor) {
       return std::unexpected(VcdError{VcdError::Kind::TimeOverflow,
                                       std::to_string(time) + " * " + std::to_string(factor),
                                       input});
