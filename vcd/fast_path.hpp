@@ -119,8 +119,11 @@ namespace detail {
                                                       const unsigned char* end,
                                                       std::uint64_t& line_feeds,
                                                       cmd::Change& command) {
+  // A blank first is left to the slow road, where the extended dialect may
+  // read an empty string.
   std::string_view text;
-  if (!scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), text) ||
+  if (p == end || is_blank(*p) ||
+      !scan_token(p, end, line_feeds, static_cast<std::size_t>(end - p), text) ||
       !is_utf8_token(text)) {
     return false;
   }

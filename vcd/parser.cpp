@@ -452,11 +452,59 @@ Result<std::optional<Command>> Parser<Source>::read_real_change() {
 
 template <class Source>
 Result<std::optional<Command>> Parser<Source>::read_string_change() {
+  if (dialect_ == Dialect::extended) {
+    int byte = read_byte_or_eof();
+    if (is_blank(byte)) {
+      byte = skip_blanks();
+      if (byte != '\n' && byte != kEnd) return read_blank_string_change(byte);
+    }
+    if (byte != kEnd) {
+      const char first = static_cast<char>(byte);
+      push_back(std::string_view(&first, 1), line_);
+    }
+  }
   auto text = read_token_string();
   if (!text) return std::unexpected(std::move(text.error()));
   auto code = read_id_code();
   if (!code) return std::unexpected(std::move(code.error()));
   return Command{cmd::Change{*code, ChangeView::of_string(*text)}};
+}
+
+// "s", a blank, and `byte` starting a token T on the same line, in the
+// extended dialect. A change stays on its line: with a second token there, T
+// is the text and that token the code; alone on its line, T is the code of an
+// empty string. Except where the specified dialect reads the change too, the
+// text alone on its line with the code on a later one: when what follows
+// starts no command, T is the text.
+template <class Source>
+Result<std::optional<Command>> Parser<Source>::read_blank_string_change(int byte) {
+  scratch_.clear();
+  for (; byte != kEnd && !is_whitespace(byte); byte = read_byte_or_eof())
+    scratch_.push_back(static_cast<char>(byte));
+  if (byte == kEnd) return eof_error(kEofInCommand);
+  if (!is_utf8_token(scratch_)) return fail(ParseErrorKind::InvalidUtf8);
+  if (byte != '\n') byte = skip_blanks();
+  const auto take_text = [this](int next, std::uint64_t line) -> Result<std::optional<Command>> {
+    const char first = static_cast<char>(next);
+    push_back(std::string_view(&first, 1), line);
+    auto code = read_id_code();
+    if (!code) return std::unexpected(std::move(code.error()));
+    return Command{cmd::Change{*code, ChangeView::of_string(scratch_)}};
+  };
+  if (byte != '\n' && byte != kEnd) return take_text(byte, line_);
+  // T as a code, with the errors of the line it stands on.
+  Result<IdCode> code = parse_id_code_token(scratch_);
+  if (scratch_.size() > kTokenCapacity) code = fail(ParseErrorKind::TokenTooLong);
+  if (byte == '\n') {
+    byte = skip_whitespace();
+    if (byte != kEnd) {
+      if (!starts_extended_command(byte)) return take_text(byte, line_);
+      const char first = static_cast<char>(byte);
+      push_back(std::string_view(&first, 1), line_);
+    }
+  }
+  if (!code) return std::unexpected(std::move(code.error()));
+  return Command{cmd::Change{*code, ChangeView::of_string({})}};
 }
 
 template <class Source>

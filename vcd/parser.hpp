@@ -208,6 +208,7 @@ class Parser {
   Result<std::optional<Command>> read_vector_code();
   Result<std::optional<Command>> read_real_change();
   Result<std::optional<Command>> read_string_change();
+  Result<std::optional<Command>> read_blank_string_change(int byte);
   Result<std::optional<Command>> read_timescale();
   Result<std::optional<Command>> read_scope_decl();
   Result<std::optional<Command>> read_var_decl();

@@ -126,7 +126,10 @@ const std::vector<std::string> kExtendedPieces = {"b H",
                                                   "$attrbegin x $end",
                                                   "$" + std::string(40, 'k') + " x $end",
                                                   "$k$end",
-                                                  "b !\n!"};
+                                                  "b !\n!",
+                                                  "s !",
+                                                  "s\tx !",
+                                                  "s x\n!"};
 
 std::string random_body(std::mt19937& random, int count, std::size_t pieces, bool lines,
                         const std::vector<std::string>& more = {}) {
@@ -188,16 +191,23 @@ TEST_CASE("comment texts read across file windows, kept or dropped, as from memo
   }
 }
 
-TEST_CASE("an empty vector's code and a fractional time fail on their own line") {
+TEST_CASE("an empty vector's or string's code and a fractional time fail on their own line") {
   const Row rows[] = {
       {"b " + std::string(33, '0') + "\n\n#1\n", "token too long at line 1"},
       {"b \xC3\n#1\n", "invalid UTF-8 at line 1"},
       {"b 0a !\n", "invalid VCD logic value at line 1"},
       {"b\n!\n", "invalid VCD logic value at line 2"},
       {"\n#3.2\n", "timestamp with a non-zero fraction at line 2"},
+      {"s " + std::string(33, '!') + "\n\n#1\n", "token too long at line 1"},
+      {"s \xC3\n#1\n", "invalid UTF-8 at line 1"},
   };
   for (const auto& [input, expected] : rows)
     CHECK_EQ(first_error(input, Dialect::extended), expected);
+  // An empty string leaves the next line alone.
+  const auto read = read_fast(MemorySource("s !\n#10\n"), Dialect::extended);
+  CHECK_EQ(std::vector(read.begin(), read.end() - 1),
+           (std::vector{fingerprint(Command{cmd::Change{IdCode{0}, ChangeView::of_string({})}}),
+                        fingerprint(Command{cmd::Timestamp{10}})}));
 }
 
 TEST_CASE("every parse error kind with its text and line") {
