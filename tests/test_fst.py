@@ -115,6 +115,22 @@ def test_converted_fst_answers_as_its_vcd(tmp_path, vcd, packing):
     assert_same(vcd, fst)
 
 
+def test_a_run_packed_into_as_many_bytes_as_it_holds_is_unpacked(tmp_path):
+    """With zlib, a signal's run whose packed size is its size is still packed: only a size
+    of 0 says a run is stored as it is. The run of `ii` here packs so."""
+    ii = {0: 531, 2000: -998, 21000: -869, 27000: -508, 409614000: -294, 409657000: -782,
+          1255311000: -894}
+    d = {0: 0, 409630000: 1, 409650000: 0, 409676000: 1, 1255312000: 0}
+    vcd = tmp_path / "dump.vcd"
+    vcd.write_text("$timescale 1ps $end\n$scope module top $end\n$var integer 32 % ii [31:0] "
+                   "$end\n$var wire 1 d d $end\n$upscope $end\n$enddefinitions $end\n" +
+                   "".join(f"#{t}\n" + (f"b{ii[t] % 2**32:b} %\n" if t in ii else "") +
+                           (f"{d[t]}d\n" if t in d else "") for t in sorted({*ii, *d})))
+    fst = tmp_path / "dump.fst"
+    convert(vcd, fst, "-Z")
+    assert_same(vcd, fst)
+
+
 def test_compare_of_fst_and_vcd_finds_the_changed_bit(tmp_path):
     fst = tmp_path / "counter.fst"
     convert(REPO / "examples" / "counter.vcd", fst, "-4")

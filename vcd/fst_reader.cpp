@@ -68,11 +68,9 @@ bool plausible_size(std::uint64_t packed, std::uint64_t size) {
   return size <= packed * kMaxRatio + 64;
 }
 
-// Decodes a zlib stream into exactly `size` bytes; stored data (`packed`
-// the same size) is taken as it is.
-Result<std::vector<unsigned char>> unpack_zlib(std::span<const unsigned char> packed,
-                                               std::uint64_t size, std::string_view what) {
-  if (packed.size() == size) return std::vector<unsigned char>(packed.begin(), packed.end());
+// Decodes a zlib stream into exactly `size` bytes.
+Result<std::vector<unsigned char>> inflate_exactly(std::span<const unsigned char> packed,
+                                                   std::uint64_t size, std::string_view what) {
   if (!plausible_size(packed.size(), size) || size > ULONG_MAX)
     return std::unexpected(damaged(what));
   std::vector<unsigned char> out(size);
@@ -96,6 +94,15 @@ Result<std::vector<unsigned char>> unpack_zlib(std::span<const unsigned char> pa
     return std::unexpected(damaged(what));
 #endif
   return out;
+}
+
+// A section of `size` bytes, packed with zlib, or stored as it is when
+// packing would not have made it smaller (`packed` the same size). Not for a
+// signal's data, which says it is stored by a size of 0.
+Result<std::vector<unsigned char>> unpack_zlib(std::span<const unsigned char> packed,
+                                               std::uint64_t size, std::string_view what) {
+  if (packed.size() == size) return std::vector<unsigned char>(packed.begin(), packed.end());
+  return inflate_exactly(packed, size, what);
 }
 
 // Decodes an LZ4 block into exactly `size` bytes.
@@ -677,7 +684,7 @@ Result<void> Reader::read_block(std::size_t index, const std::vector<bool>& want
       if (!fastlz_decode(packed, out)) return std::unexpected(damaged("signal data"));
       return out;
     }
-    return unpack_zlib(packed, *size, "signal data");
+    return inflate_exactly(packed, *size, "signal data");
   };
   std::vector<Result<std::vector<unsigned char>>> unpacked(handles.size());
   const auto unpack_part = [&](std::size_t part, std::size_t parts) {
