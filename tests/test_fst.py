@@ -115,19 +115,28 @@ def test_converted_fst_answers_as_its_vcd(tmp_path, vcd, packing):
     assert_same(vcd, fst)
 
 
-def test_a_run_packed_into_as_many_bytes_as_it_holds_is_unpacked(tmp_path):
+def packed_as_long():
     """With zlib, a signal's run whose packed size is its size is still packed: only a size
     of 0 says a run is stored as it is. The run of `ii` here packs so."""
     ii = {0: 531, 2000: -998, 21000: -869, 27000: -508, 409614000: -294, 409657000: -782,
           1255311000: -894}
     d = {0: 0, 409630000: 1, 409650000: 0, 409676000: 1, 1255312000: 0}
-    vcd = tmp_path / "dump.vcd"
-    vcd.write_text("$timescale 1ps $end\n$scope module top $end\n$var integer 32 % ii [31:0] "
-                   "$end\n$var wire 1 d d $end\n$upscope $end\n$enddefinitions $end\n" +
-                   "".join(f"#{t}\n" + (f"b{ii[t] % 2**32:b} %\n" if t in ii else "") +
-                           (f"{d[t]}d\n" if t in d else "") for t in sorted({*ii, *d})))
-    fst = tmp_path / "dump.fst"
-    convert(vcd, fst, "-Z")
+    return ("$timescale 1ps $end\n$scope module top $end\n$var integer 32 % ii [31:0] $end\n"
+            "$var wire 1 d d $end\n$upscope $end\n$enddefinitions $end\n" +
+            "".join(f"#{t}\n" + (f"b{ii[t] % 2**32:b} %\n" if t in ii else "") +
+                    (f"{d[t]}d\n" if t in d else "") for t in sorted({*ii, *d}))).encode()
+
+
+@pytest.mark.parametrize("text, packing", [
+    (packed_as_long(), "-Z"),
+    # A name that is not UTF-8 gets the replacement character, as in the VCD.
+    (b"$timescale 1ns $end\n$scope module top $end\n$var wire 1 ! a\xb1 $end\n$upscope $end\n"
+     b"$enddefinitions $end\n#0\n1!\n", "-4"),
+], ids=["zlib run as long as packed", "name not UTF-8"])
+def test_conversions_that_once_read_otherwise(tmp_path, text, packing):
+    vcd, fst = tmp_path / "dump.vcd", tmp_path / "dump.fst"
+    vcd.write_bytes(text)
+    convert(vcd, fst, packing)
     assert_same(vcd, fst)
 
 

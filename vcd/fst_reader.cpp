@@ -19,6 +19,7 @@
 
 #include "vcd/fastlz.hpp"
 #include "vcd/fst_bytes.hpp"
+#include "vcd/unicode.hpp"
 
 namespace vcd::fst {
 
@@ -422,6 +423,13 @@ Result<void> Reader::read_hierarchy(HierarchyVisitor& visitor) const {
   std::uint32_t handles = 0;
   int depth = 0;
   const auto bad = [] { return std::unexpected(damaged("hierarchy")); };
+  // Names are handed on as valid UTF-8, as the VCD reader makes its header.
+  std::string decoded;
+  const auto utf8 = [&decoded](std::string_view name) {
+    if (unicode::is_valid_utf8(name)) return name;
+    decoded = unicode::to_utf8_lossy(name);
+    return std::string_view(decoded);
+  };
   while (!entries.at_end()) {
     const std::uint8_t tag = *entries.byte();
     if (tag == kScope) {
@@ -430,7 +438,7 @@ Result<void> Reader::read_hierarchy(HierarchyVisitor& visitor) const {
       const auto component = entries.name();
       if (!kind || !name || !component) return bad();
       ++depth;
-      visitor.scope(*name);
+      visitor.scope(utf8(*name));
     } else if (tag == kUpscope) {
       if (depth == 0) return bad();
       --depth;
@@ -454,7 +462,7 @@ Result<void> Reader::read_hierarchy(HierarchyVisitor& visitor) const {
         if (*alias > handles) return bad();
         handle = static_cast<std::uint32_t>(*alias);
       }
-      visitor.var(*name, tag, static_cast<std::uint32_t>(*width), handle);
+      visitor.var(utf8(*name), tag, static_cast<std::uint32_t>(*width), handle);
     } else {
       return bad();
     }
