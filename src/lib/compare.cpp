@@ -90,7 +90,7 @@ class Collector {
   const CodeIndex& lists_;
   std::optional<std::uint64_t> hold_until_;
   bool holding_;                  // the time held until is not reached yet
-  bool held_apart_;
+  bool held_apart_;               // the held changes keep a time of their own
   std::vector<HeldChange> held_;  // per list, while holding
   std::uint64_t time_ = 0;
   std::uint64_t stamp_ = 0;
