@@ -107,18 +107,23 @@ std::string mutate(std::string body, std::uint8_t kind, std::uint8_t where) {
   return body;
 }
 
-// Whether a line of `body` holds "b", blanks and bits of 0, 1, x and z alone:
-// where the next line starts a command, the extended dialect reads an empty
-// vector there, and the specified one bits whose code is on the next line.
-bool has_bits_alone_after_blank(std::string_view body) {
+// Whether a line of `body` holds "b", blanks and bits of 0, 1, x and z, or
+// "s", blanks and a word, alone: where the next line starts a command, the
+// extended dialect reads an empty vector or string there, and the specified
+// one bits or a text whose code is on the next line.
+bool has_value_alone_after_blank(std::string_view body) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r'; };
+  const auto space = [&](char c) { return blank(c) || c == '\n'; };
   for (std::size_t i = 0; i + 1 < body.size(); ++i) {
-    if ((body[i] != 'b' && body[i] != 'B') || !blank(body[i + 1])) continue;
+    const bool vector = body[i] == 'b' || body[i] == 'B';
+    if ((!vector && body[i] != 's' && body[i] != 'S') || !blank(body[i + 1])) continue;
     std::size_t j = i + 1;
     while (j < body.size() && blank(body[j])) ++j;
-    const std::size_t bits = j;
-    while (j < body.size() && vcd::value_from_char(body[j])) ++j;
-    if (j == bits || j == body.size() || (!blank(body[j]) && body[j] != '\n')) continue;
+    const std::size_t value = j;
+    while (j < body.size() &&
+           (vector ? vcd::value_from_char(body[j]).has_value() : !space(body[j])))
+      ++j;
+    if (j == value || j == body.size() || (!blank(body[j]) && body[j] != '\n')) continue;
     while (j < body.size() && blank(body[j])) ++j;
     if (j < body.size() && body[j] == '\n') return true;
   }
@@ -315,7 +320,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   auto extended_same =
       quarnel::compare_vcd_files(a.path(), a.path(), {}, reading(vcd::Dialect::extended));
   FUZZ_CHECK(extended_same ? extended && extended_same->passed : !extended);
-  if (records && !has_bits_alone_after_blank(body)) check_same_records(records, extended);
+  if (records && !has_value_alone_after_blank(body)) check_same_records(records, extended);
   check_toggles(a.path(), names, *header, std::nullopt, std::nullopt, records);
   if (records) check_find(a.path(), *records, names[pick_signal % names.size()], pick_record);
 
