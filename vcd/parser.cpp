@@ -418,16 +418,25 @@ Result<std::optional<Command>> Parser<Source>::read_blank_vector_change(int byte
   } else if (!is_utf8_token(scratch_)) {
     code = fail(ParseErrorKind::InvalidUtf8);
   }
-  if (four_state && byte == '\n') {
-    byte = skip_whitespace();
-    if (byte != kEnd) {
-      if (!starts_extended_command(byte)) return take_bits(byte, line_);
-      const char first = static_cast<char>(byte);
-      push_back(std::string_view(&first, 1), line_);
-    }
+  if (four_state) {
+    if (const int next = start_of_code_below(byte); next != kEnd) return take_bits(next, line_);
   }
   if (!code) return std::unexpected(std::move(code.error()));
   return Command{cmd::Change{*code, ChangeView::of_vector({})}};
+}
+
+// After a value alone on its line in the extended dialect (`byte` ended the
+// line, or the input): the first byte of a later line when that starts no
+// command, so that it starts the value's code; otherwise kEnd, with that
+// byte left to be read again.
+template <class Source>
+int Parser<Source>::start_of_code_below(int byte) {
+  if (byte != '\n') return kEnd;
+  byte = skip_whitespace();
+  if (byte == kEnd || !starts_extended_command(byte)) return byte;
+  const char first = static_cast<char>(byte);
+  push_back(std::string_view(&first, 1), line_);
+  return kEnd;
 }
 
 // The code of a vector change whose bits are in scratch_.
@@ -495,14 +504,7 @@ Result<std::optional<Command>> Parser<Source>::read_blank_string_change(int byte
   // T as a code, with the errors of the line it stands on.
   Result<IdCode> code = parse_id_code_token(scratch_);
   if (scratch_.size() > kTokenCapacity) code = fail(ParseErrorKind::TokenTooLong);
-  if (byte == '\n') {
-    byte = skip_whitespace();
-    if (byte != kEnd) {
-      if (!starts_extended_command(byte)) return take_text(byte, line_);
-      const char first = static_cast<char>(byte);
-      push_back(std::string_view(&first, 1), line_);
-    }
-  }
+  if (const int next = start_of_code_below(byte); next != kEnd) return take_text(next, line_);
   if (!code) return std::unexpected(std::move(code.error()));
   return Command{cmd::Change{*code, ChangeView::of_string({})}};
 }

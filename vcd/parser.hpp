@@ -205,6 +205,7 @@ class Parser {
   Result<std::optional<Command>> read_timestamp();
   Result<std::optional<Command>> read_vector_change();
   Result<std::optional<Command>> read_blank_vector_change(int byte);
+  int start_of_code_below(int byte);
   Result<std::optional<Command>> read_vector_code();
   Result<std::optional<Command>> read_real_change();
   Result<std::optional<Command>> read_string_change();
