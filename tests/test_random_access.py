@@ -156,6 +156,10 @@ def test_index_refuses_what_it_cannot_index_and_ignores_a_damaged_one(tmp_path, 
         assert (extended.value_at(path, names, 2**64 - 1), extended.metadata(path)) == plain
         assert capsys.readouterr().err == f"quarnel: {index}: not an index of this version, " \
             "or damaged; ignored\n" * warnings
+    # A path that is not UTF-8 comes back as os.fsdecode gives it.
+    odd = os.fsdecode(bytes(tmp_path) + b"/\xff.vcd")
+    os.link(path, odd)
+    assert extended.index(odd)["index"] == odd + ".qidx"
 
 
 def test_value_at_from_snapshots_of_a_long_dump(tmp_path, monkeypatch, capsys):

@@ -206,6 +206,11 @@ PyRef to_py_str(std::string_view text) {
       PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr));
 }
 
+PyRef to_py_path(std::string_view path) {
+  return PyRef::steal(
+      PyUnicode_DecodeFSDefaultAndSize(path.data(), static_cast<Py_ssize_t>(path.size())));
+}
+
 PyRef to_py_int(std::uint64_t number) { return PyRef::steal(PyLong_FromUnsignedLongLong(number)); }
 
 PyRef to_py_bool(bool value) { return PyRef::steal(PyBool_FromLong(value ? 1 : 0)); }

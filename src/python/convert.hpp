@@ -152,6 +152,8 @@ PyResult<std::tuple<converted_t<Converters>...>> convert_arguments(
 
 // str from UTF-8 text.
 PyRef to_py_str(std::string_view text);
+// str from the bytes of a file's path, as os.fsdecode gives it.
+PyRef to_py_path(std::string_view path);
 // list of str, order kept, from any list whose items convert to
 // std::string_view (a vector of strings, SignalNames).
 template <class Texts>

@@ -54,7 +54,7 @@ Outcome index(const PathArg& path, const std::optional<PathArg>& directory,
   PyRef dict = PyRef::steal(PyDict_New());
   std::optional<std::string> error_text;
   if (const auto& failure = built->error) error_text = failure->text();
-  if (!dict || !set_item(dict.get(), "index", to_py_str(destination)) ||
+  if (!dict || !set_item(dict.get(), "index", to_py_path(destination)) ||
       !set_item(dict.get(), "bytes", to_py_int(error ? 0 : bytes)) ||
       !set_item(dict.get(), "checkpoints", to_py_int(built->checkpoints.size())) ||
       !set_item(dict.get(), "snapshots", to_py_int(built->snapshots.size())) ||
