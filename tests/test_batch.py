@@ -176,3 +176,14 @@ def test_report_status_summary_json_and_junit(tmp_path, statuses, exit_status, s
             for case in suite] == [
         (o.name, "quarnel.find", [(kinds[o.status], o.message.splitlines()[0], o.message)]
          if o.status != "passed" else []) for o in outcomes]
+
+
+@pytest.mark.parametrize("call", [
+    lambda: quarnel_batch.metadata("counter.vcd"),
+    lambda: quarnel_batch.toggles(["counter.vcd"], "tb.rst"),
+    lambda: quarnel_batch.compare([("a", "a.vcd", "a.vcd")], signals="tb.rst"),
+], ids=["paths", "signals", "compare signals"])
+def test_a_single_name_where_a_list_belongs_is_refused(call):
+    # Taken letter by letter, it would make one check per letter.
+    with pytest.raises(TypeError, match="must be a list, not str"):
+        call()

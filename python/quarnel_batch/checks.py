@@ -53,14 +53,14 @@ def compare(
         max_mismatches = min(max(max_mismatches, 1) + 1, _U64_MAX)
     check = functools.partial(
         _compare_pair,
-        dict(max_mismatches=max_mismatches, signals=list(signals or []) or None,
+        dict(max_mismatches=max_mismatches, signals=_names("signals", signals or []) or None,
              ignore_unknown=ignore_unknown, start=start, end=end, held_at_start=held_at_start,
              **_buses(buses)),
         allow_missing,
         extended,
         timescales,
     )
-    return _report("compare", check, list(pairs), jobs, progress, client)
+    return _report("compare", check, _names("pairs", pairs), jobs, progress, client)
 
 
 def metadata(
@@ -90,7 +90,8 @@ def toggles(
 ) -> Report:
     """quarnel.toggles of each dump, the counts in the order of ``signals``; ``buses`` as
     for compare()."""
-    check = functools.partial(_toggles_one, extended, buses, list(signals), start, end)
+    check = functools.partial(_toggles_one, extended, buses, _names("signals", signals), start,
+                              end)
     return _report("toggles", check, _distinct(paths), jobs, progress, client)
 
 
@@ -122,8 +123,15 @@ def _report(command: str, check: Callable[[T], Outcome], items: Sequence[T], job
         raise Interrupted(stop.outcomes, Report(command, stop.outcomes)) from None
 
 
+def _names(name: str, items: Iterable[T]) -> list[T]:
+    """The items as a list; a single str, which would be taken letter by letter, is refused."""
+    if isinstance(items, (str, bytes)):
+        raise TypeError(f"{name} must be a list, not {type(items).__name__}")
+    return list(items)
+
+
 def _distinct(paths: Iterable[str]) -> list[str]:
-    return list(dict.fromkeys(paths))
+    return list(dict.fromkeys(_names("paths", paths)))
 
 
 def _error(name: str, path: str, error: BaseException) -> Outcome:
